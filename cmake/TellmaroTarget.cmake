@@ -1,0 +1,13 @@
+# Project-wide settings for the project's own targets (never for third-party code).
+function(tellmaro_strict target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# A layer library: static, strict, headers included as "layer/file.h".
+function(tellmaro_layer target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+  add_library(${target} STATIC ${ARG_SOURCES})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC ${ARG_DEPENDS})
+  tellmaro_strict(${target})
+endfunction()

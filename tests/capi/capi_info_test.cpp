@@ -1,0 +1,51 @@
+// Texts of CAPI codes and the "error.log" line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "capi/capi_info.h"
+
+namespace tellmaro::capi {
+namespace {
+
+TEST(CapiInfo, ExactlyTheKnownCodesHaveTexts) {
+    int withText = 0;
+    for (uint32_t code = 0; code <= 0xFFFF; ++code) {
+        auto text = describeCapiInfo(code);
+        if (text.empty()) {
+            continue;
+        }
+        ++withText;
+        char prefix[16];
+        std::snprintf(prefix, sizeof prefix, "No:0x%04X ", code);
+        EXPECT_EQ(text.substr(0, 10), prefix) << text;
+    }
+    EXPECT_EQ(withText, 46);
+    EXPECT_EQ(describeCapiInfo(0x1006), "");
+    EXPECT_EQ(describeCapiInfo(0x11103), "");
+}
+
+TEST(CapiInfo, TextsAreKeptLetterForLetter) {
+    EXPECT_EQ(describeCapiInfo(0x0002),
+              "No:0x0002 Flags not supported by current protocol, flags ingored");
+    EXPECT_EQ(describeCapiInfo(0x1005),
+              "No:0x1005 Max. mumber of logical connections not supposrted");
+    EXPECT_EQ(describeCapiInfo(0x1103),
+              "No:0x1103 The message could not be accepted because of a queue full condition");
+    EXPECT_EQ(describeCapiInfo(0x1106), "No:0x1106 Unknown notificationparameter");
+    EXPECT_EQ(describeCapiInfo(0x1108), "No:0x1108 OS rescoue error (e.g. no memory)");
+    EXPECT_EQ(describeCapiInfo(0x2002), "No:0x2002 Illegal Controoller/PLCI/NCCI");
+    EXPECT_EQ(describeCapiInfo(0x300E),
+              "No:0x300E TEI assignment faild / overlapping channel masks");
+    EXPECT_EQ(describeCapiInfo(0x300F), "No:0x300F Unsupproted interoperability");
+}
+
+TEST(CapiInfo, ErrorLogLineHasNothingBetweenItsParts) {
+    EXPECT_EQ(errorLogLine("03.12.2001 14:05:33", 0x1103),
+              "03.12.2001 14:05:33CAPI-FehlerNo:0x1103 The message could not be accepted "
+              "because of a queue full condition");
+    EXPECT_EQ(errorLogLine("03.12.2001 14:05:33", 0x1006), "03.12.2001 14:05:33CAPI-Fehler");
+}
+
+}  // namespace
+}  // namespace tellmaro::capi

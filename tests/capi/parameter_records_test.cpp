@@ -1,0 +1,113 @@
+// Parameter records of received messages: what is copied, and what never is.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "capi/message_templates.h"
+#include "capi/parameter_records.h"
+#include "support/byte_compare.h"
+
+namespace tellmaro::capi {
+namespace {
+
+using test::concat;
+using test::hexBytes;
+
+// A message with the given Length field and parameter bytes (which need not
+// agree with it).
+std::vector<uint8_t> message(uint16_t length, uint8_t command, uint8_t subcommand,
+                             std::vector<uint8_t> params) {
+    return concat({{static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 1, 0, command,
+                    subcommand, 9, 0},
+                   params});
+}
+
+TEST(ParameterRecords, CopiesTheParametersAndReadsTheFields) {
+    ConnectConfParams conf;
+    EXPECT_EQ(conf.fill(message(14, 0x02, 0x81, hexBytes("01 02 00 00  01 20"))), 6u);
+    EXPECT_EQ(conf.plci(), 0x201u);
+    EXPECT_EQ(conf.info(), 0x2001u);
+
+    DisconnectIndParams disconnect;
+    disconnect.fill(message(14, 0x04, 0x82, hexBytes("01 01 00 00  91 34")));
+    EXPECT_EQ(disconnect.plci(), 0x101u);
+    EXPECT_EQ(disconnect.reason(), 0x3491u);
+
+    DataB3ConfParams dataConf;
+    dataConf.fill(message(16, 0x86, 0x81, hexBytes("01 02 01 00  03 01  00 00")));
+    EXPECT_EQ(dataConf.ncci(), 0x10201u);
+    EXPECT_EQ(dataConf.dataHandle(), 259u);
+    EXPECT_EQ(dataConf.info(), 0u);
+
+    FacilityIndParams facility;
+    facility.fill(message(18, 0x80, 0x82, hexBytes("01 01 01 00  01 00  03 31 32 23")));
+    EXPECT_EQ(facility.address(), 0x10101u);
+    EXPECT_EQ(facility.selector(), 1u);
+    EXPECT_BYTES_EQ(hexBytes("03 31 32 23"), facility.parameter().first(4));
+}
+
+TEST(ParameterRecords, NeverCopiesMoreThanTheRecordHolds) {
+    // A CONNECT_B3_IND with a 3-byte NCPI: the record keeps NCCI and the length byte.
+    ConnectB3IndParams b3;
+    EXPECT_EQ(b3.fill(message(16, 0x82, 0x82, hexBytes("01 01 01 00  03 AA BB CC"))), 5u);
+    EXPECT_EQ(b3.ncci(), 0x10101u);
+    EXPECT_EQ(b3.ncpiLength(), 3);
+
+    // A CONNECT_IND longer than the record: cut after the raw area.
+    std::vector<uint8_t> params(4 + 2 + 150, 0x30);
+    auto big = message(static_cast<uint16_t>(8 + params.size()), 0x02, 0x82, params);
+    ConnectIndParams ind;
+    EXPECT_EQ(ind.fill(big), ConnectIndParams::kSize);
+}
+
+TEST(ParameterRecords, NeverReadsBeyondTheMessageItHas) {
+    // Length claims 30 bytes, but only 12 are there: only 4 parameter bytes
+    // are copied and the rest of the record reads as zero.
+    DataB3IndParams data;
+    auto shortMessage = message(30, 0x86, 0x82, hexBytes("01 01 01 00"));
+    EXPECT_EQ(data.fill(shortMessage), 4u);
+    EXPECT_EQ(data.ncci(), 0x10101u);
+    EXPECT_EQ(data.dataLength(), 0u);
+    EXPECT_EQ(data.data(), nullptr);
+
+    // A Length below the header size copies nothing.
+    ConnectConfParams conf;
+    EXPECT_EQ(conf.fill(message(4, 0x02, 0x81, hexBytes("01 02 00 00 00 00"))), 0u);
+    EXPECT_EQ(conf.plci(), 0u);
+    EXPECT_EQ(conf.fill(std::vector<uint8_t>{0x0C, 0x00, 1}), 0u);
+}
+
+TEST(ParameterRecords, ARefillLeavesNothingOfTheEarlierMessage) {
+    ConnectIndParams ind;
+    ind.fill(message(8 + 6 + 20, 0x02, 0x82,
+                     concat({hexBytes("01 01 00 00 10 00"), std::vector<uint8_t>(20, 0x39)})));
+    ind.fill(message(8 + 6 + 2, 0x02, 0x82, hexBytes("02 01 00 00 10 00 00 00")));
+    EXPECT_EQ(ind.plci(), 0x102u);
+    for (uint8_t b : ind.numbers()) {
+        ASSERT_EQ(b, 0);
+    }
+}
+
+TEST(ParameterRecords, DataB3IndTakesThePointerOfTheHostLayout) {
+    std::vector<uint8_t> block(2048);
+    auto pointer = reinterpret_cast<uintptr_t>(block.data());
+    std::vector<uint8_t> params = hexBytes("01 01 01 00");
+    for (int i = 0; i < 4; ++i) {
+        params.push_back(sizeof(void*) == 8 ? 0 : static_cast<uint8_t>(pointer >> (8 * i)));
+    }
+    params.insert(params.end(), {0x00, 0x08, 0x05, 0x00, 0x00, 0x00});
+    if constexpr (sizeof(void*) == 8) {
+        for (int i = 0; i < 8; ++i) {
+            params.push_back(static_cast<uint8_t>(pointer >> (8 * i)));
+        }
+    }
+    DataB3IndParams ind;
+    ind.fill(message(static_cast<uint16_t>(kDataB3MessageLength), 0x86, 0x82, params));
+    EXPECT_EQ(ind.data(), block.data());
+    EXPECT_EQ(ind.dataLength(), 2048u);
+    EXPECT_EQ(ind.dataHandle(), 5u);
+    EXPECT_EQ(ind.flags(), 0u);
+}
+
+}  // namespace
+}  // namespace tellmaro::capi
