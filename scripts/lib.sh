@@ -4,7 +4,7 @@ TELLMARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build and the tests need.
 TELLMARO_PACKAGES=(
-  g++ make cmake pkg-config
+  g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 
