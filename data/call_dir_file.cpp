@@ -1,0 +1,168 @@
+#include "data/call_dir_file.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "data/atomic_file.h"
+#include "data/file_access.h"
+
+namespace tellmaro::data {
+
+namespace {
+
+// Record 1 holds the entry count N (16-bit signed, little-endian) and
+// filler; record k + 2 holds entry k, for k = 0..N.
+constexpr size_t kCountRecords = 1;
+constexpr size_t kCountBytes = 2;
+
+struct EntryField {
+    std::string_view name;
+    std::string CallDirEntry::*member;
+};
+
+// An entry inside its record: each field as a 16-bit length and its bytes,
+// packed from offset 0; the rest of the record is filler, written as zeros.
+constexpr std::array<EntryField, 3> kEntryLayout{{
+    {"shortdial", &CallDirEntry::shortdial},
+    {"number", &CallDirEntry::number},
+    {"comment", &CallDirEntry::comment},
+}};
+
+constexpr size_t kLengthBytes = 2;
+
+size_t recordOffset(size_t entryIndex) {
+    return (kCountRecords + entryIndex) * kCallDirRecordSize;
+}
+
+std::string entryName(size_t index) {
+    return "entry " + std::to_string(index);
+}
+
+std::string encodeEntry(size_t index, const CallDirEntry& entry, uint8_t* record) {
+    size_t needed = 0;
+    std::string sum = std::to_string(kEntryLayout.size() * kLengthBytes);
+    for (const EntryField& field : kEntryLayout) {
+        needed += kLengthBytes + (entry.*field.member).size();
+        sum += " + " + std::to_string((entry.*field.member).size());
+    }
+    if (needed > kCallDirRecordSize) {
+        return entryName(index) + " does not fit its 128-byte record: " + sum + " = " +
+               std::to_string(needed) + " bytes";
+    }
+    Bytes data;
+    for (const EntryField& field : kEntryLayout) {
+        const std::string& text = entry.*field.member;
+        appendU16(data, static_cast<uint16_t>(text.size()));
+        appendText(data, text);
+    }
+    std::copy(data.begin(), data.end(), record);
+    return {};
+}
+
+std::string decodeEntry(size_t index, std::span<const uint8_t> record, CallDirEntry& entry) {
+    const char* limit = record.size() == kCallDirRecordSize ? "the end of its 128-byte record"
+                                                            : "the end of the file";
+    ByteReader in(record);
+    for (const EntryField& field : kEntryLayout) {
+        const size_t start = in.offset();
+        const auto length = in.u16();
+        auto text = length ? in.text(*length) : std::nullopt;
+        if (!text) {
+            return entryName(index) + " (record " + std::to_string(index + kCountRecords + 1) +
+                   "): the field " + std::string(field.name) + " at byte " + std::to_string(start) +
+                   " runs past " + limit;
+        }
+        entry.*field.member = std::move(*text);
+    }
+    return {};
+}
+
+}  // namespace
+
+EncodeCallDirResult encodeCallDir(const PhoneBook& phoneBook) {
+    const auto& entries = phoneBook.callDir();
+    Bytes bytes(recordOffset(entries.size()), 0);
+    const auto count = static_cast<uint16_t>(phoneBook.callDirCount());
+    bytes[0] = static_cast<uint8_t>(count & 0xFF);
+    bytes[1] = static_cast<uint8_t>(count >> 8);
+    for (size_t k = 0; k < entries.size(); ++k) {
+        std::string problem = encodeEntry(k, entries[k], bytes.data() + recordOffset(k));
+        if (!problem.empty()) {
+            return {false, {}, std::move(problem)};
+        }
+    }
+    return {true, std::move(bytes), {}};
+}
+
+DecodeCallDirResult decodeCallDir(std::span<const uint8_t> bytes) {
+    if (bytes.size() < kCountBytes) {
+        return {std::nullopt, "the file is too short to hold the entry count"};
+    }
+    const auto count = static_cast<int16_t>(bytes[0] | bytes[1] << 8);
+    if (count < 0) {
+        return {std::nullopt, "the entry count " + std::to_string(count) + " is negative"};
+    }
+    const size_t recordsPresent = (bytes.size() + kCallDirRecordSize - 1) / kCallDirRecordSize;
+    const size_t recordsNeeded = kCountRecords + 1 + static_cast<size_t>(count);
+    if (recordsPresent != recordsNeeded) {
+        // More records than announced would be dropped by the next save.
+        return {std::nullopt, "the entry count " + std::to_string(count) + " needs " +
+                                  std::to_string(recordsNeeded) + " records, the file holds " +
+                                  std::to_string(recordsPresent)};
+    }
+    std::optional<PhoneBook> phoneBook;
+    for (size_t k = 0; k <= static_cast<size_t>(count); ++k) {
+        const size_t offset = recordOffset(k);
+        const auto record =
+            bytes.subspan(offset, std::min(kCallDirRecordSize, bytes.size() - offset));
+        CallDirEntry entry;
+        std::string problem = decodeEntry(k, record, entry);
+        if (!problem.empty()) {
+            return {std::nullopt, std::move(problem)};
+        }
+        if (!phoneBook) {
+            phoneBook.emplace(std::move(entry));
+        } else if (!phoneBook->append(std::move(entry))) {
+            return {std::nullopt, "too many entries"};  // unreachable: count is at most 32767
+        }
+    }
+    return {std::move(phoneBook), {}};
+}
+
+LoadCallDirResult LoadCallDir(const std::filesystem::path& appDir) {
+    const std::filesystem::path file = appDir / kCallDirFileName;
+    ReadFileResult read = readWholeFile(file);
+    if (read.status == ReadStatus::missing) {
+        return {PhoneBook{}, createFileIfMissing(file).error};
+    }
+    if (read.status == ReadStatus::failed) {
+        return {PhoneBook{}, std::move(read.error)};
+    }
+    if (read.bytes.empty()) {
+        return {};
+    }
+    DecodeCallDirResult decoded = decodeCallDir(read.bytes);
+    if (decoded.phoneBook) {
+        return {std::move(*decoded.phoneBook), {}};
+    }
+    std::string error = file.string() + " is not a phone book (" + decoded.error + ")";
+    const FileResult setAside = setAsideCorruptFile(file);
+    if (setAside.ok) {
+        error += "; it was kept as " + setAsidePath(file).filename().string() +
+                 " and the phone book is empty";
+    } else {
+        error += "; " + setAside.error;
+    }
+    return {PhoneBook{}, std::move(error)};
+}
+
+FileResult SaveCallDir(const std::filesystem::path& appDir, const PhoneBook& phoneBook) {
+    const EncodeCallDirResult encoded = encodeCallDir(phoneBook);
+    if (!encoded.ok) {
+        return FileResult::failure("phone book not saved: " + encoded.error);
+    }
+    return replaceFileAtomically(appDir / kCallDirFileName, encoded.bytes);
+}
+
+}  // namespace tellmaro::data

@@ -1,0 +1,75 @@
+#include "data/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "data_test_files.h"
+#include "support/byte_compare.h"
+
+namespace tellmaro::data {
+namespace {
+
+using test::contains;
+using test::fileBytes;
+using test::textBytes;
+using test::writeFile;
+
+// Makes writes beyond `bytes` fail with EFBIG while it lives: a disk that
+// fills up in the middle of a save.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+  private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNothingElse) {
+    test::TempDir dir;
+    writeFile(dir / "target", textBytes("an older, longer content"));
+    const auto result = replaceFileAtomically(dir / "target", textBytes("new"));
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_BYTES_EQ(textBytes("new"), fileBytes(dir / "target"));
+    EXPECT_EQ(std::set<std::string>{"target"}, dir.names());
+}
+
+TEST(AtomicFile, FailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
+    test::TempDir dir;
+    writeFile(dir / "target", textBytes("old"));
+    const std::vector<uint8_t> large(4096, 0x55);
+    FileResult result;
+    {
+        FileSizeLimit limit(100);
+        result = replaceFileAtomically(dir / "target", large);
+    }
+    EXPECT_TRUE(contains(result.error, "File too large")) << result.error;
+    EXPECT_BYTES_EQ(textBytes("old"), fileBytes(dir / "target"));
+    EXPECT_EQ(std::set<std::string>{"target"}, dir.names());
+}
+
+TEST(AtomicFile, FailedRenameOrMissingDirectoryIsReported) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "target");
+    EXPECT_TRUE(contains(replaceFileAtomically(dir / "target", textBytes("x")).error, "target"));
+    EXPECT_EQ(std::set<std::string>{"target"}, dir.names());
+
+    writeFile(dir / "file", textBytes("x"));
+    const auto result = replaceFileAtomically(dir / "file" / "target", textBytes("x"));
+    EXPECT_TRUE(contains(result.error, "Not a directory")) << result.error;
+}
+
+}  // namespace
+}  // namespace tellmaro::data

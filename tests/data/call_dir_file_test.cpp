@@ -1,0 +1,143 @@
+#include "data/call_dir_file.h"
+
+#include <gtest/gtest.h>
+
+#include "data_test_files.h"
+#include "support/byte_compare.h"
+
+namespace tellmaro::data {
+namespace {
+
+using test::concat;
+using test::contains;
+using test::fileBytes;
+using test::hexBytes;
+
+// One 128-byte record: the given bytes, then zero filler.
+std::vector<uint8_t> record(std::vector<uint8_t> data) {
+    data.resize(128, 0);
+    return data;
+}
+
+const std::vector<uint8_t> kEmptyBook = concat({record(hexBytes("00 00")), record({})});
+
+const std::vector<uint8_t> kOneEntry = concat({
+    record(hexBytes("01 00")),
+    record(hexBytes("00 00 00 00 00 00")),
+    record(hexBytes("01 00 31 06 00 31 32 33 34 35 36 00 00")),
+});
+
+PhoneBook bookOf(CallDirEntry placeholder, std::initializer_list<CallDirEntry> entries) {
+    PhoneBook book(std::move(placeholder));
+    for (const auto& entry : entries) {
+        (void)book.append(entry);
+    }
+    return book;
+}
+
+const PhoneBook kOneEntryBook = bookOf({}, {{"1", "123456", ""}});
+
+TEST(CallDirCodec, BooksMatchTheirBytesBothWays) {
+    for (const auto& [book, bytes] :
+         {std::pair{PhoneBook{}, kEmptyBook}, std::pair{kOneEntryBook, kOneEntry}}) {
+        const auto encoded = encodeCallDir(book);
+        ASSERT_TRUE(encoded.ok) << encoded.error;
+        EXPECT_BYTES_EQ(bytes, encoded.bytes);
+        EXPECT_EQ(book, decodeCallDir(bytes).phoneBook);
+    }
+}
+
+TEST(CallDirCodec, AnEntryMayFillItsRecordButIsNeverCut) {
+    PhoneBook book = bookOf(
+        {}, {{"1", "2", ""}, {std::string(20, '1'), std::string(20, '#'), std::string(82, 'x')}});
+    const auto encoded = encodeCallDir(book);
+    ASSERT_TRUE(encoded.ok) << encoded.error;
+    ASSERT_EQ(4u * 128, encoded.bytes.size());
+    EXPECT_EQ('x', encoded.bytes.back());  // the comment's last byte, no filler
+    EXPECT_EQ(book, decodeCallDir(encoded.bytes).phoneBook);
+
+    ASSERT_TRUE(
+        book.replace(2, {std::string(20, '1'), std::string(20, '#'), std::string(83, 'x')}));
+    const auto refused = encodeCallDir(book);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(contains(refused.error, "entry 2")) << refused.error;
+}
+
+TEST(CallDirCodec, LastRecordMayStopRightAfterItsData) {
+    EXPECT_EQ(kOneEntryBook, decodeCallDir(std::span(kOneEntry).first(2 * 128 + 13)).phoneBook);
+    const auto cut = decodeCallDir(std::span(kOneEntry).first(2 * 128 + 12));
+    EXPECT_FALSE(cut.phoneBook);
+    EXPECT_TRUE(contains(cut.error, "comment")) << cut.error;
+}
+
+TEST(CallDirCodec, RejectsFilesThatDoNotAddUp) {
+    auto overrunsRecord = concat({kOneEntry, record(hexBytes("00 00 00 00 00 00"))});
+    overrunsRecord[0] = 2;
+    overrunsRecord[2 * 128 + 3] = 0x7F;  // entry 1's number reaches into record 4
+
+    const std::pair<std::vector<uint8_t>, const char*> cases[] = {
+        {hexBytes("00"), "too short"},
+        {hexBytes("00 00"), "needs 2 records"},
+        {concat({record(hexBytes("FF FF")), record({})}), "negative"},
+        {std::vector(kOneEntry.begin(), kOneEntry.begin() + 256), "needs 3 records"},
+        {concat({kEmptyBook, record({})}), "needs 2 records"},  // an entry would be lost
+        {overrunsRecord, "entry 1 (record 3): the field number at byte 3"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        const auto decoded = decodeCallDir(bytes);
+        EXPECT_FALSE(decoded.phoneBook) << message;
+        EXPECT_TRUE(contains(decoded.error, message)) << decoded.error;
+    }
+}
+
+TEST(CallDirFile, MissingFileIsAnEmptyBookAndSavesAsTwoRecords) {
+    test::TempDir dir;
+    const auto loaded = LoadCallDir(dir.path());
+    EXPECT_EQ("", loaded.error);
+    EXPECT_EQ(PhoneBook{}, loaded.phoneBook);
+    EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.dir"));
+    EXPECT_EQ(PhoneBook{}, LoadCallDir(dir.path()).phoneBook);
+
+    ASSERT_TRUE(SaveCallDir(dir.path(), loaded.phoneBook).ok);
+    EXPECT_BYTES_EQ(kEmptyBook, fileBytes(dir / "tellmaro.dir"));
+}
+
+TEST(CallDirFile, PlaceholderAndEntriesComeBackByteForByte) {
+    test::TempDir dir;
+    const PhoneBook book = bookOf({std::string("\0\xFF", 2), "\x80", "from another version"},
+                                  {{"12", "0711*5#", "B\xE4r"}});
+    ASSERT_TRUE(SaveCallDir(dir.path(), book).ok);
+    const auto saved = fileBytes(dir / "tellmaro.dir");
+
+    const auto loaded = LoadCallDir(dir.path());
+    ASSERT_EQ("", loaded.error);
+    EXPECT_EQ(book, loaded.phoneBook);
+    ASSERT_TRUE(SaveCallDir(dir.path(), loaded.phoneBook).ok);
+    EXPECT_BYTES_EQ(saved, fileBytes(dir / "tellmaro.dir"));
+}
+
+TEST(CallDirFile, CorruptFileIsKeptAsBadAndTheBookStartsEmpty) {
+    test::TempDir dir;
+    auto corrupt = kOneEntry;
+    corrupt[0] = 5;
+    test::writeFile(dir / "tellmaro.dir", corrupt);
+
+    const auto loaded = LoadCallDir(dir.path());
+    EXPECT_EQ(PhoneBook{}, loaded.phoneBook);
+    EXPECT_TRUE(contains(loaded.error, "tellmaro.dir.bad")) << loaded.error;
+    EXPECT_BYTES_EQ(corrupt, fileBytes(dir / "tellmaro.dir.bad"));
+    EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.dir"));
+    EXPECT_EQ("", LoadCallDir(dir.path()).error);
+}
+
+TEST(CallDirFile, RefusedSaveLeavesTheFileAlone) {
+    test::TempDir dir;
+    ASSERT_TRUE(SaveCallDir(dir.path(), kOneEntryBook).ok);
+    const auto saved = SaveCallDir(dir.path(), bookOf({}, {{"2", "3", std::string(200, 'x')}}));
+    EXPECT_TRUE(contains(saved.error, "entry 1")) << saved.error;
+    EXPECT_BYTES_EQ(kOneEntry, fileBytes(dir / "tellmaro.dir"));
+    EXPECT_EQ(std::set<std::string>{"tellmaro.dir"}, dir.names());
+}
+
+}  // namespace
+}  // namespace tellmaro::data

@@ -1,0 +1,57 @@
+#include "data/date_time.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace tellmaro::data {
+namespace {
+
+using namespace std::chrono;
+
+LocalTime at(int y, unsigned mo, unsigned d, int h, int mi, int s, int ms = 0) {
+    return local_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
+}
+
+TEST(DateTime, TextIsTheGermanDateWithWholeSeconds) {
+    EXPECT_EQ("03.12.2001 14:05:33", dateTimeText(at(2001, 12, 3, 14, 5, 33, 999)));
+    EXPECT_EQ("29.02.2024 00:00:00", dateTimeText(at(2024, 2, 29, 0, 0, 0)));
+    EXPECT_EQ("31.12.1969 23:59:59", dateTimeText(at(1969, 12, 31, 23, 59, 59, 999)));
+}
+
+TEST(DateTime, DurationsCountSecondBoundaries) {
+    struct Case {
+        LocalTime from, to;
+        int64_t seconds;
+    };
+    const Case cases[] = {
+        {at(2001, 12, 3, 10, 0, 0, 900), at(2001, 12, 3, 10, 0, 1, 100), 1},
+        {at(2001, 12, 3, 10, 0, 1, 0), at(2001, 12, 3, 10, 0, 1, 999), 0},
+        {at(2001, 12, 3, 10, 0, 0, 999), at(2001, 12, 3, 10, 1, 0, 0), 60},
+        {at(2001, 12, 31, 23, 59, 59, 500), at(2002, 1, 1, 0, 0, 0, 200), 1},
+        {at(1969, 12, 31, 23, 59, 59, 900), at(1970, 1, 1, 0, 0, 0, 100), 1},
+        {at(2001, 12, 3, 10, 0, 1, 100), at(2001, 12, 3, 10, 0, 0, 900), -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.seconds, secondBoundariesBetween(c.from, c.to))
+            << dateTimeText(c.from) << " to " << dateTimeText(c.to);
+    }
+}
+
+std::string systemLocalText(std::time_t t) {
+    std::tm parts{};
+    localtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &parts);
+    return text;
+}
+
+TEST(DateTime, LocalNowShowsTheSystemsLocalTime) {
+    const std::time_t before = std::time(nullptr);
+    const std::string now = dateTimeText(localNow());
+    const std::time_t after = std::time(nullptr);
+    EXPECT_TRUE(now == systemLocalText(before) || now == systemLocalText(after)) << now;
+}
+
+}  // namespace
+}  // namespace tellmaro::data

@@ -1,0 +1,149 @@
+#include "data/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include "data_test_files.h"
+#include "support/byte_compare.h"
+
+namespace tellmaro::data {
+namespace {
+
+using test::concat;
+using test::contains;
+using test::fileBytes;
+using test::hexBytes;
+using test::textBytes;
+
+// "*" confirms, no log, own number 123, line access "0" above 5 digits.
+SettingsRecord exampleRecord() {
+    SettingsRecord record;
+    record.starConfirms = true;
+    record.ownNumber = "12300000000000000000";
+    record.ownNumberLength = 3;
+    record.lineAccessEnabled = true;
+    record.lineAccessDigits = 5;
+    record.lineAccessChars = "0";
+    return record;
+}
+
+const std::vector<uint8_t> kExampleBytes = hexBytes(
+    "FF FF 00 00 00 00 00 00"
+    "31 32 33 30 30 30 30 30 30 30 30 30 30 30 30 30 30 30 30 30"
+    "03 00 00 FF FF 05 01 00 30 00 00");
+
+// Every field differs from the example and every text is set, so the fields
+// the example leaves at zero are placed too.
+SettingsRecord fullRecord() {
+    SettingsRecord record;
+    record.logEnabled = true;
+    record.logFilePath = "/home/ab/Handy.log";
+    record.logFileName = "H\xE4ndy\x80.log";
+    record.ownNumber = "07110000000000000000";
+    record.ownNumberLength = 4;
+    record.totalDisconnect = true;
+    record.lineAccessDigits = 99;
+    record.lineAccessChars = "*0#";
+    record.callBack = true;
+    return record;
+}
+
+const std::vector<uint8_t> kFullBytes = concat({
+    hexBytes("00 00 FF FF 12 00"),
+    textBytes("/home/ab/Handy.log"),
+    hexBytes("0A 00"),
+    textBytes("H\xE4ndy\x80.log"),
+    textBytes("07110000000000000000"),
+    hexBytes("04 FF FF 00 00 63 03 00"),
+    textBytes("*0#"),
+    hexBytes("FF FF"),
+});
+
+TEST(SettingsCodec, RecordsMatchTheirBytesBothWays) {
+    for (const auto& [record, bytes] :
+         {std::pair{exampleRecord(), kExampleBytes}, std::pair{fullRecord(), kFullBytes}}) {
+        const auto encoded = encodeSettings(record);
+        ASSERT_TRUE(encoded.ok) << encoded.error;
+        EXPECT_BYTES_EQ(bytes, encoded.bytes);
+        const auto decoded = decodeSettings(bytes);
+        ASSERT_TRUE(decoded.settings) << decoded.error;
+        EXPECT_EQ(record, *decoded.settings);
+    }
+    auto oddFlag = kExampleBytes;
+    oddFlag[0] = 0x01;
+    oddFlag[1] = 0x00;
+    EXPECT_TRUE(decodeSettings(oddFlag).settings.value_or(SettingsRecord{}).starConfirms);
+}
+
+TEST(SettingsCodec, RefusesWhatItCannotStoreExactly) {
+    SettingsRecord record;
+    record.logFilePath = std::string(65535, 'x');
+    EXPECT_TRUE(encodeSettings(record).ok);
+    record.logFilePath += 'x';
+    EXPECT_TRUE(contains(encodeSettings(record).error, "logFilePath"));
+
+    record = {};
+    record.ownNumber = "0711";
+    EXPECT_TRUE(contains(encodeSettings(record).error, "ownNumber"));
+}
+
+TEST(SettingsCodec, RejectsRecordsThatAreCutOrDoNotAddUp) {
+    for (size_t length = 1; length < kFullBytes.size(); ++length) {
+        const auto decoded = decodeSettings(std::span(kFullBytes).first(length));
+        EXPECT_FALSE(decoded.settings) << "cut after " << length << " bytes";
+        EXPECT_FALSE(decoded.error.empty());
+    }
+    EXPECT_TRUE(contains(decodeSettings(std::span(kExampleBytes).first(20)).error, "ownNumber"));
+
+    auto overrun = kExampleBytes;
+    overrun[4] = 0x10;  // logFilePath claims bytes that belong to later fields
+    EXPECT_FALSE(decodeSettings(overrun).settings);
+    overrun[5] = 0xFF;
+    EXPECT_TRUE(contains(decodeSettings(overrun).error, "logFilePath"));
+
+    const auto trailing = decodeSettings(concat({kExampleBytes, hexBytes("00")}));
+    EXPECT_FALSE(trailing.settings);
+    EXPECT_TRUE(contains(trailing.error, "1 byte left over")) << trailing.error;
+}
+
+TEST(SettingsFile, FirstStartLeavesAnEmptyFileAndIsNotConfigured) {
+    test::TempDir dir;
+    for (int start = 0; start < 2; ++start) {
+        const auto loaded = LoadSettings(dir.path());
+        EXPECT_FALSE(loaded.configured());
+        EXPECT_EQ("", loaded.error);
+        EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.ini"));
+    }
+}
+
+TEST(SettingsFile, SaveLeavesExactlyTheNewRecordOrNothingNew) {
+    test::TempDir dir;
+    ASSERT_TRUE(SaveSettings(dir.path(), fullRecord()).ok);
+    const auto saved = SaveSettings(dir.path(), exampleRecord());
+    ASSERT_TRUE(saved.ok) << saved.error;
+    EXPECT_BYTES_EQ(kExampleBytes, fileBytes(dir / "tellmaro.ini"));
+    EXPECT_EQ(exampleRecord(), LoadSettings(dir.path()).settings);
+
+    SettingsRecord unstorable = fullRecord();
+    unstorable.ownNumber = "123";
+    EXPECT_FALSE(SaveSettings(dir.path(), unstorable).ok);
+    EXPECT_BYTES_EQ(kExampleBytes, fileBytes(dir / "tellmaro.ini"));
+    EXPECT_EQ((std::set<std::string>{"tellmaro.ini"}), dir.names());
+}
+
+TEST(SettingsFile, CorruptFileIsKeptAsBadAndReplacedByAnEmptyOne) {
+    test::TempDir dir;
+    test::writeFile(dir / "tellmaro.ini.bad", textBytes("an older bad file"));
+    const std::vector<uint8_t> corrupt(kExampleBytes.begin(), kExampleBytes.end() - 1);
+    test::writeFile(dir / "tellmaro.ini", corrupt);
+
+    const auto loaded = LoadSettings(dir.path());
+    EXPECT_FALSE(loaded.configured());
+    EXPECT_TRUE(contains(loaded.error, "callBack")) << loaded.error;
+    EXPECT_TRUE(contains(loaded.error, "tellmaro.ini.bad")) << loaded.error;
+    EXPECT_BYTES_EQ(corrupt, fileBytes(dir / "tellmaro.ini.bad"));
+    EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.ini"));
+    EXPECT_EQ("", LoadSettings(dir.path()).error);
+}
+
+}  // namespace
+}  // namespace tellmaro::data
