@@ -1,0 +1,33 @@
+// The libcapi20 driver without the library: the program must still start and
+// report "CAPI not installed" from every operation.
+#include <gtest/gtest.h>
+
+#include "capi/libcapi20_driver.h"
+
+namespace tellmaro::capi {
+namespace {
+
+TEST(LibCapi20Driver, AMissingLibraryReadsAsCapiNotInstalled) {
+    LibCapi20Driver driver("libcapi20-that-is-not-there.so.3");
+    EXPECT_FALSE(driver.loaded());
+    EXPECT_NE(driver.loadError(), "");
+
+    uint32_t applId = 77;
+    std::span<const uint8_t> message;
+    CapiVersion version;
+    ManufacturerName name{};
+    CapiProfile profile{};
+    const uint8_t listen[26] = {26, 0, 1, 0, 0x05, 0x80, 1, 0};
+    EXPECT_EQ(driver.installed(), kCapiNotInstalled);
+    EXPECT_EQ(driver.registerApplication({}, applId), kCapiNotInstalled);
+    EXPECT_EQ(applId, 77u);
+    EXPECT_EQ(driver.putMessage(1, listen), kCapiNotInstalled);
+    EXPECT_EQ(driver.getMessage(1, message), kCapiNotInstalled);
+    EXPECT_EQ(driver.getVersion(version), kCapiNotInstalled);
+    EXPECT_EQ(driver.getManufacturer(name), kCapiNotInstalled);
+    EXPECT_EQ(driver.getProfile(1, profile), kCapiNotInstalled);
+    EXPECT_EQ(driver.release(1), kCapiNotInstalled);
+}
+
+}  // namespace
+}  // namespace tellmaro::capi
