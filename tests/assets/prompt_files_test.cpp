@@ -1,0 +1,86 @@
+// The committed voice prompts: every file the engine may open is there, in the
+// record layout it reads, and starts and ends quietly; and no sentence names a
+// key, since which key confirms is a setting.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace tellmaro::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t recordSize = 2049;
+constexpr std::size_t heardSize = 2048;
+constexpr unsigned char silence = 0xAB;  // A-law zero (0xD5) bit-reversed, as CAPI carries it
+constexpr std::size_t quietEdge = 80;    // 10 ms
+
+// Every file the prompt table names: the sentences and the read-back items.
+std::vector<std::string> promptNames() {
+    std::vector<std::string> names{"welcome", "dir",     "waehle",         "stern",
+                                   "raute",   "abbruch", "nichtvorhanden", "nicht_erreichbar"};
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        names.emplace_back(1, digit);
+    }
+    return names;
+}
+
+std::vector<unsigned char> readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool allSilent(auto first, auto last) {
+    return std::all_of(first, last, [](unsigned char b) { return b == silence; });
+}
+
+// A fault ends the check of this file only, so one run reports every bad file.
+void checkPromptFile(const std::string& name) {
+    SCOPED_TRACE(name + ".pdt");
+    const fs::path path = fs::path(TELLMARO_ASSET_DIR) / (name + ".pdt");
+    ASSERT_TRUE(fs::is_regular_file(path));
+    const auto bytes = readAll(path);
+    ASSERT_GE(bytes.size(), recordSize);
+    ASSERT_EQ(bytes.size() % recordSize, 0u) << "size " << bytes.size();
+
+    std::vector<unsigned char> heard;
+    for (std::size_t at = 0; at < bytes.size(); at += recordSize) {
+        EXPECT_EQ(bytes[at + heardSize], silence) << "filler of record " << at / recordSize;
+        heard.insert(heard.end(), bytes.begin() + at, bytes.begin() + at + heardSize);
+    }
+    EXPECT_TRUE(allSilent(heard.begin(), heard.begin() + quietEdge)) << "starts with sound";
+    EXPECT_TRUE(allSilent(heard.end() - quietEdge, heard.end())) << "ends with sound";
+    EXPECT_FALSE(allSilent(heard.begin(), heard.end())) << "nothing is said";
+}
+
+TEST(PromptFiles, EveryPromptIsWholeRecordsWithFillerAndQuietEdges) {
+    for (const auto& name : promptNames()) {
+        checkPromptFile(name);
+    }
+}
+
+TEST(PromptTexts, EveryPromptHasATextAndOnlyTheEchoOfStarAndHashNamesThem) {
+    for (const auto& name : promptNames()) {
+        SCOPED_TRACE(name + ".txt");
+        const auto bytes = readAll(fs::path(TELLMARO_PROMPT_TEXT_DIR) / (name + ".txt"));
+        std::string text(bytes.begin(), bytes.end());
+        EXPECT_NE(text.find_first_not_of(" \t\r\n"), std::string::npos) << "missing or empty";
+        if (name == "stern" || name == "raute") {
+            continue;
+        }
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        EXPECT_EQ(text.find("stern"), std::string::npos) << text;
+        EXPECT_EQ(text.find("raute"), std::string::npos) << text;
+    }
+}
+
+}  // namespace
+}  // namespace tellmaro::test
