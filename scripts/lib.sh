@@ -6,6 +6,7 @@ TELLMARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TELLMARO_PACKAGES=(
   g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcapi20-3 libcapi20-dev
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one install.

@@ -1,0 +1,60 @@
+#pragma once
+// What the simulated line is: the controller it presents, the PC's number,
+// and how long the network and the parties take.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "capi/capi_driver.h"
+#include "capi/message_templates.h"
+
+namespace tellmaro::exchange {
+
+struct ProfileFields {
+    uint16_t controllers = 1;
+    uint16_t bChannels = 2;
+    uint32_t globalOptions = 0x09;  // internal controller, DTMF
+    uint32_t b1Support = 0x03;      // 64 kbit/s HDLC and bit-transparent
+    uint32_t b2Support = 0x03;      // X.75 and transparent
+    uint32_t b3Support = 0x01;      // transparent
+};
+
+// The 64-byte CAPI profile with these fields; the reserved and
+// manufacturer-specific bytes are zero.
+capi::CapiProfile makeProfile(const ProfileFields& fields);
+ProfileFields readProfile(const capi::CapiProfile& profile);
+
+struct ControllerIdentity {
+    capi::CapiProfile profile = makeProfile({});
+    capi::CapiVersion version{2, 0, 1, 0};
+    std::string manufacturer = "Tellmaro line simulator";
+};
+
+struct LineTiming {
+    std::chrono::milliseconds blockInterval{256};  // 2048 bytes of 8 kHz audio
+    // How long a party's call rings before it gives up, unless it says otherwise.
+    std::chrono::milliseconds ringTime{30000};
+    // How long the network takes to report a failed call (unknown number, busy).
+    std::chrono::milliseconds networkDelay{100};
+    // How long an outgoing call rings before the network gives up.
+    std::chrono::milliseconds noAnswerTimeout{60000};
+    // How long a seized line waits for the next keypad information.
+    std::chrono::milliseconds seizureTimeout{15000};
+};
+
+struct LineConfig {
+    ControllerIdentity identity;
+    std::string lineNumber = "0301234567";
+    LineTiming timing;
+    size_t maxApplications = 8;
+    // A message's ApplID must be the application it is put for. A front-end
+    // whose clients choose their own ids rewrites the header or turns this off.
+    bool requireHeaderApplId = true;
+    // DATA_B3_IND as the application's host lays it out (Data64 on 64-bit
+    // hosts); the front-end fills in the pointer.
+    size_t dataB3IndLength = capi::kDataB3MessageLength;
+};
+
+}  // namespace tellmaro::exchange

@@ -1,0 +1,26 @@
+#pragma once
+// Running the line in virtual time: the clock jumps from one due event to
+// the next, so minutes of calls take milliseconds.
+
+#include <chrono>
+
+#include "exchange/clock.h"
+#include "exchange/line_simulator.h"
+
+namespace tellmaro::exchange {
+
+// Runs every event up to and including `until`, each at its own time, and
+// leaves the clock at `until`.
+inline void runLineUntil(LineSimulator& line, ManualClock& clock, std::chrono::milliseconds until) {
+    while (auto next = line.nextEventTime()) {
+        if (*next > until) {
+            break;
+        }
+        clock.set(*next);
+        line.runDueEvents();
+    }
+    clock.set(until);
+    line.runDueEvents();
+}
+
+}  // namespace tellmaro::exchange

@@ -1,0 +1,87 @@
+// Reading scenario files: the documented example, and clear errors.
+#include <gtest/gtest.h>
+
+#include "exchange/scenario.h"
+
+namespace tellmaro::exchange {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(Scenario, ReadsTheDocumentedExample) {
+    auto parsed = parseScenario(R"(
+        line 0711555000
+        party mobile 01711234567 answer=1s keys=500ms:12,2s:#
+        # parties and events may come in any order
+        party alice 0301234567 answer=3s hangup=20s
+        party bob 089999 busy callback=refuse
+        at 40s mobile hangup
+        at 1s mobile call
+        at 2s bob call withheld cip=4
+        expect alice heard mobile
+        expect mobile called
+        expect idle
+        expect clean
+        end 45s
+    )");
+    ASSERT_TRUE(parsed.scenario) << parsed.error;
+    const Scenario& s = *parsed.scenario;
+    EXPECT_EQ(s.lineNumber, "0711555000");
+    ASSERT_EQ(s.parties.size(), 3u);
+    const auto* mobile = s.party("mobile");
+    ASSERT_NE(mobile, nullptr);
+    EXPECT_EQ(mobile->answerAfter, milliseconds(1000));
+    ASSERT_EQ(mobile->keys.size(), 2u);
+    EXPECT_EQ(mobile->keys[1].after, milliseconds(2000));
+    EXPECT_EQ(mobile->keys[1].keys, "#");
+    EXPECT_EQ(s.party("alice")->hangUpAfter, milliseconds(20000));
+    EXPECT_EQ(s.party("bob")->onCall, ScenarioParty::OnCall::Busy);
+    EXPECT_FALSE(s.party("bob")->acceptsCallBack);
+
+    // Events come out in time order, whatever order the file lists them in.
+    ASSERT_EQ(s.events.size(), 3u);
+    EXPECT_EQ(s.events[0].party, "mobile");
+    EXPECT_EQ(s.events[1].party, "bob");
+    EXPECT_TRUE(s.events[1].withheld);
+    EXPECT_EQ(s.events[1].cip, 4);
+    EXPECT_EQ(s.events[2].kind, ScenarioEvent::Kind::HangUp);
+    EXPECT_EQ(s.expectations.size(), 4u);
+    EXPECT_EQ(s.end, milliseconds(45000));
+}
+
+TEST(Scenario, NamesTheLineOfEveryMistake) {
+    struct Case {
+        const char* text;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"party a 1\nat 1s b call\nend 2s", "line 2: unknown party 'b'"},
+        {"party a 1 answer=soon\nend 2s", "line 1: 'soon' is not a time such as 500ms, 12s or 2m"},
+        {"party a 1\nparty a 2\nend 1s", "line 2: party 'a' is defined twice"},
+        {"party a 12x\nend 1s", "line 1: party number '12x' is not made of digits"},
+        {"party a 1 keys=1s\nend 1s", "line 1: keys need the form TIME:KEYS, not '1s'"},
+        {"party a 1\nexpect a heard b\nend 1s", "line 2: unknown party 'b'"},
+        {"party a 1\nat 1s a dance\nend 1s", "line 2: unknown event 'dance'"},
+        {"party a 1\n", "the scenario has no 'end' statement"},
+        {"hello\nend 1s", "line 1: cannot read 'hello' statement"},
+    };
+    for (const auto& c : cases) {
+        auto parsed = parseScenario(c.text);
+        EXPECT_FALSE(parsed.scenario) << c.text;
+        EXPECT_EQ(parsed.error, c.error);
+    }
+}
+
+TEST(Scenario, ReadsDurations) {
+    EXPECT_EQ(parseDuration("500ms"), milliseconds(500));
+    EXPECT_EQ(parseDuration("1.5s"), milliseconds(1500));
+    EXPECT_EQ(parseDuration("2m"), milliseconds(120000));
+    EXPECT_EQ(parseDuration("0s"), milliseconds(0));
+    EXPECT_FALSE(parseDuration("5"));
+    EXPECT_FALSE(parseDuration("-1s"));
+    EXPECT_FALSE(parseDuration("s"));
+    EXPECT_FALSE(parseDuration("1.5.2s"));
+}
+
+}  // namespace
+}  // namespace tellmaro::exchange
