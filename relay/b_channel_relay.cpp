@@ -1,0 +1,139 @@
+// The B3 connections of both legs: set-up, DTMF detection on the mobile leg,
+// and the relay of audio blocks without copying them.
+#include "relay/engine.h"
+
+namespace tellmaro::relay {
+
+namespace {
+
+// Relayed blocks carry the received handle plus this; prompt blocks carry
+// the handle itself. Drivers number received blocks below it.
+constexpr uint16_t kRelayedHandleOffset = 256;
+constexpr uint32_t kPlciPart = 0xFFFF;
+
+}  // namespace
+
+bool Engine::isMobileLeg(uint32_t ncci) const {
+    return (ncci & kPlciPart) == state_.mobilePlci;
+}
+
+void Engine::onConnectB3Ind() {
+    if (!take(connectB3Ind_)) {
+        return;
+    }
+    if (state_.callPhase == CallPhase::MobileConnected) {
+        state_.mobileNcci = connectB3Ind_.ncci();
+        send(templates_.connectB3Resp(state_.mobileNcci, connectB3Ind_.ncpiLength()));
+    }
+}
+
+void Engine::onConnectB3Conf() {
+    if (!take(connectB3Conf_)) {
+        return;
+    }
+    if (state_.callPhase != CallPhase::MobileConnected &&
+        state_.callPhase != CallPhase::TargetConnected) {
+        return;
+    }
+    uint32_t ncci = connectB3Conf_.ncci();
+    bool mobile = isMobileLeg(ncci);
+    if (connectB3Conf_.info() != 0) {
+        enterReadyState();
+        sendDisconnectReq(mobile ? state_.mobilePlci : state_.targetPlci);
+        return;
+    }
+    (mobile ? state_.mobileNcci : state_.targetNcci) = ncci;
+}
+
+void Engine::onConnectB3ActiveInd() {
+    if (!take(connectB3ActiveInd_)) {
+        return;
+    }
+    uint32_t ncci = connectB3ActiveInd_.ncci();
+    if (state_.callPhase == CallPhase::MobileConnected) {
+        state_.callPhase = CallPhase::Dialogue;
+        // The connection time of the call log counts from here.
+        state_.callStartTime = host_.clock.now();
+        send(templates_.facilityReqDtmfListen(ncci));
+        send(templates_.connectB3ActiveResp(ncci));
+        return;
+    }
+    // The called party's B3 connection: reset the mobile leg first; the
+    // RESET_B3_IND answers this indication and starts the relay.
+    if (settings_.logEnabled) {
+        state_.conversationStart = host_.clock.now();
+        callLog_.conversationStart(*state_.conversationStart);
+    }
+    send(templates_.resetB3Req(state_.mobileNcci));
+    state_.resetPendingNcci = state_.mobileNcci;
+}
+
+void Engine::onResetB3Ind() {
+    if (!take(resetB3Ind_)) {
+        return;
+    }
+    send(templates_.resetB3Resp(resetB3Ind_.ncci()));
+    state_.resetPendingNcci = 0;
+    if (state_.callPhase == CallPhase::TargetConnected) {
+        state_.callPhase = CallPhase::Relaying;
+        send(templates_.connectB3ActiveResp(connectB3ActiveInd_.ncci()));
+    }
+}
+
+void Engine::onDataB3Ind() {
+    if (!take(dataB3Ind_)) {
+        return;
+    }
+    const auto& block = dataB3Ind_;
+    auto answerNow = [&] {
+        send(templates_.dataB3Resp(capi::DataB3RespNumber::OnReceipt, block.ncci(),
+                                   block.dataHandle()));
+    };
+    if (state_.resetPendingNcci != 0) {
+        answerNow();  // nothing is relayed or played while a reset is pending
+        return;
+    }
+    if (block.dataLength() != kBlockLength) {
+        send(templates_.resetB3Req(block.ncci()));
+        state_.resetPendingNcci = block.ncci();
+        answerNow();  // the driver's receive buffers are few; none may be kept
+        return;
+    }
+    CallPhase phase = state_.callPhase;
+    if (phase == CallPhase::Relaying) {
+        bool fromMobile = block.ncci() == state_.mobileNcci;
+        uint16_t handle = block.dataHandle();
+        // Not copied: the block stays the driver's and is answered only when
+        // its relayed copy is confirmed.
+        send(templates_.dataB3Req(
+            fromMobile ? state_.targetNcci : state_.mobileNcci, block.data(), block.dataLength(),
+            static_cast<uint16_t>(handle + kRelayedHandleOffset), block.flags()));
+        if (fromMobile && static_cast<int16_t>(handle) > state_.maxRelayedHandle) {
+            state_.maxRelayedHandle = static_cast<int16_t>(handle);
+        }
+    } else if (inPhases(phase, CallPhase::Dialogue, CallPhase::TargetConnected)) {
+        promptStep(block);
+    } else {
+        answerNow();  // no leg is ready for it
+    }
+}
+
+void Engine::onDataB3Conf() {
+    if (!take(dataB3Conf_)) {
+        return;
+    }
+    uint16_t handle = dataB3Conf_.dataHandle();
+    if (handle < kRelayedHandleOffset || state_.resetPendingNcci != 0) {
+        return;  // a prompt block, or a relay that is being reset
+    }
+    uint32_t ncci = dataB3Conf_.ncci();
+    if (dataB3Conf_.info() != 0) {
+        sendDisconnectB3Req(ncci);  // the block it carried is not answered
+        return;
+    }
+    uint32_t source = ncci == state_.mobileNcci ? state_.targetNcci : state_.mobileNcci;
+    send(templates_.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, source,
+                               static_cast<uint16_t>(handle - kRelayedHandleOffset)));
+}
+
+}  // namespace tellmaro::relay

@@ -1,0 +1,204 @@
+#pragma once
+// The call-through engine: the CAPI dispatcher and every handler of the
+// relayed call, the voice prompts, the supervision timers and the error
+// report. One object owns the one relay call state; the driver, the timers,
+// the clock, the shell and the program directory are given to it.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "capi/capi_driver.h"
+#include "capi/data_b3_guard.h"
+#include "capi/message_header.h"
+#include "capi/message_templates.h"
+#include "capi/parameter_records.h"
+#include "data/call_dir.h"
+#include "data/call_log.h"
+#include "data/settings_record.h"
+#include "relay/engine_ports.h"
+#include "relay/prompt_file.h"
+#include "relay/relay_state.h"
+
+namespace tellmaro::relay {
+
+struct EngineHost {
+    capi::CapiDriver& driver;
+    Timers& timers;
+    const WallClock& clock;
+    ShellPort& shell;
+    std::filesystem::path appDir;
+};
+
+inline constexpr capi::RegisterParams kRegistration{3072, 2, 7, 2048};
+
+class Engine {
+  public:
+    explicit Engine(EngineHost host);
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // One tick of a window timer.
+    void onTimer(TimerId timer);
+
+    // --- start-up and shutdown steps that need no window system
+    // Registers and reads the driver version; false after an error report.
+    bool registerApplication();
+    // False when "tellmaro.ini" is empty (not configured); settings unchanged then.
+    bool loadSettings();
+    // Opens the call log if logging is on and the stored file is there;
+    // otherwise switches logging off with the start-up message.
+    void openCallLogAtStartUp();
+    void loadPhoneBook();
+    // Sends LISTEN_REQ; false after an error report.
+    bool listen(capi::ListenMask mask);
+    // Releases the application and closes every file.
+    void shutdown();
+
+    // --- the call log's file while the relay is active
+    // Opens it for appending if a path is set and logging is on; on failure
+    // shows `failureText`, switches logging off and saves the settings.
+    void reopenCallLog(std::string_view failureText);
+    // Closes it; on failure shows the message, switches logging off, saves.
+    void closeCallLog();
+
+    // The error report for a failed driver call.
+    void reportCapiError(uint32_t code);
+
+    const RelayState& state() const { return state_; }
+    data::SettingsRecord& settings() { return settings_; }
+    const data::SettingsRecord& settings() const { return settings_; }
+    void setRegisteredMobileNumber(std::string digits) {
+        registeredMobileNumber_ = std::move(digits);
+    }
+    data::PhoneBook& phoneBook() { return phoneBook_; }
+    const data::CallLog& callLog() const { return callLog_; }
+    uint32_t applId() const { return applId_; }
+    const std::filesystem::path& appDir() const { return host_.appDir; }
+    capi::DataB3Guard& driver() { return driver_; }
+    // Saves the settings record; a failure is not the user's to act on here.
+    void saveSettings();
+
+  private:
+    using Handler = void (Engine::*)();
+    struct DispatchRow {
+        capi::Command command;
+        Handler onConf;
+        Handler onOther;
+    };
+    static const DispatchRow kDispatchTable[];
+
+    // dispatcher
+    void dispatcherTick();
+    void fetchMessage();
+    Handler selectHandler() const;
+    bool takeMessage();  // handler contract steps 1 and 2
+    void consumeOnly();
+    // Handler contract steps 1 to 3: take the message, copy its parameters.
+    template <typename Record>
+    bool take(Record& record) {
+        if (!takeMessage()) {
+            return false;
+        }
+        record.fill(rxMessage_);
+        return true;
+    }
+
+    // sending
+    bool send(capi::MessageTemplates::Bytes message);  // false after an error report
+    void sendDisconnectReq(uint32_t plci);
+    void sendDisconnectB3Req(uint32_t ncci);
+
+    // incoming call and call-back
+    void onConnectInd();
+    void onConnectConf();
+    void onConnectActiveInd();
+    void takeOrRefuseCall(bool accepted, std::string_view callerDigits, uint32_t plci);
+    void callBack();
+
+    // dialogue
+    void onFacilityInd();
+    void onFacilityConf();
+    void storeKeys(std::span<const uint8_t> keys);
+    char lastKey() const;
+    bool confirmInDialogue();  // true when it has answered the indication
+    void dial();
+    void cancelInDialogue();
+    void cancelOutgoingCall();
+
+    // voice prompts
+    void startPrompt(std::string_view fileName);
+    void stopPrompt();
+    void promptStep(const capi::DataB3IndParams& block);
+    void chooseEchoPrompt();
+
+    // B-channel relay
+    void onConnectB3Ind();
+    void onConnectB3Conf();
+    void onConnectB3ActiveInd();
+    void onDataB3Ind();
+    void onDataB3Conf();
+    void onResetB3Ind();
+    bool isMobileLeg(uint32_t ncci) const;
+
+    // teardown
+    void onDisconnectB3Ind();
+    void onDisconnectB3Conf();
+    void onDisconnectInd();
+    void disconnectIndByPhase(uint32_t plci, uint16_t reason);
+    void enterReadyState();
+    // Connections whose end is expected and needs no reaction: refused
+    // callers, and stray seizures released while idle.
+    void expectEndOf(uint32_t plci);
+    bool endWasExpected(uint32_t plci);
+
+    // supervision timers
+    void keepSeizedLineAlive();  // Timer2_Timer
+    void placeConfirmedCall();   // Timer3_Timer
+    void seizeLineAgain();       // Timer4_Timer
+    void schedule(TimerId timer);
+
+    // call log
+    bool logging() const { return settings_.logEnabled && callLog_.isOpen(); }
+    void logConnectionEnd(data::ConnectionEndUnit unit);
+
+    EngineHost host_;
+    capi::DataB3Guard driver_;
+    capi::MessageTemplates templates_;
+
+    // registration and receive state of the dispatcher
+    uint32_t applId_ = 0;
+    bool messagePending_ = false;
+    capi::MessageHeader rxHeader_{};
+    std::span<const uint8_t> rxMessage_;
+    bool dispatchBusy_ = false;
+
+    RelayState state_;
+    PromptFile promptFile_;
+    PromptRecord promptBlock_{};
+    std::array<uint32_t, 4> expectedEnds_{};
+
+    data::SettingsRecord settings_;
+    std::string registeredMobileNumber_;
+    data::PhoneBook phoneBook_;
+    data::CallLog callLog_;
+
+    // one parameter record per handler
+    capi::ConnectIndParams connectInd_;
+    capi::ConnectConfParams connectConf_;
+    capi::ConnectActiveIndParams connectActiveInd_;
+    capi::ConnectB3IndParams connectB3Ind_;
+    capi::ConnectB3ConfParams connectB3Conf_;
+    capi::ConnectB3ActiveIndParams connectB3ActiveInd_;
+    capi::DisconnectIndParams disconnectInd_;
+    capi::DisconnectB3IndParams disconnectB3Ind_;
+    capi::DisconnectB3ConfParams disconnectB3Conf_;
+    capi::DataB3IndParams dataB3Ind_;
+    capi::DataB3ConfParams dataB3Conf_;
+    capi::FacilityIndParams facilityInd_;
+    capi::FacilityConfParams facilityConf_;
+    capi::ResetB3IndParams resetB3Ind_;
+};
+
+}  // namespace tellmaro::relay

@@ -1,0 +1,71 @@
+#pragma once
+// What the engine needs of its host: the window timers, the wall clock, and
+// the shell's tray icon, menu and message boxes. The desktop, the console
+// program and the tests each provide their own.
+
+#include <string_view>
+
+#include "data/date_time.h"
+
+namespace tellmaro::relay {
+
+// The timers of the hidden main window, with fixed intervals; only their
+// enabled state changes. The host calls Engine::onTimer on each tick.
+enum class TimerId {
+    Timer1,  // 10 ms: the CAPI dispatcher
+    Timer2,  // 8000 ms: keeps a seized line open
+    Timer3,  // 100 ms: places the call to the confirmed number
+    Timer4,  // 100 ms: seizes the outgoing line again
+};
+
+class Timers {
+  public:
+    virtual ~Timers() = default;
+    // Enabling an enabled timer changes nothing; its period is not restarted.
+    virtual void setTimerEnabled(TimerId timer, bool enabled) = 0;
+    virtual bool timerEnabled(TimerId timer) const = 0;
+};
+
+class WallClock {
+  public:
+    virtual ~WallClock() = default;
+    virtual data::LocalTime now() const = 0;
+};
+
+enum class MessageIcon { Critical, Exclamation };
+
+// Tray icon files and their tool tips, in the shell's own texts.
+struct TrayState {
+    std::string_view iconFile;
+    std::string_view toolTip;
+};
+
+inline constexpr TrayState kTrayStarting{"handyred.ico", "Der Tellmaro wird gestartet"};
+inline constexpr TrayState kTrayReady{"handygrn.ico", "Tellmaro ist betriebsbereit"};
+inline constexpr TrayState kTrayDeactivated{"handyred.ico", "Tellmaro ist deaktiviert"};
+inline constexpr TrayState kTrayCallActive{"handyyel.ico", "Aktive Verbindung"};
+inline constexpr TrayState kTraySuspendedForConfiguration{"handyred.ico",
+                                                          "Wegen Konfiguration deaktiviert"};
+inline constexpr TrayState kTraySuspendedForAnalysis{"handyred.ico",
+                                                     "Wegen CAPI-Analyse daktiviert"};
+
+inline constexpr std::string_view kErrorCaption = " Tellmaro Fehler !!";
+inline constexpr std::string_view kNoticeCaption = "Tellmaro Hinweis !!";
+
+class ShellPort {
+  public:
+    virtual ~ShellPort() = default;
+    virtual void setTray(TrayState state) = 0;
+    // The four entries "&Aktiviert", "Analysiere &CAPI", "&Telefonbuch" and
+    // "Ein&stellungen"; "&Ende" is never disabled.
+    virtual void setConfigurationMenuEnabled(bool enabled) = 0;
+    // The check mark of "&Aktiviert": the user's choice to have the relay on.
+    virtual bool relayActivated() const = 0;
+    // Modal; timers keep running while it is open. Texts are UTF-8.
+    virtual void showMessage(std::string_view caption, std::string_view text, MessageIcon icon) = 0;
+    // Closes the settings dialog, the splash and analysis windows and the
+    // main window, which ends the program through its normal shutdown.
+    virtual void closeWindowsAndEnd() = 0;
+};
+
+}  // namespace tellmaro::relay

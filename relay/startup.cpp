@@ -1,0 +1,75 @@
+// The start-up and shutdown steps of the engine; the shell runs them in its
+// order, around its own steps (splash, single instance, tray icon).
+#include <filesystem>
+
+#include "data/call_dir_file.h"
+#include "data/settings_file.h"
+#include "data/windows1252.h"
+#include "relay/engine.h"
+
+namespace tellmaro::relay {
+
+bool Engine::registerApplication() {
+    uint32_t result = driver_.registerApplication(kRegistration, applId_);
+    if (result == capi::kCapiOk) {
+        templates_.setApplId(static_cast<uint16_t>(applId_));
+        capi::CapiVersion unused;
+        result = driver_.getVersion(unused);
+    }
+    if (result != capi::kCapiOk) {
+        reportCapiError(result);
+        return false;
+    }
+    return true;
+}
+
+bool Engine::loadSettings() {
+    auto loaded = data::LoadSettings(host_.appDir);
+    if (!loaded.configured()) {
+        return false;
+    }
+    settings_ = *loaded.settings;
+    return true;
+}
+
+void Engine::openCallLogAtStartUp() {
+    bool wasOn = settings_.logEnabled;
+    bool opened = false;
+    if (settings_.logEnabled && !settings_.logFilePath.empty()) {
+        // The stored file must still be there under the stored name.
+        std::filesystem::path path = data::windows1252ToUtf8(settings_.logFilePath);
+        std::error_code error;
+        if (std::filesystem::is_regular_file(path, error) &&
+            path.filename() == data::windows1252ToUtf8(settings_.logFileName)) {
+            opened = callLog_.open(path).ok;
+        }
+    }
+    if (!opened && wasOn) {
+        settings_.logEnabled = false;
+        host_.shell.showMessage(kErrorCaption,
+                                "Die angegebene Log Datei wurde nicht gefunden! Log Datei "
+                                "Erstellung wurde deaktiviert!",
+                                MessageIcon::Critical);
+        saveSettings();
+    }
+}
+
+void Engine::loadPhoneBook() {
+    phoneBook_ = data::LoadCallDir(host_.appDir).phoneBook;
+}
+
+bool Engine::listen(capi::ListenMask mask) {
+    return send(templates_.listenReq(mask));
+}
+
+void Engine::shutdown() {
+    driver_.release(applId_);
+    (void)callLog_.close();
+    promptFile_.close();
+    state_.promptFileName.clear();
+    for (TimerId timer : {TimerId::Timer1, TimerId::Timer2, TimerId::Timer3, TimerId::Timer4}) {
+        host_.timers.setTimerEnabled(timer, false);
+    }
+}
+
+}  // namespace tellmaro::relay

@@ -1,0 +1,33 @@
+// The timers that keep a seized line open, place the call to the confirmed
+// number and seize the line again. The last two run on their timer's first
+// tick after a handler switched it on, so no handler ever waits.
+#include "relay/engine.h"
+
+namespace tellmaro::relay {
+
+void Engine::schedule(TimerId timer) {
+    host_.timers.setTimerEnabled(timer, true);
+}
+
+void Engine::keepSeizedLineAlive() {
+    send(templates_.infoReqKeypad(state_.targetPlci));
+}
+
+void Engine::placeConfirmedCall() {
+    host_.timers.setTimerEnabled(TimerId::Timer3, false);
+    if (state_.cancelRequested) {
+        // Cancelled while the seizure was being released: seize again instead.
+        state_.cancelRequested = false;
+        schedule(TimerId::Timer4);
+        return;
+    }
+    std::string_view number(state_.dialledNumber.data(), 20);
+    send(templates_.connectReqToNumber(number, settings_.ownNumber));
+}
+
+void Engine::seizeLineAgain() {
+    host_.timers.setTimerEnabled(TimerId::Timer4, false);
+    send(templates_.connectReqSeizure(settings_.ownNumber));
+}
+
+}  // namespace tellmaro::relay

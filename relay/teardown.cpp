@@ -1,0 +1,258 @@
+// What happens when a B3 connection or a whole leg ends: which other
+// connections are cleared, whether the mobile caller may dial again, and
+// when the relay is ready for the next call.
+#include <algorithm>
+
+#include "relay/engine.h"
+
+namespace tellmaro::relay {
+
+namespace {
+
+constexpr uint16_t kNormalClearing = 0x3490;
+constexpr uint16_t kNormalUnspecified = 0x349F;
+
+bool normalEnd(uint16_t reason) {
+    return reason == kNormalClearing || reason == kNormalUnspecified;
+}
+
+}  // namespace
+
+void Engine::sendDisconnectReq(uint32_t plci) {
+    send(templates_.disconnectReq(capi::DisconnectReqNumber::SendDisconnectReq, plci));
+}
+
+void Engine::sendDisconnectB3Req(uint32_t ncci) {
+    send(templates_.disconnectB3Req(capi::DisconnectB3ReqNumber::First, ncci));
+    if (!state_.cancelRequested) {
+        state_.callPhase = CallPhase::Dialogue;
+    }
+    if (ncci == state_.mobileNcci && state_.callPhase != CallPhase::Dialogue) {
+        send(templates_.disconnectB3Req(capi::DisconnectB3ReqNumber::Second, state_.targetNcci));
+    }
+}
+
+void Engine::enterReadyState() {
+    state_.callPhase = CallPhase::Idle;
+    host_.shell.setTray(kTrayReady);
+    host_.shell.setConfigurationMenuEnabled(true);
+}
+
+void Engine::expectEndOf(uint32_t plci) {
+    auto free = std::find(expectedEnds_.begin(), expectedEnds_.end(), 0u);
+    // With every slot taken the oldest expectation gives way.
+    if (free == expectedEnds_.end()) {
+        std::shift_left(expectedEnds_.begin(), expectedEnds_.end(), 1);
+        free = expectedEnds_.end() - 1;
+    }
+    *free = plci;
+}
+
+bool Engine::endWasExpected(uint32_t plci) {
+    auto it = std::find(expectedEnds_.begin(), expectedEnds_.end(), plci);
+    if (plci == 0 || it == expectedEnds_.end()) {
+        return false;
+    }
+    *it = 0;
+    return true;
+}
+
+void Engine::onDisconnectB3Ind() {
+    if (!take(disconnectB3Ind_)) {
+        return;
+    }
+    uint32_t ncci = disconnectB3Ind_.ncci();
+    bool mobileLeg = ncci == state_.mobileNcci;
+    if (state_.callPhase >= CallPhase::Dialogue) {
+        state_.resetDialogue();
+        stopPrompt();
+        state_.promptEchoPos = -1;
+        if (!mobileLeg) {
+            // The called party's B3 connection ended: answer the mobile's
+            // blocks whose relayed copies will never be confirmed.
+            for (int16_t handle = 0; handle <= state_.maxRelayedHandle; ++handle) {
+                send(templates_.dataB3Resp(capi::DataB3RespNumber::Flush, state_.mobileNcci,
+                                           static_cast<uint16_t>(handle)));
+            }
+            state_.maxRelayedHandle = 0;
+            if (settings_.totalDisconnect) {
+                send(templates_.disconnectB3Req(capi::DisconnectB3ReqNumber::AfterB3Disconnect,
+                                                state_.mobileNcci));
+            } else {
+                send(templates_.resetB3Req(state_.mobileNcci));
+                state_.resetPendingNcci = state_.mobileNcci;
+            }
+        } else if (state_.targetPlci != 0) {
+            // The mobile caller hung up.
+            if (state_.callPhase == CallPhase::Relaying) {
+                send(templates_.disconnectB3Req(capi::DisconnectB3ReqNumber::AfterB3Disconnect,
+                                                state_.targetNcci));
+            } else {
+                if (state_.callPhase >= CallPhase::NumberConfirmed && settings_.logEnabled) {
+                    callLog_.mobileHungUp();
+                }
+                send(templates_.disconnectReq(capi::DisconnectReqNumber::AfterB3Disconnect,
+                                              state_.targetPlci));
+            }
+        }
+    }
+    if (state_.callPhase == CallPhase::Idle) {
+        if (mobileLeg) {
+            sendDisconnectReq(state_.mobilePlci);
+        } else if (ncci == state_.targetNcci) {
+            sendDisconnectReq(state_.targetPlci);
+        }
+    }
+    if (mobileLeg) {
+        if (settings_.logEnabled && state_.targetNcci == 0) {
+            logConnectionEnd(data::ConnectionEndUnit::mobileLegLast);
+        }
+        state_.mobileNcci = 0;
+    } else {
+        if (state_.conversationStart && settings_.logEnabled) {
+            state_.conversationEnd = host_.clock.now();
+            state_.conversationSeconds = static_cast<int32_t>(
+                data::secondBoundariesBetween(*state_.conversationStart, state_.conversationEnd));
+            callLog_.conversationEnd(state_.conversationEnd, state_.conversationSeconds);
+            if (state_.mobileNcci == 0) {
+                logConnectionEnd(data::ConnectionEndUnit::outgoingLegLast);
+            }
+        }
+        state_.targetNcci = 0;
+    }
+    send(templates_.disconnectB3Resp(ncci));
+    if (state_.cancelRequested) {
+        // A cancel in phases 9 and 10 goes on to release the outgoing leg.
+        state_.cancelRequested = false;
+        sendDisconnectReq(state_.targetPlci);
+    }
+}
+
+void Engine::onDisconnectB3Conf() {
+    if (!take(disconnectB3Conf_)) {
+        return;
+    }
+    if (state_.callPhase >= CallPhase::Dialogue && disconnectB3Conf_.ncci() == state_.mobileNcci) {
+        enterReadyState();
+    }
+}
+
+void Engine::onDisconnectInd() {
+    if (!take(disconnectInd_)) {
+        return;
+    }
+    uint32_t plci = disconnectInd_.plci();
+    send(templates_.disconnectResp(rxHeader_.messageNumber, plci));
+    // A refused caller or a stray seizure released while idle: nothing
+    // else belongs to it.
+    if (endWasExpected(plci)) {
+        return;
+    }
+    disconnectIndByPhase(plci, disconnectInd_.reason());
+
+    if (plci == state_.mobilePlci) {
+        state_.mobilePlci = 0;
+        state_.mobileNcci = 0;
+        if (state_.callPhase == CallPhase::CallBackDialled) {
+            return;
+        }
+        if (host_.shell.relayActivated()) {
+            enterReadyState();
+            stopPrompt();
+        }
+        return;
+    }
+    state_.targetPlci = 0;
+    state_.targetNcci = 0;
+    host_.timers.setTimerEnabled(TimerId::Timer2, false);
+    switch (state_.callPhase) {
+        case CallPhase::Idle:
+        case CallPhase::Dialling:
+            break;
+        case CallPhase::Taken:
+            enterReadyState();
+            break;
+        default:
+            state_.callPhase = CallPhase::Dialogue;
+            if (state_.cancelRequested) {
+                state_.cancelRequested = false;
+                schedule(TimerId::Timer4);
+            }
+    }
+}
+
+void Engine::disconnectIndByPhase(uint32_t plci, uint16_t reason) {
+    RelayState& s = state_;
+    bool target = plci == s.targetPlci;
+    bool mobile = plci == s.mobilePlci;
+    switch (s.callPhase) {
+        case CallPhase::Taken:
+            if (mobile) {
+                callBack();  // the mobile caller hung up while it rang
+            } else {
+                host_.timers.setTimerEnabled(TimerId::Timer2, false);
+                sendDisconnectReq(s.mobilePlci);  // the seized line was lost
+            }
+            return;
+        case CallPhase::CallBackConfirmed:
+            if (target) {
+                sendDisconnectReq(s.mobilePlci);
+            } else if (mobile) {
+                sendDisconnectReq(s.targetPlci);
+            }
+            return;
+        case CallPhase::Dialogue:
+            if (target) {
+                sendDisconnectB3Req(s.mobileNcci);  // the seized line was lost: the call ends
+            } else {
+                s.resetDialogue();
+            }
+            return;
+        case CallPhase::NumberConfirmed:
+            if (!target) {
+                return;
+            }
+            if (!s.cancelRequested) {
+                s.callPhase = CallPhase::Dialling;
+                schedule(TimerId::Timer3);  // places the call to the confirmed number
+            } else {
+                s.cancelRequested = false;
+                schedule(TimerId::Timer4);
+                s.resetDialogue();
+                stopPrompt();
+                s.promptEchoPos = -1;
+            }
+            return;
+        case CallPhase::Relaying:
+            if (!mobile) {
+                schedule(TimerId::Timer4);
+                s.resetDialogue();
+            }
+            return;
+        case CallPhase::Idle:
+        case CallPhase::CallBackDialled:
+        case CallPhase::MobileConnected:
+        case CallPhase::Dialling:
+        case CallPhase::DialConfirmed:
+        case CallPhase::TargetConnected:
+            if (target || (!mobile && s.targetPlci == 0)) {
+                s.promptEchoPos = -1;
+                if (!normalEnd(reason)) {
+                    startPrompt("nicht_erreichbar.pdt");
+                    schedule(TimerId::Timer4);
+                    if (settings_.logEnabled) {
+                        callLog_.notReachable();
+                    }
+                } else if (inPhases(s.callPhase, CallPhase::Dialling, CallPhase::TargetConnected) &&
+                           !s.cancelRequested) {
+                    // After a normal end the caller may dial again, so the
+                    // line is seized for that too (a cancel seizes it below).
+                    schedule(TimerId::Timer4);
+                }
+            }
+            s.resetDialogue();
+            return;
+    }
+}
+
+}  // namespace tellmaro::relay
