@@ -2,21 +2,10 @@
 // tellmaro-sim in another process. A small client registers, reads the
 // profile, listens, takes a call, exchanges audio both ways, receives DTMF
 // and sees the caller hang up; the simulator checks its scenario.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <thread>
 
 #include "capi/byte_order.h"
@@ -25,8 +14,7 @@
 #include "capi/message_templates.h"
 #include "capi/parameter_records.h"
 #include "exchange/audio_block.h"
-
-extern char** environ;
+#include "support/simulator_process.h"
 
 namespace tellmaro::test {
 namespace {
@@ -43,92 +31,9 @@ expect clean
 end 6s
 )";
 
-uint16_t freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool accepting(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
-std::string readText(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// tellmaro-sim with a scenario, its output in a file, reaped at the end.
-class SimulatorProcess {
-  public:
-    SimulatorProcess(const std::filesystem::path& dir, uint16_t port) : output_(dir / "sim.out") {
-        std::ofstream(dir / "scenario.txt") << kScenario;
-        std::string portText = std::to_string(port);
-        std::string scenario = (dir / "scenario.txt").string();
-        const char* argv[] = {TELLMARO_SIM_PATH, "--port", portText.c_str(), scenario.c_str(),
-                              nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        spawned_ = posix_spawn(&pid_, TELLMARO_SIM_PATH, &actions, nullptr,
-                               const_cast<char**>(argv), environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~SimulatorProcess() {
-        if (pid_ > 0 && !reaped_) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool spawned() const { return spawned_; }
-    int wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        reaped_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::string output() const { return readText(output_); }
-
-  private:
-    std::filesystem::path output_;
-    pid_t pid_ = -1;
-    bool spawned_ = false;
-    bool reaped_ = false;
-};
-
 TEST(Libcapi20Client, TakesACallThroughTheRealLibraryAndTheSimulator) {
-    std::random_device random;
-    auto dir =
-        std::filesystem::temp_directory_path() / ("tellmaro-rcapi-" + std::to_string(random()));
-    std::filesystem::create_directories(dir);
-    uint16_t port = freePort();
-    // libcapi20 drops the last character of every line, the last one too.
-    std::ofstream(dir / ".capi20rc") << "REMOTE rcapi 127.0.0.1 " << port << "\nTRACELEVEL 0\n";
-    setenv("HOME", dir.c_str(), 1);
-
-    SimulatorProcess sim(dir, port);
+    SimulatorProcess sim(TELLMARO_SIM_PATH, kScenario);
     ASSERT_TRUE(sim.spawned());
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!accepting(port) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
 
     capi::LibCapi20Driver driver;
     ASSERT_TRUE(driver.loaded()) << driver.loadError();
@@ -213,7 +118,6 @@ TEST(Libcapi20Client, TakesACallThroughTheRealLibraryAndTheSimulator) {
     std::string output = sim.output();
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("scenario passed"), std::string::npos) << output;
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
