@@ -142,6 +142,25 @@ constexpr SchemaRow kSchema[] = {
 
 }  // namespace
 
+size_t paramFixedSize(ParamKind kind) {
+    switch (kind) {
+        case ParamKind::Word:
+        case ParamKind::Code:
+            return 2;
+        case ParamKind::Dword:
+        case ParamKind::Address:
+        case ParamKind::DataPointer:
+            return 4;
+        case ParamKind::DataPointer64:
+            return 8;
+        case ParamKind::Struct:
+        case ParamKind::CalledNumber:
+        case ParamKind::CallingNumber:
+            return 0;
+    }
+    return 0;
+}
+
 std::span<const ParamSpec> parameterSchema(uint8_t command, uint8_t subcommand) {
     for (const auto& row : kSchema) {
         if (static_cast<uint8_t>(row.command) == command &&

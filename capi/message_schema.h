@@ -2,6 +2,7 @@
 // The parameter lists of CAPI 2.0 messages, in the order of the standard.
 // Used to decode any message for traces, and to check messages strictly.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -24,6 +25,10 @@ struct ParamSpec {
     std::string_view name;
     ParamKind kind;
 };
+
+// Bytes a parameter of this kind takes; 0 for structures, whose length
+// byte says how long they are.
+size_t paramFixedSize(ParamKind kind);
 
 // The parameters of a message, or an empty list for a command and
 // subcommand that CAPI 2.0 does not define here.

@@ -56,32 +56,13 @@ void appendNumber(std::string& out, std::span<const uint8_t> content, size_t typ
     out += '"';
 }
 
-size_t fixedSize(ParamKind kind) {
-    switch (kind) {
-        case ParamKind::Word:
-        case ParamKind::Code:
-            return 2;
-        case ParamKind::Dword:
-        case ParamKind::Address:
-        case ParamKind::DataPointer:
-            return 4;
-        case ParamKind::DataPointer64:
-            return 8;
-        case ParamKind::Struct:
-        case ParamKind::CalledNumber:
-        case ParamKind::CallingNumber:
-            return 0;
-    }
-    return 0;
-}
-
 // Appends " Name=value" and returns the bytes the parameter used, or 0 when
 // the message ends inside it (after saying so).
 size_t appendParam(std::string& out, const ParamSpec& spec, std::span<const uint8_t> rest) {
     out += ' ';
     out.append(spec.name);
     out += '=';
-    size_t size = fixedSize(spec.kind);
+    size_t size = paramFixedSize(spec.kind);
     if (size == 0) {
         if (rest.empty()) {
             out += "<missing>";

@@ -14,25 +14,6 @@ using capi::Subcommand;
 // CAPI refuses anything shorter: the header and one 32-bit address.
 constexpr size_t kMinimumLength = 12;
 
-size_t fixedSize(ParamKind kind) {
-    switch (kind) {
-        case ParamKind::Word:
-        case ParamKind::Code:
-            return 2;
-        case ParamKind::Dword:
-        case ParamKind::Address:
-        case ParamKind::DataPointer:
-            return 4;
-        case ParamKind::DataPointer64:
-            return 8;
-        case ParamKind::Struct:
-        case ParamKind::CalledNumber:
-        case ParamKind::CallingNumber:
-            return 0;
-    }
-    return 0;
-}
-
 uint64_t readFixed(std::span<const uint8_t> bytes, size_t size) {
     switch (size) {
         case 2:
@@ -88,7 +69,7 @@ ParseResult parseApplicationMessage(std::span<const uint8_t> bytes) {
         ParsedParam param;
         param.kind = field.kind;
         auto rest = params.subspan(offset);
-        size_t size = fixedSize(field.kind);
+        size_t size = capi::paramFixedSize(field.kind);
         if (field.kind == ParamKind::DataPointer64 && rest.empty()) {
             message.params.push_back(param);  // the 32-bit layout ends before it
             continue;
