@@ -97,7 +97,9 @@ ScenarioRunner::Outcome ScenarioRunner::check() const {
                 break;
             }
             case ScenarioExpectation::Kind::Called: {
-                auto calls = line_.partyRecord(parties_.at(e.party)).callsFromPc;
+                // A busy party was called too, even if its telephone never rang.
+                const auto& record = line_.partyRecord(parties_.at(e.party));
+                auto calls = record.callsFromPc + record.count(PartyEvent::BusyCall);
                 report(calls > 0, e.party + " was called" + where,
                        std::to_string(calls) + " calls from the PC");
                 break;

@@ -1,0 +1,5 @@
+#include "shell/console_program.h"
+
+int main() {
+    return tellmaro::shell::runConsoleProgram();
+}
