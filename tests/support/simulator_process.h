@@ -4,24 +4,22 @@
 // free port, its output in a file, and the process reaped at the end.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
-extern char** environ;
+#include "support/child_process.h"
 
 namespace tellmaro::test {
 
@@ -41,31 +39,18 @@ class SimulatorProcess {
         setenv("HOME", dir_.c_str(), 1);
         std::ofstream(dir_ / "scenario.txt") << scenario;
 
-        std::string portText = std::to_string(port_);
-        std::string scenarioFile = (dir_ / "scenario.txt").string();
-        std::string output = (dir_ / "sim.out").string();
-        const char* argv[] = {simulator.c_str(), "--port", portText.c_str(), scenarioFile.c_str(),
-                              nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        spawned_ = posix_spawn(&pid_, simulator.c_str(), &actions, nullptr,
-                               const_cast<char**>(argv), environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
-
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{simulator, "--port", std::to_string(port_),
+                                     (dir_ / "scenario.txt").string()},
+            (dir_ / "sim.out").string());
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (spawned_ && !accepting() && std::chrono::steady_clock::now() < deadline) {
+        while (spawned() && !accepting() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
 
     ~SimulatorProcess() {
-        if (pid_ > 0 && !reaped_) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        process_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -73,23 +58,14 @@ class SimulatorProcess {
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-    bool spawned() const { return spawned_; }
-    pid_t pid() const { return pid_; }
-
+    bool spawned() const { return process_->spawned(); }
+    pid_t pid() const { return process_->pid(); }
+    uint16_t port() const { return port_; }
+    const std::filesystem::path& dir() const { return dir_; }
     // Waits for the scenario to end; its exit status, or -1.
-    int wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        reaped_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string output() const {
-        std::ifstream in(dir_ / "sim.out");
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    int wait() { return process_->wait(); }
+    bool running() const { return process_->running(); }
+    std::string output() const { return process_->output(); }
 
   private:
     static uint16_t freePort() {
@@ -117,9 +93,7 @@ class SimulatorProcess {
 
     std::filesystem::path dir_;
     uint16_t port_ = 0;
-    pid_t pid_ = -1;
-    bool spawned_ = false;
-    bool reaped_ = false;
+    std::unique_ptr<ChildProcess> process_;
 };
 
 }  // namespace tellmaro::test

@@ -1,0 +1,102 @@
+#pragma once
+// A program started by a test, its standard output and error in a file, and
+// reaped at the end (terminated first if it still runs).
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace tellmaro::test {
+
+class ChildProcess {
+  public:
+    ChildProcess(const std::vector<std::string>& argv, std::string outputFile)
+        : output_(std::move(outputFile)) {
+        std::vector<char*> args;
+        for (const auto& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        spawned_ = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ChildProcess() {
+        if (spawned_ && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool spawned() const { return spawned_; }
+    pid_t pid() const { return pid_; }
+
+    // Its exit status, or -1 when a signal ended it.
+    int wait() {
+        if (!reaped_) {
+            waitpid(pid_, &status_, 0);
+            reaped_ = true;
+        }
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    }
+    // Asks it to stop with `signal` and waits for its exit status.
+    int stop(int signal = SIGTERM) {
+        kill(pid_, signal);
+        return wait();
+    }
+    bool running() const {
+        if (reaped_) {
+            return false;
+        }
+        if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+            reaped_ = true;
+            return false;
+        }
+        return true;
+    }
+
+    std::string output() const {
+        std::ifstream in(output_);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // Waits up to `timeout` until the output contains `text`.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (output().find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+  private:
+    std::string output_;
+    pid_t pid_ = -1;
+    bool spawned_ = false;
+    // A look whether it still runs may reap it.
+    mutable bool reaped_ = false;
+    mutable int status_ = 0;
+};
+
+}  // namespace tellmaro::test
