@@ -58,6 +58,23 @@ void LineSimulator::refuse(Application& app, const ParsedMessage& m, ViolationKi
 // The far end cleared first and its indication is still on the way: the
 // application could not know, so this is no violation, but the controller
 // refuses the request all the same.
+bool LineSimulator::refusedAsCleared(Application& app, const ParsedMessage& m, const Call& call) {
+    if (call.state != Call::State::Cleared) {
+        return false;
+    }
+    refuseCrossing(app, m, call.clearedBy, clearingQueued(app, call), "PLCI " + hex(call.plci));
+    return true;
+}
+
+bool LineSimulator::refusedAsCleared(Application& app, const ParsedMessage& m,
+                                     const B3Connection& b3) {
+    if (b3.state != B3Connection::State::Cleared) {
+        return false;
+    }
+    refuseCrossing(app, m, b3.clearedBy, clearingQueued(app, b3), "NCCI " + hex(b3.ncci));
+    return true;
+}
+
 void LineSimulator::refuseCrossing(Application& app, const ParsedMessage& m, ClearedBy clearedBy,
                                    bool clearingQueued, const std::string& what) {
     if (clearedBy == ClearedBy::Network && clearingQueued) {

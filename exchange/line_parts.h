@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <optional>
 #include <string>
@@ -99,5 +100,12 @@ struct PendingIndication {
     uint16_t dataHandle = 0;  // DATA_B3_IND only
     std::vector<uint8_t> message;
 };
+
+// "0x201": PLCIs, NCCIs and controllers in violation texts.
+inline std::string hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
 
 }  // namespace tellmaro::exchange

@@ -38,12 +38,6 @@ constexpr size_t kLength = 2;
 }
 constexpr size_t kPlciAdditionalInfo = 1;  // ALERT_REQ, DISCONNECT_REQ
 
-std::string hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
-}
-
 }  // namespace
 
 void LineSimulator::onListenReq(Application& app, const ParsedMessage& m) {
@@ -66,9 +60,8 @@ void LineSimulator::onAlertReq(Application& app, const ParsedMessage& m) {
     if (!problem.empty()) {
         return refuse(app, m, ViolationKind::BadCoding, code::kIllegalCoding, problem);
     }
-    if (call->state == Call::State::Cleared) {
-        return refuseCrossing(app, m, call->clearedBy, clearingQueued(app, *call),
-                              "PLCI " + hex(call->plci));
+    if (refusedAsCleared(app, m, *call)) {
+        return;
     }
     if (call->state != Call::State::Offered) {
         return refuse(app, m, ViolationKind::WrongState, code::kWrongState,
@@ -136,9 +129,8 @@ void LineSimulator::onConnectB3Req(Application& app, const ParsedMessage& m) {
     if (!call) {
         return;
     }
-    if (call->state == Call::State::Cleared) {
-        return refuseCrossing(app, m, call->clearedBy, clearingQueued(app, *call),
-                              "PLCI " + hex(call->plci));
+    if (refusedAsCleared(app, m, *call)) {
+        return;
     }
     if (call->state != Call::State::Active) {
         return refuse(app, m, ViolationKind::WrongState, code::kWrongState,
@@ -167,9 +159,8 @@ void LineSimulator::onInfoReq(Application& app, const ParsedMessage& m) {
     if (!problem.empty()) {
         return refuse(app, m, ViolationKind::BadCoding, code::kIllegalCoding, problem);
     }
-    if (call->state == Call::State::Cleared) {
-        return refuseCrossing(app, m, call->clearedBy, clearingQueued(app, *call),
-                              "PLCI " + hex(call->plci));
+    if (refusedAsCleared(app, m, *call)) {
+        return;
     }
     // Keypad information is what keeps a seized line from timing out.
     if (call->state == Call::State::Seized && !additional.keypad().empty()) {
@@ -188,9 +179,8 @@ void LineSimulator::onFacilityReq(Application& app, const ParsedMessage& m) {
     if (!b3) {
         return;
     }
-    if (b3->state == B3Connection::State::Cleared) {
-        return refuseCrossing(app, m, b3->clearedBy, clearingQueued(app, *b3),
-                              "NCCI " + hex(b3->ncci));
+    if (refusedAsCleared(app, m, *b3)) {
+        return;
     }
     if (b3->state != B3Connection::State::Active) {
         return refuse(app, m, ViolationKind::WrongState, code::kWrongState,
@@ -231,9 +221,8 @@ void LineSimulator::onDisconnectReq(Application& app, const ParsedMessage& m) {
     if (!problem.empty()) {
         return refuse(app, m, ViolationKind::BadCoding, code::kIllegalCoding, problem);
     }
-    if (call->state == Call::State::Cleared) {
-        return refuseCrossing(app, m, call->clearedBy, clearingQueued(app, *call),
-                              "PLCI " + hex(call->plci));
+    if (refusedAsCleared(app, m, *call)) {
+        return;
     }
     confirm(app, m, 0);
     switch (call->state) {
@@ -257,9 +246,8 @@ void LineSimulator::onDisconnectB3Req(Application& app, const ParsedMessage& m) 
     if (!b3) {
         return;
     }
-    if (b3->state == B3Connection::State::Cleared) {
-        return refuseCrossing(app, m, b3->clearedBy, clearingQueued(app, *b3),
-                              "NCCI " + hex(b3->ncci));
+    if (refusedAsCleared(app, m, *b3)) {
+        return;
     }
     confirm(app, m, 0);
     clearB3(*b3, ClearedBy::Application);
@@ -270,9 +258,8 @@ void LineSimulator::onResetB3Req(Application& app, const ParsedMessage& m) {
     if (!b3) {
         return;
     }
-    if (b3->state == B3Connection::State::Cleared) {
-        return refuseCrossing(app, m, b3->clearedBy, clearingQueued(app, *b3),
-                              "NCCI " + hex(b3->ncci));
+    if (refusedAsCleared(app, m, *b3)) {
+        return;
     }
     if (b3->state != B3Connection::State::Active) {
         return refuse(app, m, ViolationKind::WrongState, code::kWrongState,
@@ -291,9 +278,8 @@ void LineSimulator::onDataB3Req(Application& app, const ParsedMessage& m,
     if (!b3) {
         return;
     }
-    if (b3->state == B3Connection::State::Cleared) {
-        return refuseCrossing(app, m, b3->clearedBy, clearingQueued(app, *b3),
-                              "NCCI " + hex(b3->ncci));
+    if (refusedAsCleared(app, m, *b3)) {
+        return;
     }
     if (b3->state != B3Connection::State::Active) {
         return refuse(app, m, ViolationKind::WrongState, code::kWrongState,

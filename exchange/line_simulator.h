@@ -132,6 +132,10 @@ class LineSimulator {
     // A request is confirmed with `info`, a response ignored; both recorded.
     void refuse(Application& app, const ParsedMessage& m, ViolationKind kind, uint16_t info,
                 std::string detail);
+    // A request for a connection that is already cleared is refused as a
+    // crossing; true when it was.
+    bool refusedAsCleared(Application& app, const ParsedMessage& m, const Call& call);
+    bool refusedAsCleared(Application& app, const ParsedMessage& m, const B3Connection& b3);
     void refuseCrossing(Application& app, const ParsedMessage& m, ClearedBy clearedBy,
                         bool clearingQueued, const std::string& what);
     Call* requestedCall(Application& app, const ParsedMessage& m);
