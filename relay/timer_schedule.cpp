@@ -1,7 +1,5 @@
 #include "relay/timer_schedule.h"
 
-#include <algorithm>
-
 namespace tellmaro::relay {
 
 using std::chrono::milliseconds;
@@ -40,21 +38,6 @@ std::optional<milliseconds> TimerSchedule::nextDue() const {
         }
     }
     return next;
-}
-
-std::vector<TimerId> TimerSchedule::takeDue() {
-    std::vector<TimerId> due;
-    milliseconds now = now_();
-    for (size_t i = 0; i < timers_.size(); ++i) {
-        State& state = timers_[i];
-        if (state.enabled && state.due <= now) {
-            auto timer = static_cast<TimerId>(i);
-            due.push_back(timer);
-            // A late host catches up without firing a burst of ticks.
-            state.due = std::max(state.due + interval(timer), now);
-        }
-    }
-    return due;
 }
 
 }  // namespace tellmaro::relay

@@ -4,11 +4,11 @@
 // console program, the tests) drive the engine from it with a real or a
 // virtual clock.
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <functional>
 #include <optional>
-#include <vector>
 
 #include "relay/engine_ports.h"
 
@@ -24,9 +24,21 @@ class TimerSchedule final : public Timers {
 
     // When the next enabled timer fires.
     std::optional<std::chrono::milliseconds> nextDue() const;
-    // The timers due now, in the order a window system fires them; each is
-    // rescheduled one interval on.
-    std::vector<TimerId> takeDue();
+    // Calls `fire` for each timer due now, in the order a window system
+    // fires them; each is rescheduled one interval on first, so `fire` may
+    // switch timers. Allocates nothing: it runs on every 10 ms tick.
+    template <typename Fire>
+    void fireDue(Fire&& fire) {
+        std::chrono::milliseconds now = now_();
+        for (size_t i = 0; i < timers_.size(); ++i) {
+            if (timers_[i].enabled && timers_[i].due <= now) {
+                auto timer = static_cast<TimerId>(i);
+                // A late host catches up without firing a burst of ticks.
+                timers_[i].due = std::max(timers_[i].due + interval(timer), now);
+                fire(timer);
+            }
+        }
+    }
 
     static std::chrono::milliseconds interval(TimerId timer);
 

@@ -56,9 +56,7 @@ void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const Consol
         if (wait.count() > 0) {
             poll(nullptr, 0, static_cast<int>(wait.count()));
         }
-        for (relay::TimerId timer : timers.takeDue()) {
-            engine.onTimer(timer);
-        }
+        timers.fireDue([&engine](relay::TimerId timer) { engine.onTimer(timer); });
     }
 }
 
