@@ -21,6 +21,7 @@ void Engine::onConnectB3Ind() {
     if (!take(connectB3Ind_)) {
         return;
     }
+    addressInUse(connectB3Ind_.ncci());
     if (state_.callPhase == CallPhase::MobileConnected) {
         state_.mobileNcci = connectB3Ind_.ncci();
         send(templates_.connectB3Resp(state_.mobileNcci, connectB3Ind_.ncpiLength()));
@@ -36,6 +37,7 @@ void Engine::onConnectB3Conf() {
         return;
     }
     uint32_t ncci = connectB3Conf_.ncci();
+    addressInUse(ncci);
     bool mobile = isMobileLeg(ncci);
     if (connectB3Conf_.info() != 0) {
         enterReadyState();
@@ -66,6 +68,7 @@ void Engine::onConnectB3ActiveInd() {
     }
     send(templates_.resetB3Req(state_.mobileNcci));
     state_.resetPendingNcci = state_.mobileNcci;
+    activeRespOwed_ = true;
 }
 
 void Engine::onResetB3Ind() {
@@ -76,6 +79,7 @@ void Engine::onResetB3Ind() {
     state_.resetPendingNcci = 0;
     if (state_.callPhase == CallPhase::TargetConnected) {
         state_.callPhase = CallPhase::Relaying;
+        activeRespOwed_ = false;
         send(templates_.connectB3ActiveResp(connectB3ActiveInd_.ncci()));
     }
 }
@@ -100,14 +104,20 @@ void Engine::onDataB3Ind() {
         return;
     }
     CallPhase phase = state_.callPhase;
+    bool fromMobile = block.ncci() == state_.mobileNcci;
+    uint32_t destination = fromMobile ? state_.targetNcci : state_.mobileNcci;
+    if (clearing(phase == CallPhase::Relaying ? destination : state_.mobileNcci)) {
+        // The connection it would go to is being cleared at our request.
+        answerNow();
+        return;
+    }
     if (phase == CallPhase::Relaying) {
-        bool fromMobile = block.ncci() == state_.mobileNcci;
         uint16_t handle = block.dataHandle();
         // Not copied: the block stays the driver's and is answered only when
         // its relayed copy is confirmed.
-        send(templates_.dataB3Req(
-            fromMobile ? state_.targetNcci : state_.mobileNcci, block.data(), block.dataLength(),
-            static_cast<uint16_t>(handle + kRelayedHandleOffset), block.flags()));
+        send(templates_.dataB3Req(destination, block.data(), block.dataLength(),
+                                  static_cast<uint16_t>(handle + kRelayedHandleOffset),
+                                  block.flags()));
         if (fromMobile && static_cast<int16_t>(handle) > state_.maxRelayedHandle) {
             state_.maxRelayedHandle = static_cast<int16_t>(handle);
         }
@@ -127,13 +137,27 @@ void Engine::onDataB3Conf() {
         return;  // a prompt block, or a relay that is being reset
     }
     uint32_t ncci = dataB3Conf_.ncci();
+    uint16_t carried = static_cast<uint16_t>(handle - kRelayedHandleOffset);
     if (dataB3Conf_.info() != 0) {
-        sendDisconnectB3Req(ncci);  // the block it carried is not answered
+        // Its copy is lost, but the received block is answered all the same:
+        // every block is, and the other leg may be gone before it could be.
+        uint32_t source = ncci == state_.mobileNcci   ? state_.targetNcci
+                          : ncci == state_.targetNcci ? state_.mobileNcci
+                          : state_.mobileNcci != 0    ? state_.mobileNcci
+                                                      : state_.targetNcci;
+        if (source != 0) {
+            send(templates_.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, source, carried));
+        }
+        // A refusal that crossed the end of its connection, or one already
+        // being cleared, clears nothing.
+        bool live = ncci == state_.mobileNcci || ncci == state_.targetNcci;
+        if (ncci != 0 && live && !clearing(ncci)) {
+            sendDisconnectB3Req(ncci);
+        }
         return;
     }
     uint32_t source = ncci == state_.mobileNcci ? state_.targetNcci : state_.mobileNcci;
-    send(templates_.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, source,
-                               static_cast<uint16_t>(handle - kRelayedHandleOffset)));
+    send(templates_.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, source, carried));
 }
 
 }  // namespace tellmaro::relay

@@ -148,6 +148,15 @@ class Engine {
     void onDisconnectInd();
     void disconnectIndByPhase(uint32_t plci, uint16_t reason);
     void enterReadyState();
+    // Sends DISCONNECT_B3_REQ and remembers the connection as clearing:
+    // nothing more is sent into it until its DISCONNECT_B3_IND.
+    void clearB3(capi::DisconnectB3ReqNumber number, uint32_t ncci);
+    bool clearing(uint32_t ncci) const;
+    // Sends DISCONNECT_REQ unless the call's release is already under way.
+    void releaseCall(capi::DisconnectReqNumber number, uint32_t plci);
+    // A connection the driver reports anew may carry the address of one
+    // whose end never came; what was noted about that one is dropped.
+    void addressInUse(uint32_t address);
     // Connections whose end is expected and needs no reaction: refused
     // callers, and stray seizures released while idle.
     void expectEndOf(uint32_t plci);
@@ -178,6 +187,11 @@ class Engine {
     PromptFile promptFile_;
     PromptRecord promptBlock_{};
     std::array<uint32_t, 4> expectedEnds_{};
+    std::array<uint32_t, 2> clearingNccis_{};
+    std::array<uint32_t, 4> releasingPlcis_{};
+    // The called party's CONNECT_B3_ACTIVE_IND waits for the mobile leg's
+    // reset before it is answered.
+    bool activeRespOwed_ = false;
 
     data::SettingsRecord settings_;
     std::string registeredMobileNumber_;

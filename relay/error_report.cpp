@@ -34,6 +34,11 @@ void Engine::reportCapiError(uint32_t code) {
     stopPrompt();
     state_.promptEchoPos = -1;
     state_.callPhase = CallPhase::Idle;
+    // The release below ends every connection.
+    clearingNccis_ = {};
+    releasingPlcis_ = {};
+    expectedEnds_ = {};
+    activeRespOwed_ = false;
 
     driver_.release(applId_);
     uint32_t registered = driver_.registerApplication(kRegistration, applId_);

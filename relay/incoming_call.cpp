@@ -51,11 +51,13 @@ void Engine::onConnectInd() {
         // A second caller: answered from its own message, the running call untouched.
         capi::ConnectIndParams second;
         second.fill(rxMessage_);
+        addressInUse(second.plci());
         takeOrRefuseCall(false, {}, second.plci());
         return;
     }
     connectInd_.fill(rxMessage_);
     state_.mobilePlci = connectInd_.plci();
+    addressInUse(state_.mobilePlci);
 
     std::string raw = callerDigits(connectInd_.numbers());
     std::string_view digits = withoutLeadingZeros(raw);
@@ -102,6 +104,14 @@ void Engine::takeOrRefuseCall(bool accepted, std::string_view callerDigits, uint
         return;
     }
     stopPrompt();
+    // What an earlier call left behind (an error report keeps its addresses)
+    // names connections that are gone; the seizure's confirmation must find
+    // the outgoing leg free.
+    state_.targetPlci = 0;
+    state_.mobileNcci = 0;
+    state_.targetNcci = 0;
+    state_.resetPendingNcci = 0;
+    state_.maxRelayedHandle = 0;
     // The caller hears ringing; whether the driver took the alert is not examined.
     (void)driver_.putMessage(applId_, templates_.alertReq(rxHeader_.messageNumber, plci));
     uint32_t seized =
@@ -120,6 +130,9 @@ void Engine::onConnectConf() {
         return;
     }
     uint32_t plci = connectConf_.plci();
+    if (connectConf_.info() == 0) {
+        addressInUse(plci);
+    }
     CallPhase phase = state_.callPhase;
     bool placing = phase == CallPhase::Taken || phase == CallPhase::CallBackDialled ||
                    phase == CallPhase::Dialogue || phase == CallPhase::Dialling;

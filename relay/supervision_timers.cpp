@@ -15,9 +15,16 @@ void Engine::keepSeizedLineAlive() {
 
 void Engine::placeConfirmedCall() {
     host_.timers.setTimerEnabled(TimerId::Timer3, false);
+    if (state_.callPhase != CallPhase::Dialling) {
+        return;  // the call ended, or was dropped by an error report, meanwhile
+    }
     if (state_.cancelRequested) {
-        // Cancelled while the seizure was being released: seize again instead.
+        // Cancelled after the seizure's release: seize again instead and go
+        // back to number entry, as a cancel during the release does.
         state_.cancelRequested = false;
+        state_.resetDialogue();
+        state_.promptEchoPos = -1;
+        state_.callPhase = CallPhase::Dialogue;
         schedule(TimerId::Timer4);
         return;
     }

@@ -19,23 +19,60 @@ bool normalEnd(uint16_t reason) {
 }  // namespace
 
 void Engine::sendDisconnectReq(uint32_t plci) {
-    send(templates_.disconnectReq(capi::DisconnectReqNumber::SendDisconnectReq, plci));
+    releaseCall(capi::DisconnectReqNumber::SendDisconnectReq, plci);
+}
+
+void Engine::releaseCall(capi::DisconnectReqNumber number, uint32_t plci) {
+    auto& slots = releasingPlcis_;
+    // The driver refuses a second release while the first is under way.
+    if (plci != 0 && std::find(slots.begin(), slots.end(), plci) != slots.end()) {
+        return;
+    }
+    send(templates_.disconnectReq(number, plci));
+    auto free = std::find(slots.begin(), slots.end(), 0u);
+    if (free == slots.end()) {
+        std::shift_left(slots.begin(), slots.end(), 1);
+        free = slots.end() - 1;
+    }
+    *free = plci;
 }
 
 void Engine::sendDisconnectB3Req(uint32_t ncci) {
-    send(templates_.disconnectB3Req(capi::DisconnectB3ReqNumber::First, ncci));
+    clearB3(capi::DisconnectB3ReqNumber::First, ncci);
     if (!state_.cancelRequested) {
         state_.callPhase = CallPhase::Dialogue;
     }
     if (ncci == state_.mobileNcci && state_.callPhase != CallPhase::Dialogue) {
-        send(templates_.disconnectB3Req(capi::DisconnectB3ReqNumber::Second, state_.targetNcci));
+        clearB3(capi::DisconnectB3ReqNumber::Second, state_.targetNcci);
     }
+}
+
+void Engine::clearB3(capi::DisconnectB3ReqNumber number, uint32_t ncci) {
+    send(templates_.disconnectB3Req(number, ncci));
+    if (clearing(ncci)) {
+        return;
+    }
+    // Two connections at most; should a stale entry be left, it gives way.
+    auto free = std::find(clearingNccis_.begin(), clearingNccis_.end(), 0u);
+    *(free == clearingNccis_.end() ? clearingNccis_.begin() : free) = ncci;
+}
+
+bool Engine::clearing(uint32_t ncci) const {
+    return ncci != 0 &&
+           std::find(clearingNccis_.begin(), clearingNccis_.end(), ncci) != clearingNccis_.end();
 }
 
 void Engine::enterReadyState() {
     state_.callPhase = CallPhase::Idle;
     host_.shell.setTray(kTrayReady);
     host_.shell.setConfigurationMenuEnabled(true);
+}
+
+void Engine::addressInUse(uint32_t address) {
+    for (auto* slots : {&expectedEnds_, &releasingPlcis_}) {
+        std::replace(slots->begin(), slots->end(), address, 0u);
+    }
+    std::replace(clearingNccis_.begin(), clearingNccis_.end(), address, 0u);
 }
 
 void Engine::expectEndOf(uint32_t plci) {
@@ -63,6 +100,7 @@ void Engine::onDisconnectB3Ind() {
     }
     uint32_t ncci = disconnectB3Ind_.ncci();
     bool mobileLeg = ncci == state_.mobileNcci;
+    std::replace(clearingNccis_.begin(), clearingNccis_.end(), ncci, 0u);
     if (state_.callPhase >= CallPhase::Dialogue) {
         state_.resetDialogue();
         stopPrompt();
@@ -76,8 +114,7 @@ void Engine::onDisconnectB3Ind() {
             }
             state_.maxRelayedHandle = 0;
             if (settings_.totalDisconnect) {
-                send(templates_.disconnectB3Req(capi::DisconnectB3ReqNumber::AfterB3Disconnect,
-                                                state_.mobileNcci));
+                clearB3(capi::DisconnectB3ReqNumber::AfterB3Disconnect, state_.mobileNcci);
             } else {
                 send(templates_.resetB3Req(state_.mobileNcci));
                 state_.resetPendingNcci = state_.mobileNcci;
@@ -85,20 +122,23 @@ void Engine::onDisconnectB3Ind() {
         } else if (state_.targetPlci != 0) {
             // The mobile caller hung up.
             if (state_.callPhase == CallPhase::Relaying) {
-                send(templates_.disconnectB3Req(capi::DisconnectB3ReqNumber::AfterB3Disconnect,
-                                                state_.targetNcci));
+                clearB3(capi::DisconnectB3ReqNumber::AfterB3Disconnect, state_.targetNcci);
             } else {
                 if (state_.callPhase >= CallPhase::NumberConfirmed && settings_.logEnabled) {
                     callLog_.mobileHungUp();
                 }
-                send(templates_.disconnectReq(capi::DisconnectReqNumber::AfterB3Disconnect,
-                                              state_.targetPlci));
+                releaseCall(capi::DisconnectReqNumber::AfterB3Disconnect, state_.targetPlci);
             }
         }
     }
     if (state_.callPhase == CallPhase::Idle) {
         if (mobileLeg) {
             sendDisconnectReq(state_.mobilePlci);
+            // The call is over; an outgoing leg still up would be left
+            // connected to nothing.
+            if (state_.targetPlci != 0) {
+                sendDisconnectReq(state_.targetPlci);
+            }
         } else if (ncci == state_.targetNcci) {
             sendDisconnectReq(state_.targetPlci);
         }
@@ -119,6 +159,11 @@ void Engine::onDisconnectB3Ind() {
             }
         }
         state_.targetNcci = 0;
+    }
+    if (activeRespOwed_ && ncci == connectB3ActiveInd_.ncci()) {
+        // The relay never started; its indication is answered all the same.
+        activeRespOwed_ = false;
+        send(templates_.connectB3ActiveResp(ncci));
     }
     send(templates_.disconnectB3Resp(ncci));
     if (state_.cancelRequested) {
@@ -143,6 +188,13 @@ void Engine::onDisconnectInd() {
     }
     uint32_t plci = disconnectInd_.plci();
     send(templates_.disconnectResp(rxHeader_.messageNumber, plci));
+    std::replace(releasingPlcis_.begin(), releasingPlcis_.end(), plci, 0u);
+    // A cleared call takes its B3 connection with it.
+    for (uint32_t& ncci : clearingNccis_) {
+        if ((ncci & 0xFFFF) == plci) {
+            ncci = 0;
+        }
+    }
     // A refused caller or a stray seizure released while idle: nothing
     // else belongs to it.
     if (endWasExpected(plci)) {
@@ -235,6 +287,11 @@ void Engine::disconnectIndByPhase(uint32_t plci, uint16_t reason) {
         case CallPhase::Dialling:
         case CallPhase::DialConfirmed:
         case CallPhase::TargetConnected:
+            if (mobile && s.callPhase == CallPhase::MobileConnected && s.targetPlci != 0) {
+                // Gone before its B3 connection came up: nothing else would
+                // release the seized line.
+                sendDisconnectReq(s.targetPlci);
+            }
             if (target || (!mobile && s.targetPlci == 0)) {
                 s.promptEchoPos = -1;
                 if (!normalEnd(reason)) {

@@ -1,9 +1,12 @@
 #include "engine_harness.h"
 
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
 
+#include "capi/byte_order.h"
+#include "capi/message_header.h"
 #include "capi/message_trace.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
@@ -26,6 +29,20 @@ std::string readText(const std::filesystem::path& file) {
     text << in.rdbuf();
     return text.str();
 }
+
+std::string hexWord(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+// DATA_B3 field offsets.
+constexpr size_t kDataNcci = 8;
+constexpr size_t kData32 = 12;
+constexpr size_t kDataLength = 16;
+constexpr size_t kDataHandle = 18;
+constexpr size_t kData64 = 22;
+constexpr size_t kDataB3With64 = 30;
 
 exchange::LineConfig lineConfig() {
     exchange::LineConfig config;
@@ -70,16 +87,50 @@ std::optional<milliseconds> VirtualTimers::nextDue() const {
     return next;
 }
 
-std::vector<relay::TimerId> VirtualTimers::takeDue() {
-    std::vector<relay::TimerId> due;
+std::optional<milliseconds> VirtualTimers::dueAt(relay::TimerId timer) const {
+    const State& s = state(timer);
+    return s.enabled ? std::optional(s.due) : std::nullopt;
+}
+
+std::optional<relay::TimerId> VirtualTimers::takeDue() {
     for (size_t i = 0; i < timers_.size(); ++i) {
         State& s = timers_[i];
         if (s.enabled && s.due <= clock_.now()) {
-            due.push_back(static_cast<relay::TimerId>(i));
             s.due += interval(static_cast<relay::TimerId>(i));
+            return static_cast<relay::TimerId>(i);
         }
     }
-    return due;
+    return std::nullopt;
+}
+
+uint64_t dataPointer(std::span<const uint8_t> message) {
+    return message.size() >= kDataB3With64 ? capi::readU64(message, kData64)
+                                           : capi::readU32(message, kData32);
+}
+
+uint32_t ScriptedDriver::getMessage(uint32_t applId, std::span<const uint8_t>& message) {
+    uint32_t result = inner_.getMessage(applId, message);
+    auto header = capi::readHeader(message);
+    if (result != capi::kCapiOk || !header ||
+        !header->is(capi::Command::DataB3, capi::Subcommand::Ind) ||
+        message.size() < kDataHandle + 2) {
+        return result;
+    }
+    uint32_t ncci = capi::readU32(message, kDataNcci);
+    blocks_[dataPointer(message)] =
+        hexWord(ncci) + "/" + std::to_string(capi::readU16(message, kDataHandle));
+    if (shortenTo_ && (shortenOn_ == 0 || ncci == shortenOn_)) {
+        altered_.assign(message.begin(), message.end());
+        capi::writeU16(altered_, kDataLength, *shortenTo_);
+        shortenTo_.reset();
+        message = altered_;
+    }
+    return result;
+}
+
+std::string ScriptedDriver::blockAt(uint64_t pointer) const {
+    auto it = blocks_.find(pointer);
+    return it == blocks_.end() ? std::string{} : it->second;
 }
 
 data::LocalTime VirtualWallClock::now() const {
@@ -92,9 +143,10 @@ EngineHarness::EngineHarness(HarnessOptions options)
       logFile(appDir / "Handy.log"),
       line(clock, lineConfig()),
       driver(line),
+      scripted(driver),
       timers(clock),
       wallClock(clock),
-      engine(relay::EngineHost{driver, timers, wallClock, shell, appDir}) {
+      engine(relay::EngineHost{scripted, timers, wallClock, shell, appDir}) {
     for (const auto& prompt :
          std::filesystem::directory_iterator(std::filesystem::path(TELLMARO_ASSET_DIR))) {
         if (prompt.path().extension() == ".pdt") {
@@ -116,10 +168,16 @@ EngineHarness::EngineHarness(HarnessOptions options)
     (void)data::SaveSettings(appDir, settings);
     engine.setRegisteredMobileNumber(options.mobileNumber);
     line.setTraceHook([this](const exchange::TraceEntry& entry) {
-        if (entry.direction == exchange::TraceDirection::ToController) {
-            sent_.push_back(entry.text);
-            sentBytes_.emplace_back(entry.message.begin(), entry.message.end());
+        trace_.push_back(exchange::formatTrace(entry));
+        if (entry.direction != exchange::TraceDirection::ToController) {
+            return;
         }
+        SentMessage sent{entry.at, {entry.message.begin(), entry.message.end()}, entry.text, {}};
+        auto header = capi::readHeader(entry.message);
+        if (header && header->is(capi::Command::DataB3, capi::Subcommand::Req)) {
+            sent.block = scripted.blockAt(dataPointer(entry.message));
+        }
+        sent_.push_back(std::move(sent));
     });
 }
 
@@ -141,7 +199,11 @@ void EngineHarness::startUp() {
 }
 
 void EngineHarness::runFor(milliseconds duration) {
-    milliseconds end = clock.now() + duration;
+    (void)runUntil([] { return false; }, duration);
+}
+
+bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds limit) {
+    milliseconds end = clock.now() + limit;
     while (!shell.ended) {
         milliseconds next = end;
         if (auto due = timers.nextDue(); due && *due < next) {
@@ -152,13 +214,20 @@ void EngineHarness::runFor(milliseconds duration) {
         }
         clock.set(next);
         line.runDueEvents();
-        for (relay::TimerId timer : timers.takeDue()) {
-            engine.onTimer(timer);
+        if (done()) {
+            return true;
+        }
+        while (auto timer = timers.takeDue()) {
+            engine.onTimer(*timer);
+            if (done()) {
+                return true;
+            }
         }
         if (next >= end) {
             break;
         }
     }
+    return false;
 }
 
 exchange::PartyId EngineHarness::addParty(std::string number, exchange::PartyBehaviour behaviour) {
@@ -167,6 +236,24 @@ exchange::PartyId EngineHarness::addParty(std::string number, exchange::PartyBeh
 
 std::string EngineHarness::callLogText() const {
     return data::windows1252ToUtf8(readText(logFile));
+}
+
+std::vector<std::string> EngineHarness::sent() const {
+    std::vector<std::string> texts;
+    for (const auto& message : sent_) {
+        texts.push_back(message.text);
+    }
+    return texts;
+}
+
+std::string EngineHarness::traceText(size_t lastLines) const {
+    size_t first = lastLines == 0 || lastLines >= trace_.size() ? 0 : trace_.size() - lastLines;
+    std::string text;
+    for (size_t i = first; i < trace_.size(); ++i) {
+        text += trace_[i];
+        text += '\n';
+    }
+    return text;
 }
 
 std::string EngineHarness::errorLogText() const {

@@ -6,6 +6,8 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,8 +30,10 @@ class VirtualTimers final : public relay::Timers {
     void setTimerEnabled(relay::TimerId timer, bool enabled) override;
     bool timerEnabled(relay::TimerId timer) const override;
     std::optional<milliseconds> nextDue() const;
-    // The timers due at the clock's time, in the order a window system fires them.
-    std::vector<relay::TimerId> takeDue();
+    std::optional<milliseconds> dueAt(relay::TimerId timer) const;
+    // One timer due at the clock's time, in the order a window system fires
+    // them; its next tick is then one interval later.
+    std::optional<relay::TimerId> takeDue();
 
     static milliseconds interval(relay::TimerId timer);
 
@@ -53,6 +57,48 @@ class VirtualWallClock final : public relay::WallClock {
 
   private:
     const exchange::Clock& clock_;
+};
+
+// Between the engine and the in-process driver: passes everything through,
+// and can alter what the engine receives for faults the line never makes.
+class ScriptedDriver final : public capi::CapiDriver {
+  public:
+    explicit ScriptedDriver(capi::CapiDriver& inner) : inner_(inner) {}
+
+    // The next DATA_B3_IND (on `ncci`, or on any connection when 0) arrives
+    // with this data length; its block and handle stay as the line sent them.
+    void shortenNextDataB3Ind(uint16_t length, uint32_t ncci = 0) {
+        shortenTo_ = length;
+        shortenOn_ = ncci;
+    }
+    bool shortenPending() const { return shortenTo_.has_value(); }
+    // The DATA_B3_IND whose block lies at `pointer`, as "NCCI/handle" of the
+    // latest one handed out there; empty for memory no indication pointed at.
+    std::string blockAt(uint64_t pointer) const;
+
+    uint32_t installed() override { return inner_.installed(); }
+    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override {
+        return inner_.registerApplication(params, applId);
+    }
+    uint32_t release(uint32_t applId) override { return inner_.release(applId); }
+    uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override {
+        return inner_.putMessage(applId, message);
+    }
+    uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override;
+    uint32_t getVersion(capi::CapiVersion& version) override { return inner_.getVersion(version); }
+    uint32_t getManufacturer(capi::ManufacturerName& name) override {
+        return inner_.getManufacturer(name);
+    }
+    uint32_t getProfile(uint32_t controller, capi::CapiProfile& profile) override {
+        return inner_.getProfile(controller, profile);
+    }
+
+  private:
+    capi::CapiDriver& inner_;
+    std::optional<uint16_t> shortenTo_;
+    uint32_t shortenOn_ = 0;
+    std::vector<uint8_t> altered_;
+    std::map<uint64_t, std::string> blocks_;
 };
 
 struct ShownMessage {
@@ -79,6 +125,19 @@ class RecordingShell final : public relay::ShellPort {
     std::vector<ShownMessage> messages;
 };
 
+// A message the engine put and the line took.
+struct SentMessage {
+    milliseconds at{0};
+    std::vector<uint8_t> bytes;
+    std::string text;  // describeMessage
+    // For DATA_B3_REQ: "NCCI/handle" of the received block it points at, or
+    // empty when it points elsewhere (the prompt buffer).
+    std::string block;
+};
+
+// The data pointer of a DATA_B3 message: Data64 in the 64-bit layout, else Data.
+uint64_t dataPointer(std::span<const uint8_t> message);
+
 struct HarnessOptions {
     data::SettingsRecord settings;
     std::string mobileNumber = "01711234567";
@@ -95,28 +154,35 @@ class EngineHarness {
     void startUp();
     // Runs the timers and the line until `duration` of virtual time has passed.
     void runFor(milliseconds duration);
+    // Runs step by step until `done` holds (true) or `limit` has passed (false).
+    bool runUntil(const std::function<bool()>& done, milliseconds limit = 120s);
+    relay::CallPhase phase() const { return engine.state().callPhase; }
     milliseconds now() const { return clock.now(); }
 
     exchange::PartyId addParty(std::string number, exchange::PartyBehaviour behaviour = {});
     std::string callLogText() const;
     std::string errorLogText() const;
-    // Every message the engine put, in order, as describeMessage text.
-    const std::vector<std::string>& sent() const { return sent_; }
-    const std::vector<std::vector<uint8_t>>& sentBytes() const { return sentBytes_; }
+    // Every message the engine put, in order.
+    const std::vector<SentMessage>& sentMessages() const { return sent_; }
+    std::vector<std::string> sent() const;  // describeMessage texts
+    // The whole line trace (both directions and the line's notes), for
+    // failure messages; `lastLines` 0 gives all of it.
+    std::string traceText(size_t lastLines = 0) const;
 
     std::filesystem::path appDir;
     std::filesystem::path logFile;
     exchange::ManualClock clock;
     exchange::LineSimulator line;
     exchange::InProcessDriver driver;
+    ScriptedDriver scripted;
     VirtualTimers timers;
     VirtualWallClock wallClock;
     RecordingShell shell;
     relay::Engine engine;
 
   private:
-    std::vector<std::string> sent_;
-    std::vector<std::vector<uint8_t>> sentBytes_;
+    std::vector<SentMessage> sent_;
+    std::vector<std::string> trace_;
 };
 
 }  // namespace tellmaro::test
