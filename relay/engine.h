@@ -63,6 +63,18 @@ class Engine {
     // Closes it; on failure shows the message, switches logging off, saves.
     void closeCallLog();
 
+    // --- switching the relay on and off
+    // "&Aktiviert" was toggled; `activated` is its new check mark.
+    void activationChanged(bool activated);
+    // A configuration or analysis window opens: stop listening, show
+    // `reason` in the tray, disable the configuration entries, close the
+    // call log. False when the listen request failed (reported): the window
+    // then opens without the rest of this.
+    bool suspendRelay(TrayState reason);
+    // That window closes: back to listening if "&Aktiviert" is checked,
+    // deactivated otherwise.
+    void resumeRelay();
+
     // The error report for a failed driver call.
     void reportCapiError(uint32_t code);
 
