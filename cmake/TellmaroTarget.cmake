@@ -11,3 +11,13 @@ function(tellmaro_layer target)
   target_link_libraries(${target} PUBLIC ${ARG_DEPENDS})
   tellmaro_strict(${target})
 endfunction()
+
+# A layer library of windows: Qt Widgets, moc on its headers.
+function(tellmaro_qt_layer target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+  add_library(${target} STATIC ${ARG_SOURCES})
+  set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC Qt6::Widgets ${ARG_DEPENDS})
+  tellmaro_strict(${target})
+endfunction()

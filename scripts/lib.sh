@@ -7,6 +7,7 @@ TELLMARO_PACKAGES=(
   g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libcapi20-3 libcapi20-dev
+  qt6-base-dev
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one install.
