@@ -50,17 +50,25 @@ void LineSimulator::onListenReq(Application& app, const ParsedMessage& m) {
     confirm(app, m, 0);
 }
 
-void LineSimulator::onAlertReq(Application& app, const ParsedMessage& m) {
+// ALERT_REQ and DISCONNECT_REQ: a PLCI and additional info. The call, or
+// nothing after the request has been refused.
+Call* LineSimulator::liveCallOf(Application& app, const ParsedMessage& m) {
     Call* call = requestedCall(app, m);
     if (!call) {
-        return;
+        return nullptr;
     }
     std::string problem;
     parseAdditionalInfo(m.content(kPlciAdditionalInfo), problem);
     if (!problem.empty()) {
-        return refuse(app, m, ViolationKind::BadCoding, code::kIllegalCoding, problem);
+        refuse(app, m, ViolationKind::BadCoding, code::kIllegalCoding, problem);
+        return nullptr;
     }
-    if (refusedAsCleared(app, m, *call)) {
+    return refusedAsCleared(app, m, *call) ? nullptr : call;
+}
+
+void LineSimulator::onAlertReq(Application& app, const ParsedMessage& m) {
+    Call* call = liveCallOf(app, m);
+    if (!call) {
         return;
     }
     if (call->state != Call::State::Offered) {
@@ -212,16 +220,8 @@ void LineSimulator::onFacilityReq(Application& app, const ParsedMessage& m) {
 }
 
 void LineSimulator::onDisconnectReq(Application& app, const ParsedMessage& m) {
-    Call* call = requestedCall(app, m);
+    Call* call = liveCallOf(app, m);
     if (!call) {
-        return;
-    }
-    std::string problem;
-    parseAdditionalInfo(m.content(kPlciAdditionalInfo), problem);
-    if (!problem.empty()) {
-        return refuse(app, m, ViolationKind::BadCoding, code::kIllegalCoding, problem);
-    }
-    if (refusedAsCleared(app, m, *call)) {
         return;
     }
     confirm(app, m, 0);
