@@ -26,6 +26,9 @@ void Engine::onTimer(TimerId timer) {
 }
 
 bool Engine::send(capi::MessageTemplates::Bytes message) {
+    if (shutDown_) {
+        return false;  // released: nothing more goes to the driver
+    }
     uint32_t result = driver_.putMessage(applId_, message);
     if (result != capi::kCapiOk) {
         reportCapiError(result);

@@ -53,7 +53,8 @@ class Engine {
     void loadPhoneBook();
     // Sends LISTEN_REQ; false after an error report.
     bool listen(capi::ListenMask mask);
-    // Releases the application and closes every file.
+    // Releases the application and closes every file. Afterwards the engine
+    // no longer talks to the driver: windows closed after it leave it alone.
     void shutdown();
 
     // --- the call log's file while the relay is active
@@ -194,6 +195,7 @@ class Engine {
     capi::MessageHeader rxHeader_{};
     std::span<const uint8_t> rxMessage_;
     bool dispatchBusy_ = false;
+    bool shutDown_ = false;
 
     RelayState state_;
     PromptFile promptFile_;

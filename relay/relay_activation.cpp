@@ -14,6 +14,9 @@ constexpr std::string_view kCannotCreateLog =
 }  // namespace
 
 void Engine::activationChanged(bool activated) {
+    if (shutDown_) {
+        return;
+    }
     if (activated) {
         host_.shell.setTray(kTrayReady);
         reopenCallLog(kCannotCreateLog);
@@ -26,6 +29,9 @@ void Engine::activationChanged(bool activated) {
 }
 
 bool Engine::suspendRelay(TrayState reason) {
+    if (shutDown_) {
+        return false;
+    }
     if (!listen(capi::ListenMask::None)) {
         return false;
     }
@@ -36,6 +42,9 @@ bool Engine::suspendRelay(TrayState reason) {
 }
 
 void Engine::resumeRelay() {
+    if (shutDown_) {
+        return;
+    }
     host_.shell.setConfigurationMenuEnabled(true);
     if (!host_.shell.relayActivated()) {
         host_.shell.setTray(kTrayDeactivated);

@@ -63,6 +63,7 @@ bool Engine::listen(capi::ListenMask mask) {
 }
 
 void Engine::shutdown() {
+    shutDown_ = true;
     driver_.release(applId_);
     (void)callLog_.close();
     promptFile_.close();
