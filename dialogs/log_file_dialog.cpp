@@ -1,0 +1,27 @@
+#include "dialogs/log_file_dialog.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+namespace tellmaro::dialogs {
+
+std::optional<QString> QtLogFileDialog::askForLogFile(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // Logging appends to an existing file, so choosing one is no overwrite.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setNameFilters({QStringLiteral("Protokoll (*.log)"), QStringLiteral("Text (*.txt)"),
+                           QStringLiteral("Alle Dateien (*.*)")});
+    dialog.selectFile(QStringLiteral("Handy.log"));
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.first().isEmpty()) {
+        return std::nullopt;
+    }
+    return chosen.first();
+}
+
+}  // namespace tellmaro::dialogs

@@ -1,0 +1,27 @@
+#pragma once
+// Asking the user for the call log's file. The settings dialog goes through
+// this seam so that tests can answer it without a window.
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace tellmaro::dialogs {
+
+class LogFileDialog {
+  public:
+    virtual ~LogFileDialog() = default;
+    // A save dialog that accepts new names and does not ask before reusing an
+    // existing file, proposing "Handy.log". The chosen full path, or nothing
+    // when the user cancels.
+    virtual std::optional<QString> askForLogFile(QWidget* parent) = 0;
+};
+
+// The window system's file dialog.
+class QtLogFileDialog final : public LogFileDialog {
+  public:
+    std::optional<QString> askForLogFile(QWidget* parent) override;
+};
+
+}  // namespace tellmaro::dialogs
