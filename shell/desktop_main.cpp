@@ -1,0 +1,35 @@
+// tellmaro: the relay in the desktop tray. main only wires the parts.
+#include <QApplication>
+
+#include "capi/libcapi20_driver.h"
+#include "dialogs/log_file_dialog.h"
+#include "relay/system_wall_clock.h"
+#include "shell/main_window.h"
+#include "shell/message_boxes.h"
+#include "shell/program_dir.h"
+#include "shell/single_instance.h"
+#include "shell/tray_icon.h"
+
+int main(int argc, char** argv) {
+    using namespace tellmaro;
+    QApplication app(argc, argv);
+    // The program lives in the tray; closing a window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    shell::SingleInstanceLock instance;
+    bool anotherInstance = !instance.acquire();
+    capi::LibCapi20Driver driver;
+    shell::SystemTrayIcon tray;
+    shell::QtMessageBoxes messages;
+    dialogs::QtLogFileDialog fileDialog;
+    relay::SystemWallClock clock;
+
+    shell::MainWindow form1({driver, driver.loaded(), anotherInstance, tray, messages, fileDialog,
+                             clock, shell::programDirectory()});
+    QObject::connect(&form1, &shell::MainWindow::ended, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    if (!form1.start()) {
+        return 1;
+    }
+    return QApplication::exec();
+}

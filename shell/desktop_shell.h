@@ -1,0 +1,60 @@
+#pragma once
+// What the engine needs of the desktop: the tray icon with its popup menu
+// "&Systray", message boxes, and ending the program.
+
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <filesystem>
+
+#include "relay/engine_ports.h"
+#include "shell/message_boxes.h"
+#include "shell/tray_icon.h"
+
+namespace tellmaro::shell {
+
+class DesktopShell final : public QObject, public relay::ShellPort {
+    Q_OBJECT
+
+  public:
+    DesktopShell(TrayIcon& tray, MessageBoxes& messages, std::filesystem::path appDir,
+                 QObject* parent = nullptr);
+
+    // Adds the icon in the given state; false when the desktop refuses it.
+    bool addTray(relay::TrayState state);
+    void removeTray();
+
+    void setTray(relay::TrayState state) override;
+    void setConfigurationMenuEnabled(bool enabled) override;
+    bool relayActivated() const override;
+    void showMessage(std::string_view caption, std::string_view text,
+                     relay::MessageIcon icon) override;
+    void closeWindowsAndEnd() override { emit endRequested(); }
+
+    QMenu& menu() { return menu_; }
+    QAction* analysisEntry() const { return capi_; }      // PMNUcapi
+    QAction* phoneBookEntry() const { return callDir_; }  // PMNUcalldir
+    QAction* activeEntry() const { return active_; }      // PMNUactive
+    QAction* settingsEntry() const { return settings_; }  // PMNUset
+    QAction* endEntry() const { return end_; }            // PMNUend
+
+  signals:
+    // The error report gave up: close the windows and end the program.
+    void endRequested();
+
+  private:
+    QAction* addEntry(const QString& caption, const char* objectName);
+    QIcon icon(std::string_view file) const;
+
+    TrayIcon& tray_;
+    MessageBoxes& messages_;
+    std::filesystem::path appDir_;
+    QMenu menu_;
+    QAction* capi_;
+    QAction* callDir_;
+    QAction* active_;
+    QAction* settings_;
+    QAction* end_;
+};
+
+}  // namespace tellmaro::shell

@@ -1,0 +1,75 @@
+#pragma once
+// The hidden main window: start-up, the tray menu's entries, and shutdown.
+// It is never shown; the tray icon is the program's face.
+
+#include <QPointer>
+#include <QWidget>
+#include <filesystem>
+#include <memory>
+
+#include "capi/capi_driver.h"
+#include "dialogs/log_file_dialog.h"
+#include "relay/engine.h"
+#include "shell/desktop_shell.h"
+#include "shell/qt_timers.h"
+
+namespace tellmaro::analysis {
+class CapiWindow;
+}
+namespace tellmaro::dialogs {
+class CallDirWindow;
+class Options;
+}  // namespace tellmaro::dialogs
+
+namespace tellmaro::shell {
+
+class SplashWindow;
+
+// What start-up finds and uses; the program passes the real ones.
+struct DesktopParts {
+    capi::CapiDriver& driver;
+    bool driverFound;      // libcapi20 could be loaded
+    bool anotherInstance;  // the single-instance lock is held elsewhere
+    TrayIcon& tray;
+    MessageBoxes& messages;
+    dialogs::LogFileDialog& fileDialog;
+    const relay::WallClock& clock;
+    std::filesystem::path appDir;
+};
+
+class MainWindow final : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit MainWindow(DesktopParts parts);
+    ~MainWindow() override;
+
+    // The start-up sequence; false when it was abandoned and the program
+    // must end.
+    bool start();
+    // "&Ende", the error report giving up, or the end of the program.
+    void shutdown();
+
+    relay::Engine& engine() { return engine_; }
+    DesktopShell& shell() { return shell_; }
+    QtTimers& timers() { return timers_; }
+    void openSettings();
+    void openPhoneBook();
+    void openAnalysis();
+
+  signals:
+    void ended();
+
+  private:
+    DesktopParts parts_;
+    QtTimers timers_;
+    DesktopShell shell_;
+    relay::Engine engine_;
+    bool startFailed_ = false;
+    QPointer<SplashWindow> splash_;
+    QPointer<dialogs::Options> options_;
+    QPointer<dialogs::CallDirWindow> phoneBook_;
+    QPointer<analysis::CapiWindow> analysis_;
+};
+
+}  // namespace tellmaro::shell

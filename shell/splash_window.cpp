@@ -1,0 +1,64 @@
+#include "shell/splash_window.h"
+
+#include <QEvent>
+#include <QFont>
+#include <QFrame>
+#include <QLabel>
+#include <QPixmap>
+
+namespace tellmaro::shell {
+
+namespace {
+
+// Layout in twips, as designed; 15 twips make a pixel at 96 dpi.
+constexpr int px(int twips) {
+    return twips / 15;
+}
+
+QLabel* picture(QWidget* parent, const std::filesystem::path& file, QRect twips, bool stretch) {
+    auto* label = new QLabel(parent);
+    label->setGeometry(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height()));
+    label->setPixmap(QPixmap(QString::fromStdString(file.string())));
+    label->setScaledContents(stretch);
+    return label;
+}
+
+}  // namespace
+
+SplashWindow::SplashWindow(const std::filesystem::path& appDir, QWidget* parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+    setObjectName("frmSplash");
+    setFixedSize(px(6600), px(2370));
+    frame_ = new QFrame(this);
+    frame_->setObjectName("Frame1");
+    frame_->setFrameShape(QFrame::Box);
+    frame_->setGeometry(px(120), px(120), px(6375), px(2115));
+    frame_->installEventFilter(this);
+
+    picture(frame_, appDir / "splash.jpg", {2040, 240, 1695, 375}, true)->setObjectName("Image2");
+    picture(frame_, appDir / "splash.gif", {240, 600, 5655, 870}, false)->setObjectName("Image1");
+    auto* version = new QLabel(versionText(), frame_);
+    version->setObjectName("lblVersion");
+    version->setGeometry(px(2040), px(1560), px(1275), px(285));
+    version->setFont(QFont("Arial", 12, QFont::Bold));
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+QString SplashWindow::versionText() {
+    return QString("Version %1.%2").arg(TELLMARO_VERSION_MAJOR).arg(TELLMARO_VERSION_MINOR);
+}
+
+void SplashWindow::keyPressEvent(QKeyEvent*) {
+    close();
+}
+
+bool SplashWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Only the frame around the pictures closes it, not the pictures themselves.
+    if (watched == frame_ && event->type() == QEvent::MouseButtonPress) {
+        close();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tellmaro::shell
