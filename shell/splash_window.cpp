@@ -20,6 +20,8 @@ QLabel* picture(QWidget* parent, const std::filesystem::path& file, QRect twips,
     label->setGeometry(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height()));
     label->setPixmap(QPixmap(QString::fromStdString(file.string())));
     label->setScaledContents(stretch);
+    // A click on a picture is the picture's, not the frame's.
+    label->setAttribute(Qt::WA_NoMousePropagation);
     return label;
 }
 
@@ -41,6 +43,7 @@ SplashWindow::SplashWindow(const std::filesystem::path& appDir, QWidget* parent)
     version->setObjectName("lblVersion");
     version->setGeometry(px(2040), px(1560), px(1275), px(285));
     version->setFont(QFont("Arial", 12, QFont::Bold));
+    version->setAttribute(Qt::WA_NoMousePropagation);
     setFocusPolicy(Qt::StrongFocus);
 }
 

@@ -14,6 +14,7 @@
 #include "exchange/line_simulator.h"
 #include "relay/system_wall_clock.h"
 #include "shell/main_window.h"
+#include "shell/splash_window.h"
 
 namespace tellmaro::test {
 
@@ -153,6 +154,50 @@ class DesktopTest : public QObject {
         }
         QVERIFY(options != nullptr);
         QCOMPARE(std::filesystem::file_size(d.appDir / "tellmaro.ini"), uintmax_t{0});
+    }
+
+    void theSplashShowsTheVersionAndClosesOnAKeyOrOnItsFrame() {
+        Desktop d;
+        QCOMPARE(shell::SplashWindow::versionText(), QString("Version 1.2"));
+        for (bool byKey : {true, false}) {
+            auto* splash = new shell::SplashWindow(d.appDir);
+            splash->setAttribute(Qt::WA_DeleteOnClose);
+            QPointer<shell::SplashWindow> alive(splash);
+            splash->show();
+            // A click on a picture or on the version does nothing.
+            QTest::mouseClick(splash->findChild<QWidget*>("Image1"), Qt::LeftButton);
+            QTest::mouseClick(splash->findChild<QWidget*>("lblVersion"), Qt::LeftButton);
+            QVERIFY(splash->isVisible());
+            if (byKey) {
+                QTest::keyClick(splash, Qt::Key_Space);
+            } else {
+                QTest::mouseClick(splash->findChild<QWidget*>("Frame1"), Qt::LeftButton);
+            }
+            QTRY_VERIFY(alive.isNull());
+        }
+    }
+
+    void switchingTheRelayOffAndOnFromTheMenu() {
+        Desktop d;
+        auto& form1 = d.make();
+        QVERIFY(form1.start());
+        form1.shell().activeEntry()->trigger();
+        QVERIFY(!form1.shell().activeEntry()->isChecked());
+        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist deaktiviert"));
+        form1.shell().activeEntry()->trigger();
+        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist betriebsbereit"));
+        // Opening and closing a window while switched off leaves it off.
+        form1.shell().activeEntry()->trigger();
+        form1.openPhoneBook();
+        QCOMPARE(d.tray.tips.last(), QString("Wegen Konfiguration deaktiviert"));
+        QCOMPARE(d.enabledEntries(), QStringList({"PMNUend"}));
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == "FRMcalldir") {
+                w->close();
+            }
+        }
+        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist deaktiviert"));
+        QCOMPARE(d.enabledEntries().size(), 5);
     }
 
     void startUpGivesUpWithItsMessage_data() {
