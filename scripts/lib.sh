@@ -36,3 +36,31 @@ configure_and_build() {
   cmake -S "$TELLMARO_ROOT" -B "$TELLMARO_ROOT/$dir" "$@"
   cmake --build "$TELLMARO_ROOT/$dir" -j2
 }
+
+# prepare_program_dir DIR LOGFILE: demo settings ("#" confirms, logging to
+# LOGFILE, own number 0711555000, one-sided disconnect, direct answer), the
+# registered mobile 01711234567, and a phone book with code 42 for Alice.
+prepare_program_dir() {
+  local program="$1" log="$2"
+  # Little-endian 16-bit value, and a text with its 16-bit length.
+  u16() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8)))"; }
+  text16() { u16 ${#1}; printf '%s' "$1"; }
+
+  # Settings: "#" confirms, logging to $log, own number 0711555000, one-sided
+  # disconnect, no line access, direct answer.
+  {
+    u16 0; u16 65535
+    text16 "$log"; text16 "Handy.log"
+    printf '07115550000000000000'; printf '\x0a'
+    u16 0; u16 0; printf '\x01'; text16 ""; u16 0
+  } >"$program/tellmaro.ini"
+  printf '01711234567' >"$program/tellmaro.mob"
+
+  # Phone book: entry 0 empty, entry 1 code 42 for Alice. 128-byte records.
+  record() { head -c 128 <(cat - /dev/zero); }
+  {
+    u16 1 | record
+    { u16 0; u16 0; u16 0; } | record
+    { text16 "42"; text16 "0301234567"; text16 "Alice"; } | record
+  } >"$program/tellmaro.dir"
+}
