@@ -137,8 +137,15 @@ class DesktopTest : public QObject {
         QVERIFY(d.line.accounting().clean());
     }
 
+    void aFirstStartOpensTheSettingsDialogBehindWhichStartUpCompletes_data() {
+        QTest::addColumn<bool>("settingsStored");
+        QTest::newRow("nothing configured") << false;
+        QTest::newRow("no registered mobile number") << true;
+    }
     void aFirstStartOpensTheSettingsDialogBehindWhichStartUpCompletes() {
-        Desktop d(false);
+        QFETCH(bool, settingsStored);
+        Desktop d(settingsStored);
+        std::filesystem::remove(d.appDir / "tellmaro.mob");
         auto& form1 = d.make();
         QVERIFY(form1.start());
         QCOMPARE(d.tray.tips,
@@ -153,7 +160,10 @@ class DesktopTest : public QObject {
             }
         }
         QVERIFY(options != nullptr);
-        QCOMPARE(std::filesystem::file_size(d.appDir / "tellmaro.ini"), uintmax_t{0});
+        if (!settingsStored) {
+            QCOMPARE(std::filesystem::file_size(d.appDir / "tellmaro.ini"), uintmax_t{0});
+        }
+        options->close();
     }
 
     void theSplashShowsTheVersionAndClosesOnAKeyOrOnItsFrame() {
