@@ -66,9 +66,13 @@ void Engine::onConnectB3ActiveInd() {
         state_.conversationStart = host_.clock.now();
         callLog_.conversationStart(*state_.conversationStart);
     }
-    send(templates_.resetB3Req(state_.mobileNcci));
-    state_.resetPendingNcci = state_.mobileNcci;
     activeRespOwed_ = true;
+    // The mobile leg may have gone meanwhile; then there is nothing to reset
+    // and the teardown answers this indication.
+    if (state_.mobileNcci != 0) {
+        send(templates_.resetB3Req(state_.mobileNcci));
+        state_.resetPendingNcci = state_.mobileNcci;
+    }
 }
 
 void Engine::onResetB3Ind() {
@@ -77,7 +81,10 @@ void Engine::onResetB3Ind() {
     }
     send(templates_.resetB3Resp(resetB3Ind_.ncci()));
     state_.resetPendingNcci = 0;
-    if (state_.callPhase == CallPhase::TargetConnected) {
+    // The reset that starts the relay is the one that follows the called
+    // party's CONNECT_B3_ACTIVE_IND; a block of the wrong size may cause one
+    // before it.
+    if (state_.callPhase == CallPhase::TargetConnected && activeRespOwed_) {
         state_.callPhase = CallPhase::Relaying;
         activeRespOwed_ = false;
         send(templates_.connectB3ActiveResp(connectB3ActiveInd_.ncci()));

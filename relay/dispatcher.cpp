@@ -62,9 +62,18 @@ void Engine::fetchMessage() {
 Engine::Handler Engine::selectHandler() const {
     for (const auto& row : kDispatchTable) {
         if (static_cast<uint8_t>(row.command) == rxHeader_.command) {
-            return rxHeader_.subcommand == static_cast<uint8_t>(capi::Subcommand::Conf)
-                       ? row.onConf
-                       : row.onOther;
+            if (rxHeader_.subcommand == static_cast<uint8_t>(capi::Subcommand::Conf)) {
+                return row.onConf;
+            }
+            // A driver hands out confirmations and indications only. A
+            // request or response coming back carries no block pointer a
+            // handler could trust, so only rows that do not look at the
+            // subcommand take it.
+            if (rxHeader_.subcommand == static_cast<uint8_t>(capi::Subcommand::Ind) ||
+                row.onConf == row.onOther) {
+                return row.onOther;
+            }
+            break;
         }
     }
     // Nothing else is expected, but whatever arrives is taken so that

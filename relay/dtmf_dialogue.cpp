@@ -121,7 +121,10 @@ void Engine::dial() {
         state_.dialled(p) = '0';
     }
     // The call itself is placed once the seized line's release is reported.
-    sendDisconnectReq(state_.targetPlci);
+    // A line being seized again is released as soon as it is confirmed.
+    if (state_.targetPlci != 0) {
+        sendDisconnectReq(state_.targetPlci);
+    }
 }
 
 void Engine::cancelOutgoingCall() {

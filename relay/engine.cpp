@@ -9,6 +9,7 @@ namespace tellmaro::relay {
 Engine::Engine(EngineHost host) : host_(std::move(host)), driver_(host_.driver) {}
 
 void Engine::onTimer(TimerId timer) {
+    abandoned_ = false;
     switch (timer) {
         case TimerId::Timer1:
             dispatcherTick();
@@ -26,7 +27,7 @@ void Engine::onTimer(TimerId timer) {
 }
 
 bool Engine::send(capi::MessageTemplates::Bytes message) {
-    if (shutDown_) {
+    if (shutDown_ || abandoned_) {
         return false;  // released: nothing more goes to the driver
     }
     uint32_t result = driver_.putMessage(applId_, message);

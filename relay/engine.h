@@ -196,6 +196,10 @@ class Engine {
     std::span<const uint8_t> rxMessage_;
     bool dispatchBusy_ = false;
     bool shutDown_ = false;
+    // Set by the error report: the handler or timer that hit the error
+    // sends nothing more, since its addresses belong to the released
+    // application.
+    bool abandoned_ = false;
 
     RelayState state_;
     PromptFile promptFile_;

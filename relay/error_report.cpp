@@ -25,6 +25,7 @@ void appendErrorLog(const std::filesystem::path& file, const std::string& line) 
 }  // namespace
 
 void Engine::reportCapiError(uint32_t code) {
+    abandoned_ = true;
     appendErrorLog(host_.appDir / kErrorLogName,
                    capi::errorLogLine(data::dateTimeText(host_.clock.now()), code));
 

@@ -136,6 +136,13 @@ void Engine::onConnectConf() {
     CallPhase phase = state_.callPhase;
     bool placing = phase == CallPhase::Taken || phase == CallPhase::CallBackDialled ||
                    phase == CallPhase::Dialogue || phase == CallPhase::Dialling;
+    if (phase == CallPhase::NumberConfirmed && connectConf_.info() == 0 && state_.targetPlci == 0) {
+        // The line was seized again only after the number was confirmed:
+        // release it now, and its release places the call.
+        state_.targetPlci = plci;
+        sendDisconnectReq(plci);
+        return;
+    }
     if (!placing) {
         // A seizure confirmed after the call ended would hold a B channel for nothing.
         if (phase == CallPhase::Idle && connectConf_.info() == 0 && plci != state_.mobilePlci &&

@@ -14,6 +14,7 @@ constexpr std::string_view kCannotCreateLog =
 }  // namespace
 
 void Engine::activationChanged(bool activated) {
+    abandoned_ = false;
     if (shutDown_) {
         return;
     }
@@ -29,6 +30,7 @@ void Engine::activationChanged(bool activated) {
 }
 
 bool Engine::suspendRelay(TrayState reason) {
+    abandoned_ = false;
     if (shutDown_) {
         return false;
     }
@@ -42,6 +44,7 @@ bool Engine::suspendRelay(TrayState reason) {
 }
 
 void Engine::resumeRelay() {
+    abandoned_ = false;
     if (shutDown_) {
         return;
     }

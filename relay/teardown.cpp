@@ -294,7 +294,8 @@ void Engine::disconnectIndByPhase(uint32_t plci, uint16_t reason) {
             }
             if (target || (!mobile && s.targetPlci == 0)) {
                 s.promptEchoPos = -1;
-                if (!normalEnd(reason)) {
+                // Once the call has ended nobody is left to tell or redial for.
+                if (!normalEnd(reason) && s.callPhase != CallPhase::Idle) {
                     startPrompt("nicht_erreichbar.pdt");
                     schedule(TimerId::Timer4);
                     if (settings_.logEnabled) {
