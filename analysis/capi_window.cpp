@@ -12,17 +12,13 @@
 #include "analysis/capi_report.h"
 #include "relay/engine.h"
 
+#include "dialogs/twips.h"
+
 namespace tellmaro::analysis {
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
 constexpr int kIconSize = 32;
-
-QRect fromTwips(int left, int top, int width, int height) {
-    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-            height / kTwipsPerPixel};
-}
 
 // What the picture shows before a verdict: a traffic light with no lamp lit.
 QPixmap unlitTrafficLight() {
@@ -57,18 +53,18 @@ CapiWindow::CapiWindow(relay::Engine& engine, relay::ShellPort& /*shell: the eng
     setFixedSize(513, 233);
 
     ok_->setObjectName(QStringLiteral("BTNok"));
-    ok_->setGeometry(fromTwips(6000, 2640, 1095, 495));
+    dialogs::place(ok_, 6000, 2640, 1095, 495);
     report_->setObjectName(QStringLiteral("text1"));
-    report_->setGeometry(fromTwips(120, 120, 5415, 3255));
+    dialogs::place(report_, 120, 120, 5415, 3255);
     report_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Tab leaves the report for the next control instead of typing into it.
     report_->setTabChangesFocus(true);
     compatible_->setObjectName(QStringLiteral("LBLcompatible"));
-    compatible_->setGeometry(fromTwips(5760, 1320, 1815, 1095));
+    dialogs::place(compatible_, 5760, 1320, 1815, 1095);
     compatible_->setWordWrap(true);
     compatible_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     trafficLight_->setObjectName(QStringLiteral("IMGtrafficlight"));
-    trafficLight_->setGeometry(fromTwips(6360, 480, 480, 480));
+    dialogs::place(trafficLight_, 6360, 480, 480, 480);
     trafficLight_->setPixmap(unlitTrafficLight());
 
     QWidget::setTabOrder(ok_, report_);

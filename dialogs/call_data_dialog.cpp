@@ -9,18 +9,11 @@
 #include "data/call_dir_file.h"
 #include "data/windows1252.h"
 
+#include "dialogs/twips.h"
+
 namespace tellmaro::dialogs {
 
 namespace {
-
-// Layouts are given in twips; the desktop runs at 96 dpi, 15 twips a pixel.
-int px(int twips) {
-    return static_cast<int>(std::lround(twips / 15.0));
-}
-
-void place(QWidget* widget, int left, int top, int width, int height) {
-    widget->setGeometry(px(left), px(top), px(width), px(height));
-}
 
 constexpr qsizetype kMaxShortdialLength = 20;
 constexpr qsizetype kMaxNumberLength = 20;

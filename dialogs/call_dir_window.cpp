@@ -13,18 +13,11 @@
 #include "data/windows1252.h"
 #include "dialogs/call_data_dialog.h"
 
+#include "dialogs/twips.h"
+
 namespace tellmaro::dialogs {
 
 namespace {
-
-// Layouts are given in twips; the desktop runs at 96 dpi, 15 twips a pixel.
-int px(int twips) {
-    return static_cast<int>(std::lround(twips / 15.0));
-}
-
-void place(QWidget* widget, int left, int top, int width, int height) {
-    widget->setGeometry(px(left), px(top), px(width), px(height));
-}
 
 QPushButton* button(const char* objectName, const QString& caption, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);

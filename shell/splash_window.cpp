@@ -6,14 +6,13 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include "dialogs/twips.h"
+
 namespace tellmaro::shell {
 
 namespace {
 
-// Layout in twips, as designed; 15 twips make a pixel at 96 dpi.
-constexpr int px(int twips) {
-    return twips / 15;
-}
+using dialogs::px;
 
 QLabel* picture(QWidget* parent, const std::filesystem::path& file, QRect twips, bool stretch) {
     auto* label = new QLabel(parent);
