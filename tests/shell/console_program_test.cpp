@@ -3,73 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 
-#include "data/call_dir_file.h"
-#include "data/mobile_number_file.h"
-#include "data/settings_file.h"
-#include "data/windows1252.h"
 #include "support/child_process.h"
+#include "support/program_directory.h"
 #include "support/simulator_process.h"
 
 namespace tellmaro::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A fresh copy of build/bin, configured for the scenarios below.
-class ProgramDirectory {
-  public:
-    ProgramDirectory() {
-        std::random_device random;
-        root_ = std::filesystem::temp_directory_path() /
-                ("tellmaro-console-" + std::to_string(random()) + std::to_string(random()));
-        std::filesystem::create_directories(root_ / "run");
-        std::filesystem::copy(TELLMARO_PROGRAM_DIR, dir(),
-                              std::filesystem::copy_options::recursive);
-        // The single-instance lock of these programs stays in here.
-        setenv("XDG_RUNTIME_DIR", (root_ / "run").c_str(), 1);
-    }
-    ~ProgramDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-
-    std::filesystem::path dir() const { return root_ / "program"; }
-    std::filesystem::path log() const { return root_ / "Handy.log"; }
-
-    void configure() {
-        data::SettingsRecord settings;
-        settings.logEnabled = true;
-        settings.logFilePath = data::utf8ToWindows1252(log().string()).text.value_or("");
-        settings.logFileName = "Handy.log";
-        settings.ownNumber = "07115550000000000000";
-        settings.ownNumberLength = 10;
-        std::ofstream(log()).flush();
-        ASSERT_TRUE(data::SaveSettings(dir(), settings).ok);
-        ASSERT_TRUE(data::SaveMobileNumber(dir(), "01711234567").ok);
-        data::PhoneBook book;
-        ASSERT_TRUE(book.append({"42", "0301234567", "Alice"}));
-        ASSERT_TRUE(data::SaveCallDir(dir(), book).ok);
-    }
-
-    ChildProcess start(const std::string& name) const {
-        return ChildProcess({(dir() / "tellmaro-console").string()},
-                            (root_ / (name + ".out")).string());
-    }
-
-    std::string callLog() const {
-        std::ifstream in(log(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return data::windows1252ToUtf8(text.str());
-    }
-
-  private:
-    std::filesystem::path root_;
-};
 
 constexpr const char* kCallScenario = R"(line 0711555000
 party mobile 01711234567
@@ -86,11 +28,11 @@ end 12s
 )";
 
 TEST(ConsoleProgram, RelaysASpeedDialCallAndShutsDownOnSigterm) {
-    ProgramDirectory program;
-    program.configure();
+    ProgramDirectory program(TELLMARO_PROGRAM_DIR);
+    ASSERT_TRUE(program.configure());
     SimulatorProcess sim(TELLMARO_SIM_PATH, kCallScenario);
     ASSERT_TRUE(sim.spawned());
-    ChildProcess console = program.start("console");
+    ChildProcess console = program.startConsole("console");
     ASSERT_TRUE(console.spawned());
 
     // Stopped while the line is still there: when the simulator goes away,
@@ -120,7 +62,7 @@ TEST(ConsoleProgram, RelaysASpeedDialCallAndShutsDownOnSigterm) {
 }
 
 TEST(ConsoleProgram, RefusesToRunUnconfiguredOrTwice) {
-    ProgramDirectory program;
+    ProgramDirectory program(TELLMARO_PROGRAM_DIR);
     SimulatorProcess sim(TELLMARO_SIM_PATH, "end 60s\n");
     ASSERT_TRUE(sim.spawned());
     const std::string notConfigured =
@@ -128,23 +70,23 @@ TEST(ConsoleProgram, RefusesToRunUnconfiguredOrTwice) {
         "Konfiguriert!\\n\\rBitte stellen Sie die gewünschten Parameter ein!\"\n";
 
     // A first start: no settings at all.
-    ChildProcess first = program.start("first");
+    ChildProcess first = program.startConsole("first");
     EXPECT_EQ(first.wait(), 2);
     EXPECT_NE(first.output().find(notConfigured), std::string::npos) << first.output();
     EXPECT_EQ(std::filesystem::file_size(program.dir() / "tellmaro.ini"), 0u);
 
     // Settings but no registered mobile number.
-    program.configure();
+    ASSERT_TRUE(program.configure());
     std::filesystem::remove(program.dir() / "tellmaro.mob");
-    ChildProcess noMobile = program.start("no-mobile");
+    ChildProcess noMobile = program.startConsole("no-mobile");
     EXPECT_EQ(noMobile.wait(), 2);
     EXPECT_NE(noMobile.output().find(notConfigured), std::string::npos) << noMobile.output();
 
     // Configured: runs; a second instance is turned away and the first goes on.
-    program.configure();
-    ChildProcess running = program.start("running");
+    ASSERT_TRUE(program.configure());
+    ChildProcess running = program.startConsole("running");
     ASSERT_TRUE(running.waitForOutput("Tellmaro ist betriebsbereit", 5s)) << running.output();
-    ChildProcess second = program.start("second");
+    ChildProcess second = program.startConsole("second");
     EXPECT_EQ(second.wait(), 1);
     EXPECT_EQ(second.output(),
               "message (exclamation): \"Tellmaro Hinweis !!\" \"Der Tellmaro ist bereits "

@@ -1,0 +1,77 @@
+#pragma once
+// A fresh copy of the build's program directory for tests that run the real
+// programs, configured like a user's: logging on, own number 0711555000, the
+// registered mobile 01711234567, and the speed-dial code 42 for Alice.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "data/call_dir_file.h"
+#include "data/mobile_number_file.h"
+#include "data/settings_file.h"
+#include "data/windows1252.h"
+#include "support/child_process.h"
+
+namespace tellmaro::test {
+
+class ProgramDirectory {
+  public:
+    explicit ProgramDirectory(const std::filesystem::path& programDir) {
+        std::random_device random;
+        root_ = std::filesystem::temp_directory_path() /
+                ("tellmaro-program-" + std::to_string(random()) + std::to_string(random()));
+        std::filesystem::create_directories(root_ / "run");
+        std::filesystem::copy(programDir, dir(), std::filesystem::copy_options::recursive);
+        // The single-instance lock of the programs started from here stays in here.
+        setenv("XDG_RUNTIME_DIR", (root_ / "run").c_str(), 1);
+    }
+    ~ProgramDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+    ProgramDirectory(const ProgramDirectory&) = delete;
+    ProgramDirectory& operator=(const ProgramDirectory&) = delete;
+
+    std::filesystem::path dir() const { return root_ / "program"; }
+    std::filesystem::path log() const { return root_ / "Handy.log"; }
+
+    // Writes tellmaro.ini, tellmaro.mob and tellmaro.dir; false if any failed.
+    bool configure() const {
+        data::SettingsRecord settings;
+        settings.logEnabled = true;
+        settings.logFilePath = data::utf8ToWindows1252(log().string()).text.value_or("");
+        settings.logFileName = "Handy.log";
+        settings.ownNumber = "07115550000000000000";
+        settings.ownNumberLength = 10;
+        std::ofstream(log()).flush();
+        data::PhoneBook book;
+        return book.append({"42", "0301234567", "Alice"}) &&
+               data::SaveSettings(dir(), settings).ok &&
+               data::SaveMobileNumber(dir(), "01711234567").ok && data::SaveCallDir(dir(), book).ok;
+    }
+
+    // tellmaro-console from this directory, its output in `name`.out.
+    ChildProcess startConsole(const std::string& name) const {
+        return ChildProcess({(dir() / "tellmaro-console").string()},
+                            (root_ / (name + ".out")).string());
+    }
+
+    std::string callLog() const { return data::windows1252ToUtf8(read(log())); }
+    std::string errorLog() const { return read(dir() / "error.log"); }
+
+  private:
+    static std::string read(const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::filesystem::path root_;
+};
+
+}  // namespace tellmaro::test
