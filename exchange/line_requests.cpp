@@ -66,6 +66,13 @@ Call* LineSimulator::liveCallOf(Application& app, const ParsedMessage& m) {
     return refusedAsCleared(app, m, *call) ? nullptr : call;
 }
 
+// The B3 connection a request names, or nothing after the request has
+// been refused (unknown, foreign or already cleared).
+B3Connection* LineSimulator::liveB3Of(Application& app, const ParsedMessage& m) {
+    B3Connection* b3 = requestedB3(app, m);
+    return b3 && !refusedAsCleared(app, m, *b3) ? b3 : nullptr;
+}
+
 void LineSimulator::onAlertReq(Application& app, const ParsedMessage& m) {
     Call* call = liveCallOf(app, m);
     if (!call) {
@@ -183,11 +190,8 @@ void LineSimulator::onFacilityReq(Application& app, const ParsedMessage& m) {
         return refuse(app, m, ViolationKind::Unsupported, code::kFacilityNotSupported,
                       "facility selector " + std::to_string(selector));
     }
-    B3Connection* b3 = requestedB3(app, m);
+    B3Connection* b3 = liveB3Of(app, m);
     if (!b3) {
-        return;
-    }
-    if (refusedAsCleared(app, m, *b3)) {
         return;
     }
     if (b3->state != B3Connection::State::Active) {
@@ -242,11 +246,8 @@ void LineSimulator::onDisconnectReq(Application& app, const ParsedMessage& m) {
 }
 
 void LineSimulator::onDisconnectB3Req(Application& app, const ParsedMessage& m) {
-    B3Connection* b3 = requestedB3(app, m);
+    B3Connection* b3 = liveB3Of(app, m);
     if (!b3) {
-        return;
-    }
-    if (refusedAsCleared(app, m, *b3)) {
         return;
     }
     confirm(app, m, 0);
@@ -254,11 +255,8 @@ void LineSimulator::onDisconnectB3Req(Application& app, const ParsedMessage& m) 
 }
 
 void LineSimulator::onResetB3Req(Application& app, const ParsedMessage& m) {
-    B3Connection* b3 = requestedB3(app, m);
+    B3Connection* b3 = liveB3Of(app, m);
     if (!b3) {
-        return;
-    }
-    if (refusedAsCleared(app, m, *b3)) {
         return;
     }
     if (b3->state != B3Connection::State::Active) {
@@ -274,11 +272,8 @@ void LineSimulator::onResetB3Req(Application& app, const ParsedMessage& m) {
 
 void LineSimulator::onDataB3Req(Application& app, const ParsedMessage& m,
                                 std::span<const uint8_t> block) {
-    B3Connection* b3 = requestedB3(app, m);
+    B3Connection* b3 = liveB3Of(app, m);
     if (!b3) {
-        return;
-    }
-    if (refusedAsCleared(app, m, *b3)) {
         return;
     }
     if (b3->state != B3Connection::State::Active) {

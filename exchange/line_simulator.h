@@ -148,6 +148,7 @@ class LineSimulator {
     // line_requests.cpp
     void onListenReq(Application& app, const ParsedMessage& m);
     Call* liveCallOf(Application& app, const ParsedMessage& m);
+    B3Connection* liveB3Of(Application& app, const ParsedMessage& m);
     void onAlertReq(Application& app, const ParsedMessage& m);
     void onConnectReq(Application& app, const ParsedMessage& m);
     void onConnectB3Req(Application& app, const ParsedMessage& m);
