@@ -56,6 +56,9 @@ struct LineAccounting {
     uint64_t crossings = 0;
     uint64_t refusedDataB3Reqs = 0;  // by a scripted fault
     uint64_t indicationsDiscardedByRelease = 0;
+    // Blocks and CONNECT_ACTIVE_INDs left unanswered when their connection was
+    // released, which closes them.
+    uint64_t indicationsClosedByRelease = 0;
 
     bool idle() const { return livePlcis == 0 && liveNccis == 0; }
     bool clean() const { return violations.empty() && neverAnswered.empty() && unanswered.empty(); }

@@ -9,6 +9,7 @@ namespace tellmaro::exchange {
 
 namespace {
 
+using capi::Command;
 using capi::Subcommand;
 
 constexpr size_t kAddressOffset = 8;
@@ -40,10 +41,19 @@ void LineSimulator::supersedePending(uint32_t applId, uint8_t command, uint32_t 
     });
 }
 
+// The connection is gone. Two kinds of indication need no response then:
+// a received block, whose buffer the release frees in libcapi20 as in every
+// CAPI driver, and a CONNECT_ACTIVE_IND of a call the application was
+// already clearing. Anything else left was never answered.
 void LineSimulator::endPending(uint32_t applId, uint32_t address, uint32_t mask) {
     std::erase_if(pending_, [&](const PendingIndication& p) {
         if (p.applId != applId || (p.address & mask) != (address & mask)) {
             return false;
+        }
+        if (p.command == static_cast<uint8_t>(Command::DataB3) ||
+            p.command == static_cast<uint8_t>(Command::ConnectActive)) {
+            ++closedByRelease_;
+            return true;
         }
         neverAnswered_.push_back(
             {p.at, p.applId, p.command, p.address, capi::describeMessage(p.message)});

@@ -225,6 +225,7 @@ LineAccounting LineSimulator::accounting() const {
     a.crossings = crossings_;
     a.refusedDataB3Reqs = refusedDataB3Reqs_;
     a.indicationsDiscardedByRelease = discardedByRelease_;
+    a.indicationsClosedByRelease = closedByRelease_;
     return a;
 }
 

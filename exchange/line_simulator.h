@@ -217,6 +217,7 @@ class LineSimulator {
     uint64_t crossings_ = 0;
     uint64_t refusedDataB3Reqs_ = 0;
     uint64_t discardedByRelease_ = 0;
+    uint64_t closedByRelease_ = 0;
 
     std::optional<uint32_t> failNextPut_;
     std::optional<uint32_t> failNextGet_;
