@@ -45,6 +45,11 @@ void Engine::onConnectB3Conf() {
         return;
     }
     (mobile ? state_.mobileNcci : state_.targetNcci) = ncci;
+    // A cancel that came before the called party's NCCI was known clears
+    // the B3 connection now.
+    if (!mobile && state_.cancelRequested) {
+        sendDisconnectB3Req(ncci);
+    }
 }
 
 void Engine::onConnectB3ActiveInd() {
@@ -57,6 +62,11 @@ void Engine::onConnectB3ActiveInd() {
         // The connection time of the call log counts from here.
         state_.callStartTime = host_.clock.now();
         send(templates_.facilityReqDtmfListen(ncci));
+        send(templates_.connectB3ActiveResp(ncci));
+        return;
+    }
+    if (clearing(ncci)) {
+        // Cancelled while it came up: answered, but no conversation starts.
         send(templates_.connectB3ActiveResp(ncci));
         return;
     }
@@ -100,8 +110,10 @@ void Engine::onDataB3Ind() {
         send(templates_.dataB3Resp(capi::DataB3RespNumber::OnReceipt, block.ncci(),
                                    block.dataHandle()));
     };
-    if (state_.resetPendingNcci != 0) {
-        answerNow();  // nothing is relayed or played while a reset is pending
+    // Nothing is relayed or played while a reset is pending, and a
+    // connection being cleared is neither reset nor played to.
+    if (state_.resetPendingNcci != 0 || clearing(block.ncci())) {
+        answerNow();
         return;
     }
     if (block.dataLength() != kBlockLength) {

@@ -162,11 +162,14 @@ class Engine {
     void disconnectIndByPhase(uint32_t plci, uint16_t reason);
     void enterReadyState();
     // Sends DISCONNECT_B3_REQ and remembers the connection as clearing:
-    // nothing more is sent into it until its DISCONNECT_B3_IND.
+    // nothing more is sent into it until its DISCONNECT_B3_IND. A leg whose
+    // address is already 0 has nothing left to clear.
     void clearB3(capi::DisconnectB3ReqNumber number, uint32_t ncci);
     bool clearing(uint32_t ncci) const;
-    // Sends DISCONNECT_REQ unless the call's release is already under way.
+    // Sends DISCONNECT_REQ unless the call is gone (PLCI 0) or its release
+    // is already under way.
     void releaseCall(capi::DisconnectReqNumber number, uint32_t plci);
+    bool releasing(uint32_t plci) const;
     // A connection the driver reports anew may carry the address of one
     // whose end never came; what was noted about that one is dropped.
     void addressInUse(uint32_t address);

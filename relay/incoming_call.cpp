@@ -186,10 +186,12 @@ void Engine::onConnectActiveInd() {
     CallPhase phase = state_.callPhase;
     bool answered = phase == CallPhase::Taken && !settings_.callBack;
     bool placed = phase == CallPhase::CallBackConfirmed || phase == CallPhase::DialConfirmed;
-    if (!answered && !placed) {
+    uint32_t plci = connectActiveInd_.plci();
+    // A call the relay is already releasing (a cancel crossed the answer)
+    // is not taken up: its release ends it without a response.
+    if ((!answered && !placed) || releasing(plci)) {
         return;
     }
-    uint32_t plci = connectActiveInd_.plci();
     send(templates_.connectActiveResp(plci));
     if (placed) {
         // The PC called this connection, so it opens the B3 connection itself.

@@ -23,12 +23,12 @@ void Engine::sendDisconnectReq(uint32_t plci) {
 }
 
 void Engine::releaseCall(capi::DisconnectReqNumber number, uint32_t plci) {
-    auto& slots = releasingPlcis_;
     // The driver refuses a second release while the first is under way.
-    if (plci != 0 && std::find(slots.begin(), slots.end(), plci) != slots.end()) {
+    if (plci == 0 || releasing(plci)) {
         return;
     }
     send(templates_.disconnectReq(number, plci));
+    auto& slots = releasingPlcis_;
     auto free = std::find(slots.begin(), slots.end(), 0u);
     if (free == slots.end()) {
         std::shift_left(slots.begin(), slots.end(), 1);
@@ -47,11 +47,16 @@ void Engine::sendDisconnectB3Req(uint32_t ncci) {
     }
 }
 
+bool Engine::releasing(uint32_t plci) const {
+    return plci != 0 &&
+           std::find(releasingPlcis_.begin(), releasingPlcis_.end(), plci) != releasingPlcis_.end();
+}
+
 void Engine::clearB3(capi::DisconnectB3ReqNumber number, uint32_t ncci) {
-    send(templates_.disconnectB3Req(number, ncci));
-    if (clearing(ncci)) {
+    if (ncci == 0 || clearing(ncci)) {
         return;
     }
+    send(templates_.disconnectB3Req(number, ncci));
     // Two connections at most; should a stale entry be left, it gives way.
     auto free = std::find(clearingNccis_.begin(), clearingNccis_.end(), 0u);
     *(free == clearingNccis_.end() ? clearingNccis_.begin() : free) = ncci;
@@ -105,7 +110,7 @@ void Engine::onDisconnectB3Ind() {
         state_.resetDialogue();
         stopPrompt();
         state_.promptEchoPos = -1;
-        if (!mobileLeg) {
+        if (!mobileLeg && state_.mobileNcci != 0 && !clearing(state_.mobileNcci)) {
             // The called party's B3 connection ended: answer the mobile's
             // blocks whose relayed copies will never be confirmed.
             for (int16_t handle = 0; handle <= state_.maxRelayedHandle; ++handle) {
@@ -121,8 +126,12 @@ void Engine::onDisconnectB3Ind() {
             }
         } else if (state_.targetPlci != 0) {
             // The mobile caller hung up.
-            if (state_.callPhase == CallPhase::Relaying) {
+            if (state_.callPhase == CallPhase::Relaying && state_.targetNcci != 0) {
                 clearB3(capi::DisconnectB3ReqNumber::AfterB3Disconnect, state_.targetNcci);
+            } else if (state_.callPhase == CallPhase::Relaying) {
+                // A cancel has already taken the called party's B3
+                // connection; its call is released unless that is under way.
+                releaseCall(capi::DisconnectReqNumber::AfterB3Disconnect, state_.targetPlci);
             } else {
                 if (state_.callPhase >= CallPhase::NumberConfirmed && settings_.logEnabled) {
                     callLog_.mobileHungUp();

@@ -169,9 +169,14 @@ class Soak {
                "indication never answered: " + (accounting.neverAnswered.empty()
                                                     ? std::string()
                                                     : accounting.neverAnswered.back().message));
-        expect(
-            accounting.violations.size() == violations_, call,
-            "protocol violations: " + std::to_string(accounting.violations.size() - violations_));
+        std::string newViolations;
+        for (size_t i = violations_; i < accounting.violations.size(); ++i) {
+            const auto& v = accounting.violations[i];
+            newViolations += "\n  at " + std::to_string(v.at.count()) + " ms (" +
+                             exchange::violationKindName(v.kind) + "): " + v.detail + ": " +
+                             v.message;
+        }
+        expect(newViolations.empty(), call, "protocol violations:" + newViolations);
         neverAnswered_ = accounting.neverAnswered.size();
         violations_ = accounting.violations.size();
         expect(accounting.unansweredDataB3Inds == 0, call, "unanswered DATA_B3_IND");
