@@ -55,6 +55,10 @@ struct LineConfig {
     // DATA_B3_IND as the application's host lays it out (Data64 on 64-bit
     // hosts); the front-end fills in the pointer.
     size_t dataB3IndLength = capi::kDataB3MessageLength;
+    // Indications leave for a remote application as soon as they are queued,
+    // so the line cannot see when it read one: a request meeting the far
+    // end's clearing counts as crossing it until the clearing is answered.
+    bool indicationsLeaveAtOnce = false;
 };
 
 }  // namespace tellmaro::exchange

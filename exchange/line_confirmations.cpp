@@ -1,4 +1,6 @@
 // Confirmations of requests, and how the controller refuses what it cannot do.
+#include <algorithm>
+
 #include "capi/byte_order.h"
 #include "exchange/line_codes.h"
 #include "exchange/line_simulator.h"
@@ -123,12 +125,24 @@ B3Connection* LineSimulator::requestedB3(Application& app, const ParsedMessage& 
 }
 
 bool LineSimulator::clearingQueued(const Application& app, const Call& call) const {
-    return indicationQueued(app, static_cast<uint8_t>(Command::Disconnect), call.plci);
+    return clearingOnItsWay(app, Command::Disconnect, call.plci);
 }
 
 bool LineSimulator::clearingQueued(const Application& app, const B3Connection& b3) const {
-    return indicationQueued(app, static_cast<uint8_t>(Command::DisconnectB3), b3.ncci) ||
-           indicationQueued(app, static_cast<uint8_t>(Command::Disconnect), b3.plci);
+    return clearingOnItsWay(app, Command::DisconnectB3, b3.ncci) ||
+           clearingOnItsWay(app, Command::Disconnect, b3.plci);
+}
+
+bool LineSimulator::clearingOnItsWay(const Application& app, Command command,
+                                     uint32_t address) const {
+    auto code = static_cast<uint8_t>(command);
+    if (indicationQueued(app, code, address)) {
+        return true;
+    }
+    return config_.indicationsLeaveAtOnce &&
+           std::any_of(pending_.begin(), pending_.end(), [&](const PendingIndication& p) {
+               return p.applId == app.id && p.command == code && p.address == address;
+           });
 }
 
 std::optional<uint16_t> LineSimulator::bProtocolRefusal(std::span<const uint8_t> content,

@@ -142,6 +142,7 @@ class LineSimulator {
     B3Connection* requestedB3(Application& app, const ParsedMessage& m);
     bool clearingQueued(const Application& app, const Call& call) const;
     bool clearingQueued(const Application& app, const B3Connection& b3) const;
+    bool clearingOnItsWay(const Application& app, capi::Command command, uint32_t address) const;
     std::optional<uint16_t> bProtocolRefusal(std::span<const uint8_t> content, BProtocol& protocol,
                                              std::string& detail) const;
 

@@ -9,6 +9,7 @@ constexpr size_t kDataB3IndOnTheWire = 22;
 LineConfig remoteLineConfig(LineConfig config) {
     config.requireHeaderApplId = false;
     config.dataB3IndLength = kDataB3IndOnTheWire;
+    config.indicationsLeaveAtOnce = true;
     return config;
 }
 

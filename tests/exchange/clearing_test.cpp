@@ -123,6 +123,31 @@ TEST(Clearing, RequestsCrossingTheFarEndsClearingAreNoViolation) {
     EXPECT_EQ(h.line.violations()[0].kind, ViolationKind::WrongState);
 }
 
+// Over the network an indication leaves at once, and the line cannot see
+// when the application read it: until the clearing is answered, a request
+// into the connection crosses it.
+TEST(Clearing, RemoteRequestsCrossTheClearingUntilItIsAnswered) {
+    LineConfig config;
+    config.indicationsLeaveAtOnce = true;
+    LineHarness h(config);
+    PartyId mobile = h.line.addParty("0171");
+    h.listen();
+    Leg leg = h.answerCallFrom(mobile);
+    h.line.hangUpNow(mobile);
+    h.expect(Command::DisconnectB3, Subcommand::Ind);
+    std::vector<uint8_t> block(2048);
+    h.expect(Command::Disconnect, Subcommand::Ind);
+    h.putOk(h.relay.dataB3Req(leg.ncci, block.data(), 2048, 300, 0));
+    EXPECT_EQ(h.expect(Command::DataB3, Subcommand::Conf).word(14), 0x2001u);
+    EXPECT_EQ(h.line.accounting().crossings, 1u);
+    EXPECT_TRUE(h.line.violations().empty()) << h.violations();
+
+    h.putOk(h.relay.disconnectB3Resp(leg.ncci));
+    h.putOk(h.relay.disconnectB3Req(DisconnectB3ReqNumber::First, leg.ncci));
+    h.expect(Command::DisconnectB3, Subcommand::Conf);
+    EXPECT_EQ(h.line.violations().size(), 1u) << "the NCCI is gone once answered";
+}
+
 TEST(Clearing, ReleaseEndsEveryConnectionOfTheApplication) {
     Connected c;
     auto& h = c.h;

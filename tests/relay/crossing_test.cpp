@@ -18,7 +18,8 @@ using relay::CallPhase;
 constexpr milliseconds kSweep = 40ms;
 
 struct Call {
-    explicit Call(bool totalDisconnect, milliseconds answerAfter = 1s) : h(options(totalDisconnect)) {
+    explicit Call(bool totalDisconnect, milliseconds answerAfter = 1s)
+        : h(options(totalDisconnect)) {
         mobile = h.addParty(kMobile);
         PartyBehaviour behaviour;
         behaviour.answerAfter = answerAfter;
