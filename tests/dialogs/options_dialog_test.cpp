@@ -144,8 +144,6 @@ class OptionsDialogTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void controls_data();
-    void controls();
     void windowArrangementAndKeys();
     void openingShowsTheStoredSettings();
     void openingShowsUnsetOptionsDisabled();
@@ -166,94 +164,6 @@ class OptionsDialogTest : public QObject {
     void cancelWhileUnconfiguredKeepsTheDialogOpen();
     void theWindowSystemsFileDialog();
 };
-
-void OptionsDialogTest::controls_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("toolTip");
-    QTest::addColumn<QString>("frame");
-
-    const QString own = q("Bitte hier Rufnummer des PCs eintragen");
-    const QString mobile =
-        q("Bitte hier Rufnummer des Handys eintragen, dessen Anrufe vermittelt werden");
-    const QString chars =
-        q(" Bitte hier Zeichen eintragen, die zur Amtsholung gewählt werden müssen. Offenlassen "
-          "falls nicht benötigt");
-    const QString digits =
-        q("Bitte hier Anzahl der Zeichen eintragen, bei deren Überschreitung eine automatische "
-          "Amtsholung erfolgen soll");
-    const QString keys = q("Bestätiguns- und Abbruchzeichen");
-    const QString numbers = q("Rufnummereinstellungen");
-    const auto row = [](const char* name, QString caption, QString toolTip, QString frame) {
-        QTest::newRow(name) << QString::fromLatin1(name) << caption << toolTip << frame;
-    };
-    row("RADstar_enter", q("&*=Ok #=Esc"),
-        q("Ausgewählt: *: Eingegebene Nummer wird angerufen. #: bestehende Verbindung wird "
-          "abgebrochen, bzw. eingegebenen Zahlen gelöscht"),
-        keys);
-    row("RADhash_enter", q("&#=Ok *=Esc"),
-        q("Ausgewählt: #: Eingegebene Nummer wird angerufen. *: bestehende Verbindung wird "
-          "abgebrochen, bzw. eingegebenen Zahlen gelöscht"),
-        keys);
-    row("CHKfile", q("&Erstelle Log Datei..."),
-        q("Ausgewählt: Angerufene Nummer, Uhrzeit und Dauer des Gespräches werden in beliebiger "
-          "Textdatei gespeichert"),
-        q("Log Datei"));
-    row("BTNclear_log", q("&Lösche Log Datei"),
-        q("Löscht aktuelle Log Datei. Neue Daten werden in Datei gleichen Namens geschrieben"),
-        q("Log Datei"));
-    row("LBLlog_file", q("Datei: "), QString(), q("Log Datei"));
-    row("RADtotal_esc", q("&Kompletter Verbindungsabbau"),
-        q("Ausgewählt: Sämtliche Verbindungen werden getrennt, wenn der Angerufene auflegt"),
-        q("Verbindungsabbau"));
-    row("RADpc_esc", q("Einseitiger &Verbindungsabbau"),
-        q("Ausgewählt: Nur Verbindungsabbruch zwischen PC und Angerufenem, wenn der Angerufene "
-          "auflegt"),
-        q("Verbindungsabbau"));
-    row("LBLown_number", q("&Rufnummer des Computeranschlusses"), own, numbers);
-    row("TXTown_number", QString(), own, numbers);
-    row("LBLmobile_number", q("Rufnummer des &Handys"), mobile, numbers);
-    row("TXTmobile_number", QString(), mobile, numbers);
-    row("LBLline_char", q("Zeichen für Amtsholung"), chars, numbers);
-    row("TXTline_char", QString(), chars, numbers);
-    row("CHKline", q("&Automatische Amtsholung"),
-        q("Ausgewählt: Automatisches holen eines Amts, falls beim Wählen eine bestimmte "
-          "Ziffernanzahl überschritten wird"),
-        numbers);
-    row("LBLline_digits", q("Anzahl der Zeichen für automatische Amtsholung"), digits, numbers);
-    row("TXTline_digits", QString(), digits, numbers);
-    row("RADdirect_call", q("&Direkter Verbindungsaufbau"),
-        q("Ausgewählt: PC nimmt Anruf entgegen"), q("Verbindungs-Modus"));
-    row("RADcall_back", q("Verbindungsaufbau nach R&ückruf "),
-        q("Ausgewählt: PC nimmt Anruf nicht entgegen, ruft stattdessen zurück"),
-        q("Verbindungs-Modus"));
-    row("OKButton", q("OK"), QString(), QString());
-    row("CancelButton", q("Abbrechen"), QString(), QString());
-}
-
-void OptionsDialogTest::controls() {
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
-    QFETCH(QString, toolTip);
-    QFETCH(QString, frame);
-    Setup s({configured(), kMobile, false});
-    auto dialog = s.open();
-
-    auto* widget = dialog->findChild<QWidget*>(name);
-    QVERIFY(widget != nullptr);
-    if (auto* asButton = qobject_cast<QAbstractButton*>(widget)) {
-        QCOMPARE(asButton->text(), caption);
-    } else if (auto* asLabel = qobject_cast<QLabel*>(widget)) {
-        QCOMPARE(asLabel->text(), caption);
-    } else {
-        auto* asBox = qobject_cast<QLineEdit*>(widget);
-        QVERIFY(asBox != nullptr);
-        QCOMPARE(asBox->maxLength(), name == "TXTline_digits" ? 2 : 255);
-    }
-    QCOMPARE(widget->toolTip(), toolTip);
-    auto* group = qobject_cast<QGroupBox*>(widget->parentWidget());
-    QCOMPARE(group != nullptr ? group->title() : QString(), frame);
-}
 
 void OptionsDialogTest::windowArrangementAndKeys() {
     Setup s;
