@@ -243,7 +243,7 @@ struct Rig {
         : line(clock, lineConfig()),
           inner(line),
           driver(inner),
-          timers(clock),
+          timers([this] { return clock.now(); }),
           wallClock(clock),
           engine(relay::EngineHost{driver, timers, wallClock, shell, appDir}) {
         data::SettingsRecord& settings = engine.settings();
@@ -284,11 +284,9 @@ struct Rig {
             }
             clock.set(next);
             line.runDueEvents();
-            while (auto timer = timers.takeDue()) {
-                engine.onTimer(*timer);
-                if (done()) {
-                    return;
-                }
+            timers.fireDue([&](relay::TimerId timer) { engine.onTimer(timer); });
+            if (done()) {
+                return;
             }
             if (next >= end) {
                 return;
@@ -296,15 +294,16 @@ struct Rig {
         }
     }
 
-    // Only the engine's timers: the line is left behind once armed.
+    // Only the engine's timers, every 10 ms tick of `step`: the line is
+    // left behind once armed.
     void tick(milliseconds step) {
-        clock.advance(step);
-        while (!shell.ended) {
-            auto timer = timers.takeDue();
-            if (!timer) {
-                break;
-            }
-            engine.onTimer(*timer);
+        for (milliseconds passed{0}; passed < step && !shell.ended; passed += 10ms) {
+            clock.advance(10ms);
+            timers.fireDue([&](relay::TimerId timer) {
+                if (!shell.ended) {
+                    engine.onTimer(timer);
+                }
+            });
         }
     }
 
@@ -352,7 +351,7 @@ struct Rig {
     exchange::LineSimulator line;
     exchange::InProcessDriver inner;
     FuzzDriver driver;
-    test::VirtualTimers timers;
+    relay::TimerSchedule timers;
     test::VirtualWallClock wallClock;
     test::RecordingShell shell;
     relay::Engine engine;

@@ -40,4 +40,9 @@ std::optional<milliseconds> TimerSchedule::nextDue() const {
     return next;
 }
 
+std::optional<milliseconds> TimerSchedule::dueAt(TimerId timer) const {
+    const State& state = timers_[static_cast<size_t>(timer)];
+    return state.enabled ? std::optional(state.due) : std::nullopt;
+}
+
 }  // namespace tellmaro::relay

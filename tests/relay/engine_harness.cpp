@@ -52,57 +52,6 @@ exchange::LineConfig lineConfig() {
 
 }  // namespace
 
-void VirtualTimers::setTimerEnabled(relay::TimerId timer, bool enabled) {
-    State& s = state(timer);
-    if (enabled && !s.enabled) {
-        s.due = clock_.now() + interval(timer);
-    }
-    s.enabled = enabled;
-}
-
-bool VirtualTimers::timerEnabled(relay::TimerId timer) const {
-    return state(timer).enabled;
-}
-
-milliseconds VirtualTimers::interval(relay::TimerId timer) {
-    switch (timer) {
-        case relay::TimerId::Timer1:
-            return 10ms;
-        case relay::TimerId::Timer2:
-            return 8000ms;
-        case relay::TimerId::Timer3:
-        case relay::TimerId::Timer4:
-            return 100ms;
-    }
-    return 10ms;
-}
-
-std::optional<milliseconds> VirtualTimers::nextDue() const {
-    std::optional<milliseconds> next;
-    for (const auto& s : timers_) {
-        if (s.enabled && (!next || s.due < *next)) {
-            next = s.due;
-        }
-    }
-    return next;
-}
-
-std::optional<milliseconds> VirtualTimers::dueAt(relay::TimerId timer) const {
-    const State& s = state(timer);
-    return s.enabled ? std::optional(s.due) : std::nullopt;
-}
-
-std::optional<relay::TimerId> VirtualTimers::takeDue() {
-    for (size_t i = 0; i < timers_.size(); ++i) {
-        State& s = timers_[i];
-        if (s.enabled && s.due <= clock_.now()) {
-            s.due += interval(static_cast<relay::TimerId>(i));
-            return static_cast<relay::TimerId>(i);
-        }
-    }
-    return std::nullopt;
-}
-
 uint64_t dataPointer(std::span<const uint8_t> message) {
     return message.size() >= kDataB3With64 ? capi::readU64(message, kData64)
                                            : capi::readU32(message, kData32);
@@ -144,7 +93,7 @@ EngineHarness::EngineHarness(HarnessOptions options)
       line(clock, lineConfig()),
       driver(line),
       scripted(driver),
-      timers(clock),
+      timers([this] { return clock.now(); }),
       wallClock(clock),
       engine(relay::EngineHost{scripted, timers, wallClock, shell, appDir}) {
     for (const auto& prompt :
@@ -217,11 +166,9 @@ bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds lim
         if (done()) {
             return true;
         }
-        while (auto timer = timers.takeDue()) {
-            engine.onTimer(*timer);
-            if (done()) {
-                return true;
-            }
+        timers.fireDue([&](relay::TimerId timer) { engine.onTimer(timer); });
+        if (done()) {
+            return true;
         }
         if (next >= end) {
             break;

@@ -17,37 +17,12 @@
 #include "exchange/in_process_driver.h"
 #include "exchange/line_simulator.h"
 #include "relay/engine.h"
+#include "relay/timer_schedule.h"
 
 namespace tellmaro::test {
 
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
-
-class VirtualTimers final : public relay::Timers {
-  public:
-    explicit VirtualTimers(const exchange::Clock& clock) : clock_(clock) {}
-
-    void setTimerEnabled(relay::TimerId timer, bool enabled) override;
-    bool timerEnabled(relay::TimerId timer) const override;
-    std::optional<milliseconds> nextDue() const;
-    std::optional<milliseconds> dueAt(relay::TimerId timer) const;
-    // One timer due at the clock's time, in the order a window system fires
-    // them; its next tick is then one interval later.
-    std::optional<relay::TimerId> takeDue();
-
-    static milliseconds interval(relay::TimerId timer);
-
-  private:
-    struct State {
-        bool enabled = false;
-        milliseconds due{0};
-    };
-    State& state(relay::TimerId timer) { return timers_[static_cast<size_t>(timer)]; }
-    const State& state(relay::TimerId timer) const { return timers_[static_cast<size_t>(timer)]; }
-
-    const exchange::Clock& clock_;
-    std::array<State, 4> timers_{};
-};
 
 class VirtualWallClock final : public relay::WallClock {
   public:
@@ -175,7 +150,7 @@ class EngineHarness {
     exchange::LineSimulator line;
     exchange::InProcessDriver driver;
     ScriptedDriver scripted;
-    VirtualTimers timers;
+    relay::TimerSchedule timers;
     VirtualWallClock wallClock;
     RecordingShell shell;
     relay::Engine engine;
