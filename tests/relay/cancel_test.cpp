@@ -9,7 +9,6 @@
 namespace tellmaro::test {
 namespace {
 
-using exchange::PartyBehaviour;
 using exchange::PartyEvent;
 using relay::CallPhase;
 using relay::TimerId;
@@ -19,25 +18,12 @@ constexpr const char* kCancelled = "   Abbruch, Grund      : Abbruch durch den H
 
 // The mobile caller at number entry; the called party answers after
 // `answerAfter`. With star confirming, "#" cancels.
-struct CancelledCall {
+struct CancelledCall : MobileCall {
     explicit CancelledCall(milliseconds answerAfter, bool totalDisconnect = false)
-        : h(options(totalDisconnect)) {
-        mobile = h.addParty(kMobile);
-        PartyBehaviour behaviour;
-        behaviour.answerAfter = answerAfter;
-        target = h.addParty(kTarget, behaviour);
+        : MobileCall(hashCancels(totalDisconnect), answersAfter(answerAfter)) {
         second = h.addParty(kSecondTarget);
-        h.startUp();
-        h.line.callPcAt(h.now() + 1s, mobile);
         EXPECT_TRUE(reachPhase(h, CallPhase::Dialogue));
     }
-    static HarnessOptions options(bool totalDisconnect) {
-        HarnessOptions o;
-        o.settings.starConfirms = true;
-        o.settings.totalDisconnect = totalDisconnect;
-        return o;
-    }
-    void keys(const std::string& k) { h.line.pressKeysNow(mobile, k); }
     // Back at number entry on a new seizure, the dialogue reset: dial the
     // second party, talk, hang up.
     void dialAgainAndHangUp() {
@@ -50,18 +36,12 @@ struct CancelledCall {
         keys("0402345678*");
         EXPECT_TRUE(reachPhase(h, CallPhase::Relaying));
         h.runFor(2s);
-        h.line.hangUpNow(mobile);
-        h.runFor(2s);
-        EXPECT_EQ(h.phase(), CallPhase::Idle);
+        hangUpAndSettle();
         auto heard = exchange::checkHeard(h.line.partyRecord(second), mobile);
         EXPECT_TRUE(heard.ok()) << heard.describe();
-        EXPECT_LINE_SETTLED(h);
     }
     Names prompts() const { return promptNames(heardPrompts(h, mobile)); }
 
-    EngineHarness h;
-    exchange::PartyId mobile = 0;
-    exchange::PartyId target = 0;
     exchange::PartyId second = 0;
 };
 

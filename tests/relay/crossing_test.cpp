@@ -12,57 +12,23 @@
 namespace tellmaro::test {
 namespace {
 
-using exchange::PartyBehaviour;
 using relay::CallPhase;
 
 constexpr milliseconds kSweep = 40ms;
-
-struct Call {
-    explicit Call(bool totalDisconnect, milliseconds answerAfter = 1s)
-        : h(options(totalDisconnect)) {
-        mobile = h.addParty(kMobile);
-        PartyBehaviour behaviour;
-        behaviour.answerAfter = answerAfter;
-        target = h.addParty(kTarget, behaviour);
-        h.startUp();
-        h.line.callPcAt(h.now() + 1s, mobile);
-        EXPECT_TRUE(reachPhase(h, CallPhase::Dialogue));
-        // "#" cancels once "*" has confirmed.
-        h.line.pressKeysNow(mobile, "0301234567*");
-    }
-    static HarnessOptions options(bool totalDisconnect) {
-        HarnessOptions o;
-        o.settings.starConfirms = true;
-        o.settings.totalDisconnect = totalDisconnect;
-        return o;
-    }
-    // The mobile caller hangs up; the call must end with a clean line.
-    void endsClean() {
-        h.line.hangUpNow(mobile);
-        h.runFor(3s);
-        EXPECT_EQ(h.phase(), CallPhase::Idle);
-        EXPECT_EQ(h.shell.trays.back(), "Tellmaro ist betriebsbereit");
-        EXPECT_TRUE(h.errorLogText().empty()) << h.errorLogText();
-        EXPECT_LINE_SETTLED(h);
-    }
-
-    EngineHarness h;
-    exchange::PartyId mobile = 0;
-    exchange::PartyId target = 0;
-};
 
 // The cancel key and the called party's answer: a call being released is
 // not taken up, and no B3 connection is opened on it.
 TEST(Crossing, CancelAndTheAnswer) {
     for (milliseconds before = 0ms; before <= kSweep; before += 2ms) {
         SCOPED_TRACE("cancel " + std::to_string(before.count()) + " ms before the answer");
-        Call c(false, 500ms);
-        ASSERT_TRUE(reachPhase(c.h, CallPhase::DialConfirmed));
+        MobileCall c(hashCancels(), answersAfter(500ms));
+        ASSERT_TRUE(c.dial("0301234567*", CallPhase::DialConfirmed));
         // Ringing began within one tick before phase 8 was reached.
         c.h.line.pressKeysAt(c.h.now() + 500ms - before, c.mobile, "#");
         c.h.runFor(1s);
         EXPECT_EQ(c.h.phase(), CallPhase::Dialogue);
-        c.endsClean();
+        c.hangUpAndSettle(3s);
+        EXPECT_TRUE(c.h.errorLogText().empty()) << c.h.errorLogText();
     }
 }
 
@@ -74,8 +40,8 @@ TEST(Crossing, CancelThenTheMobileHangsUp) {
         for (milliseconds after = 0ms; after <= kSweep; after += 2ms) {
             SCOPED_TRACE(std::string(total ? "total" : "one-sided") + ", hang-up " +
                          std::to_string(after.count()) + " ms after the cancel");
-            Call c(total);
-            ASSERT_TRUE(reachPhase(c.h, CallPhase::Relaying));
+            MobileCall c(hashCancels(total));
+            ASSERT_TRUE(c.dial("0301234567*", CallPhase::Relaying));
             c.h.runFor(1s);
             milliseconds at = c.h.now() + 5ms;
             c.h.line.pressKeysAt(at, c.mobile, "#");
@@ -97,8 +63,8 @@ TEST(Crossing, ShortBlockAsTheMobileHangsUp) {
     // Each leg delivers a block every 256 ms; the hang-up moves across one period.
     for (milliseconds offset = 0ms; offset < 256ms; offset += 8ms) {
         SCOPED_TRACE("hang-up " + std::to_string(offset.count()) + " ms into a block period");
-        Call c(false);
-        ASSERT_TRUE(reachPhase(c.h, CallPhase::Relaying));
+        MobileCall c;
+        ASSERT_TRUE(c.dial("0301234567#", CallPhase::Relaying));
         c.h.runFor(1s + offset);
         c.h.line.hangUpNow(c.mobile);
         c.h.scripted.shortenNextDataB3Ind(100);

@@ -20,17 +20,9 @@ constexpr uint32_t kTargetNcci = 0x00020301;
 
 // A relayed call with the mobile (PLCI 0x101, NCCI 0x10101) and the called
 // party (PLCI 0x301, NCCI 0x20301) talking.
-struct Conversation {
-    explicit Conversation(bool totalDisconnect = false) : h(options(totalDisconnect)) {
-        mobile = h.addParty(kMobile);
-        PartyBehaviour behaviour;
-        behaviour.answerAfter = 1s;
-        target = h.addParty(kTarget, behaviour);
-        h.startUp();
-        h.line.callPcAt(h.now() + 1s, mobile);
-        EXPECT_TRUE(reachPhase(h, CallPhase::Dialogue));
-        h.line.pressKeysNow(mobile, "0301234567#");
-        EXPECT_TRUE(reachPhase(h, CallPhase::Relaying));
+struct Conversation : MobileCall {
+    explicit Conversation(bool totalDisconnect = false) : MobileCall(options(totalDisconnect)) {
+        EXPECT_TRUE(dial("0301234567#", CallPhase::Relaying));
         h.runFor(2s);
     }
     static HarnessOptions options(bool totalDisconnect) {
@@ -44,16 +36,6 @@ struct Conversation {
         uint32_t sent = h.line.partyRecord(party).blocksSent;
         EXPECT_TRUE(h.runUntil([&] { return h.line.partyRecord(party).blocksSent > sent; }, 1s));
     }
-    void hangUpMobile() {
-        h.line.hangUpNow(mobile);
-        h.runFor(2s);
-        EXPECT_EQ(h.phase(), CallPhase::Idle);
-        EXPECT_LINE_SETTLED(h);
-    }
-
-    EngineHarness h;
-    exchange::PartyId mobile = 0;
-    exchange::PartyId target = 0;
 };
 
 // A block of the wrong size resets its connection; it and whatever arrives
@@ -90,31 +72,26 @@ TEST(DriverFaults, BlockOfTheWrongSizeResetsItsConnection) {
         auto heard = exchange::checkHeard(c.h.line.partyRecord(listener), speaker);
         EXPECT_EQ(heard.missing, 1u) << heard.describe();
         EXPECT_EQ(heard.repeated + heard.reordered + heard.damaged, 0u) << heard.describe();
-        c.hangUpMobile();
+        c.hangUpAndSettle();
     }
 }
 
 // At number entry a short block gets no prompt block; the greeting goes on
 // with its next block after the reset.
 TEST(DriverFaults, BlockOfTheWrongSizeAtNumberEntry) {
-    EngineHarness h;
-    auto mobileId = h.addParty(kMobile);
-    h.startUp();
-    h.line.callPcAt(h.now() + 1s, mobileId);
-    ASSERT_TRUE(reachPhase(h, CallPhase::Dialogue));
-    h.runFor(2s);
-    h.scripted.shortenNextDataB3Ind(2000);
-    h.runFor(2s);
+    MobileCall c;
+    ASSERT_TRUE(reachPhase(c.h, CallPhase::Dialogue));
+    c.h.runFor(2s);
+    c.h.scripted.shortenNextDataB3Ind(2000);
+    c.h.runFor(2s);
 
-    EXPECT_EQ(countSent(h, "RESET_B3_REQ"), 1u);
-    auto prompts = heardPrompts(h, mobileId);
+    EXPECT_EQ(countSent(c.h, "RESET_B3_REQ"), 1u);
+    auto prompts = heardPrompts(c.h, c.mobile);
     ASSERT_EQ(promptNames(prompts), std::vector<std::string>{"welcome.pdt (cut)"});
     EXPECT_EQ(silentBlocksBetween(prompts), std::vector<int>{});
     // Every block the mobile sent but that one brought a prompt block.
-    EXPECT_EQ(prompts[0].blocks + 1, h.line.partyRecord(mobileId).blocksSent);
-    h.line.hangUpNow(mobileId);
-    h.runFor(1s);
-    EXPECT_LINE_SETTLED(h);
+    EXPECT_EQ(prompts[0].blocks + 1, c.h.line.partyRecord(c.mobile).blocksSent);
+    c.hangUpAndSettle();
 }
 
 // The line refuses the relayed copy of a mobile block: the called party's
@@ -137,7 +114,7 @@ TEST(DriverFaults, RefusedBlockToTheCalledParty) {
     EXPECT_NE(withoutTimes(c.h.callLogText()).find("   Ende des Gesprächs  : <time>\r\n"),
               std::string::npos);
 
-    c.hangUpMobile();
+    c.hangUpAndSettle();
     EXPECT_EQ(c.h.line.partyRecord(c.target).count(PartyEvent::ClearedByPc), 1u);
 }
 
@@ -184,8 +161,7 @@ TEST(DriverFaults, FailedSendDuringACallReRegistersAndListens) {
 
     c.h.line.callPcNow(c.mobile);
     EXPECT_TRUE(reachPhase(c.h, CallPhase::Dialogue));
-    c.hangUpMobile();
-    EXPECT_EQ(c.h.shell.trays.back(), "Tellmaro ist betriebsbereit");
+    c.hangUpAndSettle();
 }
 
 // The report goes on when error.log cannot be written.

@@ -52,6 +52,48 @@ bool reachPhase(EngineHarness& h, relay::CallPhase phase, milliseconds limit) {
     return h.runUntil([&] { return h.phase() == phase; }, limit);
 }
 
+exchange::PartyBehaviour answersAfter(milliseconds after) {
+    exchange::PartyBehaviour behaviour;
+    behaviour.answerAfter = after;
+    return behaviour;
+}
+
+HarnessOptions hashCancels(bool totalDisconnect) {
+    HarnessOptions options;
+    options.settings.starConfirms = true;
+    options.settings.totalDisconnect = totalDisconnect;
+    return options;
+}
+
+MobileCall::MobileCall(HarnessOptions options, exchange::PartyBehaviour target,
+                       exchange::PartyBehaviour mobile)
+    : h(std::move(options)) {
+    this->mobile = h.addParty(kMobile, std::move(mobile));
+    this->target = h.addParty(kTarget, std::move(target));
+    h.startUp();
+    h.line.callPcAt(h.now() + 1s, this->mobile);
+}
+
+::testing::AssertionResult MobileCall::dial(const std::string& keys, relay::CallPhase phase) {
+    if (!reachPhase(h, relay::CallPhase::Dialogue)) {
+        return ::testing::AssertionFailure() << "never at number entry";
+    }
+    this->keys(keys);
+    if (!reachPhase(h, phase)) {
+        return ::testing::AssertionFailure() << "never in " << relay::callPhaseName(phase) << "\n"
+                                             << h.traceText(30);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+void MobileCall::hangUpAndSettle(milliseconds settle) {
+    h.line.hangUpNow(mobile);
+    h.runFor(settle);
+    EXPECT_EQ(h.phase(), relay::CallPhase::Idle);
+    EXPECT_EQ(h.shell.trays.back(), "Tellmaro ist betriebsbereit");
+    EXPECT_LINE_SETTLED(h);
+}
+
 ::testing::AssertionResult lineSettled(const EngineHarness& h) {
     auto accounting = h.line.accounting();
     if (accounting.idle() && accounting.clean()) {

@@ -21,6 +21,31 @@ inline constexpr const char* kSecondTarget = "0402345678";
 // Runs until the engine is in `phase`; false if it never gets there.
 bool reachPhase(EngineHarness& h, relay::CallPhase phase, milliseconds limit = 60s);
 
+// A called party that answers after `after`.
+exchange::PartyBehaviour answersAfter(milliseconds after);
+
+// Settings where "*" confirms a number, so that "#" cancels.
+HarnessOptions hashCancels(bool totalDisconnect = false);
+
+// Where most flow tests start: the registered mobile and the called party
+// (kTarget) on the line, the relay started, and the mobile's call coming
+// in a second later.
+struct MobileCall {
+    explicit MobileCall(HarnessOptions options = {},
+                        exchange::PartyBehaviour target = answersAfter(1s),
+                        exchange::PartyBehaviour mobile = {});
+
+    // Keys `keys` at number entry and runs until `phase`.
+    ::testing::AssertionResult dial(const std::string& keys, relay::CallPhase phase);
+    void keys(const std::string& keys) { h.line.pressKeysNow(mobile, keys); }
+    // The mobile hangs up; after `settle` the relay is idle and the line clean.
+    void hangUpAndSettle(milliseconds settle = 2s);
+
+    EngineHarness h;
+    exchange::PartyId mobile = 0;
+    exchange::PartyId target = 0;
+};
+
 // No protocol violation, no live PLCI or NCCI and no indication left or
 // never answered; on failure the details and the end of the line's trace.
 ::testing::AssertionResult lineSettled(const EngineHarness& h);

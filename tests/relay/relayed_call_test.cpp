@@ -213,21 +213,14 @@ TEST(RelayedCall, OneSidedDisconnectLetsTheMobileDialASecondNumber) {
 // answered by the flush that follows the end of the called party's B3
 // connection.
 TEST(RelayedCall, CalledPartyHangsUpWhileABlockIsOnItsWay) {
-    EngineHarness h;
-    auto mobileId = h.addParty(kMobile);
-    PartyBehaviour target;
-    target.answerAfter = 1s;
-    auto targetId = h.addParty(kTarget, target);
-    h.startUp();
-    h.line.callPcAt(h.now() + 1s, mobileId);
-    ASSERT_TRUE(reachPhase(h, CallPhase::Dialogue));
-    h.line.pressKeysNow(mobileId, "0301234567#");
-    ASSERT_TRUE(reachPhase(h, CallPhase::Relaying));
+    MobileCall c;
+    auto& h = c.h;
+    ASSERT_TRUE(c.dial("0301234567#", CallPhase::Relaying));
     h.runFor(2s);
-    uint32_t spoken = h.line.partyRecord(mobileId).blocksSent;
-    ASSERT_TRUE(h.runUntil([&] { return h.line.partyRecord(mobileId).blocksSent > spoken; }));
+    uint32_t spoken = h.line.partyRecord(c.mobile).blocksSent;
+    ASSERT_TRUE(h.runUntil([&] { return h.line.partyRecord(c.mobile).blocksSent > spoken; }));
     size_t before = h.sentMessages().size();
-    h.line.hangUpNow(targetId);
+    h.line.hangUpNow(c.target);
     h.runFor(1s);
 
     EXPECT_EQ(h.phase(), CallPhase::Dialogue);
@@ -236,9 +229,7 @@ TEST(RelayedCall, CalledPartyHangsUpWhileABlockIsOnItsWay) {
     EXPECT_TRUE(std::any_of(flushed.begin(), flushed.end(), [](const std::string& text) {
         return text.starts_with("DATA_B3_RESP appl=1 #195 ");
     })) << ::testing::PrintToString(flushed);
-    h.line.hangUpNow(mobileId);
-    h.runFor(1s);
-    EXPECT_LINE_SETTLED(h);
+    c.hangUpAndSettle(1s);
 }
 
 // Call-back: the PC lets the mobile ring, seizes the line, and calls the

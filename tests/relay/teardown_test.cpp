@@ -63,18 +63,13 @@ TEST(Teardown, FailedCallLetsTheMobileDialAgain) {
 // answers): no notice, no log line, and the line is seized again so that
 // the next number can go out.
 TEST(Teardown, NormalEndOfTheOutgoingCallBeforeTheConversation) {
-    EngineHarness h;
-    auto mobileId = h.addParty(kMobile);
-    PartyBehaviour target;
-    target.answerAfter = 1s;
+    PartyBehaviour target = answersAfter(1s);
     target.hangUpAfter = 0ms;
-    h.addParty(kTarget, target);
+    MobileCall c({}, target);
+    auto& h = c.h;
+    auto mobileId = c.mobile;
     auto secondId = h.addParty(kSecondTarget);
-    h.startUp();
-    h.line.callPcAt(h.now() + 1s, mobileId);
-    ASSERT_TRUE(reachPhase(h, CallPhase::Dialogue));
-    h.line.pressKeysNow(mobileId, "0301234567#");
-    ASSERT_TRUE(reachPhase(h, CallPhase::TargetConnected));
+    ASSERT_TRUE(c.dial("0301234567#", CallPhase::TargetConnected));
     ASSERT_TRUE(reachPhase(h, CallPhase::Dialogue, 1s));
     h.runFor(1s);
 
@@ -84,12 +79,10 @@ TEST(Teardown, NormalEndOfTheOutgoingCallBeforeTheConversation) {
     auto prompts = promptNames(heardPrompts(h, mobileId));
     EXPECT_EQ(std::count(prompts.begin(), prompts.end(), "nicht_erreichbar.pdt"), 0);
 
-    h.line.pressKeysNow(mobileId, "0402345678#");
+    c.keys("0402345678#");
     EXPECT_TRUE(reachPhase(h, CallPhase::Relaying));
-    h.line.hangUpNow(mobileId);
-    h.runFor(2s);
+    c.hangUpAndSettle();
     EXPECT_EQ(h.line.partyRecord(secondId).count(PartyEvent::ClearedByPc), 1u);
-    EXPECT_LINE_SETTLED(h);
 }
 
 // The mobile caller hangs up in each phase of a directly answered call: the
@@ -158,13 +151,10 @@ TEST(Teardown, MobileHangsUpInEachPhase) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(relay::callPhaseName(c.phase)));
-        EngineHarness h;
-        auto mobileId = h.addParty(kMobile);
-        PartyBehaviour target;
-        target.answerAfter = 1s;
-        auto targetId = h.addParty(kTarget, target);
-        h.startUp();
-        h.line.callPcAt(h.now() + 1s, mobileId);
+        MobileCall call;
+        auto& h = call.h;
+        auto mobileId = call.mobile;
+        auto targetId = call.target;
         c.reach(h, mobileId);
         if (c.phase != CallPhase::NumberConfirmed) {  // that one is entered after the hang-up
             EXPECT_EQ(h.phase(), c.phase);
@@ -258,17 +248,12 @@ TEST(Teardown, SeizedLineLostWhileTheMobileRings) {
 // again with a single keypad message and no keep-alive: if the mobile
 // caller dials nothing, the network clears that line and the call ends.
 TEST(Teardown, SeizedLineLostAtNumberEntry) {
-    EngineHarness h;
-    auto mobileId = h.addParty(kMobile);
-    PartyBehaviour target;
-    target.answerAfter = 1s;
+    PartyBehaviour target = answersAfter(1s);
     target.hangUpAfter = 2s;
-    h.addParty(kTarget, target);
-    h.startUp();
-    h.line.callPcAt(h.now() + 1s, mobileId);
-    ASSERT_TRUE(reachPhase(h, CallPhase::Dialogue));
-    h.line.pressKeysNow(mobileId, "0301234567#");
-    ASSERT_TRUE(reachPhase(h, CallPhase::Relaying));
+    MobileCall c({}, target);
+    auto& h = c.h;
+    auto mobileId = c.mobile;
+    ASSERT_TRUE(c.dial("0301234567#", CallPhase::Relaying));
     ASSERT_TRUE(reachPhase(h, CallPhase::Dialogue));
     size_t before = h.sentMessages().size();
     h.runFor(14s);
@@ -292,13 +277,8 @@ TEST(Teardown, SeizedLineLostAtNumberEntry) {
 // seizure is confirmed and every 8 s after the call was taken, until the
 // number is confirmed.
 TEST(Teardown, KeepAliveEveryEightSecondsUntilTheNumberIsConfirmed) {
-    EngineHarness h;
-    auto mobileId = h.addParty(kMobile);
-    PartyBehaviour target;
-    target.answerAfter = 1s;
-    h.addParty(kTarget, target);
-    h.startUp();
-    h.line.callPcAt(h.now() + 1s, mobileId);
+    MobileCall c;
+    auto& h = c.h;
     h.runFor(21s);
 
     std::vector<long long> times;
@@ -312,15 +292,13 @@ TEST(Teardown, KeepAliveEveryEightSecondsUntilTheNumberIsConfirmed) {
     EXPECT_EQ(times, (std::vector<long long>{1020, 9000, 17000}));
     EXPECT_EQ(h.phase(), CallPhase::Dialogue);
 
-    h.line.pressKeysNow(mobileId, "0301234567#");
+    c.keys("0301234567#");
     ASSERT_TRUE(reachPhase(h, CallPhase::NumberConfirmed, 1s));
     EXPECT_FALSE(h.timers.timerEnabled(TimerId::Timer2));
     h.runFor(20s);
     EXPECT_EQ(h.phase(), CallPhase::Relaying);
     EXPECT_EQ(countSent(h, "INFO_REQ"), 3u);
-    h.line.hangUpNow(mobileId);
-    h.runFor(2s);
-    EXPECT_LINE_SETTLED(h);
+    c.hangUpAndSettle();
 }
 
 }  // namespace
