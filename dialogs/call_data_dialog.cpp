@@ -9,6 +9,7 @@
 #include "data/call_dir_file.h"
 #include "data/windows1252.h"
 
+#include "dialogs/named.h"
 #include "dialogs/twips.h"
 
 namespace tellmaro::dialogs {
@@ -45,32 +46,23 @@ CallDataDialog::CallDataDialog(data::PhoneBook& phoneBook, relay::ShellPort& she
       phoneBook_(phoneBook),
       shell_(shell),
       editIndex_(editIndex),
-      titleLabel_(new QLabel(this)),
-      shortdialBox_(new QLineEdit(this)),
-      numberBox_(new QLineEdit(this)),
-      commentBox_(new QLineEdit(this)),
-      okButton_(new QPushButton(QStringLiteral("&OK"), this)),
-      cancelButton_(new QPushButton(QStringLiteral("&Abbrechen"), this)) {
+      titleLabel_(named(new QLabel(this), "LBLtitel")),
+      shortdialBox_(named(new QLineEdit(this), "TXTBshortdial")),
+      numberBox_(named(new QLineEdit(this), "TXTBnumber")),
+      commentBox_(named(new QLineEdit(this), "TXTBcomment")),
+      okButton_(named(new QPushButton(QStringLiteral("&OK"), this), "OKButton")),
+      cancelButton_(named(new QPushButton(QStringLiteral("&Abbrechen"), this), "CancelButton")) {
     setObjectName(QStringLiteral("DLGcalldata"));
     setWindowTitle(QStringLiteral("Telefonbucheintrag"));
     setModal(true);
     setFixedSize(px(5580), px(2040));
 
-    auto* shortdialLabel = new QLabel(QStringLiteral("&Kurzwahl"), this);
-    auto* numberLabel = new QLabel(QStringLiteral("&Nummer"), this);
-    auto* commentLabel = new QLabel(QStringLiteral("&Bemerkung"), this);
-    shortdialLabel->setObjectName(QStringLiteral("Label2"));
-    numberLabel->setObjectName(QStringLiteral("Label3"));
-    commentLabel->setObjectName(QStringLiteral("Label4"));
+    auto* shortdialLabel = named(new QLabel(QStringLiteral("&Kurzwahl"), this), "Label2");
+    auto* numberLabel = named(new QLabel(QStringLiteral("&Nummer"), this), "Label3");
+    auto* commentLabel = named(new QLabel(QStringLiteral("&Bemerkung"), this), "Label4");
     shortdialLabel->setBuddy(shortdialBox_);
     numberLabel->setBuddy(numberBox_);
     commentLabel->setBuddy(commentBox_);
-    titleLabel_->setObjectName(QStringLiteral("LBLtitel"));
-    shortdialBox_->setObjectName(QStringLiteral("TXTBshortdial"));
-    numberBox_->setObjectName(QStringLiteral("TXTBnumber"));
-    commentBox_->setObjectName(QStringLiteral("TXTBcomment"));
-    okButton_->setObjectName(QStringLiteral("OKButton"));
-    cancelButton_->setObjectName(QStringLiteral("CancelButton"));
 
     place(shortdialLabel, 120, 600, 900, 255);
     place(shortdialBox_, 120, 840, 900, 285);

@@ -13,6 +13,7 @@
 #include "data/windows1252.h"
 #include "dialogs/call_data_dialog.h"
 
+#include "dialogs/named.h"
 #include "dialogs/twips.h"
 
 namespace tellmaro::dialogs {
@@ -20,8 +21,7 @@ namespace tellmaro::dialogs {
 namespace {
 
 QPushButton* button(const char* objectName, const QString& caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(objectName));
+    auto* b = named(new QPushButton(caption, parent), objectName);
     b->setAutoDefault(false);
     return b;
 }

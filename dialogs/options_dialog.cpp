@@ -18,6 +18,7 @@
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
+#include "dialogs/named.h"
 
 namespace tellmaro::dialogs {
 
@@ -41,12 +42,6 @@ QString fromStored(const std::string& windows1252) {
 
 std::filesystem::path storedPath(const std::string& windows1252) {
     return std::filesystem::path(data::windows1252ToUtf8(windows1252));
-}
-
-template <typename Widget>
-Widget* named(Widget* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
 }
 
 QLineEdit* textBox(const char* name, int maxLength = kMaxTextLength) {
