@@ -170,39 +170,6 @@ class CapiWindowTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void controlsKeepTheFormsLayout() {
-        Bench bench;
-        auto window = bench.open();
-        QCOMPARE(window->objectName(), QString("FRMcapi"));
-        QCOMPARE(window->windowTitle(), QString("CAPI Analyse"));
-        QVERIFY(window->isWindow());
-
-        auto* ok = window->findChild<QPushButton*>("BTNok");
-        auto* text = window->findChild<QPlainTextEdit*>("text1");
-        auto* label = window->findChild<QLabel*>("LBLcompatible");
-        auto* light = window->findChild<QLabel*>("IMGtrafficlight");
-        QVERIFY(ok && text && label && light);
-        QCOMPARE(ok->text(), QString("Ok"));
-        QCOMPARE(ok->geometry(), QRect(400, 176, 73, 33));
-        QCOMPARE(text->geometry(), QRect(8, 8, 361, 217));
-        QCOMPARE(label->geometry(), QRect(384, 88, 121, 73));
-        QCOMPARE(light->geometry(), QRect(424, 32, 32, 32));
-        QVERIFY(QRect(QPoint(0, 0), window->size()).contains(label->geometry()));
-        QVERIFY(QRect(QPoint(0, 0), window->size()).contains(text->geometry()));
-
-        QCOMPARE(text->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-        QVERIFY(!text->isReadOnly());
-        QVERIFY(label->wordWrap());
-        QVERIFY(text->tabChangesFocus());
-        QList<QWidget*> order;
-        for (QWidget* w = ok; !order.contains(w); w = w->nextInFocusChain()) {
-            if (w == ok || w == text || w == label) {
-                order << w;
-            }
-        }
-        QCOMPARE(order, (QList<QWidget*>{ok, text, label}));
-    }
-
     void defaultControllerGetsTheWholeReportAndThePositiveVerdict() {
         Bench bench;
         auto window = bench.open();
