@@ -26,7 +26,10 @@ TEST(Crossing, CancelAndTheAnswer) {
         // Ringing began within one tick before phase 8 was reached.
         c.h.line.pressKeysAt(c.h.now() + 500ms - before, c.mobile, "#");
         c.h.runFor(1s);
+        // Back at number entry on a line seized anew.
         EXPECT_EQ(c.h.phase(), CallPhase::Dialogue);
+        EXPECT_EQ(countSeizures(c.h), 2u);
+        EXPECT_NE(c.h.engine.state().targetPlci, 0u);
         c.hangUpAndSettle(3s);
         EXPECT_TRUE(c.h.errorLogText().empty()) << c.h.errorLogText();
     }
