@@ -157,6 +157,8 @@ class Engine {
 
     // teardown
     void onDisconnectB3Ind();
+    void calledPartysB3Ended();
+    void mobileCallerHungUp();
     void onDisconnectB3Conf();
     void onDisconnectInd();
     void disconnectIndByPhase(uint32_t plci, uint16_t reason);

@@ -110,34 +110,10 @@ void Engine::onDisconnectB3Ind() {
         state_.resetDialogue();
         stopPrompt();
         state_.promptEchoPos = -1;
-        if (!mobileLeg && state_.mobileNcci != 0 && !clearing(state_.mobileNcci)) {
-            // The called party's B3 connection ended: answer the mobile's
-            // blocks whose relayed copies will never be confirmed.
-            for (int16_t handle = 0; handle <= state_.maxRelayedHandle; ++handle) {
-                send(templates_.dataB3Resp(capi::DataB3RespNumber::Flush, state_.mobileNcci,
-                                           static_cast<uint16_t>(handle)));
-            }
-            state_.maxRelayedHandle = 0;
-            if (settings_.totalDisconnect) {
-                clearB3(capi::DisconnectB3ReqNumber::AfterB3Disconnect, state_.mobileNcci);
-            } else {
-                send(templates_.resetB3Req(state_.mobileNcci));
-                state_.resetPendingNcci = state_.mobileNcci;
-            }
+        if (!mobileLeg) {
+            calledPartysB3Ended();
         } else if (state_.targetPlci != 0) {
-            // The mobile caller hung up.
-            if (state_.callPhase == CallPhase::Relaying && state_.targetNcci != 0) {
-                clearB3(capi::DisconnectB3ReqNumber::AfterB3Disconnect, state_.targetNcci);
-            } else if (state_.callPhase == CallPhase::Relaying) {
-                // A cancel has already taken the called party's B3
-                // connection; its call is released unless that is under way.
-                releaseCall(capi::DisconnectReqNumber::AfterB3Disconnect, state_.targetPlci);
-            } else {
-                if (state_.callPhase >= CallPhase::NumberConfirmed && settings_.logEnabled) {
-                    callLog_.mobileHungUp();
-                }
-                releaseCall(capi::DisconnectReqNumber::AfterB3Disconnect, state_.targetPlci);
-            }
+            mobileCallerHungUp();
         }
     }
     if (state_.callPhase == CallPhase::Idle) {
@@ -180,6 +156,43 @@ void Engine::onDisconnectB3Ind() {
         state_.cancelRequested = false;
         sendDisconnectReq(state_.targetPlci);
     }
+}
+
+// The called party's B3 connection ended: the mobile's blocks whose relayed
+// copies will never be confirmed are answered, then the mobile leg is
+// cleared or reset. Nothing goes to a mobile leg that is gone or being
+// cleared.
+void Engine::calledPartysB3Ended() {
+    uint32_t mobile = state_.mobileNcci;
+    if (mobile == 0 || clearing(mobile)) {
+        return;
+    }
+    for (int16_t handle = 0; handle <= state_.maxRelayedHandle; ++handle) {
+        send(templates_.dataB3Resp(capi::DataB3RespNumber::Flush, mobile,
+                                   static_cast<uint16_t>(handle)));
+    }
+    state_.maxRelayedHandle = 0;
+    if (settings_.totalDisconnect) {
+        clearB3(capi::DisconnectB3ReqNumber::AfterB3Disconnect, mobile);
+    } else {
+        send(templates_.resetB3Req(mobile));
+        state_.resetPendingNcci = mobile;
+    }
+}
+
+// The mobile caller's B3 connection ended while the called party's leg is
+// up: in the conversation its B3 connection is cleared, before it (or once
+// a cancel has taken that B3 connection) its call is released.
+void Engine::mobileCallerHungUp() {
+    if (state_.callPhase == CallPhase::Relaying && state_.targetNcci != 0) {
+        clearB3(capi::DisconnectB3ReqNumber::AfterB3Disconnect, state_.targetNcci);
+        return;
+    }
+    if (state_.callPhase != CallPhase::Relaying && state_.callPhase >= CallPhase::NumberConfirmed &&
+        settings_.logEnabled) {
+        callLog_.mobileHungUp();
+    }
+    releaseCall(capi::DisconnectReqNumber::AfterB3Disconnect, state_.targetPlci);
 }
 
 void Engine::onDisconnectB3Conf() {
