@@ -64,3 +64,52 @@ prepare_program_dir() {
     { text16 "42"; text16 "0301234567"; text16 "Alice"; } | record
   } >"$program/tellmaro.dir"
 }
+
+# The scripts that run the real programs against the line simulator share
+# these. start_line WORK [SCENARIO] copies build/bin to WORK/program,
+# prepared as above with the call log WORK/Handy.log; points libcapi20 at a
+# tellmaro-sim on a free port through WORK/.capi20rc (HOME and the
+# single-instance lock are WORK); and starts the simulator with its trace in
+# WORK/sim.out. Sets SIM_PID. Every process these helpers start is listed in
+# TELLMARO_PIDS for stop_started.
+TELLMARO_PIDS=()
+start_line() {
+  local work="$1" scenario="${2:-}"
+  cp -r "$TELLMARO_ROOT/build/bin" "$work/program"
+  : >"$work/Handy.log"
+  prepare_program_dir "$work/program" "$work/Handy.log"
+  local port=$((20000 + RANDOM % 20000))
+  printf 'REMOTE rcapi 127.0.0.1 %s\nTRACELEVEL 0\n' "$port" >"$work/.capi20rc"
+  export HOME="$work" XDG_RUNTIME_DIR="$work"
+  "$work/program/tellmaro-sim" --port "$port" ${scenario:+"$scenario"} >"$work/sim.out" 2>&1 &
+  SIM_PID=$!
+  TELLMARO_PIDS+=("$SIM_PID")
+  for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "tellmaro-sim did not start:" >&2
+  cat "$work/sim.out" >&2
+  return 1
+}
+
+# start_tray_host: an X server (Xvfb) with a system tray (trayer) for
+# tellmaro, the tray in the top right corner; sets DISPLAY.
+start_tray_host() {
+  local display=":$((90 + RANDOM % 9))"
+  Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+  TELLMARO_PIDS+=($!)
+  export DISPLAY="$display"
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  trayer --edge top --align right --widthtype pixel --width 64 --heighttype pixel --height 32 \
+    --transparent false --tint 0xdddddd >/dev/null 2>&1 &
+  TELLMARO_PIDS+=($!)
+  sleep 1
+}
+
+# stop_started: ends whatever the helpers above started.
+stop_started() {
+  local pid
+  for pid in "${TELLMARO_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
