@@ -3,6 +3,7 @@
 // the next, so minutes of calls take milliseconds.
 
 #include <chrono>
+#include <optional>
 
 #include "exchange/clock.h"
 #include "exchange/line_simulator.h"
@@ -21,6 +22,21 @@ inline void runLineUntil(LineSimulator& line, ManualClock& clock, std::chrono::m
     }
     clock.set(until);
     line.runDueEvents();
+}
+
+// The next moment anything happens: a line event or `hostDue` (the next
+// timer of whoever drives the line), but not later than `end`.
+inline std::chrono::milliseconds nextMoment(const LineSimulator& line,
+                                            std::optional<std::chrono::milliseconds> hostDue,
+                                            std::chrono::milliseconds end) {
+    std::chrono::milliseconds next = end;
+    if (hostDue && *hostDue < next) {
+        next = *hostDue;
+    }
+    if (auto event = line.nextEventTime(); event && *event < next) {
+        next = *event;
+    }
+    return next;
 }
 
 }  // namespace tellmaro::exchange

@@ -20,6 +20,7 @@
 #include "capi/byte_order.h"
 #include "capi/message_header.h"
 #include "engine_harness.h"
+#include "exchange/virtual_time.h"
 
 namespace tellmaro::fuzz {
 
@@ -275,13 +276,7 @@ struct Rig {
     void runUntil(const std::function<bool()>& done, milliseconds limit) {
         const milliseconds end = clock.now() + limit;
         while (!shell.ended && !done()) {
-            milliseconds next = end;
-            if (auto due = timers.nextDue(); due && *due < next) {
-                next = *due;
-            }
-            if (auto event = line.nextEventTime(); event && *event < next) {
-                next = *event;
-            }
+            milliseconds next = exchange::nextMoment(line, timers.nextDue(), end);
             clock.set(next);
             line.runDueEvents();
             timers.fireDue([&](relay::TimerId timer) { engine.onTimer(timer); });

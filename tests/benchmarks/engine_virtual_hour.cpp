@@ -33,6 +33,7 @@
 #include "data/windows1252.h"
 #include "exchange/in_process_driver.h"
 #include "exchange/line_simulator.h"
+#include "exchange/virtual_time.h"
 #include "relay/engine.h"
 #include "relay/timer_schedule.h"
 
@@ -438,13 +439,7 @@ struct RelayWorld {
     // until `done` holds after a step.
     void runUntil(milliseconds end, const std::function<bool()>& done = {}) {
         while (!shell.ended) {
-            milliseconds next = end;
-            if (auto due = timers.nextDue(); due && *due < next) {
-                next = *due;
-            }
-            if (auto event = line.nextEventTime(); event && *event < next) {
-                next = *event;
-            }
+            milliseconds next = exchange::nextMoment(line, timers.nextDue(), end);
             clock.set(next);
             {
                 SiteScope site(Site::Line);

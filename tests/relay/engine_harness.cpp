@@ -10,6 +10,7 @@
 #include "capi/message_trace.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
+#include "exchange/virtual_time.h"
 
 namespace tellmaro::test {
 
@@ -154,13 +155,7 @@ void EngineHarness::runFor(milliseconds duration) {
 bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds limit) {
     milliseconds end = clock.now() + limit;
     while (!shell.ended) {
-        milliseconds next = end;
-        if (auto due = timers.nextDue(); due && *due < next) {
-            next = *due;
-        }
-        if (auto event = line.nextEventTime(); event && *event < next) {
-            next = *event;
-        }
+        milliseconds next = exchange::nextMoment(line, timers.nextDue(), end);
         clock.set(next);
         line.runDueEvents();
         if (done()) {
