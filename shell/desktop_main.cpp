@@ -8,6 +8,7 @@
 #include "shell/message_boxes.h"
 #include "shell/program_dir.h"
 #include "shell/single_instance.h"
+#include "shell/stop_signals.h"
 #include "shell/tray_icon.h"
 
 int main(int argc, char** argv) {
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
                              clock, shell::programDirectory()});
     QObject::connect(&form1, &shell::MainWindow::ended, &app, &QApplication::quit,
                      Qt::QueuedConnection);
+    shell::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,
+                     &shell::MainWindow::shutdown);
     if (!form1.start()) {
         return 1;
     }

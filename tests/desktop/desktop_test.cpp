@@ -3,6 +3,8 @@
 // gives up. The tray and the message boxes are doubles; time is real.
 #include <QtTest>
 
+#include <csignal>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -15,6 +17,7 @@
 #include "relay/system_wall_clock.h"
 #include "shell/main_window.h"
 #include "shell/splash_window.h"
+#include "shell/stop_signals.h"
 
 namespace tellmaro::test {
 
@@ -112,6 +115,21 @@ class DesktopTest : public QObject {
 
         form1.shell().endEntry()->trigger();
         QCOMPARE(ended.count(), 1);
+        QVERIFY(!d.tray.shown);
+        QCOMPARE(d.line.accounting().applications, size_t{0});
+    }
+
+    // SIGTERM (a session that ends) shuts down as "Ende" does.
+    void aStopSignalEndsLikeTheMenu() {
+        Desktop d;
+        auto& form1 = d.make();
+        shell::StopSignals stopSignals;
+        connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,
+                &shell::MainWindow::shutdown);
+        QSignalSpy ended(&form1, &shell::MainWindow::ended);
+        QVERIFY(form1.start());
+        raise(SIGTERM);
+        QTRY_COMPARE(ended.count(), 1);
         QVERIFY(!d.tray.shown);
         QCOMPARE(d.line.accounting().applications, size_t{0});
     }
