@@ -35,8 +35,12 @@ QAction* DesktopShell::addEntry(const QString& caption, const char* objectName) 
     return action;
 }
 
-QIcon DesktopShell::icon(std::string_view file) const {
-    return QIcon(QString::fromStdString((appDir_ / file).string()));
+const QIcon& DesktopShell::icon(std::string_view file) {
+    auto it = icons_.find(file);
+    if (it == icons_.end()) {
+        it = icons_.emplace(file, QIcon(QString::fromStdString((appDir_ / file).string()))).first;
+    }
+    return it->second;
 }
 
 bool DesktopShell::addTray(relay::TrayState state) {

@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QObject>
 #include <filesystem>
+#include <map>
+#include <string>
 
 #include "relay/engine_ports.h"
 #include "shell/message_boxes.h"
@@ -44,11 +46,14 @@ class DesktopShell final : public QObject, public relay::ShellPort {
 
   private:
     QAction* addEntry(const QString& caption, const char* objectName);
-    QIcon icon(std::string_view file) const;
+    // Each icon file is loaded once: a new QIcon for every change of the
+    // tray would leave a new set of rendered pixmaps in Qt's cache each time.
+    const QIcon& icon(std::string_view file);
 
     TrayIcon& tray_;
     MessageBoxes& messages_;
     std::filesystem::path appDir_;
+    std::map<std::string, QIcon, std::less<>> icons_;
     QMenu menu_;
     QAction* capi_;
     QAction* callDir_;

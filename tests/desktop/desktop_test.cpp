@@ -26,15 +26,20 @@ class RecordingTray final : public shell::TrayIcon {
     bool available = true;
     bool shown = false;
     QStringList tips;
-    bool add(const QIcon&, const QString& tip) override {
+    QList<qint64> icons;  // cache keys
+    bool add(const QIcon& icon, const QString& tip) override {
         if (!available) {
             return false;
         }
         shown = true;
         tips << tip;
+        icons << icon.cacheKey();
         return true;
     }
-    void modify(const QIcon&, const QString& tip) override { tips << tip; }
+    void modify(const QIcon& icon, const QString& tip) override {
+        tips << tip;
+        icons << icon.cacheKey();
+    }
     void remove() override { shown = false; }
 };
 
@@ -150,6 +155,8 @@ class DesktopTest : public QObject {
         d.line.hangUpAt(d.steady.now() + std::chrono::milliseconds(2500), mobile);
         QTRY_COMPARE_WITH_TIMEOUT(d.tray.tips.last(), QString("Tellmaro ist betriebsbereit"), 6000);
         QCOMPARE(d.enabledEntries().size(), 5);
+        // The green icon is the one loaded at start-up, not a copy per call.
+        QCOMPARE(d.tray.icons.last(), d.tray.icons.at(1));
         // The seized line follows the mobile's leg down a moment later.
         QTRY_VERIFY_WITH_TIMEOUT(d.line.accounting().idle(), 3000);
         QVERIFY(d.line.accounting().clean());
