@@ -107,6 +107,9 @@ start_tray_host() {
   sleep 1
 }
 
+# cpu_ticks PID: user plus system CPU of a running process, in clock ticks.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
 # stop_started: ends whatever the helpers above started.
 stop_started() {
   local pid

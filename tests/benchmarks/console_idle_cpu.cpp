@@ -2,16 +2,11 @@
 // through libcapi20 on a line served by tellmaro-sim where nothing happens,
 // so all it does is fire its timers and poll the driver. Target: below 1% of
 // a core.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <optional>
-#include <sstream>
-#include <string>
 #include <thread>
 
+#include "cpu_time.h"
 #include "support/program_directory.h"
 #include "support/simulator_process.h"
 
@@ -25,29 +20,6 @@ using tellmaro::test::SimulatorProcess;
 
 constexpr auto kWarmUp = 2s;
 constexpr auto kMeasured = 60s;
-
-// User plus system CPU of a live process, from /proc.
-std::optional<double> processCpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string stat = text.str();
-    auto end = stat.rfind(')');
-    if (end == std::string::npos) {
-        return std::nullopt;
-    }
-    // After the command name: state, ppid, ... utime and stime are the 12th
-    // and 13th fields from there.
-    std::istringstream fields(stat.substr(end + 2));
-    std::string field;
-    unsigned long long ticks = 0;
-    for (int i = 1; i <= 13 && fields >> field; ++i) {
-        if (i == 12 || i == 13) {
-            ticks += std::stoull(field);
-        }
-    }
-    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 }  // namespace
 
@@ -74,12 +46,12 @@ int main() {
                 static_cast<long long>(kMeasured.count()));
     std::fflush(stdout);
     std::this_thread::sleep_for(kWarmUp);
-    auto consoleBefore = processCpuSeconds(console.pid());
-    auto simBefore = processCpuSeconds(sim.pid());
+    auto consoleBefore = tellmaro::bench::processCpuSeconds(console.pid());
+    auto simBefore = tellmaro::bench::processCpuSeconds(sim.pid());
     auto start = Clock::now();
     std::this_thread::sleep_for(kMeasured);
-    auto consoleAfter = processCpuSeconds(console.pid());
-    auto simAfter = processCpuSeconds(sim.pid());
+    auto consoleAfter = tellmaro::bench::processCpuSeconds(console.pid());
+    auto simAfter = tellmaro::bench::processCpuSeconds(sim.pid());
     double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     bool stillRunning = console.running();
     int exitStatus = console.stop();

@@ -28,16 +28,14 @@ void expectHeardEachOther(const EngineHarness& h, exchange::PartyId a, exchange:
 TEST(RelayedCall, EveryMessageOfACallEndedByTheCalledPartyUnderTotalDisconnect) {
     HarnessOptions options;
     options.settings.totalDisconnect = true;
-    EngineHarness h(options);
     PartyBehaviour mobile;
     mobile.keys = {{500ms, "0301234567#"}};
-    auto mobileId = h.addParty(kMobile, mobile);
-    PartyBehaviour target;
-    target.answerAfter = 300ms;
+    PartyBehaviour target = answersAfter(300ms);
     target.hangUpAfter = 1000ms;
-    auto targetId = h.addParty(kTarget, target);
-    h.startUp();
-    h.line.callPcAt(h.now() + 1s, mobileId);
+    MobileCall c(options, target, mobile);
+    auto& h = c.h;
+    auto mobileId = c.mobile;
+    auto targetId = c.target;
     h.runFor(10s);
 
     // Mobile PLCI 0x101 and NCCI 0x10101; the seizure 0x201; the called
@@ -238,18 +236,16 @@ TEST(RelayedCall, CallBackAfterTheMobileGivesUpRinging) {
     HarnessOptions options;
     options.settings.callBack = true;
     options.settings.totalDisconnect = true;
-    EngineHarness h(options);
     PartyBehaviour mobile;
     mobile.ringTime = 4s;
     mobile.answerAfter = 2s;
     mobile.keys = {{1s, "0301234567#"}};
-    auto mobileId = h.addParty(kMobile, mobile);
-    PartyBehaviour target;
-    target.answerAfter = 1s;
+    PartyBehaviour target = answersAfter(1s);
     target.hangUpAfter = 3s;
-    auto targetId = h.addParty(kTarget, target);
-    h.startUp();
-    h.line.callPcAt(h.now() + 1s, mobileId);
+    MobileCall c(options, target, mobile);
+    auto& h = c.h;
+    auto mobileId = c.mobile;
+    auto targetId = c.target;
 
     h.runFor(3s);
     // Ringing, not answered; the seized line is kept alive.
