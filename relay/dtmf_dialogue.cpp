@@ -109,7 +109,9 @@ void Engine::dial() {
         }
     }
 
-    send(templates_.facilityResp(facilityInd_.address()));
+    if (!send(templates_.facilityResp(facilityInd_.address()))) {
+        return;  // the error report has reset the dialogue and ended the call
+    }
 
     size_t pos = state_.dialledDigitPos;
     if (settings_.logEnabled) {

@@ -24,6 +24,11 @@ void Engine::onTimer(TimerId timer) {
             seizeLineAgain();
             break;
     }
+    if (abandoned_ && !shutDown_) {
+        // The handler or timer that hit the error went on with its steps;
+        // what they changed belonged to the dropped call.
+        dropCall();
+    }
 }
 
 bool Engine::send(capi::MessageTemplates::Bytes message) {

@@ -180,7 +180,14 @@ class Engine {
     void expectEndOf(uint32_t plci);
     bool endWasExpected(uint32_t plci);
 
+    // The call state the error report leaves: idle, nothing remembered of
+    // connections that the release ends.
+    void dropCall();
+
     // supervision timers
+    // The call to place and the line to seize again wait for their timer's
+    // tick; once the caller is gone or the call dropped, neither is wanted.
+    void dropPendingCallSteps();
     void keepSeizedLineAlive();  // Timer2_Timer
     void placeConfirmedCall();   // Timer3_Timer
     void seizeLineAgain();       // Timer4_Timer

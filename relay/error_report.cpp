@@ -24,22 +24,25 @@ void appendErrorLog(const std::filesystem::path& file, const std::string& line) 
 
 }  // namespace
 
-void Engine::reportCapiError(uint32_t code) {
-    abandoned_ = true;
-    appendErrorLog(host_.appDir / kErrorLogName,
-                   capi::errorLogLine(data::dateTimeText(host_.clock.now()), code));
-
-    // The PLCIs and NCCIs stay: the release below ends their connections.
+void Engine::dropCall() {
+    // The PLCIs and NCCIs stay: the release ends their connections.
     state_.cancelRequested = false;
     state_.resetDialogue();
     stopPrompt();
     state_.promptEchoPos = -1;
     state_.callPhase = CallPhase::Idle;
-    // The release below ends every connection.
     clearingNccis_ = {};
     releasingPlcis_ = {};
     expectedEnds_ = {};
     activeRespOwed_ = false;
+    dropPendingCallSteps();
+}
+
+void Engine::reportCapiError(uint32_t code) {
+    abandoned_ = true;
+    appendErrorLog(host_.appDir / kErrorLogName,
+                   capi::errorLogLine(data::dateTimeText(host_.clock.now()), code));
+    dropCall();
 
     driver_.release(applId_);
     uint32_t registered = driver_.registerApplication(kRegistration, applId_);

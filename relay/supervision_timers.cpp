@@ -9,7 +9,19 @@ void Engine::schedule(TimerId timer) {
     host_.timers.setTimerEnabled(timer, true);
 }
 
+void Engine::dropPendingCallSteps() {
+    host_.timers.setTimerEnabled(TimerId::Timer3, false);
+    host_.timers.setTimerEnabled(TimerId::Timer4, false);
+}
+
 void Engine::keepSeizedLineAlive() {
+    // Only the running call's seized line is kept open: after an error
+    // report the timer runs on, but the old address belongs to the released
+    // application and may name someone else's call by now.
+    if (state_.targetPlci == 0 ||
+        !inPhases(state_.callPhase, CallPhase::Taken, CallPhase::Dialogue)) {
+        return;
+    }
     send(templates_.infoReqKeypad(state_.targetPlci));
 }
 

@@ -129,6 +129,7 @@ void Engine::onDisconnectB3Ind() {
         }
     }
     if (mobileLeg) {
+        dropPendingCallSteps();
         if (settings_.logEnabled && state_.targetNcci == 0) {
             logConnectionEnd(data::ConnectionEndUnit::mobileLegLast);
         }

@@ -77,5 +77,33 @@ TEST(Crossing, ShortBlockAsTheMobileHangsUp) {
     }
 }
 
+// The mobile caller hangs up while the call to a busy number is placed and
+// as the network clears it: no call goes out for a caller who has gone, and
+// once the call has ended the busy line is neither announced, nor logged,
+// nor followed by a new seizure.
+TEST(Crossing, MobileHangsUpAsTheBusyCallIsPlacedAndCleared) {
+    exchange::PartyBehaviour busy;
+    busy.onCall = exchange::PartyBehaviour::OnCall::Busy;
+    // The call goes out 100 ms after phase 7 began; the network clears it
+    // 100 ms later.
+    for (milliseconds at = 60ms; at <= 240ms; at += 4ms) {
+        SCOPED_TRACE("hang-up " + std::to_string(at.count()) + " ms into phase 7");
+        MobileCall c({}, busy);
+        ASSERT_TRUE(c.dial("0301234567#", CallPhase::Dialling));
+        c.h.line.hangUpAt(c.h.now() + at, c.mobile);
+        ASSERT_TRUE(reachPhase(c.h, CallPhase::Idle, 2s));
+        size_t ended = c.h.sentMessages().size();
+        c.h.runFor(2s);
+        EXPECT_EQ(countSent(c.h, "CONNECT_REQ", ended), 0u);
+        for (const auto& number : dialledNumbers(c.h)) {
+            EXPECT_EQ(number, "03012345670000000000");
+        }
+        std::string log = c.h.callLogText();
+        size_t lastLine = log.rfind("\r\n", log.size() - 3) + 2;
+        EXPECT_TRUE(log.substr(lastLine).starts_with("Verbindungsdauer")) << log;
+        EXPECT_LINE_SETTLED(c.h);
+    }
+}
+
 }  // namespace
 }  // namespace tellmaro::test

@@ -135,35 +135,6 @@ TEST(DriverFaults, RefusedBlockToTheMobile) {
     EXPECT_LINE_SETTLED(c.h);
 }
 
-// A send that fails during a call: one line in error.log, the call dropped
-// by releasing the application, registered and listening again, and the
-// next call is served.
-TEST(DriverFaults, FailedSendDuringACallReRegistersAndListens) {
-    Conversation c;
-    size_t before = c.h.sentMessages().size();
-    c.h.line.failNextPut(0x1103);
-    c.h.runFor(1s);
-
-    EXPECT_EQ(c.h.errorLogText(),
-              "03.12.2001 14:05:37CAPI-FehlerNo:0x1103 The message could not be accepted "
-              "because of a queue full condition\r\n");
-    EXPECT_EQ(c.h.phase(), CallPhase::Idle);
-    EXPECT_EQ(c.h.line.accounting().applications, 1u);
-    EXPECT_EQ(c.h.engine.applId(), 1u);
-    auto listens = sentOfKind(c.h, "LISTEN_REQ", before);
-    ASSERT_EQ(listens.size(), 1u);
-    EXPECT_NE(listens[0].find("CIPMask=0x04010032"), std::string::npos) << listens[0];
-    EXPECT_EQ(c.h.line.partyRecord(c.mobile).count(PartyEvent::ClearedByPc), 1u);
-    EXPECT_EQ(c.h.line.partyRecord(c.target).count(PartyEvent::ClearedByPc), 1u);
-    EXPECT_TRUE(c.h.shell.messages.empty());
-    EXPECT_FALSE(c.h.shell.ended);
-    EXPECT_LINE_SETTLED(c.h);
-
-    c.h.line.callPcNow(c.mobile);
-    EXPECT_TRUE(reachPhase(c.h, CallPhase::Dialogue));
-    c.hangUpAndSettle();
-}
-
 // The report goes on when error.log cannot be written.
 TEST(DriverFaults, UnwritableErrorLogDoesNotStopTheReport) {
     Conversation c;
@@ -174,28 +145,6 @@ TEST(DriverFaults, UnwritableErrorLogDoesNotStopTheReport) {
     EXPECT_EQ(c.h.line.accounting().applications, 1u);
     EXPECT_FALSE(c.h.shell.ended);
     EXPECT_LINE_SETTLED(c.h);
-}
-
-// With the driver gone the re-registration fails with 0x1009: the message
-// is shown once and the program ends.
-TEST(DriverFaults, DriverGoneEndsTheProgram) {
-    Conversation c;
-    c.h.line.setDriverPresent(false);
-    c.h.line.failNextPut(0x1103);
-    c.h.runFor(1s);
-
-    ASSERT_EQ(c.h.shell.messages.size(), 1u);
-    EXPECT_EQ(c.h.shell.messages[0].caption, " Tellmaro Fehler !!");
-    EXPECT_EQ(c.h.shell.messages[0].text,
-              "Die Treiberdatei 'capi2032.dll' ihrer ISDN-Karte ist nicht richtig installiert!");
-    EXPECT_EQ(c.h.shell.messages[0].icon, relay::MessageIcon::Critical);
-    EXPECT_TRUE(c.h.shell.ended);
-    EXPECT_EQ(c.h.line.accounting().applications, 0u);
-    EXPECT_LINE_SETTLED(c.h);
-    // Only the fault that started the report is logged.
-    EXPECT_EQ(c.h.errorLogText(),
-              "03.12.2001 14:05:37CAPI-FehlerNo:0x1103 The message could not be accepted "
-              "because of a queue full condition\r\n");
 }
 
 }  // namespace

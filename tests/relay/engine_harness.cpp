@@ -1,5 +1,7 @@
 #include "engine_harness.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -16,10 +18,21 @@ namespace tellmaro::test {
 
 namespace {
 
+// In memory where the system offers it: these folders are thrown away, and
+// the fsyncs of saving files to disk would take most of a test's time.
+std::filesystem::path scratchRoot() {
+    std::error_code error;
+    std::filesystem::path shm = "/dev/shm";
+    if (std::filesystem::is_directory(shm, error) && access(shm.c_str(), W_OK) == 0) {
+        return shm;
+    }
+    return std::filesystem::temp_directory_path();
+}
+
 std::filesystem::path freshDirectory() {
     std::random_device random;
-    auto dir = std::filesystem::temp_directory_path() /
-               ("tellmaro-engine-" + std::to_string(random()) + std::to_string(random()));
+    auto dir =
+        scratchRoot() / ("tellmaro-engine-" + std::to_string(random()) + std::to_string(random()));
     std::filesystem::create_directories(dir);
     return dir;
 }
@@ -58,8 +71,46 @@ uint64_t dataPointer(std::span<const uint8_t> message) {
                                            : capi::readU32(message, kData32);
 }
 
+void ScriptedDriver::failCallAfter(size_t counted, uint32_t code, bool driverGone) {
+    failAfter_ = counted;
+    failCode_ = code;
+    driverGoneOnFault_ = driverGone;
+    fired_ = false;
+}
+
+uint32_t ScriptedDriver::fire() {
+    fired_ = true;
+    return *failCode_;
+}
+
+uint32_t ScriptedDriver::installed() {
+    return fired_ && driverGoneOnFault_ ? capi::kCapiNotInstalled : inner_.installed();
+}
+
+uint32_t ScriptedDriver::registerApplication(const capi::RegisterParams& params, uint32_t& applId) {
+    if (fired_ && driverGoneOnFault_) {
+        return capi::kCapiNotInstalled;
+    }
+    return inner_.registerApplication(params, applId);
+}
+
+uint32_t ScriptedDriver::putMessage(uint32_t applId, std::span<const uint8_t> message) {
+    if (faultDue()) {
+        failedPut_ = capi::readHeader(message);
+        return fire();
+    }
+    ++counted_;
+    return inner_.putMessage(applId, message);
+}
+
 uint32_t ScriptedDriver::getMessage(uint32_t applId, std::span<const uint8_t>& message) {
+    if (faultDue()) {
+        return fire();
+    }
     uint32_t result = inner_.getMessage(applId, message);
+    if (result == capi::kCapiOk) {
+        ++counted_;
+    }
     auto header = capi::readHeader(message);
     if (result != capi::kCapiOk || !header ||
         !header->is(capi::Command::DataB3, capi::Subcommand::Ind) ||

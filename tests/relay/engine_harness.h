@@ -51,14 +51,20 @@ class ScriptedDriver final : public capi::CapiDriver {
     // latest one handed out there; empty for memory no indication pointed at.
     std::string blockAt(uint64_t pointer) const;
 
-    uint32_t installed() override { return inner_.installed(); }
-    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override {
-        return inner_.registerApplication(params, applId);
-    }
+    // Fails the first put or get made after `counted` driver calls that did
+    // something (every put, and every get that brought a message) with
+    // `code`. With `driverGone`, the driver is missing from then on: the
+    // installed check and registration give 0x1009.
+    void failCallAfter(size_t counted, uint32_t code, bool driverGone = false);
+    size_t countedCalls() const { return counted_; }
+    bool faultFired() const { return fired_; }
+    // The header of the put that failed; none when a get failed.
+    const std::optional<capi::MessageHeader>& failedPut() const { return failedPut_; }
+
+    uint32_t installed() override;
+    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override;
     uint32_t release(uint32_t applId) override { return inner_.release(applId); }
-    uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override {
-        return inner_.putMessage(applId, message);
-    }
+    uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override;
     uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override;
     uint32_t getVersion(capi::CapiVersion& version) override { return inner_.getVersion(version); }
     uint32_t getManufacturer(capi::ManufacturerName& name) override {
@@ -69,7 +75,16 @@ class ScriptedDriver final : public capi::CapiDriver {
     }
 
   private:
+    bool faultDue() const { return failCode_ && !fired_ && counted_ == failAfter_; }
+    uint32_t fire();
+
     capi::CapiDriver& inner_;
+    size_t counted_ = 0;
+    size_t failAfter_ = 0;
+    std::optional<uint32_t> failCode_;
+    bool driverGoneOnFault_ = false;
+    bool fired_ = false;
+    std::optional<capi::MessageHeader> failedPut_;
     std::optional<uint16_t> shortenTo_;
     uint32_t shortenOn_ = 0;
     std::vector<uint8_t> altered_;

@@ -52,8 +52,7 @@ TEST(RelayedCall, EveryMessageOfACallEndedByTheCalledPartyUnderTotalDisconnect) 
             "INFO_REQ #160 8:0x00000201 12:00 13:03 14:00 15:01 16:\"0\"",
             "CONNECT_RESP #200 8:0x00000101 12:0 14:01010001000000000000 24:1780 "
             "26:\"07115550000000000000\" 46:20 47:000000000000000000000000",
-            "CONNECT_ACTIVE_RESP #130 8:0x00000101",
-            "CONNECT_B3_RESP #199 8:0x00010101 12:0 14:00",
+            "CONNECT_ACTIVE_RESP #130 8:0x00000101", "CONNECT_B3_RESP #199 8:0x00010101 12:0 14:00",
             "FACILITY_REQ #134 8:0x00010101 12:1 14:09 15:1 17:40 19:40 21:0000",
             "CONNECT_B3_ACTIVE_RESP #132 8:0x00010101",
             // the greeting's first block for the mobile's first block
@@ -61,8 +60,7 @@ TEST(RelayedCall, EveryMessageOfACallEndedByTheCalledPartyUnderTotalDisconnect) 
             "DATA_B3_RESP #135 8:0x00010101 12:0",
             // number confirmed: release the seizure, then dial
             "FACILITY_RESP #135 8:0x00010101 12:1 14:000000",
-            "DISCONNECT_REQ #129 8:0x00000201 12:00",
-            "DISCONNECT_RESP #7 8:0x00000201",
+            "DISCONNECT_REQ #129 8:0x00000201 12:00", "DISCONNECT_RESP #7 8:0x00000201",
             // the greeting goes on while the call is placed
             "DATA_B3_REQ #141 8:0x00010101 12:0x00000000 16:2048 18:1 20:0 22:&prompt",
             "DATA_B3_RESP #135 8:0x00010101 12:1",
@@ -72,10 +70,8 @@ TEST(RelayedCall, EveryMessageOfACallEndedByTheCalledPartyUnderTotalDisconnect) 
             "DATA_B3_REQ #141 8:0x00010101 12:0x00000000 16:2048 18:2 20:0 22:&prompt",
             "DATA_B3_RESP #135 8:0x00010101 12:2",
             // the called party answers: its B3 connection, then reset the mobile's
-            "CONNECT_ACTIVE_RESP #130 8:0x00000301",
-            "CONNECT_B3_REQ #131 8:0x00000301 12:00",
-            "RESET_B3_REQ #0 8:0x00010101 12:00",
-            "RESET_B3_RESP #180 8:0x00010101",
+            "CONNECT_ACTIVE_RESP #130 8:0x00000301", "CONNECT_B3_REQ #131 8:0x00000301 12:00",
+            "RESET_B3_REQ #0 8:0x00010101 12:00", "RESET_B3_RESP #180 8:0x00010101",
             "CONNECT_B3_ACTIVE_RESP #132 8:0x00020301",
             // relayed without copying, each block answered once its copy is confirmed
             "DATA_B3_REQ #141 8:0x00020301 12:0x00000000 16:2048 18:259 20:0 "
@@ -102,18 +98,10 @@ TEST(RelayedCall, EveryMessageOfACallEndedByTheCalledPartyUnderTotalDisconnect) 
             // the called party hangs up; every relayed block was already
             // answered, so the flush (#195) has nothing to answer and the
             // driver layer drops it
-            "DISCONNECT_B3_REQ #150 8:0x00010101 12:00",
-            "DISCONNECT_B3_RESP #133 8:0x00020301",
-            "DISCONNECT_RESP #21 8:0x00000301",
-            "DISCONNECT_REQ #129 8:0x00000101 12:00",
-            "DISCONNECT_B3_RESP #133 8:0x00010101",
-            "DISCONNECT_RESP #23 8:0x00000101",
-            // the line seized again when the called party left is confirmed
-            // only after the call ended, and released
-            "CONNECT_REQ #123 8:0x00000001 12:16 14:0180 16:160183 19:\"07115550000000000000\" "
-            "39:00 40:00 41:0401000100 46:0000 48:00 49:0000000000 54:0000 56:000000 59:00000000",
-            "DISCONNECT_REQ #129 8:0x00000401 12:00",
-            "DISCONNECT_RESP #24 8:0x00000401",
+            "DISCONNECT_B3_REQ #150 8:0x00010101 12:00", "DISCONNECT_B3_RESP #133 8:0x00020301",
+            "DISCONNECT_RESP #21 8:0x00000301", "DISCONNECT_REQ #129 8:0x00000101 12:00",
+            "DISCONNECT_B3_RESP #133 8:0x00010101", "DISCONNECT_RESP #23 8:0x00000101",
+            // no new seizure: the mobile's B3 connection ended before its turn
         }));
 
     EXPECT_EQ(h.phase(), CallPhase::Idle);
@@ -260,7 +248,7 @@ TEST(RelayedCall, CallBackAfterTheMobileGivesUpRinging) {
     EXPECT_EQ(record.callsFromPc, 1u);
     // The call-back dials "0", the caller's digits and "0" fill.
     auto calls = sentOfKind(h, "CONNECT_REQ");
-    ASSERT_EQ(calls.size(), 4u);  // seizure, call-back, dialled number, seizure again
+    ASSERT_EQ(calls.size(), 3u);  // seizure, call-back, dialled number
     EXPECT_NE(calls[1].find("CalledNumber=80:\"01711234567000000000\""), std::string::npos)
         << calls[1];
     EXPECT_EQ(promptNames(heardPrompts(h, mobileId)).at(0), "welcome.pdt (cut)");
