@@ -17,14 +17,16 @@ using relay::CallPhase;
 constexpr const char* kRefusal = "Abbruch, Grund         : Nicht registrierte Handynummer\r\n";
 
 // Leading zeros are removed on both sides before the comparison, and the
-// log shows the caller's digits without them.
+// log shows the caller's digits without them. Without a registered number
+// nobody is served, not even a caller whose digits are all zeros.
 TEST(IncomingCall, RegisteredNumberMatchesWithOrWithoutLeadingZeros) {
     struct Case {
         const char* registered;
         const char* presented;
+        bool served;
     };
-    for (Case c : {Case{"01711234567", "1711234567"}, Case{"1711234567", "01711234567"},
-                   Case{"01711234567", "001711234567"}}) {
+    for (Case c : {Case{"01711234567", "1711234567", true}, Case{"1711234567", "01711234567", true},
+                   Case{"01711234567", "001711234567", true}, Case{"", "000", false}}) {
         SCOPED_TRACE(std::string(c.registered) + " called from " + c.presented);
         HarnessOptions options;
         options.mobileNumber = c.registered;
@@ -32,6 +34,11 @@ TEST(IncomingCall, RegisteredNumberMatchesWithOrWithoutLeadingZeros) {
         auto mobileId = h.addParty(c.presented);
         h.startUp();
         h.line.callPcAt(h.now() + 1s, mobileId);
+        if (!c.served) {
+            h.runFor(2s);
+            EXPECT_EQ(h.line.partyRecord(mobileId).count(PartyEvent::Rejected), 1u);
+            continue;
+        }
         EXPECT_TRUE(reachPhase(h, CallPhase::Dialogue, 5s));
         h.line.hangUpNow(mobileId);
         h.runFor(1s);
