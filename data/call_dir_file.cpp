@@ -130,39 +130,31 @@ DecodeCallDirResult decodeCallDir(std::span<const uint8_t> bytes) {
     return {std::move(phoneBook), {}};
 }
 
-LoadCallDirResult LoadCallDir(const std::filesystem::path& appDir) {
-    const std::filesystem::path file = appDir / kCallDirFileName;
+LoadCallDirResult LoadCallDir(const std::filesystem::path& dataDir, LocalTime now) {
+    const std::filesystem::path file = dataDir / kCallDirFileName;
     ReadFileResult read = readWholeFile(file);
     if (read.status == ReadStatus::missing) {
-        return {PhoneBook{}, createFileIfMissing(file).error};
+        return {PhoneBook{}, createFileIfMissing(file).error, std::nullopt};
     }
     if (read.status == ReadStatus::failed) {
-        return {PhoneBook{}, std::move(read.error)};
+        return {PhoneBook{}, std::move(read.error), std::nullopt};
     }
     if (read.bytes.empty()) {
         return {};
     }
     DecodeCallDirResult decoded = decodeCallDir(read.bytes);
     if (decoded.phoneBook) {
-        return {std::move(*decoded.phoneBook), {}};
+        return {std::move(*decoded.phoneBook), {}, std::nullopt};
     }
-    std::string error = file.string() + " is not a phone book (" + decoded.error + ")";
-    const FileResult setAside = setAsideCorruptFile(file);
-    if (setAside.ok) {
-        error += "; it was kept as " + setAsidePath(file).filename().string() +
-                 " and the phone book is empty";
-    } else {
-        error += "; " + setAside.error;
-    }
-    return {PhoneBook{}, std::move(error)};
+    return {PhoneBook{}, {}, setAsideCorruptFile(file, "not a phone book: " + decoded.error, now)};
 }
 
-FileResult SaveCallDir(const std::filesystem::path& appDir, const PhoneBook& phoneBook) {
+FileResult SaveCallDir(const std::filesystem::path& dataDir, const PhoneBook& phoneBook) {
     const EncodeCallDirResult encoded = encodeCallDir(phoneBook);
     if (!encoded.ok) {
         return FileResult::failure("phone book not saved: " + encoded.error);
     }
-    return replaceFileAtomically(appDir / kCallDirFileName, encoded.bytes);
+    return replaceFileAtomically(dataDir / kCallDirFileName, encoded.bytes);
 }
 
 }  // namespace tellmaro::data

@@ -8,6 +8,7 @@
 
 #include "data/byte_buffer.h"
 #include "data/call_dir.h"
+#include "data/file_access.h"
 #include "data/file_result.h"
 
 namespace tellmaro::data {
@@ -34,17 +35,18 @@ struct DecodeCallDirResult {
 DecodeCallDirResult decodeCallDir(std::span<const uint8_t> bytes);
 
 struct LoadCallDirResult {
-    PhoneBook phoneBook;  // empty unless the file was read
-    std::string error;    // set when the file could not be read or was set aside
+    PhoneBook phoneBook;                   // empty unless the file was read
+    std::string error;                     // set when the file could not be read or created
+    std::optional<SetAsideFile> setAside;  // set when a damaged file was set aside
 };
 
 // A missing file is created empty; an empty file is an empty phone book. A
-// file that does not add up is renamed to "tellmaro.dir.bad" and an empty
-// "tellmaro.dir" takes its place.
-LoadCallDirResult LoadCallDir(const std::filesystem::path& appDir);
+// file that does not add up is set aside (setAsideCorruptFile) and the
+// phone book starts empty.
+LoadCallDirResult LoadCallDir(const std::filesystem::path& dataDir, LocalTime now = localNow());
 
 // Replaces the file atomically; a phone book that cannot be stored leaves the
 // file untouched.
-FileResult SaveCallDir(const std::filesystem::path& appDir, const PhoneBook& phoneBook);
+FileResult SaveCallDir(const std::filesystem::path& dataDir, const PhoneBook& phoneBook);
 
 }  // namespace tellmaro::data

@@ -1,6 +1,7 @@
 #include "data/file_access.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,19 +55,57 @@ FileResult createFileIfMissing(const std::filesystem::path& file) {
     return FileResult::success();
 }
 
-std::filesystem::path setAsidePath(const std::filesystem::path& file) {
-    std::filesystem::path bad = file;
-    bad += ".bad";
-    return bad;
+namespace {
+
+// "20261206-051812": sorts by time and needs no quoting in a shell.
+std::string stamp(LocalTime now) {
+    auto seconds = std::chrono::floor<std::chrono::seconds>(now);
+    auto day = std::chrono::floor<std::chrono::days>(seconds);
+    std::chrono::year_month_day date{day};
+    std::chrono::hh_mm_ss time{seconds - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02u%02u-%02d%02d%02d", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
 }
 
-FileResult setAsideCorruptFile(const std::filesystem::path& file) {
-    const std::filesystem::path bad = setAsidePath(file);
-    if (std::rename(file.c_str(), bad.c_str()) != 0) {
-        return FileResult::failure(
-            systemError("cannot rename " + file.string() + " to " + bad.string(), errno));
+}  // namespace
+
+SetAsideFile setAsideCorruptFile(const std::filesystem::path& file, std::string reason,
+                                 LocalTime now) {
+    SetAsideFile result{file, {}, std::move(reason)};
+    const std::string base = file.string() + "." + stamp(now);
+    for (int attempt = 1; attempt < 1000; ++attempt) {
+        std::string name = base + (attempt == 1 ? "" : "-" + std::to_string(attempt)) + ".bad";
+        // Never over an earlier copy, even one made in the same second.
+        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) {
+            result.keptAs = name;
+            const FileResult created = createFileIfMissing(file);
+            if (!created.ok) {
+                result.reason += "; " + created.error;
+            }
+            return result;
+        }
+        if (errno != EEXIST) {
+            result.reason += "; " + systemError("cannot rename " + file.string(), errno);
+            return result;
+        }
     }
-    return createFileIfMissing(file);
+    result.reason += "; no free name to keep " + file.string() + " under";
+    return result;
+}
+
+std::string setAsideMessage(const SetAsideFile& setAside) {
+    const std::string name = setAside.file.filename().string();
+    if (setAside.keptAs.empty()) {
+        return "Die Datei " + name +
+               " ist beschädigt und konnte nicht beiseitegelegt werden. Sie " +
+               "bleibt unverändert in " + setAside.file.parent_path().string() + ".";
+    }
+    return "Die Datei " + name + " ist beschädigt. Sie wurde als " + setAside.keptAs.string() +
+           " aufbewahrt und durch eine leere Datei ersetzt.";
 }
 
 }  // namespace tellmaro::data

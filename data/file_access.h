@@ -5,6 +5,7 @@
 #include <string>
 
 #include "data/byte_buffer.h"
+#include "data/date_time.h"
 #include "data/file_result.h"
 
 namespace tellmaro::data {
@@ -22,12 +23,23 @@ ReadFileResult readWholeFile(const std::filesystem::path& file);
 // Creates an empty file when none exists; an existing file is left as it is.
 FileResult createFileIfMissing(const std::filesystem::path& file);
 
-// A file that cannot be read is kept, not guessed at: it becomes
-// "<name>.bad" (replacing an older one) and an empty file takes its place,
-// so that the next start behaves like a fresh install.
-FileResult setAsideCorruptFile(const std::filesystem::path& file);
+// A file that could not be read as what it must be. Its bytes are kept,
+// never guessed at and never thrown away.
+struct SetAsideFile {
+    std::filesystem::path file;    // the damaged file
+    std::filesystem::path keptAs;  // where its bytes are now; empty when they could not be moved
+    std::string reason;            // what is wrong with it, and a failed move's cause
+};
 
-// "<name>.bad" beside the file.
-std::filesystem::path setAsidePath(const std::filesystem::path& file);
+// Moves the file to "<name>.<yyyymmdd-hhmmss>.bad" beside it ("-2", "-3" ...
+// added when that name is taken, so an earlier copy is never replaced) and
+// puts an empty file in its place, so that the next start behaves like a
+// fresh install. When the move fails the file stays as it is.
+SetAsideFile setAsideCorruptFile(const std::filesystem::path& file, std::string reason,
+                                 LocalTime now);
+
+// What the user is told, in German: which file was set aside and where it
+// is now, or that it could not be moved and was left alone.
+std::string setAsideMessage(const SetAsideFile& setAside);
 
 }  // namespace tellmaro::data

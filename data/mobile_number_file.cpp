@@ -25,8 +25,8 @@ std::string_view withoutLineEnd(std::string_view text) {
 
 }  // namespace
 
-LoadMobileNumberResult LoadMobileNumber(const std::filesystem::path& appDir) {
-    const std::filesystem::path file = appDir / kMobileNumberFileName;
+LoadMobileNumberResult LoadMobileNumber(const std::filesystem::path& dataDir) {
+    const std::filesystem::path file = dataDir / kMobileNumberFileName;
     const ReadFileResult read = readWholeFile(file);
     if (read.status == ReadStatus::missing) {
         return {MobileNumberStatus::missing, {}, {}};
@@ -48,12 +48,12 @@ LoadMobileNumberResult LoadMobileNumber(const std::filesystem::path& appDir) {
     return {MobileNumberStatus::present, std::string(number), {}};
 }
 
-FileResult SaveMobileNumber(const std::filesystem::path& appDir, std::string_view digits) {
+FileResult SaveMobileNumber(const std::filesystem::path& dataDir, std::string_view digits) {
     if (digits.empty() || !allDigits(digits)) {
         return FileResult::failure("mobile number not saved: it must be one or more digits");
     }
     const std::span bytes(reinterpret_cast<const uint8_t*>(digits.data()), digits.size());
-    return replaceFileAtomically(appDir / kMobileNumberFileName, bytes);
+    return replaceFileAtomically(dataDir / kMobileNumberFileName, bytes);
 }
 
 }  // namespace tellmaro::data

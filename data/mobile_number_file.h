@@ -25,10 +25,10 @@ struct LoadMobileNumberResult {
 
 // The file holds the digits only; one trailing "\n" or "\r\n" is tolerated.
 // An invalid file is left as it is.
-LoadMobileNumberResult LoadMobileNumber(const std::filesystem::path& appDir);
+LoadMobileNumberResult LoadMobileNumber(const std::filesystem::path& dataDir);
 
 // Writes the digits with no line end, atomically; refuses anything but a
 // non-empty string of digits.
-FileResult SaveMobileNumber(const std::filesystem::path& appDir, std::string_view digits);
+FileResult SaveMobileNumber(const std::filesystem::path& dataDir, std::string_view digits);
 
 }  // namespace tellmaro::data

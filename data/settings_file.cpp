@@ -182,39 +182,33 @@ DecodeSettingsResult decodeSettings(std::span<const uint8_t> bytes) {
     return {std::move(settings), {}};
 }
 
-LoadSettingsResult LoadSettings(const std::filesystem::path& appDir) {
-    const std::filesystem::path file = appDir / kSettingsFileName;
+LoadSettingsResult LoadSettings(const std::filesystem::path& dataDir, LocalTime now) {
+    const std::filesystem::path file = dataDir / kSettingsFileName;
     ReadFileResult read = readWholeFile(file);
     if (read.status == ReadStatus::missing) {
-        return {std::nullopt, createFileIfMissing(file).error};
+        return {std::nullopt, createFileIfMissing(file).error, std::nullopt};
     }
     if (read.status == ReadStatus::failed) {
-        return {std::nullopt, std::move(read.error)};
+        return {std::nullopt, std::move(read.error), std::nullopt};
     }
     if (read.bytes.empty()) {
         return {};
     }
     DecodeSettingsResult decoded = decodeSettings(read.bytes);
     if (decoded.settings) {
-        return {std::move(decoded.settings), {}};
+        return {std::move(decoded.settings), {}, std::nullopt};
     }
-    std::string error = file.string() + " is not a settings record (" + decoded.error + ")";
-    const FileResult setAside = setAsideCorruptFile(file);
-    if (setAside.ok) {
-        error += "; it was kept as " + setAsidePath(file).filename().string() +
-                 " and the program is not configured";
-    } else {
-        error += "; " + setAside.error;
-    }
-    return {std::nullopt, std::move(error)};
+    return {std::nullopt,
+            {},
+            setAsideCorruptFile(file, "not a settings record: " + decoded.error, now)};
 }
 
-FileResult SaveSettings(const std::filesystem::path& appDir, const SettingsRecord& settings) {
+FileResult SaveSettings(const std::filesystem::path& dataDir, const SettingsRecord& settings) {
     const EncodeSettingsResult encoded = encodeSettings(settings);
     if (!encoded.ok) {
         return FileResult::failure("settings not saved: " + encoded.error);
     }
-    return replaceFileAtomically(appDir / kSettingsFileName, encoded.bytes);
+    return replaceFileAtomically(dataDir / kSettingsFileName, encoded.bytes);
 }
 
 }  // namespace tellmaro::data

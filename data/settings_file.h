@@ -7,6 +7,7 @@
 #include <string>
 
 #include "data/byte_buffer.h"
+#include "data/file_access.h"
 #include "data/file_result.h"
 #include "data/settings_record.h"
 
@@ -35,18 +36,19 @@ DecodeSettingsResult decodeSettings(std::span<const uint8_t> bytes);
 
 struct LoadSettingsResult {
     std::optional<SettingsRecord> settings;  // empty: not configured, keep the current record
-    std::string error;                       // set when the file could not be read or was set aside
+    std::string error;                       // set when the file could not be read or created
+    std::optional<SetAsideFile> setAside;    // set when a damaged file was set aside
 
     bool configured() const { return settings.has_value(); }
 };
 
 // A missing file is created empty; an empty file means not configured. A
-// file that is not exactly one record is renamed to "tellmaro.ini.bad" and
-// an empty "tellmaro.ini" takes its place.
-LoadSettingsResult LoadSettings(const std::filesystem::path& appDir);
+// file that is not exactly one record is set aside (setAsideCorruptFile),
+// which leaves the program not configured.
+LoadSettingsResult LoadSettings(const std::filesystem::path& dataDir, LocalTime now = localNow());
 
 // Replaces the file atomically with exactly the record; a record that cannot
 // be stored leaves the file untouched.
-FileResult SaveSettings(const std::filesystem::path& appDir, const SettingsRecord& settings);
+FileResult SaveSettings(const std::filesystem::path& dataDir, const SettingsRecord& settings);
 
 }  // namespace tellmaro::data

@@ -16,6 +16,7 @@
 #include "capi/parameter_records.h"
 #include "data/call_dir.h"
 #include "data/call_log.h"
+#include "data/file_access.h"
 #include "data/settings_record.h"
 #include "relay/engine_ports.h"
 #include "relay/prompt_file.h"
@@ -78,6 +79,8 @@ class Engine {
 
     // The error report for a failed driver call.
     void reportCapiError(uint32_t code);
+    // Appends one line to "error.log".
+    void appendErrorLog(std::string_view utf8Line);
 
     const RelayState& state() const { return state_; }
     data::SettingsRecord& settings() { return settings_; }
@@ -179,6 +182,12 @@ class Engine {
     // callers, and stray seizures released while idle.
     void expectEndOf(uint32_t plci);
     bool endWasExpected(uint32_t plci);
+
+    // A file that could not be read or was set aside: a line in error.log
+    // and a message saying what was done and what follows from it.
+    void reportFileTrouble(const std::string& error,
+                           const std::optional<data::SetAsideFile>& setAside,
+                           std::string_view consequence);
 
     // The call state the error report leaves: idle, nothing remembered of
     // connections that the release ends.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "capi/capi_info.h"
+#include "data/windows1252.h"
 #include "relay/engine.h"
 
 namespace tellmaro::relay {
@@ -11,9 +12,13 @@ namespace {
 
 constexpr const char* kErrorLogName = "error.log";
 
-// The report goes on whether or not the line could be written.
-void appendErrorLog(const std::filesystem::path& file, const std::string& line) {
-    std::FILE* out = std::fopen(file.c_str(), "ab");
+}  // namespace
+
+// The caller goes on whether or not the line could be written. Like every
+// file of the program, error.log is Windows-1252.
+void Engine::appendErrorLog(std::string_view utf8Line) {
+    std::string line = data::utf8ToWindows1252(utf8Line).text.value_or(std::string(utf8Line));
+    std::FILE* out = std::fopen((host_.appDir / kErrorLogName).c_str(), "ab");
     if (out == nullptr) {
         return;
     }
@@ -21,8 +26,6 @@ void appendErrorLog(const std::filesystem::path& file, const std::string& line) 
     std::fwrite("\r\n", 1, 2, out);
     std::fclose(out);
 }
-
-}  // namespace
 
 void Engine::dropCall() {
     // The PLCIs and NCCIs stay: the release ends their connections.
@@ -40,8 +43,7 @@ void Engine::dropCall() {
 
 void Engine::reportCapiError(uint32_t code) {
     abandoned_ = true;
-    appendErrorLog(host_.appDir / kErrorLogName,
-                   capi::errorLogLine(data::dateTimeText(host_.clock.now()), code));
+    appendErrorLog(capi::errorLogLine(data::dateTimeText(host_.clock.now()), code));
     dropCall();
 
     driver_.release(applId_);

@@ -23,8 +23,29 @@ bool Engine::registerApplication() {
     return true;
 }
 
+void Engine::reportFileTrouble(const std::string& error,
+                               const std::optional<data::SetAsideFile>& setAside,
+                               std::string_view consequence) {
+    if (!error.empty()) {
+        appendErrorLog(data::dateTimeText(host_.clock.now()) + "Datei-Fehler " + error);
+        host_.shell.showMessage(kErrorCaption,
+                                "Auf die Dateien im Ordner " + host_.appDir.string() +
+                                    " kann nicht zugegriffen werden.\n" + std::string(consequence),
+                                MessageIcon::Critical);
+    }
+    if (setAside) {
+        std::string message = data::setAsideMessage(*setAside);
+        appendErrorLog(data::dateTimeText(host_.clock.now()) + "Datei-Fehler " + message + " (" +
+                       setAside->reason + ")");
+        host_.shell.showMessage(kErrorCaption, message + "\n" + std::string(consequence),
+                                MessageIcon::Critical);
+    }
+}
+
 bool Engine::loadSettings() {
-    auto loaded = data::LoadSettings(host_.appDir);
+    auto loaded = data::LoadSettings(host_.appDir, host_.clock.now());
+    reportFileTrouble(loaded.error, loaded.setAside,
+                      "Die Einstellungen müssen neu eingegeben werden.");
     if (!loaded.configured()) {
         return false;
     }
@@ -55,7 +76,9 @@ void Engine::openCallLogAtStartUp() {
 }
 
 void Engine::loadPhoneBook() {
-    phoneBook_ = data::LoadCallDir(host_.appDir).phoneBook;
+    auto loaded = data::LoadCallDir(host_.appDir, host_.clock.now());
+    reportFileTrouble(loaded.error, loaded.setAside, "Das Telefonbuch ist leer.");
+    phoneBook_ = std::move(loaded.phoneBook);
 }
 
 bool Engine::listen(capi::ListenMask mask) {

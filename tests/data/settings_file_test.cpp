@@ -13,6 +13,7 @@ using test::contains;
 using test::fileBytes;
 using test::hexBytes;
 using test::textBytes;
+using namespace std::chrono_literals;
 
 // "*" confirms, no log, own number 123, line access "0" above 5 digits.
 SettingsRecord exampleRecord() {
@@ -130,19 +131,27 @@ TEST(SettingsFile, SaveLeavesExactlyTheNewRecordOrNothingNew) {
     EXPECT_EQ((std::set<std::string>{"tellmaro.ini"}), dir.names());
 }
 
-TEST(SettingsFile, CorruptFileIsKeptAsBadAndReplacedByAnEmptyOne) {
+// A damaged file is kept under a name of its own each time, never over an
+// earlier copy, and the program starts unconfigured.
+TEST(SettingsFile, CorruptFileIsKeptUnderANewNameAndReplacedByAnEmptyOne) {
     test::TempDir dir;
-    test::writeFile(dir / "tellmaro.ini.bad", textBytes("an older bad file"));
+    const LocalTime now = std::chrono::local_days{std::chrono::year{2026} / 12 / 6} + 5h + 18min;
     const std::vector<uint8_t> corrupt(kExampleBytes.begin(), kExampleBytes.end() - 1);
-    test::writeFile(dir / "tellmaro.ini", corrupt);
-
-    const auto loaded = LoadSettings(dir.path());
-    EXPECT_FALSE(loaded.configured());
-    EXPECT_TRUE(contains(loaded.error, "callBack")) << loaded.error;
-    EXPECT_TRUE(contains(loaded.error, "tellmaro.ini.bad")) << loaded.error;
-    EXPECT_BYTES_EQ(corrupt, fileBytes(dir / "tellmaro.ini.bad"));
-    EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.ini"));
-    EXPECT_EQ("", LoadSettings(dir.path()).error);
+    for (const char* keptAs :
+         {"tellmaro.ini.20261206-051800.bad", "tellmaro.ini.20261206-051800-2.bad"}) {
+        test::writeFile(dir / "tellmaro.ini", corrupt);
+        const auto loaded = LoadSettings(dir.path(), now);
+        EXPECT_FALSE(loaded.configured());
+        ASSERT_TRUE(loaded.setAside);
+        EXPECT_TRUE(contains(loaded.setAside->reason, "callBack")) << loaded.setAside->reason;
+        EXPECT_EQ(dir / keptAs, loaded.setAside->keptAs);
+        EXPECT_BYTES_EQ(corrupt, fileBytes(dir / keptAs));
+        EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.ini"));
+    }
+    EXPECT_EQ(3u, dir.names().size());
+    const auto again = LoadSettings(dir.path(), now);
+    EXPECT_FALSE(again.setAside);
+    EXPECT_EQ("", again.error);
 }
 
 }  // namespace
