@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace tellmaro::capi {
 
@@ -50,6 +51,10 @@ class CapiDriver {
     virtual uint32_t getVersion(CapiVersion& version) = 0;
     virtual uint32_t getManufacturer(ManufacturerName& name) = 0;
     virtual uint32_t getProfile(uint32_t controller, CapiProfile& profile) = 0;
+
+    // One line for the user under a driver message: what was tried to reach
+    // the controller and what failed. Empty where there is nothing to add.
+    virtual std::string describeSetup() { return {}; }
 };
 
 }  // namespace tellmaro::capi

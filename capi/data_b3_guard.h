@@ -24,6 +24,7 @@ class DataB3Guard final : public CapiDriver {
     uint32_t getVersion(CapiVersion& version) override;
     uint32_t getManufacturer(ManufacturerName& name) override;
     uint32_t getProfile(uint32_t controller, CapiProfile& profile) override;
+    std::string describeSetup() override { return driver_.describeSetup(); }
 
     size_t outstandingBlocks() const { return outstanding_.size(); }
     // Responses dropped because they answered no outstanding block.

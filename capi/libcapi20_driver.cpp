@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "capi/byte_order.h"
+#include "capi/libcapi20_setup.h"
 #include "capi/message_header.h"
 
 namespace tellmaro::capi {
@@ -47,6 +49,11 @@ bool resolve(void* library, const char* name, F& function, std::string& error) {
     return true;
 }
 
+std::filesystem::path homeDirectory() {
+    const char* home = std::getenv("HOME");
+    return home ? home : "";
+}
+
 }  // namespace
 
 LibCapi20Driver::LibCapi20Driver(const char* libraryName) {
@@ -78,6 +85,18 @@ LibCapi20Driver::LibCapi20Driver(const char* libraryName) {
         return;
     }
     api_ = api;
+    // The library prints debug lines on standard error unless its
+    // configuration sets a trace level; a user who wants them sets one.
+    using SetTraceLevel = void (*)(int);
+    auto setTraceLevel =
+        reinterpret_cast<SetTraceLevel>(dlsym(library_, "capi20ext_set_tracelevel"));
+    if (setTraceLevel && !readLibcapi20Config(homeDirectory()).traceLevel) {
+        setTraceLevel(0);
+    }
+}
+
+std::string LibCapi20Driver::describeSetup() {
+    return describeLibcapi20Setup(loadError_, readLibcapi20Config(homeDirectory()));
 }
 
 LibCapi20Driver::~LibCapi20Driver() {

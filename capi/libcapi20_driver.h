@@ -32,6 +32,7 @@ class LibCapi20Driver final : public CapiDriver {
     uint32_t getVersion(CapiVersion& version) override;
     uint32_t getManufacturer(ManufacturerName& name) override;
     uint32_t getProfile(uint32_t controller, CapiProfile& profile) override;
+    std::string describeSetup() override;
 
   private:
     struct Api;

@@ -49,6 +49,12 @@ inline constexpr TrayState kTraySuspendedForConfiguration{"handyred.ico",
 inline constexpr TrayState kTraySuspendedForAnalysis{"handyred.ico",
                                                      "Wegen CAPI-Analyse daktiviert"};
 
+// The two driver messages; the program names the library it loads.
+inline constexpr std::string_view kDriverNotFound =
+    "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!";
+inline constexpr std::string_view kDriverNotInstalled =
+    "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!";
+
 inline constexpr std::string_view kErrorCaption = " Tellmaro Fehler !!";
 inline constexpr std::string_view kNoticeCaption = "Tellmaro Hinweis !!";
 

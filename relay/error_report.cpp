@@ -55,11 +55,16 @@ void Engine::reportCapiError(uint32_t code) {
         end = driver_.putMessage(applId_, templates_.listenReq(capi::ListenMask::Calls)) !=
               capi::kCapiOk;
     } else {
+        // What was tried and what failed: libcapi20 says only "not installed".
+        std::string setup = driver_.describeSetup();
+        if (!setup.empty()) {
+            appendErrorLog(data::dateTimeText(host_.clock.now()) + "CAPI-Fehler " + setup);
+        }
         if (registered == capi::kCapiNotInstalled) {
-            host_.shell.showMessage(kErrorCaption,
-                                    "Die Treiberdatei 'capi2032.dll' ihrer ISDN-Karte ist nicht "
-                                    "richtig installiert!",
-                                    MessageIcon::Critical);
+            host_.shell.showMessage(
+                kErrorCaption,
+                std::string(kDriverNotInstalled) + (setup.empty() ? "" : "\n" + setup),
+                MessageIcon::Critical);
         }
         end = true;
     }

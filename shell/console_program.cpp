@@ -75,9 +75,8 @@ int runConsoleProgram() {
     }
     capi::LibCapi20Driver driver;
     if (!driver.loaded()) {
-        std::fprintf(stderr, "tellmaro-console: %s\n", driver.loadError().c_str());
         shell.showMessage(relay::kErrorCaption,
-                          "Die Treiberdatei 'capi2032.dll' ihrer ISDN-Karte wurde nicht gefunden!",
+                          std::string(relay::kDriverNotFound) + "\n" + driver.describeSetup(),
                           relay::MessageIcon::Critical);
         return kExitStartFailed;
     }

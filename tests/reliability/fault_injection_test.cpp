@@ -195,7 +195,7 @@ void expectEnded(FlowRun& run) {
     ASSERT_EQ(h.shell.messages.size(), 1u);
     EXPECT_EQ(h.shell.messages[0].caption, " Tellmaro Fehler !!");
     EXPECT_EQ(h.shell.messages[0].text,
-              "Die Treiberdatei 'capi2032.dll' ihrer ISDN-Karte ist nicht richtig installiert!");
+              "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!");
     EXPECT_EQ(h.shell.messages[0].icon, relay::MessageIcon::Critical);
     EXPECT_TRUE(h.shell.ended);
     EXPECT_EQ(h.line.accounting().applications, 0u);
