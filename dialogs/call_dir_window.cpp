@@ -38,7 +38,7 @@ CallDirWindow::CallDirWindow(relay::Engine& engine, relay::ShellPort& shell, QWi
     : QWidget(parent),
       engine_(engine),
       shell_(shell),
-      runEntryDialog_([](CallDataDialog& dialog) { dialog.exec(); }),
+      runEntryDialog_([](CallDataDialog& dialog) { dialog.open(); }),
       grid_(new QTableWidget(0, 3, this)),
       newButton_(button("BTNnew", QStringLiteral("&Neu"), this)),
       editButton_(button("BTNedit", QStringLiteral("&Bearbeiten"), this)),
@@ -147,9 +147,12 @@ void CallDirWindow::selectEntry(int16_t index) {
 }
 
 void CallDirWindow::showEntryDialog(int16_t editIndex) {
-    CallDataDialog dialog(engine_.phoneBook(), shell_, editIndex, this);
-    connect(&dialog, &CallDataDialog::entryStored, this, &CallDirWindow::redraw);
-    runEntryDialog_(dialog);
+    // It lives until it is closed, or with this window when "&Ende" closes
+    // that first.
+    entryDialog_ = new CallDataDialog(engine_.phoneBook(), shell_, editIndex, this);
+    entryDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(entryDialog_, &CallDataDialog::entryStored, this, &CallDirWindow::redraw);
+    runEntryDialog_(*entryDialog_);
 }
 
 void CallDirWindow::deleteSelected() {
@@ -183,6 +186,10 @@ void CallDirWindow::reloadAndClose() {
 }
 
 void CallDirWindow::closeEvent(QCloseEvent* event) {
+    // Only "&Ende" closes this window while its entry dialog is open.
+    if (entryDialog_) {
+        entryDialog_->close();
+    }
     if (!resumed_) {
         resumed_ = true;
         engine_.resumeRelay();

@@ -82,9 +82,9 @@ class Engine {
     const RelayState& state() const { return state_; }
     data::SettingsRecord& settings() { return settings_; }
     const data::SettingsRecord& settings() const { return settings_; }
-    void setRegisteredMobileNumber(std::string digits) {
-        registeredMobileNumber_ = std::move(digits);
-    }
+    // Without a number the relay serves nobody and stays switched off; the
+    // first number entered switches it on.
+    void setRegisteredMobileNumber(std::string digits);
     data::PhoneBook& phoneBook() { return phoneBook_; }
     const data::CallLog& callLog() const { return callLog_; }
     uint32_t applId() const { return applId_; }
@@ -185,6 +185,10 @@ class Engine {
     void placeConfirmedCall();   // Timer3_Timer
     void seizeLineAgain();       // Timer4_Timer
     void schedule(TimerId timer);
+
+    // switching on without a registered mobile number: the check mark goes
+    // off again, the relay stays deactivated and the user is told why
+    bool heldOffWithoutMobileNumber();
 
     // call log
     bool logging() const { return settings_.logEnabled && callLog_.isOpen(); }

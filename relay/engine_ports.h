@@ -61,6 +61,9 @@ class ShellPort {
     virtual void setConfigurationMenuEnabled(bool enabled) = 0;
     // The check mark of "&Aktiviert": the user's choice to have the relay on.
     virtual bool relayActivated() const = 0;
+    // Sets that check mark, where the relay cannot follow the user's choice.
+    // A shell without the menu has none to set.
+    virtual void setRelayActivated(bool) {}
     // Modal; timers keep running while it is open. Texts are UTF-8.
     virtual void showMessage(std::string_view caption, std::string_view text, MessageIcon icon) = 0;
     // Closes the settings dialog, the splash and analysis windows and the
