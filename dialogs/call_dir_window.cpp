@@ -165,9 +165,10 @@ void CallDirWindow::saveAndClose() {
     const data::FileResult saved = data::SaveCallDir(engine_.appDir(), engine_.phoneBook());
     if (!saved.ok) {
         // The old file is still there and the edits are still in memory:
-        // the user can try again or drop them with Abbrechen.
-        shell_.showMessage(relay::kErrorCaption,
-                           "Das Telefonbuch konnte nicht gespeichert werden!\n" + saved.error,
+        // the user can try again or drop them with Abbrechen. The message is
+        // German; the system's reason goes to "error.log".
+        engine_.logFailure("Telefonbuch nicht gespeichert: " + saved.error);
+        shell_.showMessage(relay::kErrorCaption, "Das Telefonbuch konnte nicht gespeichert werden!",
                            relay::MessageIcon::Critical);
         return;
     }
@@ -178,8 +179,8 @@ void CallDirWindow::reloadAndClose() {
     data::LoadCallDirResult loaded = data::LoadCallDir(engine_.appDir());
     engine_.phoneBook() = std::move(loaded.phoneBook);
     if (!loaded.error.empty()) {
-        shell_.showMessage(relay::kErrorCaption,
-                           "Das Telefonbuch konnte nicht gelesen werden!\n" + loaded.error,
+        engine_.logFailure("Telefonbuch nicht gelesen: " + loaded.error);
+        shell_.showMessage(relay::kErrorCaption, "Das Telefonbuch konnte nicht gelesen werden!",
                            relay::MessageIcon::Critical);
     }
     close();

@@ -78,6 +78,9 @@ class Engine {
 
     // The error report for a failed driver call.
     void reportCapiError(uint32_t code);
+    // Appends a dated line to "error.log": what failed and the system's
+    // reason, of which the user's message box says nothing.
+    void logFailure(std::string_view text);
 
     const RelayState& state() const { return state_; }
     data::SettingsRecord& settings() { return settings_; }

@@ -24,6 +24,11 @@ void appendErrorLog(const std::filesystem::path& file, const std::string& line) 
 
 }  // namespace
 
+void Engine::logFailure(std::string_view text) {
+    appendErrorLog(host_.appDir / kErrorLogName,
+                   data::dateTimeText(host_.clock.now()) + " " + std::string(text));
+}
+
 void Engine::reportCapiError(uint32_t code) {
     abandoned_ = true;
     appendErrorLog(host_.appDir / kErrorLogName,
