@@ -53,6 +53,8 @@ CallDirWindow::CallDirWindow(relay::Engine& engine, relay::ShellPort& shell, QWi
     grid_->setHorizontalHeaderLabels(
         {QStringLiteral("Kurzwahl"), QStringLiteral("Nummer"), QStringLiteral("Bemerkung")});
     grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Headers that turn bold with a selected row would outgrow "Kurzwahl"'s column.
+    grid_->horizontalHeader()->setHighlightSections(false);
     grid_->verticalHeader()->hide();
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
