@@ -189,8 +189,11 @@ void CallDirWindow::reloadAndClose() {
 }
 
 void CallDirWindow::closeEvent(QCloseEvent* event) {
-    // Only "&Ende" closes this window while its entry dialog is open.
+    // Only "&Ende" closes this window while its entry dialog is open,
+    // perhaps from the event loop of a message box the dialog shows: the
+    // dialog is hidden, and deleted only with this window.
     if (entryDialog_) {
+        entryDialog_->setAttribute(Qt::WA_DeleteOnClose, false);
         entryDialog_->close();
     }
     if (!resumed_) {

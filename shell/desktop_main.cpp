@@ -24,8 +24,11 @@ int main(int argc, char** argv) {
 
     shell::MainWindow form1(
         {driver, driver.loaded(), tray, messages, fileDialog, clock, shell::programDirectory()});
-    QObject::connect(&form1, &shell::MainWindow::ended, &app, &QApplication::quit,
-                     Qt::QueuedConnection);
+    // exit, not quit: "&Ende" may come from a message box's event loop while
+    // start-up still runs, where quit would do nothing.
+    QObject::connect(
+        &form1, &shell::MainWindow::ended, &app, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
     shell::StopSignals stopSignals;
     QObject::connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,
                      &shell::MainWindow::shutdown);

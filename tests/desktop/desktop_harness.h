@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -58,9 +59,14 @@ class RecordingMessages final : public shell::MessageBoxes {
   public:
     QStringList texts;
     QList<bool> splashOpen;  // whether the splash was on screen with each message
+    // Runs while a message is "open", as the events of a box's loop would.
+    std::function<void()> whileOpen;
     void show(const QString& caption, const QString& text, relay::MessageIcon) override {
         texts << caption + "|" + text;
         splashOpen << (visibleWindow("frmSplash") != nullptr);
+        if (whileOpen) {
+            std::exchange(whileOpen, nullptr)();
+        }
     }
 };
 

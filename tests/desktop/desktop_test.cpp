@@ -186,7 +186,8 @@ class DesktopTest : public QObject {
     }
 
     // The entry dialog is modal to the phone book window alone: the tray
-    // host's window still takes clicks, and "&Ende" ends everything.
+    // host's window still takes clicks, and "&Ende", chosen while a message
+    // of the dialog is open, ends everything.
     void theTrayMenuStaysReachableWhileTheEntryDialogIsOpen() {
         Desktop d;
         auto& form1 = d.make();
@@ -216,7 +217,13 @@ class DesktopTest : public QObject {
         QCOMPARE(trayClicked.count(), 1);
         QCOMPARE(phoneBookOk.count(), 0);
 
-        form1.shell().endEntry()->trigger();
+        d.messages.whileOpen = [&] {
+            form1.shell().endEntry()->trigger();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        };
+        QTest::mouseClick(entry->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+        QCOMPARE(d.messages.texts, QStringList{" Tellmaro Fehler !!|Bitte geben Sie mindestens "
+                                               "ein Kurzwahlzeichen ein!"});
         QCOMPARE(ended.count(), 1);
         QVERIFY(!phoneBook->isVisible());
         QVERIFY(!entry || !entry->isVisible());
