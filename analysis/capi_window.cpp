@@ -50,7 +50,7 @@ CapiWindow::CapiWindow(relay::Engine& engine, relay::ShellPort& /*shell: the eng
     setWindowTitle(QStringLiteral("CAPI Analyse"));
     // The controls' right and bottom edges plus the margin the report keeps
     // on the left and top.
-    setFixedSize(513, 233);
+    setFixedSize(dialogs::px(5760 + 1815 + 120), dialogs::px(120 + 3255 + 120));
 
     ok_->setObjectName(QStringLiteral("BTNok"));
     dialogs::place(ok_, 6000, 2640, 1095, 495);
@@ -65,6 +65,7 @@ CapiWindow::CapiWindow(relay::Engine& engine, relay::ShellPort& /*shell: the eng
     compatible_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     trafficLight_->setObjectName(QStringLiteral("IMGtrafficlight"));
     dialogs::place(trafficLight_, 6360, 480, 480, 480);
+    trafficLight_->setAlignment(Qt::AlignCenter);  // a 32-pixel icon in a box grown with the layout
     trafficLight_->setPixmap(unlitTrafficLight());
 
     QWidget::setTabOrder(ok_, report_);

@@ -143,8 +143,9 @@ std::string describeLibcapi20Setup(const std::string& loadError, const Libcapi20
             outcome = "ist erreichbar, meldet aber keinen CAPI-Controller";
             break;
         case Reach::refused:
-            outcome = "weist die Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, "
-                      "tellmaro-sip)?";
+            outcome =
+                "weist die Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, "
+                "tellmaro-sip)?";
             break;
         case Reach::timedOut:
             outcome = "antwortet nicht innerhalb einer Sekunde";

@@ -54,7 +54,9 @@ CallDataDialog::CallDataDialog(data::PhoneBook& phoneBook, relay::ShellPort& she
       cancelButton_(named(new QPushButton(QStringLiteral("&Abbrechen"), this), "CancelButton")) {
     setObjectName(QStringLiteral("DLGcalldata"));
     setWindowTitle(QStringLiteral("Telefonbucheintrag"));
-    setModal(true);
+    // Modal over the phone book window only: an application-modal dialog
+    // would lock the tray icon and its menu.
+    setWindowModality(Qt::WindowModal);
     setFixedSize(px(5580), px(2040));
 
     auto* shortdialLabel = named(new QLabel(QStringLiteral("&Kurzwahl"), this), "Label2");

@@ -38,7 +38,7 @@ CallDirWindow::CallDirWindow(relay::Engine& engine, relay::ShellPort& shell, QWi
     : QWidget(parent),
       engine_(engine),
       shell_(shell),
-      runEntryDialog_([](CallDataDialog& dialog) { dialog.exec(); }),
+      runEntryDialog_([](CallDataDialog& dialog) { dialog.open(); }),
       grid_(new QTableWidget(0, 3, this)),
       newButton_(button("BTNnew", QStringLiteral("&Neu"), this)),
       editButton_(button("BTNedit", QStringLiteral("&Bearbeiten"), this)),
@@ -53,6 +53,8 @@ CallDirWindow::CallDirWindow(relay::Engine& engine, relay::ShellPort& shell, QWi
     grid_->setHorizontalHeaderLabels(
         {QStringLiteral("Kurzwahl"), QStringLiteral("Nummer"), QStringLiteral("Bemerkung")});
     grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Headers that turn bold with a selected row would outgrow "Kurzwahl"'s column.
+    grid_->horizontalHeader()->setHighlightSections(false);
     grid_->verticalHeader()->hide();
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -147,9 +149,12 @@ void CallDirWindow::selectEntry(int16_t index) {
 }
 
 void CallDirWindow::showEntryDialog(int16_t editIndex) {
-    CallDataDialog dialog(engine_.phoneBook(), shell_, editIndex, this);
-    connect(&dialog, &CallDataDialog::entryStored, this, &CallDirWindow::redraw);
-    runEntryDialog_(dialog);
+    // It lives until it is closed, or with this window when "&Ende" closes
+    // that first.
+    entryDialog_ = new CallDataDialog(engine_.phoneBook(), shell_, editIndex, this);
+    entryDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(entryDialog_, &CallDataDialog::entryStored, this, &CallDirWindow::redraw);
+    runEntryDialog_(*entryDialog_);
 }
 
 void CallDirWindow::deleteSelected() {
@@ -162,9 +167,10 @@ void CallDirWindow::saveAndClose() {
     const data::FileResult saved = data::SaveCallDir(engine_.appDir(), engine_.phoneBook());
     if (!saved.ok) {
         // The old file is still there and the edits are still in memory:
-        // the user can try again or drop them with Abbrechen.
-        shell_.showMessage(relay::kErrorCaption,
-                           "Das Telefonbuch konnte nicht gespeichert werden!\n" + saved.error,
+        // the user can try again or drop them with Abbrechen. The message is
+        // German; the system's reason goes to "error.log".
+        engine_.logFailure("Telefonbuch nicht gespeichert: " + saved.error);
+        shell_.showMessage(relay::kErrorCaption, "Das Telefonbuch konnte nicht gespeichert werden!",
                            relay::MessageIcon::Critical);
         return;
     }
@@ -175,14 +181,21 @@ void CallDirWindow::reloadAndClose() {
     data::LoadCallDirResult loaded = data::LoadCallDir(engine_.appDir());
     engine_.phoneBook() = std::move(loaded.phoneBook);
     if (!loaded.error.empty()) {
-        shell_.showMessage(relay::kErrorCaption,
-                           "Das Telefonbuch konnte nicht gelesen werden!\n" + loaded.error,
+        engine_.logFailure("Telefonbuch nicht gelesen: " + loaded.error);
+        shell_.showMessage(relay::kErrorCaption, "Das Telefonbuch konnte nicht gelesen werden!",
                            relay::MessageIcon::Critical);
     }
     close();
 }
 
 void CallDirWindow::closeEvent(QCloseEvent* event) {
+    // Only "&Ende" closes this window while its entry dialog is open,
+    // perhaps from the event loop of a message box the dialog shows: the
+    // dialog is hidden, and deleted only with this window.
+    if (entryDialog_) {
+        entryDialog_->setAttribute(Qt::WA_DeleteOnClose, false);
+        entryDialog_->close();
+    }
     if (!resumed_) {
         resumed_ = true;
         engine_.resumeRelay();

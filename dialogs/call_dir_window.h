@@ -3,6 +3,7 @@
 // edit and delete. While it is open the relay is suspended; Ok saves the
 // list to "tellmaro.dir", Abbrechen reads it back from there.
 
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -29,8 +30,9 @@ class CallDirWindow : public QWidget {
     // Refills the grid from the phone book in memory.
     void redraw();
 
-    // Runs the modal entry dialog; by default QDialog::exec. Tests answer it
-    // without a nested event loop.
+    // Shows the entry dialog; by default QDialog::open, modal to this window
+    // only, so that the tray menu and its "&Ende" stay reachable. Tests
+    // answer the dialog instead.
     using EntryDialogRunner = std::function<void(CallDataDialog&)>;
     void setEntryDialogRunner(EntryDialogRunner runner) { runEntryDialog_ = std::move(runner); }
 
@@ -58,6 +60,7 @@ class CallDirWindow : public QWidget {
     relay::Engine& engine_;
     relay::ShellPort& shell_;
     EntryDialogRunner runEntryDialog_;
+    QPointer<CallDataDialog> entryDialog_;
     bool resumed_ = false;
 
     QTableWidget* grid_;

@@ -7,6 +7,8 @@ namespace tellmaro::dialogs {
 
 std::optional<QString> QtLogFileDialog::askForLogFile(QWidget* parent) {
     QFileDialog dialog(parent);
+    // Modal to the settings dialog only, so the tray menu stays reachable.
+    dialog.setWindowModality(Qt::WindowModal);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // Logging appends to an existing file, so choosing one is no overwrite.

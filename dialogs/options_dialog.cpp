@@ -421,6 +421,7 @@ bool Options::save() {
         settings.ok ? data::SaveMobileNumber(engine_.appDir(), mobileNumber_->text().toStdString())
                     : settings;
     if (!mobile.ok) {
+        engine_.logFailure("Einstellungen nicht gespeichert: " + mobile.error);
         showError("Die Einstellungen konnten nicht gespeichert werden!");
         return false;
     }

@@ -79,15 +79,16 @@ class Engine {
 
     // The error report for a failed driver call.
     void reportCapiError(uint32_t code);
-    // Appends one line to "error.log".
-    void appendErrorLog(std::string_view utf8Line);
+    // Appends a dated line to "error.log": what failed and the system's
+    // reason, of which the user's message box says nothing.
+    void logFailure(std::string_view text);
 
     const RelayState& state() const { return state_; }
     data::SettingsRecord& settings() { return settings_; }
     const data::SettingsRecord& settings() const { return settings_; }
-    void setRegisteredMobileNumber(std::string digits) {
-        registeredMobileNumber_ = std::move(digits);
-    }
+    // Without a number the relay serves nobody and stays switched off; the
+    // first number entered switches it on.
+    void setRegisteredMobileNumber(std::string digits);
     data::PhoneBook& phoneBook() { return phoneBook_; }
     const data::CallLog& callLog() const { return callLog_; }
     uint32_t applId() const { return applId_; }
@@ -189,6 +190,9 @@ class Engine {
                            const std::optional<data::SetAsideFile>& setAside,
                            std::string_view consequence);
 
+    // Appends one line to "error.log", in its Windows-1252.
+    void appendErrorLog(std::string_view utf8Line);
+
     // The call state the error report leaves: idle, nothing remembered of
     // connections that the release ends.
     void dropCall();
@@ -201,6 +205,10 @@ class Engine {
     void placeConfirmedCall();   // Timer3_Timer
     void seizeLineAgain();       // Timer4_Timer
     void schedule(TimerId timer);
+
+    // switching on without a registered mobile number: the check mark goes
+    // off again, the relay stays deactivated and the user is told why
+    bool heldOffWithoutMobileNumber();
 
     // call log
     bool logging() const { return settings_.logEnabled && callLog_.isOpen(); }

@@ -3,6 +3,7 @@
 // the shell's tray icon, menu and message boxes. The desktop, the console
 // program and the tests each provide their own.
 
+#include <string>
 #include <string_view>
 
 #include "data/date_time.h"
@@ -55,6 +56,11 @@ inline constexpr std::string_view kDriverNotFound =
 inline constexpr std::string_view kDriverNotInstalled =
     "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!";
 
+// A driver message with the driver's line on what was tried under it.
+inline std::string driverMessage(std::string_view message, const std::string& setup) {
+    return std::string(message) + (setup.empty() ? "" : "\n" + setup);
+}
+
 inline constexpr std::string_view kErrorCaption = " Tellmaro Fehler !!";
 inline constexpr std::string_view kNoticeCaption = "Tellmaro Hinweis !!";
 
@@ -67,6 +73,9 @@ class ShellPort {
     virtual void setConfigurationMenuEnabled(bool enabled) = 0;
     // The check mark of "&Aktiviert": the user's choice to have the relay on.
     virtual bool relayActivated() const = 0;
+    // Sets that check mark, where the relay cannot follow the user's choice.
+    // A shell without the menu has none to set.
+    virtual void setRelayActivated(bool) {}
     // Modal; timers keep running while it is open. Texts are UTF-8.
     virtual void showMessage(std::string_view caption, std::string_view text, MessageIcon icon) = 0;
     // Closes the settings dialog, the splash and analysis windows and the

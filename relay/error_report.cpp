@@ -27,6 +27,10 @@ void Engine::appendErrorLog(std::string_view utf8Line) {
     std::fclose(out);
 }
 
+void Engine::logFailure(std::string_view text) {
+    appendErrorLog(data::dateTimeText(host_.clock.now()) + " " + std::string(text));
+}
+
 void Engine::dropCall() {
     // The PLCIs and NCCIs stay: the release ends their connections.
     state_.cancelRequested = false;
@@ -58,13 +62,11 @@ void Engine::reportCapiError(uint32_t code) {
         // What was tried and what failed: libcapi20 says only "not installed".
         std::string setup = driver_.describeSetup();
         if (!setup.empty()) {
-            appendErrorLog(data::dateTimeText(host_.clock.now()) + "CAPI-Fehler " + setup);
+            logFailure(setup);
         }
         if (registered == capi::kCapiNotInstalled) {
-            host_.shell.showMessage(
-                kErrorCaption,
-                std::string(kDriverNotInstalled) + (setup.empty() ? "" : "\n" + setup),
-                MessageIcon::Critical);
+            host_.shell.showMessage(kErrorCaption, driverMessage(kDriverNotInstalled, setup),
+                                    MessageIcon::Critical);
         }
         end = true;
     }

@@ -11,7 +11,29 @@ constexpr std::string_view kCannotCreateLog =
     "Die Log Datei kann an der angegebenen Stelle nicht erstellt werden. Log Datei Erstellung "
     "wurde deaktiviert!";
 
+constexpr std::string_view kNoMobileNumber =
+    "Es ist keine Rufnummer des Handys eingetragen. Der Tellmaro bleibt deaktiviert, bis sie in "
+    "den Einstellungen eingetragen ist!";
+
 }  // namespace
+
+void Engine::setRegisteredMobileNumber(std::string digits) {
+    bool first = registeredMobileNumber_.empty() && !digits.empty();
+    registeredMobileNumber_ = std::move(digits);
+    if (first) {
+        host_.shell.setRelayActivated(true);
+    }
+}
+
+bool Engine::heldOffWithoutMobileNumber() {
+    if (!registeredMobileNumber_.empty()) {
+        return false;
+    }
+    host_.shell.setRelayActivated(false);
+    host_.shell.setTray(kTrayDeactivated);
+    host_.shell.showMessage(kNoticeCaption, kNoMobileNumber, MessageIcon::Exclamation);
+    return true;
+}
 
 void Engine::activationChanged(bool activated) {
     abandoned_ = false;
@@ -19,6 +41,9 @@ void Engine::activationChanged(bool activated) {
         return;
     }
     if (activated) {
+        if (heldOffWithoutMobileNumber()) {
+            return;
+        }
         host_.shell.setTray(kTrayReady);
         reopenCallLog(kCannotCreateLog);
         listen(capi::ListenMask::Calls);
@@ -51,6 +76,9 @@ void Engine::resumeRelay() {
     host_.shell.setConfigurationMenuEnabled(true);
     if (!host_.shell.relayActivated()) {
         host_.shell.setTray(kTrayDeactivated);
+        return;
+    }
+    if (heldOffWithoutMobileNumber()) {
         return;
     }
     host_.shell.setTray(kTrayReady);

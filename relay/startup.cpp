@@ -27,7 +27,7 @@ void Engine::reportFileTrouble(const std::string& error,
                                const std::optional<data::SetAsideFile>& setAside,
                                std::string_view consequence) {
     if (!error.empty()) {
-        appendErrorLog(data::dateTimeText(host_.clock.now()) + "Datei-Fehler " + error);
+        logFailure(error);
         host_.shell.showMessage(kErrorCaption,
                                 "Auf die Dateien im Ordner " + host_.appDir.string() +
                                     " kann nicht zugegriffen werden.\n" + std::string(consequence),
@@ -35,8 +35,7 @@ void Engine::reportFileTrouble(const std::string& error,
     }
     if (setAside) {
         std::string message = data::setAsideMessage(*setAside);
-        appendErrorLog(data::dateTimeText(host_.clock.now()) + "Datei-Fehler " + message + " (" +
-                       setAside->reason + ")");
+        logFailure(message + " (" + setAside->reason + ")");
         host_.shell.showMessage(kErrorCaption, message + "\n" + std::string(consequence),
                                 MessageIcon::Critical);
     }

@@ -76,7 +76,7 @@ int runConsoleProgram() {
     capi::LibCapi20Driver driver;
     if (!driver.loaded()) {
         shell.showMessage(relay::kErrorCaption,
-                          std::string(relay::kDriverNotFound) + "\n" + driver.describeSetup(),
+                          relay::driverMessage(relay::kDriverNotFound, driver.describeSetup()),
                           relay::MessageIcon::Critical);
         return kExitStartFailed;
     }

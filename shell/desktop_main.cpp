@@ -7,7 +7,6 @@
 #include "shell/main_window.h"
 #include "shell/message_boxes.h"
 #include "shell/program_dir.h"
-#include "shell/single_instance.h"
 #include "shell/stop_signals.h"
 #include "shell/tray_icon.h"
 
@@ -17,18 +16,19 @@ int main(int argc, char** argv) {
     // The program lives in the tray; closing a window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    shell::SingleInstanceLock instance;
-    bool anotherInstance = !instance.acquire();
     capi::LibCapi20Driver driver;
     shell::SystemTrayIcon tray;
     shell::QtMessageBoxes messages;
     dialogs::QtLogFileDialog fileDialog;
     relay::SystemWallClock clock;
 
-    shell::MainWindow form1({driver, driver.loaded(), anotherInstance, tray, messages, fileDialog,
-                             clock, shell::programDirectory()});
-    QObject::connect(&form1, &shell::MainWindow::ended, &app, &QApplication::quit,
-                     Qt::QueuedConnection);
+    shell::MainWindow form1(
+        {driver, driver.loaded(), tray, messages, fileDialog, clock, shell::programDirectory()});
+    // exit, not quit: "&Ende" may come from a message box's event loop while
+    // start-up still runs, where quit would do nothing.
+    QObject::connect(
+        &form1, &shell::MainWindow::ended, &app, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
     shell::StopSignals stopSignals;
     QObject::connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,
                      &shell::MainWindow::shutdown);

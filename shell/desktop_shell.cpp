@@ -65,6 +65,10 @@ bool DesktopShell::relayActivated() const {
     return active_->isChecked();
 }
 
+void DesktopShell::setRelayActivated(bool activated) {
+    active_->setChecked(activated);
+}
+
 void DesktopShell::showMessage(std::string_view caption, std::string_view message,
                                relay::MessageIcon icon) {
     messages_.show(text(caption), text(message), icon);

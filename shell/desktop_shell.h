@@ -29,6 +29,7 @@ class DesktopShell final : public QObject, public relay::ShellPort {
     void setTray(relay::TrayState state) override;
     void setConfigurationMenuEnabled(bool enabled) override;
     bool relayActivated() const override;
+    void setRelayActivated(bool activated) override;
     void showMessage(std::string_view caption, std::string_view text,
                      relay::MessageIcon icon) override;
     void closeWindowsAndEnd() override { emit endRequested(); }

@@ -6,7 +6,6 @@
 #include "data/mobile_number_file.h"
 #include "dialogs/call_dir_window.h"
 #include "dialogs/options_dialog.h"
-#include "shell/single_instance.h"
 #include "shell/splash_window.h"
 
 namespace tellmaro::shell {
@@ -15,11 +14,16 @@ namespace {
 
 constexpr int kSplashMilliseconds = 2000;  // Timer6
 
-// A window closed by the user is gone; the next menu choice makes a fresh
-// one, whose opening steps then run again.
+// A start-up that a CAPI error stopped: the relay cannot run, so only
+// "&Ende" is left; "error.log" says what failed.
+constexpr relay::TrayState kTrayStartUpStopped{
+    "handyred.ico", "Tellmaro ist wegen eines CAPI-Fehlers nicht betriebsbereit"};
+
+// A window closed by the user is gone, or about to be; the next menu choice
+// makes a fresh one, whose opening steps then run again.
 template <typename Window, typename Make>
 void openWindow(QPointer<Window>& window, Make make) {
-    if (!window) {
+    if (!window || !window->isVisible()) {
         window = make();
         window->setAttribute(Qt::WA_DeleteOnClose);
     }
@@ -38,11 +42,16 @@ void closeWindow(QWidget* window) {
 
 MainWindow::MainWindow(DesktopParts parts)
     : parts_(parts),
+      splashTimer_(new QTimer(this)),
       timers_(this),
       shell_(parts.tray, parts.messages, parts.appDir, this),
       engine_(relay::EngineHost{parts.driver, timers_, parts.clock, shell_, parts.appDir}) {
     setWindowTitle(QString::fromUtf8(kMainWindowTitle.data(),
                                      static_cast<qsizetype>(kMainWindowTitle.size())));
+    splashTimer_->setObjectName("Timer6");
+    splashTimer_->setInterval(kSplashMilliseconds);
+    splashTimer_->setSingleShot(true);  // it switches itself off when it fires
+    connect(splashTimer_, &QTimer::timeout, this, [this] { closeWindow(splash_); });
     timers_.onTick([this](relay::TimerId timer) { engine_.onTimer(timer); });
     connect(shell_.analysisEntry(), &QAction::triggered, this, &MainWindow::openAnalysis);
     connect(shell_.phoneBookEntry(), &QAction::triggered, this, &MainWindow::openPhoneBook);
@@ -58,13 +67,19 @@ MainWindow::~MainWindow() {
     if (!startFailed_) {
         shutdown();
     }
+    delete splash_;
+    delete options_;
+    delete phoneBook_;
+    delete analysis_;
 }
 
+// Every message box start-up shows runs a nested event loop, in which the
+// tray menu's "&Ende" may run shutdown: start-up then goes no further.
 bool MainWindow::start() {
     splash_ = new SplashWindow(parts_.appDir);
     splash_->setAttribute(Qt::WA_DeleteOnClose);
     splash_->show();
-    QTimer::singleShot(kSplashMilliseconds, this, [this] { closeWindow(splash_); });
+    splashTimer_->start();
     startFailed_ = false;
 
     auto abandon = [this] {
@@ -73,47 +88,82 @@ bool MainWindow::start() {
         emit ended();
         return false;
     };
-    if (parts_.anotherInstance) {
+    if (!instance_.acquire()) {
         shell_.showMessage(relay::kNoticeCaption,
                            "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
                            relay::MessageIcon::Exclamation);
         return abandon();
     }
     if (!parts_.driverFound) {
-        shell_.showMessage(relay::kErrorCaption,
-                           "Die Treiberdatei 'capi2032.dll' ihrer ISDN-Karte wurde nicht gefunden!",
-                           relay::MessageIcon::Critical);
+        shell_.showMessage(
+            relay::kErrorCaption,
+            relay::driverMessage(relay::kDriverNotFound, parts_.driver.describeSetup()),
+            relay::MessageIcon::Critical);
         return abandon();
     }
-    if (uint32_t installed = engine_.driver().installed(); installed != capi::kCapiOk) {
+    const uint32_t installed = engine_.driver().installed();
+    if (installed != capi::kCapiOk) {
+        // The report registers anew and listens, or ends the program.
         engine_.reportCapiError(installed);
-        // Without a tray icon yet there is nothing to run for.
-        return abandon();
+        if (startFailed_) {
+            return false;
+        }
     }
     if (!shell_.addTray(relay::kTrayStarting)) {
+        // Shutdown before the message: the splash goes, and the registration
+        // the error report may have made is released.
+        if (engine_.applId() != 0) {
+            engine_.shutdown();
+        }
         startFailed_ = true;
+        closeWindow(splash_);
         shell_.showMessage(relay::kErrorCaption, "Das System Tray Icon konnte nicht gesetzt werden",
                            relay::MessageIcon::Critical);
-        return abandon();
+        emit ended();
+        return false;
     }
-    if (!engine_.registerApplication()) {
-        return true;  // reported; the program stays with its red icon
+    if (installed != capi::kCapiOk || !engine_.registerApplication()) {
+        return stopStartUp();
     }
-    auto mobile = data::LoadMobileNumber(parts_.appDir);
-    bool configured = engine_.loadSettings();
-    if (configured && mobile.status == data::MobileNumberStatus::present) {
+
+    const auto mobile = data::LoadMobileNumber(parts_.appDir);
+    const bool hasMobile = mobile.status == data::MobileNumberStatus::present;
+    if (hasMobile) {
         engine_.setRegisteredMobileNumber(mobile.number);
+    }
+    const bool configured = engine_.loadSettings();
+    if (configured && hasMobile) {
         engine_.openCallLogAtStartUp();
+        if (startFailed_) {
+            return false;
+        }
     } else {
-        // A first start: the settings dialog opens and start-up goes on behind it.
+        // A first start, or no mobile phone to serve: the settings dialog
+        // opens and start-up goes on behind it.
         openSettings();
     }
     engine_.loadPhoneBook();
-    if (!engine_.listen(capi::ListenMask::Calls)) {
+    if (configured && !hasMobile) {
+        // Serving nobody, the relay does not listen. Closing the dialog
+        // switches it on once a number is entered, and leaves it
+        // deactivated otherwise.
+        timers_.setTimerEnabled(relay::TimerId::Timer1, true);
         return true;
+    }
+    if (!engine_.listen(capi::ListenMask::Calls)) {
+        return stopStartUp();
     }
     timers_.setTimerEnabled(relay::TimerId::Timer1, true);
     shell_.setTray(relay::kTrayReady);
+    return true;
+}
+
+bool MainWindow::stopStartUp() {
+    if (startFailed_) {
+        return false;
+    }
+    shell_.setTray(kTrayStartUpStopped);
+    shell_.setConfigurationMenuEnabled(false);
     return true;
 }
 
@@ -123,11 +173,16 @@ void MainWindow::shutdown() {
         shell_.removeTray();
     }
     startFailed_ = true;
-    // Their closing steps find the engine shut down and leave the driver alone.
-    closeWindow(splash_);
-    closeWindow(options_);
-    closeWindow(phoneBook_);
-    closeWindow(analysis_);
+    // Their closing steps find the engine shut down and leave the driver
+    // alone. They are deleted only with this window: "&Ende" may have been
+    // chosen while one of them waits in a message box's event loop.
+    for (QWidget* window :
+         std::initializer_list<QWidget*>{splash_, options_, phoneBook_, analysis_}) {
+        if (window) {
+            window->setAttribute(Qt::WA_DeleteOnClose, false);
+            window->close();
+        }
+    }
     emit ended();
 }
 

@@ -4,6 +4,8 @@
 
 #include <QPointer>
 #include <QWidget>
+
+class QTimer;
 #include <filesystem>
 #include <memory>
 
@@ -12,6 +14,7 @@
 #include "relay/engine.h"
 #include "shell/desktop_shell.h"
 #include "shell/qt_timers.h"
+#include "shell/single_instance.h"
 
 namespace tellmaro::analysis {
 class CapiWindow;
@@ -28,8 +31,7 @@ class SplashWindow;
 // What start-up finds and uses; the program passes the real ones.
 struct DesktopParts {
     capi::CapiDriver& driver;
-    bool driverFound;      // libcapi20 could be loaded
-    bool anotherInstance;  // the single-instance lock is held elsewhere
+    bool driverFound;  // libcapi20 could be loaded
     TrayIcon& tray;
     MessageBoxes& messages;
     dialogs::LogFileDialog& fileDialog;
@@ -53,6 +55,8 @@ class MainWindow final : public QWidget {
     relay::Engine& engine() { return engine_; }
     DesktopShell& shell() { return shell_; }
     QtTimers& timers() { return timers_; }
+    // Timer6: closes the splash window 2000 ms after start-up began.
+    QTimer* splashTimer() const { return splashTimer_; }
     void openSettings();
     void openPhoneBook();
     void openAnalysis();
@@ -61,7 +65,13 @@ class MainWindow final : public QWidget {
     void ended();
 
   private:
+    // Start-up stops after a CAPI error that the error report survived;
+    // false when the report ended the program.
+    bool stopStartUp();
+
     DesktopParts parts_;
+    SingleInstanceLock instance_;
+    QTimer* splashTimer_;  // Timer6
     QtTimers timers_;
     DesktopShell shell_;
     relay::Engine engine_;

@@ -5,6 +5,7 @@
 
 #include "relay/engine_ports.h"
 
+class QMessageBox;
 class QWidget;
 
 namespace tellmaro::shell {
@@ -19,6 +20,9 @@ class MessageBoxes {
 class QtMessageBoxes final : public MessageBoxes {
   public:
     void show(const QString& caption, const QString& text, relay::MessageIcon icon) override;
+    // The box show() runs, modal to `over` alone, not yet shown.
+    static QMessageBox* create(const QString& caption, const QString& text, relay::MessageIcon icon,
+                               QWidget* over);
 };
 
 }  // namespace tellmaro::shell

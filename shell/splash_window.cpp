@@ -1,7 +1,6 @@
 #include "shell/splash_window.h"
 
 #include <QEvent>
-#include <QFont>
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
@@ -12,13 +11,16 @@ namespace tellmaro::shell {
 
 namespace {
 
+using dialogs::place;
 using dialogs::px;
 
-QLabel* picture(QWidget* parent, const std::filesystem::path& file, QRect twips, bool stretch) {
+// Both pictures fill their boxes: the boxes grow with the layout, and each
+// has its picture's proportions.
+QLabel* picture(QWidget* parent, const std::filesystem::path& file, QRect twips) {
     auto* label = new QLabel(parent);
-    label->setGeometry(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height()));
+    place(label, twips.x(), twips.y(), twips.width(), twips.height());
     label->setPixmap(QPixmap(QString::fromStdString(file.string())));
-    label->setScaledContents(stretch);
+    label->setScaledContents(true);
     // A click on a picture is the picture's, not the frame's.
     label->setAttribute(Qt::WA_NoMousePropagation);
     return label;
@@ -33,15 +35,15 @@ SplashWindow::SplashWindow(const std::filesystem::path& appDir, QWidget* parent)
     frame_ = new QFrame(this);
     frame_->setObjectName("Frame1");
     frame_->setFrameShape(QFrame::Box);
-    frame_->setGeometry(px(120), px(120), px(6375), px(2115));
+    place(frame_, 120, 120, 6375, 2115);
     frame_->installEventFilter(this);
 
-    picture(frame_, appDir / "splash.jpg", {2040, 240, 1695, 375}, true)->setObjectName("Image2");
-    picture(frame_, appDir / "splash.gif", {240, 600, 5655, 870}, false)->setObjectName("Image1");
+    picture(frame_, appDir / "splash.jpg", {2040, 240, 1695, 375})->setObjectName("Image2");
+    picture(frame_, appDir / "splash.gif", {240, 600, 5655, 870})->setObjectName("Image1");
     auto* version = new QLabel(versionText(), frame_);
     version->setObjectName("lblVersion");
-    version->setGeometry(px(2040), px(1560), px(1275), px(285));
-    version->setFont(QFont("Arial", 12, QFont::Bold));
+    place(version, 2040, 1560, 1275, 285);
+    version->setFont(dialogs::formFont(12, true));  // Arial 12 pt bold
     version->setAttribute(Qt::WA_NoMousePropagation);
     setFocusPolicy(Qt::StrongFocus);
 }

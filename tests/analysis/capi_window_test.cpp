@@ -76,6 +76,7 @@ void writeIcon(const std::filesystem::path& file, const QColor& colour) {
 struct Bench {
     Bench() {
         engine.settings() = h.engine.settings();
+        engine.setRegisteredMobileNumber("01711234567");
         engine.registerApplication();
         engine.openCallLogAtStartUp();
         engine.listen(capi::ListenMask::Calls);

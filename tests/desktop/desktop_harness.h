@@ -1,0 +1,171 @@
+#pragma once
+// The desktop program's hidden main window on the in-process line simulator,
+// with doubles for the tray, the message boxes and the file dialog.
+
+#include <QAction>
+#include <QApplication>
+#include <QStringList>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <random>
+#include <utility>
+
+#include "data/mobile_number_file.h"
+#include "data/settings_file.h"
+#include "exchange/clock.h"
+#include "exchange/in_process_driver.h"
+#include "exchange/line_simulator.h"
+#include "relay/system_wall_clock.h"
+#include "shell/main_window.h"
+
+namespace tellmaro::test {
+
+class RecordingTray final : public shell::TrayIcon {
+  public:
+    bool available = true;
+    bool shown = false;
+    QStringList tips;
+    QList<qint64> icons;  // cache keys
+    bool add(const QIcon& icon, const QString& tip) override {
+        if (!available) {
+            return false;
+        }
+        shown = true;
+        tips << tip;
+        icons << icon.cacheKey();
+        return true;
+    }
+    void modify(const QIcon& icon, const QString& tip) override {
+        tips << tip;
+        icons << icon.cacheKey();
+    }
+    void remove() override { shown = false; }
+};
+
+QWidget* visibleWindow(const QString& name) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->objectName() == name) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+class RecordingMessages final : public shell::MessageBoxes {
+  public:
+    QStringList texts;
+    QList<bool> splashOpen;  // whether the splash was on screen with each message
+    // Runs while a message is "open", as the events of a box's loop would.
+    std::function<void()> whileOpen;
+    void show(const QString& caption, const QString& text, relay::MessageIcon) override {
+        texts << caption + "|" + text;
+        splashOpen << (visibleWindow("frmSplash") != nullptr);
+        if (whileOpen) {
+            std::exchange(whileOpen, nullptr)();
+        }
+    }
+};
+
+// The line's driver, except that the driver check at start-up can fail and
+// the controller's profile can change.
+class CheckedDriver final : public capi::CapiDriver {
+  public:
+    explicit CheckedDriver(capi::CapiDriver& line) : line_(line) {}
+    bool failFirstCheck = false;
+    std::optional<capi::CapiProfile> profile;
+
+    uint32_t installed() override {
+        return std::exchange(failFirstCheck, false) ? capi::kCapiNotInstalled : line_.installed();
+    }
+    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override {
+        return line_.registerApplication(params, applId);
+    }
+    uint32_t release(uint32_t applId) override { return line_.release(applId); }
+    uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override {
+        return line_.putMessage(applId, message);
+    }
+    uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override {
+        return line_.getMessage(applId, message);
+    }
+    uint32_t getVersion(capi::CapiVersion& version) override { return line_.getVersion(version); }
+    uint32_t getManufacturer(capi::ManufacturerName& name) override {
+        return line_.getManufacturer(name);
+    }
+    uint32_t getProfile(uint32_t controller, capi::CapiProfile& out) override {
+        if (profile) {
+            out = *profile;
+            return capi::kCapiOk;
+        }
+        return line_.getProfile(controller, out);
+    }
+
+  private:
+    capi::CapiDriver& line_;
+};
+
+class NoFileDialog final : public dialogs::LogFileDialog {
+  public:
+    std::optional<QString> askForLogFile(QWidget*) override { return std::nullopt; }
+};
+
+// A program directory, a line and the parts start-up takes.
+struct Desktop {
+    Desktop(bool configured = true) {
+        std::random_device random;
+        appDir = std::filesystem::temp_directory_path() /
+                 ("tellmaro-desktop-" + std::to_string(random()) + std::to_string(random()));
+        std::filesystem::create_directories(appDir);
+        if (configured) {
+            data::SettingsRecord settings;
+            settings.ownNumber = "07115550000000000000";
+            settings.ownNumberLength = 10;
+            (void)data::SaveSettings(appDir, settings);
+            (void)data::SaveMobileNumber(appDir, "01711234567");
+        }
+    }
+    ~Desktop() {
+        window.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(appDir, ignored);
+    }
+    shell::MainWindow& make(bool driverFound = true) {
+        window = std::make_unique<shell::MainWindow>(
+            shell::DesktopParts{checked, driverFound, tray, messages, files, clock, appDir});
+        return *window;
+    }
+    std::string fileText(const std::filesystem::path& file) const {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::string errorLog() const { return fileText(appDir / "error.log"); }
+    // "tellmaro.ini" of the program directory or of a folder in it.
+    std::string settingsBytes(const std::filesystem::path& folder = {}) const {
+        return fileText(appDir / folder / "tellmaro.ini");
+    }
+    QStringList enabledEntries() const {
+        QStringList entries;
+        for (QAction* action : window->shell().menu().actions()) {
+            if (!action->isSeparator() && action->isEnabled()) {
+                entries << action->objectName();
+            }
+        }
+        return entries;
+    }
+
+    std::filesystem::path appDir;
+    exchange::SteadyClock steady;
+    exchange::LineSimulator line{steady};
+    exchange::InProcessDriver driver{line};
+    CheckedDriver checked{driver};
+    RecordingTray tray;
+    RecordingMessages messages;
+    NoFileDialog files;
+    relay::SystemWallClock clock;
+    std::unique_ptr<shell::MainWindow> window;
+};
+
+}  // namespace tellmaro::test

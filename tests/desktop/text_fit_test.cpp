@@ -1,0 +1,261 @@
+// Every text of every window, dialog and message box fits its widget with the
+// fonts of a plain Debian desktop: one walker measures each label, button,
+// check box, option button and grid header on screen in the font it is drawn
+// in, for the splash, the settings dialog, the phone book with both kinds of
+// entry dialog, the CAPI analysis with either verdict, and every message.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QFontInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStyleOptionButton>
+#include <QStyleOptionHeader>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <algorithm>
+#include <memory>
+
+#include "capi/byte_order.h"
+#include "data/call_dir_file.h"
+#include "desktop_harness.h"
+#include "dialogs/twips.h"
+#include "shell/message_boxes.h"
+
+namespace tellmaro::test {
+namespace {
+
+// Every text a message box of the desktop program shows.
+const char* const kMessages[] = {
+    // start-up, the tray menu, the error report
+    "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
+    "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!",
+    "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!\n"
+    "Gelesen: ~/.capi20rc (REMOTE rcapi 127.0.0.1:2662); der Server 127.0.0.1:2662 weist die "
+    "Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, tellmaro-sip)?",
+    "Das System Tray Icon konnte nicht gesetzt werden",
+    "Die angegebene Log Datei wurde nicht gefunden! Log Datei Erstellung wurde deaktiviert!",
+    "Die Log Datei kann an der angegebenen Stelle nicht erstellt werden. Log Datei Erstellung "
+    "wurde deaktiviert!",
+    "Auf die Log Datei kann nicht zugegriffen werden. Log Datei Erstellung wurde deaktiviert!",
+    "Es ist keine Rufnummer des Handys eingetragen. Der Tellmaro bleibt deaktiviert, bis sie in "
+    "den Einstellungen eingetragen ist!",
+    // the settings dialog
+    "Bitte geben Sie die Rufnummer des Computers ein!",
+    "Bitte geben Sie nur Ziffern als Rufnummer ein!",
+    "Bitte geben Sie die Rufnummer des Handys ein!",
+    "Bitte geben Sie nur Ziffern als Handynummer ein!",
+    "Bitte geben sie nur Zahlen oder * und # als Zeichen für die Amtsholung ein!",
+    "Bitte geben Sie ein, bis wieviel Zeichen keine automatische Amtsholung erfolgen soll!",
+    "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für automatische Amtsholung' "
+    "ein!",
+    "Die Log Datei kann an der angegebenen Stelle nicht erstellt werden!",
+    "Die Log Datei konnte nicht gelöscht werden. Log Datei Erstellung wurde deaktiviert!",
+    "Die Einstellungen konnten nicht gespeichert werden!",
+    "Das Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten Parameter ein!",
+    // the phone book and its entry dialog
+    "Das Telefonbuch konnte nicht gespeichert werden!",
+    "Das Telefonbuch konnte nicht gelesen werden!",
+    "Bitte geben Sie mindestens ein Kurzwahlzeichen ein!",
+    "Bitte geben Sie nur Ziffern als Kurzwahl ein!",
+    "Bitte geben Sie nicht mehr als 20 Kurzwahlziffern ein!",
+    "Die eingegebene Kurzwahl existiert bereits!",
+    "Bitte geben Sie die mit der Kurzwahl verbundene Rufnummer ein",
+    "Bitte geben Sie nur Ziffern, * und # als Rufnummer ein!",
+    "Bitte geben Sie nicht mehr als 20 Zeichen als Telefonnummer ein!",
+    "Die Bemerkung enthält Zeichen, die nicht gespeichert werden können!",
+    "Bitte geben Sie nicht mehr als 122 Zeichen als Bemerkung ein!",
+    "Das Telefonbuch ist voll!",
+};
+
+QString describe(const QWidget* widget, const QString& text, QSize needed, QSize room) {
+    const QString name =
+        widget->objectName().isEmpty()
+            ? widget->parentWidget()->objectName() + "/" + widget->metaObject()->className()
+            : widget->objectName();
+    return QString("%1/%2 \"%3\": needs %4x%5, has %6x%7")
+        .arg(widget->window()->objectName(), name, text)
+        .arg(needed.width())
+        .arg(needed.height())
+        .arg(room.width())
+        .arg(room.height());
+}
+
+bool fits(QSize needed, QSize room) {
+    return needed.width() <= room.width() && needed.height() <= room.height();
+}
+
+void checkLabel(const QLabel* label, QStringList& misfits) {
+    if (label->text().isEmpty()) {
+        return;  // a picture
+    }
+    QSize needed = label->sizeHint();
+    if (label->wordWrap()) {
+        // As the label wraps it at its width; no word may be wider than that.
+        const int frame = label->width() - label->contentsRect().width() + 2 * label->margin();
+        int widestWord = 0;
+        for (const QString& word : label->text().split(QRegularExpression("\\s+"))) {
+            widestWord = std::max(widestWord, label->fontMetrics().horizontalAdvance(word));
+        }
+        needed = QSize(widestWord + frame, label->heightForWidth(label->width()));
+    }
+    if (!fits(needed, label->size())) {
+        misfits << describe(label, label->text(), needed, label->size());
+    }
+}
+
+void checkButton(const QAbstractButton* button, QStringList& misfits) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    option.icon = button->icon();
+    option.iconSize = button->iconSize();
+    QStyle::SubElement contents = QStyle::SE_PushButtonContents;
+    if (qobject_cast<const QCheckBox*>(button) != nullptr) {
+        contents = QStyle::SE_CheckBoxContents;
+    } else if (qobject_cast<const QRadioButton*>(button) != nullptr) {
+        contents = QStyle::SE_RadioButtonContents;
+    }
+    const QSize room = button->style()->subElementRect(contents, &option, button).size();
+    const QSize needed = button->fontMetrics().size(Qt::TextShowMnemonic, button->text());
+    if (!fits(needed, room)) {
+        misfits << describe(button, button->text(), needed, room);
+    }
+}
+
+void checkHeader(const QHeaderView* header, QStringList& misfits) {
+    // Where a selected row sets the headers in bold, they are measured so.
+    QFont font = header->font();
+    font.setBold(header->highlightSections());
+    const QFontMetrics metrics(font);
+    for (int section = 0; section < header->count(); ++section) {
+        QStyleOptionHeader option;
+        option.initFrom(header);
+        option.section = section;
+        option.text = header->model()->headerData(section, header->orientation()).toString();
+        option.rect = QRect(0, 0, header->sectionSize(section), header->height());
+        const QSize room =
+            header->style()->subElementRect(QStyle::SE_HeaderLabel, &option, header).size();
+        const QSize needed = metrics.size(0, option.text);
+        if (!fits(needed, room)) {
+            misfits << describe(header, option.text, needed, room);
+        }
+    }
+}
+
+// The walker: every text widget of every window on screen.
+QStringList misfitsOnScreen() {
+    QStringList misfits;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!window->isVisible()) {
+            continue;
+        }
+        for (QWidget* widget : window->findChildren<QWidget*>()) {
+            if (!widget->isVisibleTo(window)) {
+                continue;
+            }
+            if (auto* label = qobject_cast<QLabel*>(widget)) {
+                checkLabel(label, misfits);
+            } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+                checkButton(button, misfits);
+            } else if (auto* header = qobject_cast<QHeaderView*>(widget)) {
+                checkHeader(header, misfits);
+            }
+        }
+    }
+    return misfits;
+}
+
+QWidget* visible(const char* name) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->objectName() == name) {
+            return w;
+        }
+    }
+    qFatal("no window %s on screen", name);
+}
+
+template <typename Widget = QPushButton>
+Widget* child(QWidget* window, const char* name) {
+    auto* widget = window->findChild<Widget*>(name);
+    if (widget == nullptr) {
+        qFatal("no %s in %s", name, qPrintable(window->objectName()));
+    }
+    return widget;
+}
+
+}  // namespace
+
+class TextFitTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void everyTextFitsItsWidget() {
+        QTemporaryDir runtimeDir;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
+        const QFontInfo font(QApplication::font());
+        qInfo("measured with %s %g pt (%d px), the desktop's default font; layout scale %.2f",
+              qPrintable(font.family()), font.pointSizeF(), font.pixelSize(),
+              dialogs::layoutScale());
+
+        Desktop d;
+        data::PhoneBook book;
+        QVERIFY(book.append({"42", "0301234567", "Alice"}));
+        QVERIFY(book.append({"12345678901234567890", "*31#12345678901234", "Zahnärztin"}));
+        QVERIFY(data::SaveCallDir(d.appDir, book).ok);
+        auto& form1 = d.make();
+        QVERIFY(form1.start());
+        QStringList misfits = misfitsOnScreen();  // the splash
+
+        form1.openSettings();
+        misfits << misfitsOnScreen();
+        visible("Options")->close();
+
+        form1.openPhoneBook();
+        QWidget* phoneBook = visible("FRMcalldir");
+        child<QTableWidget>(phoneBook, "FXGRcalldir")->selectRow(1);
+        for (const char* button : {"BTNnew", "BTNedit"}) {
+            child(phoneBook, button)->click();
+            misfits << misfitsOnScreen();
+            child(visible("DLGcalldata"), "CancelButton")->click();
+        }
+        phoneBook->close();
+
+        // The positive verdict, then the negative one for a single B channel.
+        for (uint16_t bChannels : {2, 1}) {
+            capi::CapiProfile profile{};
+            capi::writeU16(profile, 0, 1);
+            capi::writeU16(profile, 2, bChannels);
+            capi::writeU32(profile, 4, 0x08);
+            d.checked.profile = profile;
+            form1.openAnalysis();
+            QWidget* analysis = visible("FRMcapi");
+            QVERIFY(!child<QLabel>(analysis, "LBLcompatible")->text().isEmpty());
+            misfits << misfitsOnScreen();
+            analysis->close();
+        }
+
+        for (const char* text : kMessages) {
+            std::unique_ptr<QMessageBox> box(
+                shell::QtMessageBoxes::create(" Tellmaro Fehler !!", QString::fromUtf8(text),
+                                              relay::MessageIcon::Critical, nullptr));
+            box->setObjectName(QString::fromUtf8(text).left(30));
+            box->show();
+            misfits << misfitsOnScreen();
+        }
+
+        misfits.removeDuplicates();
+        QVERIFY2(misfits.isEmpty(),
+                 qPrintable(QString("with %1 %2 pt:\n").arg(font.family()).arg(font.pointSizeF()) +
+                            misfits.join('\n')));
+    }
+};
+
+}  // namespace tellmaro::test
+
+QTEST_MAIN(tellmaro::test::TextFitTest)
+#include "text_fit_test.moc"
