@@ -126,7 +126,7 @@ void CapiWindow::append(std::string_view piece) {
 
 void CapiWindow::showVerdict(int score) {
     Verdict verdict = verdictFor(score);
-    auto file = engine_.appDir() / verdict.trafficLight;
+    auto file = engine_.programDir() / verdict.trafficLight;
     QPixmap icon(QFile::decodeName(file.c_str()));
     if (!icon.isNull() && icon.size() != QSize(kIconSize, kIconSize)) {
         icon = icon.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);

@@ -6,39 +6,13 @@
 #include <cmath>
 #include <string>
 
-#include "data/call_dir_file.h"
+#include "data/entry_rules.h"
 #include "data/windows1252.h"
 
 #include "dialogs/named.h"
 #include "dialogs/twips.h"
 
 namespace tellmaro::dialogs {
-
-namespace {
-
-constexpr qsizetype kMaxShortdialLength = 20;
-constexpr qsizetype kMaxNumberLength = 20;
-// The three length fields of a record.
-constexpr size_t kRecordOverhead = 6;
-
-bool isDigit(QChar c) {
-    return c >= u'0' && c <= u'9';
-}
-bool isDialChar(QChar c) {
-    return isDigit(c) || c == u'*' || c == u'#';
-}
-
-template <typename Pred>
-bool allOf(const QString& text, Pred pred) {
-    for (QChar c : text) {
-        if (!pred(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 CallDataDialog::CallDataDialog(data::PhoneBook& phoneBook, relay::ShellPort& shell,
                                int16_t editIndex, QWidget* parent)
@@ -113,77 +87,18 @@ void CallDataDialog::refuse(const QString& text, QLineEdit* box) {
     box->setFocus();
 }
 
-bool CallDataDialog::codeIsTaken(const std::string& code) const {
-    const auto& entries = phoneBook_.callDir();
-    for (int16_t i = 1; i <= phoneBook_.callDirCount(); ++i) {
-        if (i != editIndex_ && entries[static_cast<size_t>(i)].shortdial == code) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void CallDataDialog::onOk() {
-    const QString code = shortdialBox_->text();
-    const QString number = numberBox_->text();
-
-    if (code.isEmpty()) {
-        refuse(QStringLiteral("Bitte geben Sie mindestens ein Kurzwahlzeichen ein!"),
-               shortdialBox_);
+    auto checked = data::checkEntry(phoneBook_, shortdialBox_->text().toStdString(),
+                                    numberBox_->text().toStdString(),
+                                    commentBox_->text().toStdString(), editMode() ? editIndex_ : 0);
+    if (auto* refusal = std::get_if<data::EntryRefusal>(&checked)) {
+        QLineEdit* box = refusal->field == data::EntryField::code     ? shortdialBox_
+                         : refusal->field == data::EntryField::number ? numberBox_
+                                                                      : commentBox_;
+        refuse(QString::fromStdString(refusal->message), box);
         return;
     }
-    if (!allOf(code, isDigit)) {
-        refuse(QStringLiteral("Bitte geben Sie nur Ziffern als Kurzwahl ein!"), shortdialBox_);
-        return;
-    }
-    if (code.size() > kMaxShortdialLength) {
-        refuse(QStringLiteral("Bitte geben Sie nicht mehr als 20 Kurzwahlziffern ein!"),
-               shortdialBox_);
-        return;
-    }
-    // Both are plain ASCII from here on, so bytes and characters agree.
-    const std::string codeBytes = code.toStdString();
-    if (codeIsTaken(codeBytes)) {
-        refuse(QStringLiteral("Die eingegebene Kurzwahl existiert bereits!"), shortdialBox_);
-        return;
-    }
-    if (number.isEmpty()) {
-        refuse(QStringLiteral("Bitte geben Sie die mit der Kurzwahl verbundene Rufnummer ein"),
-               numberBox_);
-        return;
-    }
-    if (!allOf(number, isDialChar)) {
-        refuse(QStringLiteral("Bitte geben Sie nur Ziffern, * und # als Rufnummer ein!"),
-               numberBox_);
-        return;
-    }
-    if (number.size() > kMaxNumberLength) {
-        refuse(QStringLiteral("Bitte geben Sie nicht mehr als 20 Zeichen als Telefonnummer ein!"),
-               numberBox_);
-        return;
-    }
-    const std::string numberBytes = number.toStdString();
-
-    // The comment is free, but it is stored as Windows-1252 and the whole
-    // entry must fit its 128-byte record, so what is left of it is checked.
-    const data::Utf8ToWindows1252Result comment =
-        data::utf8ToWindows1252(commentBox_->text().toStdString());
-    if (!comment.ok()) {
-        refuse(QStringLiteral("Die Bemerkung enthält Zeichen, die nicht gespeichert werden "
-                              "können!"),
-               commentBox_);
-        return;
-    }
-    const size_t commentRoom =
-        data::kCallDirRecordSize - kRecordOverhead - codeBytes.size() - numberBytes.size();
-    if (comment.text->size() > commentRoom) {
-        refuse(QStringLiteral("Bitte geben Sie nicht mehr als %1 Zeichen als Bemerkung ein!")
-                   .arg(commentRoom),
-               commentBox_);
-        return;
-    }
-
-    data::CallDirEntry entry{codeBytes, numberBytes, *comment.text};
+    data::CallDirEntry entry = std::get<data::CallDirEntry>(std::move(checked));
     const bool stored = editMode() ? phoneBook_.replace(editIndex_, std::move(entry))
                                    : phoneBook_.append(std::move(entry));
     if (!stored) {

@@ -40,8 +40,6 @@ class CallDataDialog : public QDialog {
     void onOk();
     // Shows `text` as an error and puts the focus into `box`.
     void refuse(const QString& text, QLineEdit* box);
-    bool codeIsTaken(const std::string& code) const;
-
     data::PhoneBook& phoneBook_;
     relay::ShellPort& shell_;
     int16_t editIndex_;

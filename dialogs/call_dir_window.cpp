@@ -164,7 +164,7 @@ void CallDirWindow::deleteSelected() {
 }
 
 void CallDirWindow::saveAndClose() {
-    const data::FileResult saved = data::SaveCallDir(engine_.appDir(), engine_.phoneBook());
+    const data::FileResult saved = data::SaveCallDir(engine_.dataDir(), engine_.phoneBook());
     if (!saved.ok) {
         // The old file is still there and the edits are still in memory:
         // the user can try again or drop them with Abbrechen. The message is
@@ -178,7 +178,7 @@ void CallDirWindow::saveAndClose() {
 }
 
 void CallDirWindow::reloadAndClose() {
-    data::LoadCallDirResult loaded = data::LoadCallDir(engine_.appDir());
+    data::LoadCallDirResult loaded = data::LoadCallDir(engine_.dataDir());
     engine_.phoneBook() = std::move(loaded.phoneBook);
     if (!loaded.error.empty()) {
         engine_.logFailure("Telefonbuch nicht gelesen: " + loaded.error);

@@ -5,7 +5,7 @@
 
 namespace tellmaro::dialogs {
 
-std::optional<QString> QtLogFileDialog::askForLogFile(QWidget* parent) {
+std::optional<QString> QtLogFileDialog::askForLogFile(QWidget* parent, const QString& folder) {
     QFileDialog dialog(parent);
     // Modal to the settings dialog only, so the tray menu stays reachable.
     dialog.setWindowModality(Qt::WindowModal);
@@ -15,6 +15,7 @@ std::optional<QString> QtLogFileDialog::askForLogFile(QWidget* parent) {
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setNameFilters({QStringLiteral("Protokoll (*.log)"), QStringLiteral("Text (*.txt)"),
                            QStringLiteral("Alle Dateien (*.*)")});
+    dialog.setDirectory(folder);
     dialog.selectFile(QStringLiteral("Handy.log"));
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;

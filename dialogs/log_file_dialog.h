@@ -13,15 +13,15 @@ class LogFileDialog {
   public:
     virtual ~LogFileDialog() = default;
     // A save dialog that accepts new names and does not ask before reusing an
-    // existing file, proposing "Handy.log". The chosen full path, or nothing
-    // when the user cancels.
-    virtual std::optional<QString> askForLogFile(QWidget* parent) = 0;
+    // existing file, proposing "Handy.log" in `folder`. The chosen full path,
+    // or nothing when the user cancels.
+    virtual std::optional<QString> askForLogFile(QWidget* parent, const QString& folder) = 0;
 };
 
 // The window system's file dialog.
 class QtLogFileDialog final : public LogFileDialog {
   public:
-    std::optional<QString> askForLogFile(QWidget* parent) override;
+    std::optional<QString> askForLogFile(QWidget* parent, const QString& folder) override;
 };
 
 }  // namespace tellmaro::dialogs

@@ -17,6 +17,7 @@
 #include "data/call_log.h"
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
+#include "data/settings_rules.h"
 #include "data/windows1252.h"
 #include "dialogs/named.h"
 
@@ -26,15 +27,6 @@ namespace {
 
 constexpr int kMaxTextLength = 255;
 const QString kFileCaption = QStringLiteral("Datei: ");
-
-bool onlyDigits(const QString& text) {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
-bool onlyDialChars(const QString& text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](QChar c) { return (c >= u'0' && c <= u'9') || c == u'*' || c == u'#'; });
-}
 
 QString fromStored(const std::string& windows1252) {
     return QString::fromStdString(data::windows1252ToUtf8(windows1252));
@@ -238,7 +230,7 @@ void Options::showSettings() {
 
     const size_t ownLength = std::min<size_t>(settings.ownNumberLength, settings.ownNumber.size());
     ownNumber_->setText(fromStored(settings.ownNumber.substr(0, ownLength)));
-    const data::LoadMobileNumberResult mobile = data::LoadMobileNumber(engine_.appDir());
+    const data::LoadMobileNumberResult mobile = data::LoadMobileNumber(engine_.dataDir());
     if (mobile.status == data::MobileNumberStatus::present) {
         mobileNumber_->setText(QString::fromStdString(mobile.number));
     }
@@ -283,7 +275,8 @@ void Options::logFileToggled(bool checked) {
         logFileLabel_->setText(kFileCaption);
         return;
     }
-    std::optional<QString> chosen = fileDialog_.askForLogFile(this);
+    std::optional<QString> chosen =
+        fileDialog_.askForLogFile(this, QString::fromStdString(engine_.dataDir().string()));
     if (!chosen) {
         // Unchecking runs this rule again, which disables and clears the label.
         logFile_->setChecked(false);
@@ -325,57 +318,12 @@ void Options::okClicked() {
 
     settings.totalDisconnect = !pcEsc_->isChecked();
 
-    const QString own = ownNumber_->text();
-    if (own.isEmpty()) {
-        return refuse("Bitte geben Sie die Rufnummer des Computers ein!", ownNumber_);
-    }
-    if (!onlyDigits(own)) {
-        return refuse("Bitte geben Sie nur Ziffern als Rufnummer ein!", ownNumber_);
-    }
-    const std::string digits = own.toStdString();
-    settings.ownNumber = digits.substr(0, data::kOwnNumberChars);
-    settings.ownNumber.resize(data::kOwnNumberChars, '0');
-    settings.ownNumberLength = static_cast<uint8_t>(digits.size());
-
-    // An empty box counts as nothing but zeros: no number either way.
-    const QString mobile = mobileNumber_->text();
-    if (std::all_of(mobile.begin(), mobile.end(), [](QChar c) { return c == u'0'; })) {
-        return refuse("Bitte geben Sie die Rufnummer des Handys ein!", mobileNumber_);
-    }
-    if (!onlyDigits(mobile)) {
-        return refuse("Bitte geben Sie nur Ziffern als Handynummer ein!", mobileNumber_);
-    }
-
-    const QString chars = lineChars_->text();
-    if (!chars.isEmpty()) {
-        if (!onlyDialChars(chars)) {
-            return refuse(
-                "Bitte geben sie nur Zahlen oder * und # als Zeichen für die Amtsholung ein!",
-                lineChars_);
-        }
-        settings.lineAccessChars = chars.toStdString();
-        settings.lineAccessEnabled = true;
-    } else {
-        settings.lineAccessChars.clear();
-    }
-
-    if (line_->isChecked()) {
-        const QString count = lineDigits_->text();
-        if (count.isEmpty()) {
-            return refuse(
-                "Bitte geben Sie ein, bis wieviel Zeichen keine automatische Amtsholung erfolgen "
-                "soll!",
-                lineDigits_);
-        }
-        if (!onlyDigits(count)) {
-            return refuse(
-                "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für automatische "
-                "Amtsholung' ein!",
-                lineDigits_);
-        }
-        settings.lineAccessDigits = static_cast<uint8_t>(count.toInt());
-    } else {
-        settings.lineAccessEnabled = false;
+    const data::NumberEntries entries{
+        ownNumber_->text().toStdString(), mobileNumber_->text().toStdString(),
+        lineChars_->text().toStdString(), line_->isChecked(), lineDigits_->text().toStdString()};
+    if (auto refusal = data::applyNumberEntries(entries, settings)) {
+        QWidget* const fields[] = {ownNumber_, mobileNumber_, lineChars_, lineDigits_};
+        return refuse(refusal->message, fields[static_cast<int>(refusal->field)]);
     }
 
     settings.callBack = callBack_->isChecked();
@@ -383,7 +331,7 @@ void Options::okClicked() {
     if (!save()) {
         return;
     }
-    engine_.setRegisteredMobileNumber(mobile.toStdString());
+    engine_.setRegisteredMobileNumber(entries.mobileNumber);
     finish(QDialog::Accepted);
 }
 
@@ -416,9 +364,9 @@ void Options::createLogFile() {
 bool Options::save() {
     // The settings file is replaced as a whole, so no bytes of a longer
     // record remain; the mobile number is stored beside it.
-    const data::FileResult settings = data::SaveSettings(engine_.appDir(), engine_.settings());
+    const data::FileResult settings = data::SaveSettings(engine_.dataDir(), engine_.settings());
     const data::FileResult mobile =
-        settings.ok ? data::SaveMobileNumber(engine_.appDir(), mobileNumber_->text().toStdString())
+        settings.ok ? data::SaveMobileNumber(engine_.dataDir(), mobileNumber_->text().toStdString())
                     : settings;
     if (!mobile.ok) {
         engine_.logFailure("Einstellungen nicht gespeichert: " + mobile.error);
@@ -429,7 +377,7 @@ bool Options::save() {
 }
 
 void Options::cancelClicked() {
-    data::LoadSettingsResult stored = data::LoadSettings(engine_.appDir());
+    data::LoadSettingsResult stored = data::LoadSettings(engine_.dataDir());
     if (!stored.configured()) {
         showError(
             "Das Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten "

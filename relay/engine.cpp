@@ -44,7 +44,7 @@ bool Engine::send(capi::MessageTemplates::Bytes message) {
 }
 
 void Engine::saveSettings() {
-    (void)data::SaveSettings(host_.appDir, settings_);
+    (void)data::SaveSettings(dataDir(), settings_);
 }
 
 void Engine::reopenCallLog(std::string_view failureText) {

@@ -29,7 +29,11 @@ struct EngineHost {
     Timers& timers;
     const WallClock& clock;
     ShellPort& shell;
-    std::filesystem::path appDir;
+    // The voice prompts and pictures; may be read-only.
+    std::filesystem::path programDir;
+    // "tellmaro.ini", "tellmaro.dir", "tellmaro.mob" and "error.log"; the
+    // program folder itself when empty (portable use).
+    std::filesystem::path dataDir = {};
 };
 
 inline constexpr capi::RegisterParams kRegistration{3072, 2, 7, 2048};
@@ -92,7 +96,10 @@ class Engine {
     data::PhoneBook& phoneBook() { return phoneBook_; }
     const data::CallLog& callLog() const { return callLog_; }
     uint32_t applId() const { return applId_; }
-    const std::filesystem::path& appDir() const { return host_.appDir; }
+    const std::filesystem::path& programDir() const { return host_.programDir; }
+    const std::filesystem::path& dataDir() const {
+        return host_.dataDir.empty() ? host_.programDir : host_.dataDir;
+    }
     capi::DataB3Guard& driver() { return driver_; }
     // Saves the settings record; a failure is not the user's to act on here.
     void saveSettings();

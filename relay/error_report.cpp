@@ -18,7 +18,7 @@ constexpr const char* kErrorLogName = "error.log";
 // file of the program, error.log is Windows-1252.
 void Engine::appendErrorLog(std::string_view utf8Line) {
     std::string line = data::utf8ToWindows1252(utf8Line).text.value_or(std::string(utf8Line));
-    std::FILE* out = std::fopen((host_.appDir / kErrorLogName).c_str(), "ab");
+    std::FILE* out = std::fopen((dataDir() / kErrorLogName).c_str(), "ab");
     if (out == nullptr) {
         return;
     }

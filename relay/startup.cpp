@@ -29,7 +29,7 @@ void Engine::reportFileTrouble(const std::string& error,
     if (!error.empty()) {
         logFailure(error);
         host_.shell.showMessage(kErrorCaption,
-                                "Auf die Dateien im Ordner " + host_.appDir.string() +
+                                "Auf die Dateien im Ordner " + dataDir().string() +
                                     " kann nicht zugegriffen werden.\n" + std::string(consequence),
                                 MessageIcon::Critical);
     }
@@ -42,7 +42,7 @@ void Engine::reportFileTrouble(const std::string& error,
 }
 
 bool Engine::loadSettings() {
-    auto loaded = data::LoadSettings(host_.appDir, host_.clock.now());
+    auto loaded = data::LoadSettings(dataDir(), host_.clock.now());
     reportFileTrouble(loaded.error, loaded.setAside,
                       "Die Einstellungen müssen neu eingegeben werden.");
     if (!loaded.configured()) {
@@ -75,7 +75,7 @@ void Engine::openCallLogAtStartUp() {
 }
 
 void Engine::loadPhoneBook() {
-    auto loaded = data::LoadCallDir(host_.appDir, host_.clock.now());
+    auto loaded = data::LoadCallDir(dataDir(), host_.clock.now());
     reportFileTrouble(loaded.error, loaded.setAside, "Das Telefonbuch ist leer.");
     phoneBook_ = std::move(loaded.phoneBook);
 }

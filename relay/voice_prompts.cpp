@@ -29,7 +29,7 @@ const char* echoFile(char c) {
 void Engine::startPrompt(std::string_view fileName) {
     promptFile_.close();
     // A prompt that cannot be opened counts as ended at once.
-    if (promptFile_.open(host_.appDir / fileName)) {
+    if (promptFile_.open(host_.programDir / fileName)) {
         state_.promptFileName = fileName;
     } else {
         state_.promptFileName.clear();

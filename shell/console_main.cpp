@@ -1,5 +1,5 @@
 #include "shell/console_program.h"
 
-int main() {
-    return tellmaro::shell::runConsoleProgram();
+int main(int argc, char** argv) {
+    return tellmaro::shell::runConsoleProgram(std::vector<std::string>(argv + 1, argv + argc));
 }

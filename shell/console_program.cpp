@@ -9,10 +9,13 @@
 
 #include "capi/libcapi20_driver.h"
 #include "data/mobile_number_file.h"
+#include "data/settings_file.h"
 #include "relay/engine.h"
 #include "relay/system_wall_clock.h"
 #include "relay/timer_schedule.h"
+#include "shell/console_commands.h"
 #include "shell/console_shell.h"
+#include "shell/data_folder.h"
 #include "shell/program_dir.h"
 #include "shell/single_instance.h"
 
@@ -45,6 +48,29 @@ milliseconds steadyNow() {
 constexpr const char* kNotConfigured =
     "Das Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten Parameter ein!";
 
+constexpr const char* kUsage =
+    "Aufruf: tellmaro-console [BEFEHL]\n"
+    "Ohne Befehl vermittelt tellmaro-console die Anrufe des eingetragenen Handys (Ende mit\n"
+    "Strg-C oder SIGTERM).\n"
+    "\n"
+    "Befehle:\n"
+    "  show                      zeigt die Einstellungen als SCHLUESSEL=WERT\n"
+    "  set SCHLUESSEL=WERT ...   ändert Einstellungen, geprüft wie im Einstellungsdialog:\n"
+    "      confirm-key=#|*  log=PFAD|on|off  own-number=ZIFFERN  mobile=ZIFFERN\n"
+    "      disconnect=total|one-sided  line-access-chars=ZEICHEN  line-access=on|off\n"
+    "      line-access-digits=N  mode=direct|call-back\n"
+    "  phonebook                 zeigt das Kurzwahl-Telefonbuch\n"
+    "  phonebook add KURZWAHL NUMMER [BEMERKUNG]\n"
+    "  phonebook change KURZWAHL NEUE-KURZWAHL NUMMER [BEMERKUNG]\n"
+    "  phonebook remove KURZWAHL\n"
+    "  --help, --version\n"
+    "\n"
+    "Die Dateien liegen in $XDG_CONFIG_HOME/tellmaro (sonst ~/.config/tellmaro), außer der\n"
+    "Programmordner enthält eine eigene, beschreibbare tellmaro.ini. Änderungen gelten ab dem\n"
+    "nächsten Start des Tellmaro.\n"
+    "Exit-Status: 0 normal, 1 Start gescheitert oder CAPI-Fehler, 2 nicht eingerichtet oder\n"
+    "ungültige Eingabe.\n";
+
 // Fires the main window's timers until asked to stop.
 void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const ConsoleShell& shell) {
     constexpr milliseconds kLongestWait(1000);
@@ -60,9 +86,7 @@ void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const Consol
     }
 }
 
-}  // namespace
-
-int runConsoleProgram() {
+int runRelay(const DataFolder& folder) {
     catchStopSignals();
     ConsoleShell shell;
 
@@ -81,10 +105,10 @@ int runConsoleProgram() {
         return kExitStartFailed;
     }
 
-    auto appDir = programDirectory();
     relay::TimerSchedule timers(steadyNow);
     relay::SystemWallClock clock;
-    relay::Engine engine(relay::EngineHost{driver, timers, clock, shell, appDir});
+    relay::Engine engine(
+        relay::EngineHost{driver, timers, clock, shell, programDirectory(), folder.path});
 
     if (uint32_t installed = engine.driver().installed(); installed != capi::kCapiOk) {
         engine.reportCapiError(installed);
@@ -95,13 +119,19 @@ int runConsoleProgram() {
         engine.shutdown();
         return kExitStartFailed;
     }
-    auto mobile = data::LoadMobileNumber(appDir);
+    auto mobile = data::LoadMobileNumber(folder.path);
     bool configured = engine.loadSettings();
     if (!configured || mobile.status != data::MobileNumberStatus::present) {
+        std::string hint =
+            "Die Einstellungen gehören nach " + (folder.path / data::kSettingsFileName).string() +
+            ", die Handynummer nach " + (folder.path / data::kMobileNumberFileName).string() +
+            ". Einrichten mit: tellmaro-console set own-number=RUFNUMMER "
+            "mobile=HANDYNUMMER (mehr mit --help).";
         if (!mobile.error.empty()) {
-            std::fprintf(stderr, "tellmaro-console: %s\n", mobile.error.c_str());
+            hint = "Die Handynummer ist ungültig: " + mobile.error + ". " + hint;
         }
-        shell.showMessage(relay::kErrorCaption, kNotConfigured, relay::MessageIcon::Critical);
+        shell.showMessage(relay::kErrorCaption, std::string(kNotConfigured) + "\n" + hint,
+                          relay::MessageIcon::Critical);
         engine.shutdown();
         return kExitNotConfigured;
     }
@@ -119,6 +149,41 @@ int runConsoleProgram() {
 
     engine.shutdown();
     return shell.endRequested() ? kExitStartFailed : kExitNormal;
+}
+
+}  // namespace
+
+int runConsoleProgram(const std::vector<std::string>& args) {
+    const std::string command = args.empty() ? "" : args[0];
+    if (command == "--help" || command == "-h") {
+        std::fputs(kUsage, stdout);
+        return kExitNormal;
+    }
+    if (command == "--version") {
+        std::printf("tellmaro-console %s\n", TELLMARO_VERSION);
+        return kExitNormal;
+    }
+    const DataFolder folder = chooseDataFolder(programDirectory(), configHome());
+    const CommandOutput io;
+    if (!folder.problem.empty()) {
+        tell(io, folder.problem);
+        return kExitStartFailed;
+    }
+    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+    if (command.empty()) {
+        return runRelay(folder);
+    }
+    if (command == "show" && rest.empty()) {
+        return showSettings(folder, io);
+    }
+    if (command == "set") {
+        return setSettings(folder, rest, io);
+    }
+    if (command == "phonebook") {
+        return phoneBookCommand(folder, rest, io);
+    }
+    tell(io, "Unbekannter Befehl \"" + command + "\". Hilfe mit: tellmaro-console --help");
+    return kExitNotConfigured;
 }
 
 }  // namespace tellmaro::shell

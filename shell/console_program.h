@@ -4,13 +4,19 @@
 // and the settings dialog: a program that is not configured says so and
 // exits.
 
+#include <string>
+#include <vector>
+
 namespace tellmaro::shell {
 
 inline constexpr int kExitNormal = 0;
 inline constexpr int kExitStartFailed = 1;  // another instance, no driver, a CAPI error
 inline constexpr int kExitNotConfigured = 2;
 
-// Runs until SIGINT or SIGTERM, or until the error report ends the program.
-int runConsoleProgram();
+// The arguments after the program name. Without any, runs the relay until
+// SIGINT or SIGTERM, or until the error report ends the program; otherwise
+// one of the configuration commands (console_commands.h), or --help and
+// --version.
+int runConsoleProgram(const std::vector<std::string>& args);
 
 }  // namespace tellmaro::shell

@@ -31,10 +31,10 @@ void ConsoleShell::setTray(relay::TrayState state) {
 
 void ConsoleShell::showMessage(std::string_view caption, std::string_view text,
                                relay::MessageIcon icon) {
-    std::fprintf(out_, "message (%s): %s %s\n",
+    std::fprintf(err_, "message (%s): %s %s\n",
                  icon == relay::MessageIcon::Critical ? "critical" : "exclamation",
                  quoted(caption).c_str(), quoted(text).c_str());
-    std::fflush(out_);
+    std::fflush(err_);
 }
 
 }  // namespace tellmaro::shell

@@ -1,6 +1,7 @@
 #pragma once
 // The shell of the console program: no tray and no windows; each tray change
-// and each message box becomes one line on standard output.
+// becomes one line on standard output, each message box one line on
+// standard error.
 
 #include <cstdio>
 #include <string_view>
@@ -11,7 +12,8 @@ namespace tellmaro::shell {
 
 class ConsoleShell final : public relay::ShellPort {
   public:
-    explicit ConsoleShell(std::FILE* out = stdout) : out_(out) {}
+    explicit ConsoleShell(std::FILE* out = stdout, std::FILE* err = stderr)
+        : out_(out), err_(err) {}
 
     void setTray(relay::TrayState state) override;
     void setConfigurationMenuEnabled(bool) override {}
@@ -25,6 +27,7 @@ class ConsoleShell final : public relay::ShellPort {
 
   private:
     std::FILE* out_;
+    std::FILE* err_;
     bool endRequested_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include "capi/libcapi20_driver.h"
 #include "dialogs/log_file_dialog.h"
 #include "relay/system_wall_clock.h"
+#include "shell/data_folder.h"
 #include "shell/main_window.h"
 #include "shell/message_boxes.h"
 #include "shell/program_dir.h"
@@ -22,8 +23,16 @@ int main(int argc, char** argv) {
     dialogs::QtLogFileDialog fileDialog;
     relay::SystemWallClock clock;
 
+    const auto programDir = shell::programDirectory();
+    const auto dataFolder = shell::chooseDataFolder(programDir, shell::configHome());
+    if (!dataFolder.problem.empty()) {
+        messages.show(QString::fromUtf8(relay::kErrorCaption.data(),
+                                        static_cast<qsizetype>(relay::kErrorCaption.size())),
+                      QString::fromStdString(dataFolder.problem), relay::MessageIcon::Critical);
+        return 1;
+    }
     shell::MainWindow form1(
-        {driver, driver.loaded(), tray, messages, fileDialog, clock, shell::programDirectory()});
+        {driver, driver.loaded(), tray, messages, fileDialog, clock, programDir, dataFolder.path});
     // exit, not quit: "&Ende" may come from a message box's event loop while
     // start-up still runs, where quit would do nothing.
     QObject::connect(

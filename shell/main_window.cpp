@@ -44,8 +44,9 @@ MainWindow::MainWindow(DesktopParts parts)
     : parts_(parts),
       splashTimer_(new QTimer(this)),
       timers_(this),
-      shell_(parts.tray, parts.messages, parts.appDir, this),
-      engine_(relay::EngineHost{parts.driver, timers_, parts.clock, shell_, parts.appDir}) {
+      shell_(parts.tray, parts.messages, parts.programDir, this),
+      engine_(relay::EngineHost{parts.driver, timers_, parts.clock, shell_, parts.programDir,
+                                parts.dataDir}) {
     setWindowTitle(QString::fromUtf8(kMainWindowTitle.data(),
                                      static_cast<qsizetype>(kMainWindowTitle.size())));
     splashTimer_->setObjectName("Timer6");
@@ -76,7 +77,7 @@ MainWindow::~MainWindow() {
 // Every message box start-up shows runs a nested event loop, in which the
 // tray menu's "&Ende" may run shutdown: start-up then goes no further.
 bool MainWindow::start() {
-    splash_ = new SplashWindow(parts_.appDir);
+    splash_ = new SplashWindow(parts_.programDir);
     splash_->setAttribute(Qt::WA_DeleteOnClose);
     splash_->show();
     splashTimer_->start();
@@ -126,7 +127,7 @@ bool MainWindow::start() {
         return stopStartUp();
     }
 
-    const auto mobile = data::LoadMobileNumber(parts_.appDir);
+    const auto mobile = data::LoadMobileNumber(engine_.dataDir());
     const bool hasMobile = mobile.status == data::MobileNumberStatus::present;
     if (hasMobile) {
         engine_.setRegisteredMobileNumber(mobile.number);

@@ -36,7 +36,8 @@ struct DesktopParts {
     MessageBoxes& messages;
     dialogs::LogFileDialog& fileDialog;
     const relay::WallClock& clock;
-    std::filesystem::path appDir;
+    std::filesystem::path programDir;    // prompts, icons and pictures
+    std::filesystem::path dataDir = {};  // what the program writes; programDir when empty
 };
 
 class MainWindow final : public QWidget {

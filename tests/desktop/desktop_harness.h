@@ -109,7 +109,7 @@ class CheckedDriver final : public capi::CapiDriver {
 
 class NoFileDialog final : public dialogs::LogFileDialog {
   public:
-    std::optional<QString> askForLogFile(QWidget*) override { return std::nullopt; }
+    std::optional<QString> askForLogFile(QWidget*, const QString&) override { return std::nullopt; }
 };
 
 // A program directory, a line and the parts start-up takes.

@@ -34,7 +34,7 @@ namespace {
 // Answers the file dialog from a list; an exhausted list is a cancel.
 class AnsweringFileDialog final : public LogFileDialog {
   public:
-    std::optional<QString> askForLogFile(QWidget*) override {
+    std::optional<QString> askForLogFile(QWidget*, const QString&) override {
         ++asked;
         if (answers.empty()) {
             return std::nullopt;
@@ -703,7 +703,7 @@ void OptionsDialogTest::theWindowSystemsFileDialog() {
             }
         });
         tellmaro::dialogs::QtLogFileDialog files;
-        const std::optional<QString> chosen = files.askForLogFile(nullptr);
+        const std::optional<QString> chosen = files.askForLogFile(nullptr, {});
 
         QCOMPARE(filters,
                  (QStringList{q("Protokoll (*.log)"), q("Text (*.txt)"), q("Alle Dateien (*.*)")}));

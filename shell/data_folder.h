@@ -1,0 +1,28 @@
+#pragma once
+// Where the program keeps what it writes: the settings, the phone book, the
+// registered number, error.log and the proposed call log. The program folder
+// holds only what it reads and may be read-only once installed.
+
+#include <filesystem>
+#include <string>
+
+namespace tellmaro::shell {
+
+struct DataFolder {
+    std::filesystem::path path;
+    // True when the program folder holds its own writable "tellmaro.ini"
+    // (a portable copy, and build/bin during development).
+    bool portable = false;
+    // Why the folder cannot be used, in German; empty when it can.
+    std::string problem;
+};
+
+// The program folder when it is portable, otherwise `configHome`/tellmaro,
+// created on first use. `configHome` is $XDG_CONFIG_HOME, else ~/.config.
+DataFolder chooseDataFolder(const std::filesystem::path& programDir,
+                            const std::filesystem::path& configHome);
+
+// $XDG_CONFIG_HOME when set and absolute, else $HOME/.config.
+std::filesystem::path configHome();
+
+}  // namespace tellmaro::shell
