@@ -20,7 +20,7 @@
 #include "capi/byte_order.h"
 #include "capi/message_header.h"
 #include "engine_harness.h"
-#include "exchange/virtual_time.h"
+#include "exchange/simulated/virtual_time.h"
 
 namespace tellmaro::fuzz {
 

@@ -31,9 +31,9 @@
 #include "cpu_time.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
-#include "exchange/virtual_time.h"
+#include "exchange/controller/capi_controller.h"
+#include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/virtual_time.h"
 #include "relay/engine.h"
 #include "relay/timer_schedule.h"
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "cpu_time.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
-#include "exchange/virtual_time.h"
+#include "exchange/controller/capi_controller.h"
+#include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/virtual_time.h"
 #include "two_leg_client.h"
 
 int main() {

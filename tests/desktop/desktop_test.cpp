@@ -11,9 +11,9 @@
 
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
-#include "exchange/clock.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
+#include "exchange/controller/capi_controller.h"
+#include "exchange/controller/clock.h"
+#include "exchange/controller/in_process_driver.h"
 #include "relay/system_wall_clock.h"
 #include "shell/main_window.h"
 #include "shell/splash_window.h"

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "exchange/audio_block.h"
+#include "exchange/simulated/audio_block.h"
 #include "line_harness.h"
 
 namespace tellmaro::exchange::test {

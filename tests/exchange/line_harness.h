@@ -13,9 +13,9 @@
 
 #include "capi/message_header.h"
 #include "capi/message_templates.h"
-#include "exchange/clock.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
+#include "exchange/controller/capi_controller.h"
+#include "exchange/controller/clock.h"
+#include "exchange/controller/in_process_driver.h"
 
 namespace tellmaro::exchange::test {
 

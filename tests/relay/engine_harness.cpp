@@ -10,7 +10,7 @@
 #include "capi/message_trace.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
-#include "exchange/virtual_time.h"
+#include "exchange/simulated/virtual_time.h"
 
 namespace tellmaro::test {
 
