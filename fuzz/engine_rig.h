@@ -242,7 +242,7 @@ enum class Script : uint8_t { Idle, Taken, Dialogue, Dialling, Relaying, CallBac
 struct Rig {
     Rig(const std::filesystem::path& appDir, Script script)
         : line(clock, lineConfig()),
-          inner(line),
+          inner(line.controller()),
           driver(inner),
           timers([this] { return clock.now(); }),
           wallClock(clock),

@@ -17,11 +17,11 @@ constexpr uint32_t kMinMessageBuffer = 1024;
 
 }  // namespace
 
-uint32_t LineSimulator::installed() const {
+uint32_t CapiController::installed() const {
     return driverPresent_ ? capi::kCapiOk : code::kNotInstalled;
 }
 
-uint32_t LineSimulator::getVersion(capi::CapiVersion& version) const {
+uint32_t CapiController::getVersion(capi::CapiVersion& version) const {
     if (!driverPresent_) {
         return code::kNotInstalled;
     }
@@ -29,7 +29,7 @@ uint32_t LineSimulator::getVersion(capi::CapiVersion& version) const {
     return capi::kCapiOk;
 }
 
-uint32_t LineSimulator::getManufacturer(capi::ManufacturerName& name) const {
+uint32_t CapiController::getManufacturer(capi::ManufacturerName& name) const {
     if (!driverPresent_) {
         return code::kNotInstalled;
     }
@@ -39,7 +39,7 @@ uint32_t LineSimulator::getManufacturer(capi::ManufacturerName& name) const {
     return capi::kCapiOk;
 }
 
-uint32_t LineSimulator::getProfile(uint32_t controller, capi::CapiProfile& profile) const {
+uint32_t CapiController::getProfile(uint32_t controller, capi::CapiProfile& profile) const {
     if (!driverPresent_) {
         return code::kNotInstalled;
     }
@@ -55,7 +55,7 @@ uint32_t LineSimulator::getProfile(uint32_t controller, capi::CapiProfile& profi
     return capi::kCapiOk;
 }
 
-uint32_t LineSimulator::registerApplication(const capi::RegisterParams& params, uint32_t& applId) {
+uint32_t CapiController::registerApplication(const capi::RegisterParams& params, uint32_t& applId) {
     uint32_t id = 1;
     while (applications_.contains(id) && id < kMaxApplId) {
         ++id;
@@ -67,8 +67,8 @@ uint32_t LineSimulator::registerApplication(const capi::RegisterParams& params, 
     return result;
 }
 
-uint32_t LineSimulator::registerApplicationWithId(uint32_t applId,
-                                                  const capi::RegisterParams& params) {
+uint32_t CapiController::registerApplicationWithId(uint32_t applId,
+                                                   const capi::RegisterParams& params) {
     if (!driverPresent_) {
         return code::kNotInstalled;
     }
@@ -94,7 +94,7 @@ uint32_t LineSimulator::registerApplicationWithId(uint32_t applId,
     return capi::kCapiOk;
 }
 
-uint32_t LineSimulator::release(uint32_t applId) {
+uint32_t CapiController::release(uint32_t applId) {
     auto it = applications_.find(applId);
     if (it == applications_.end()) {
         return code::kIllegalApplication;
@@ -105,19 +105,15 @@ uint32_t LineSimulator::release(uint32_t applId) {
     return capi::kCapiOk;
 }
 
-void LineSimulator::endApplication(Application& app) {
+void CapiController::endApplication(Application& app) {
     for (auto it = calls_.begin(); it != calls_.end();) {
         Call& call = it->second;
         ++it;
         if (call.applId != app.id) {
             continue;
         }
-        if (call.state == Call::State::Active) {
-            detachParty(call, PartyEvent::ClearedByPc);
-        } else if (call.state == Call::State::Dialling) {
-            detachParty(call, PartyEvent::CancelledByPc);
-        } else if (call.state == Call::State::Offered) {
-            detachParty(call, PartyEvent::Rejected);
+        if (call.state != Call::State::Cleared) {
+            network_.release(call.ref());
         }
         if (call.ncci) {
             b3s_.erase(*call.ncci);
@@ -129,19 +125,19 @@ void LineSimulator::endApplication(Application& app) {
         std::erase_if(pending_, [&](const auto& p) { return p.applId == app.id; }));
 }
 
-void LineSimulator::dropConnection(uint32_t applId) {
+void CapiController::dropConnection(uint32_t applId) {
     if (Application* app = application(applId)) {
         app->dropped = true;
         note("connection to application " + std::to_string(applId) + " dropped");
     }
 }
 
-bool LineSimulator::connectionDropped(uint32_t applId) const {
+bool CapiController::connectionDropped(uint32_t applId) const {
     auto it = applications_.find(applId);
     return it != applications_.end() && it->second.dropped;
 }
 
-Application* LineSimulator::application(uint32_t applId) {
+Application* CapiController::application(uint32_t applId) {
     auto it = applications_.find(applId);
     return it == applications_.end() ? nullptr : &it->second;
 }

@@ -1,5 +1,5 @@
-// B3 connections: the paced audio of the far party, the keys it presses and
-// the blocks the application plays to it.
+// B3 connections: the far end's audio and keys for the application, within
+// the window it leaves, and clearing.
 #include <algorithm>
 
 #include "capi/message_header.h"
@@ -21,7 +21,7 @@ constexpr size_t kDataB3With64BitPointer = 30;
 
 }  // namespace
 
-B3Connection& LineSimulator::newB3(Call& call, B3Connection::State state) {
+B3Connection& CapiController::newB3(Call& call, B3Connection::State state) {
     uint32_t ncci = allocateNcci(call.plci);
     B3Connection& b3 = b3s_[ncci];
     b3 = B3Connection{};
@@ -34,7 +34,7 @@ B3Connection& LineSimulator::newB3(Call& call, B3Connection::State state) {
     return b3;
 }
 
-void LineSimulator::activateB3(B3Connection& b3) {
+void CapiController::activateB3(B3Connection& b3) {
     b3.state = B3Connection::State::Active;
     Application& app = applications_.at(b3.applId);
     send(app, MessageBuilder(Command::ConnectB3Active, Subcommand::Ind,
@@ -42,60 +42,62 @@ void LineSimulator::activateB3(B3Connection& b3) {
                   .dword(b3.ncci)
                   .emptyStructs(1)  // NCPI
                   .take());
-    B3Ref ref{b3.ncci, b3.serial};
-    // The first block is there once 256 ms of audio have come in.
-    b3.nextBlockAt = clock_.now() + config_.timing.blockInterval;
-    schedule_.at(b3.nextBlockAt, event::AudioBlock{ref});
-    if (Party* party = partyOf(calls_.at(b3.plci))) {
-        for (const auto& press : party->behaviour.keys) {
-            schedule_.at(clock_.now() + press.after, event::ScriptedKeys{ref, press.keys});
-        }
-    }
+    network_.mediaStarted(calls_.at(b3.plci).ref(), b3.ref());
 }
 
-// Every block the far party speaks is numbered, also the ones a controller
-// must drop because the application has left 7 of them unanswered.
-void LineSimulator::sendAudioBlock(B3Connection& b3) {
-    Party* party = partyOf(calls_.at(b3.plci));
-    if (!party) {
-        return;
-    }
+void CapiController::clearB3(B3Connection& b3, ClearedBy by) {
+    bool mediaFlowed = b3.state == B3Connection::State::Active;
     Application& app = applications_.at(b3.applId);
-    uint32_t sequence = party->record.blocksSent++;
-    if (b3.outstandingHandles.size() >= app.blockLimit()) {
-        ++droppedAudioBlocks_;
-    } else {
-        uint16_t handle = b3.nextHandle;
-        while (std::find(b3.outstandingHandles.begin(), b3.outstandingHandles.end(), handle) !=
-               b3.outstandingHandles.end()) {
-            handle = (handle + 1) % kHandleCount;
-        }
-        b3.nextHandle = (handle + 1) % kHandleCount;
-        b3.outstandingHandles.push_back(handle);
-        MessageBuilder ind(Command::DataB3, Subcommand::Ind, static_cast<uint16_t>(app.id),
-                           nextIndicationNumber(app));
-        ind.dword(b3.ncci).dword(0).word(kAudioBlockSize).word(handle).word(0);
-        if (config_.dataB3IndLength >= kDataB3With64BitPointer) {
-            ind.qword(0);
-        }
-        send(app, ind.take(), makeAudioBlock({party->id, sequence}));
+    supersedePending(app.id, static_cast<uint8_t>(Command::ConnectB3), b3.ncci);
+    b3.state = B3Connection::State::Cleared;
+    b3.clearedBy = by;
+    send(app, MessageBuilder(Command::DisconnectB3, Subcommand::Ind, static_cast<uint16_t>(app.id),
+                             nextIndicationNumber(app))
+                  .dword(b3.ncci)
+                  .word(0)          // Reason_B3: normal
+                  .emptyStructs(1)  // NCPI
+                  .take());
+    if (mediaFlowed) {
+        network_.mediaStopped(b3.ref());
     }
-    b3.nextBlockAt += config_.timing.blockInterval;
-    schedule_.at(b3.nextBlockAt, event::AudioBlock{{b3.ncci, b3.serial}});
 }
 
-void LineSimulator::pressKeys(Party& party, const std::string& keys) {
-    party.record.keysPressed += keys;
-    auto call = party.plci ? calls_.find(*party.plci) : calls_.end();
-    auto b3 =
-        call != calls_.end() && call->second.ncci ? b3s_.find(*call->second.ncci) : b3s_.end();
+// A controller must drop a block when the application has left 7 of them
+// unanswered on the connection.
+bool CapiController::audioFromFarEnd(B3Ref ref, std::vector<uint8_t> block) {
+    B3Connection* b3 = findB3(ref);
+    if (!b3 || b3->state != B3Connection::State::Active) {
+        return false;
+    }
+    Application& app = applications_.at(b3->applId);
+    if (b3->outstandingHandles.size() >= app.blockLimit()) {
+        ++droppedAudioBlocks_;
+        return false;
+    }
+    uint16_t handle = b3->nextHandle;
+    while (std::find(b3->outstandingHandles.begin(), b3->outstandingHandles.end(), handle) !=
+           b3->outstandingHandles.end()) {
+        handle = (handle + 1) % kHandleCount;
+    }
+    b3->nextHandle = (handle + 1) % kHandleCount;
+    b3->outstandingHandles.push_back(handle);
+    MessageBuilder ind(Command::DataB3, Subcommand::Ind, static_cast<uint16_t>(app.id),
+                       nextIndicationNumber(app));
+    ind.dword(b3->ncci).dword(0).word(static_cast<uint16_t>(block.size())).word(handle).word(0);
+    if (config_.dataB3IndLength >= kDataB3With64BitPointer) {
+        ind.qword(0);
+    }
+    send(app, ind.take(), std::move(block));
+    return true;
+}
+
+bool CapiController::keysFromFarEnd(CallRef ref, std::string_view keys) {
+    Call* call = findCall(ref);
+    auto b3 = call && call->ncci ? b3s_.find(*call->ncci) : b3s_.end();
     if (b3 == b3s_.end() || b3->second.state != B3Connection::State::Active ||
         !b3->second.dtmfListening) {
-        party.record.keysUnheard += keys;
-        note(party.number + " keys " + keys + " unheard");
-        return;
+        return false;
     }
-    party.record.keysDelivered += keys;
     Application& app = applications_.at(b3->second.applId);
     std::vector<uint8_t> characters(keys.begin(), keys.end());
     send(app, MessageBuilder(Command::Facility, Subcommand::Ind, static_cast<uint16_t>(app.id),
@@ -104,18 +106,7 @@ void LineSimulator::pressKeys(Party& party, const std::string& keys) {
                   .word(kDtmfSelector)
                   .structure(characters)
                   .take());
-}
-
-void LineSimulator::playToParty(const B3Connection& b3, std::span<const uint8_t> block) {
-    Party* party = partyOf(calls_.at(b3.plci));
-    if (!party) {
-        return;
-    }
-    ReceivedBlock received{clock_.now(), audioBlockHash(block), recogniseAudioBlock(block), {}};
-    if (party->behaviour.keepReceivedAudio) {
-        received.bytes.assign(block.begin(), block.end());
-    }
-    party->record.received.push_back(std::move(received));
+    return true;
 }
 
 }  // namespace tellmaro::exchange

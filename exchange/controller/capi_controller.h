@@ -1,9 +1,9 @@
 #pragma once
-// The simulated ISDN line: one CAPI 2.0 controller (number 1) with its B
-// channels, the network behind it and the parties on that network. Messages
-// go in and out as bytes, a DATA_B3 block beside its message, so any
-// front-end can drive it: the in-process driver in tests, a server for
-// libcapi20. Time comes only from the clock; nothing happens between calls.
+// One CAPI 2.0 controller (number 1) with its B channels, in front of a
+// network: the simulated one, or real calls. Messages go in and out as bytes,
+// a DATA_B3 block beside its message, so any front-end can drive it: the
+// in-process driver in tests, a server for libcapi20. Single-threaded; time
+// comes only from the clock, and nothing happens between calls.
 
 #include <chrono>
 #include <cstdint>
@@ -22,16 +22,17 @@
 #include "exchange/controller/line_accounting.h"
 #include "exchange/controller/line_trace.h"
 #include "exchange/controller/message_parser.h"
-#include "exchange/simulated/event_schedule.h"
-#include "exchange/simulated/party.h"
+#include "exchange/controller/network.h"
 
 namespace tellmaro::exchange {
 
-class LineSimulator {
+class CapiController final : public ControllerPort {
   public:
-    explicit LineSimulator(const Clock& clock, LineConfig config = {});
+    // The network is told what the applications ask of the far ends; it
+    // reports back through this controller's ControllerPort.
+    CapiController(const Clock& clock, ControllerConfig config, Network& network);
 
-    const LineConfig& config() const { return config_; }
+    const ControllerConfig& config() const { return config_; }
 
     // --- The controller as a driver presents it ---------------------------
     uint32_t installed() const;
@@ -51,30 +52,23 @@ class LineSimulator {
     // The next message for the application; a DATA_B3_IND's block goes to
     // `data`, its message carries data pointers of 0 for the front-end to set.
     uint32_t get(uint32_t applId, std::vector<uint8_t>& message, std::vector<uint8_t>& data);
-    // The application's connection to the line broke (a scripted fault).
+    // The application's connection to the controller broke (a scripted fault).
     bool connectionDropped(uint32_t applId) const;
 
-    // --- Time --------------------------------------------------------------
+    // --- Time: the network's own timed events --------------------------------
     // Runs every event due at the clock's time, in time order.
-    void runDueEvents();
-    std::optional<std::chrono::milliseconds> nextEventTime() const { return schedule_.next(); }
+    void runDueEvents() { network_.runDueEvents(); }
+    std::optional<std::chrono::milliseconds> nextEventTime() const {
+        return network_.nextEventTime();
+    }
 
-    // --- Parties -----------------------------------------------------------
-    PartyId addParty(std::string number, PartyBehaviour behaviour = {});
-    size_t partyCount() const { return parties_.size(); }
-    const std::string& partyNumber(PartyId party) const { return parties_.at(party).number; }
-    const PartyRecord& partyRecord(PartyId party) const { return parties_.at(party).record; }
-    // The PC's call to `dialled` reaches this party: its number is the
-    // longest prefix of the dialled characters.
-    std::optional<PartyId> partyReachedBy(std::string_view dialled) const;
-
-    void callPcAt(std::chrono::milliseconds at, PartyId party, CallOptions options = {});
-    void hangUpAt(std::chrono::milliseconds at, PartyId party);
-    void pressKeysAt(std::chrono::milliseconds at, PartyId party, std::string keys);
-    // The same at the clock's time, run at once.
-    void callPcNow(PartyId party, CallOptions options = {});
-    void hangUpNow(PartyId party);
-    void pressKeysNow(PartyId party, std::string keys);
+    // --- What the network reports (ControllerPort) ----------------------------
+    std::optional<CallRef> offerCall(const IncomingCall& incoming) override;
+    void farEndAnswered(CallRef ref) override;
+    void farEndCleared(CallRef ref, uint16_t reason) override;
+    bool audioFromFarEnd(B3Ref ref, std::vector<uint8_t> block) override;
+    bool keysFromFarEnd(CallRef ref, std::string_view keys) override;
+    void note(const std::string& text) override;
 
     // --- Faults on demand ---------------------------------------------------
     void failNextPut(uint32_t code) { failNextPut_ = code; }
@@ -92,22 +86,18 @@ class LineSimulator {
     void setTraceHook(TraceHook hook) { trace_ = std::move(hook); }
 
   private:
-    using Ms = std::chrono::milliseconds;
-
-    // line_applications.cpp
+    // applications.cpp
     Application* application(uint32_t applId);
     void endApplication(Application& app);
 
-    // line_simulator.cpp: messages in and out, events, observation.
+    // messages.cpp: messages in and out, observation.
     void send(Application& app, std::vector<uint8_t> message, std::vector<uint8_t> data = {});
     void violation(uint32_t applId, ViolationKind kind, uint32_t answer, std::string detail,
                    std::span<const uint8_t> message);
-    void note(const std::string& text);
     void traceMessage(TraceDirection direction, uint32_t applId, std::span<const uint8_t> message);
-    void runEvent(LineEvent& event);
     void dispatch(Application& app, const ParsedMessage& m, std::span<const uint8_t> data);
 
-    // line_pending.cpp: indications waiting for their responses.
+    // pending.cpp: indications waiting for their responses.
     uint16_t nextIndicationNumber(Application& app);
     bool answerPending(uint32_t applId, uint8_t command, uint32_t address,
                        std::optional<uint16_t> handle = std::nullopt);
@@ -115,7 +105,7 @@ class LineSimulator {
     void endPending(uint32_t applId, uint32_t address, uint32_t mask);
     bool indicationQueued(const Application& app, uint8_t command, uint32_t address) const;
 
-    // line_addresses.cpp: PLCIs, NCCIs and the B channels.
+    // addresses.cpp: PLCIs, NCCIs and the B channels.
     Call* findCall(CallRef ref);
     B3Connection* findB3(B3Ref ref);
     std::optional<uint32_t> allocatePlci();
@@ -125,9 +115,8 @@ class LineSimulator {
     Call& newCall(uint32_t plci, uint32_t applId, Call::Kind kind, Call::State state);
     void removeCall(Call& call);
     void removeB3(B3Connection& b3);
-    Party* partyOf(const Call& call);
 
-    // line_confirmations.cpp: refusals and the confirmation of every request.
+    // confirmations.cpp: refusals and the confirmation of every request.
     void confirm(Application& app, const ParsedMessage& m, uint16_t info);
     // A request is confirmed with `info`, a response ignored; both recorded.
     void refuse(Application& app, const ParsedMessage& m, ViolationKind kind, uint16_t info,
@@ -146,7 +135,7 @@ class LineSimulator {
     std::optional<uint16_t> bProtocolRefusal(std::span<const uint8_t> content, BProtocol& protocol,
                                              std::string& detail) const;
 
-    // line_requests.cpp
+    // requests.cpp
     void onListenReq(Application& app, const ParsedMessage& m);
     Call* liveCallOf(Application& app, const ParsedMessage& m);
     B3Connection* liveB3Of(Application& app, const ParsedMessage& m);
@@ -160,7 +149,7 @@ class LineSimulator {
     void onResetB3Req(Application& app, const ParsedMessage& m);
     void onDataB3Req(Application& app, const ParsedMessage& m, std::span<const uint8_t> data);
 
-    // line_responses.cpp
+    // responses.cpp
     bool takeResponse(Application& app, const ParsedMessage& m);
     void onConnectResp(Application& app, const ParsedMessage& m);
     void onConnectActiveResp(Application& app, const ParsedMessage& m);
@@ -169,42 +158,21 @@ class LineSimulator {
     void onDisconnectB3Resp(Application& app, const ParsedMessage& m);
     void onDataB3Resp(Application& app, const ParsedMessage& m);
 
-    // line_calls.cpp: how calls are set up and cleared.
-    void offerCall(Party& party, const CallOptions& options);
-    void dial(Call& call, std::string_view digits);
+    // calls.cpp: how calls are set up and cleared.
     void connect(Call& call);
     void clearCall(Call& call, uint16_t reason, ClearedBy by);
-    void clearB3(B3Connection& b3, ClearedBy by);
-    void partyHangsUp(Party& party);
-    void detachParty(Call& call, std::optional<PartyEvent> event);
-    void partyEvent(Party& party, PartyEvent event);
 
-    // line_audio.cpp: B3 connections, audio and keys.
+    // b3_connections.cpp: B3 connections, audio and keys.
     B3Connection& newB3(Call& call, B3Connection::State state);
     void activateB3(B3Connection& b3);
-    void sendAudioBlock(B3Connection& b3);
-    void pressKeys(Party& party, const std::string& keys);
-    void playToParty(const B3Connection& b3, std::span<const uint8_t> block);
-
-    // line_events.cpp
-    void on(event::PartyCalls& e);
-    void on(event::PartyHangsUp& e);
-    void on(event::PartyKeys& e);
-    void on(event::CallerGivesUp& e);
-    void on(event::PartyAnswers& e);
-    void on(event::HangUpAfterTalk& e);
-    void on(event::NetworkClears& e);
-    void on(event::SeizureWatch& e);
-    void on(event::AudioBlock& e);
-    void on(event::ScriptedKeys& e);
+    void clearB3(B3Connection& b3, ClearedBy by);
 
     const Clock& clock_;
-    LineConfig config_;
-    EventSchedule schedule_;
+    ControllerConfig config_;
+    Network& network_;
     std::map<uint32_t, Application> applications_;
     std::map<uint32_t, Call> calls_;
     std::map<uint32_t, B3Connection> b3s_;
-    std::vector<Party> parties_;
     std::vector<PendingIndication> pending_;
 
     uint64_t nextSerial_ = 1;

@@ -1,6 +1,6 @@
 #pragma once
 // CAPI 2.0 structures inside parameters: a length byte (or 0xFF and a 16-bit
-// length) and the bytes it counts, and the structures the line reads inside
+// length) and the bytes it counts, and the structures the controller reads inside
 // other structures.
 
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
-// Time for the line simulator. The core only ever asks a Clock, so tests run
-// minutes of calls in virtual time and the server runs in real time.
+// Time for the controller and its network. They only ever ask a Clock, so
+// tests run minutes of calls in virtual time and the servers in real time.
 
 #include <chrono>
 

@@ -32,7 +32,7 @@ bool supports(uint32_t mask, uint16_t protocol) {
 
 }  // namespace
 
-void LineSimulator::confirm(Application& app, const ParsedMessage& m, uint16_t info) {
+void CapiController::confirm(Application& app, const ParsedMessage& m, uint16_t info) {
     auto command = static_cast<Command>(m.header.command);
     MessageBuilder conf(command, Subcommand::Conf, static_cast<uint16_t>(app.id),
                         m.header.messageNumber);
@@ -47,8 +47,8 @@ void LineSimulator::confirm(Application& app, const ParsedMessage& m, uint16_t i
     send(app, conf.take());
 }
 
-void LineSimulator::refuse(Application& app, const ParsedMessage& m, ViolationKind kind,
-                           uint16_t info, std::string detail) {
+void CapiController::refuse(Application& app, const ParsedMessage& m, ViolationKind kind,
+                            uint16_t info, std::string detail) {
     if (isRequest(m)) {
         violation(app.id, kind, info, std::move(detail), m.bytes);
         confirm(app, m, info);
@@ -60,7 +60,7 @@ void LineSimulator::refuse(Application& app, const ParsedMessage& m, ViolationKi
 // The far end cleared first and its indication is still on the way: the
 // application could not know, so this is no violation, but the controller
 // refuses the request all the same.
-bool LineSimulator::refusedAsCleared(Application& app, const ParsedMessage& m, const Call& call) {
+bool CapiController::refusedAsCleared(Application& app, const ParsedMessage& m, const Call& call) {
     if (call.state != Call::State::Cleared) {
         return false;
     }
@@ -68,8 +68,8 @@ bool LineSimulator::refusedAsCleared(Application& app, const ParsedMessage& m, c
     return true;
 }
 
-bool LineSimulator::refusedAsCleared(Application& app, const ParsedMessage& m,
-                                     const B3Connection& b3) {
+bool CapiController::refusedAsCleared(Application& app, const ParsedMessage& m,
+                                      const B3Connection& b3) {
     if (b3.state != B3Connection::State::Cleared) {
         return false;
     }
@@ -77,8 +77,8 @@ bool LineSimulator::refusedAsCleared(Application& app, const ParsedMessage& m,
     return true;
 }
 
-void LineSimulator::refuseCrossing(Application& app, const ParsedMessage& m, ClearedBy clearedBy,
-                                   bool clearingQueued, const std::string& what) {
+void CapiController::refuseCrossing(Application& app, const ParsedMessage& m, ClearedBy clearedBy,
+                                    bool clearingQueued, const std::string& what) {
     if (clearedBy == ClearedBy::Network && clearingQueued) {
         ++crossings_;
         note("crossed the clearing of " + what);
@@ -90,7 +90,7 @@ void LineSimulator::refuseCrossing(Application& app, const ParsedMessage& m, Cle
     refuse(app, m, ViolationKind::WrongState, code::kWrongState, what + " is being cleared");
 }
 
-Call* LineSimulator::requestedCall(Application& app, const ParsedMessage& m) {
+Call* CapiController::requestedCall(Application& app, const ParsedMessage& m) {
     uint32_t address = m.dword(0);
     bool plciForm = (address & kControllerMask) == kController && (address & kExternalBit) == 0 &&
                     (address >> 16) == 0 && (address >> 8) != 0;
@@ -107,7 +107,7 @@ Call* LineSimulator::requestedCall(Application& app, const ParsedMessage& m) {
     return &it->second;
 }
 
-B3Connection* LineSimulator::requestedB3(Application& app, const ParsedMessage& m) {
+B3Connection* CapiController::requestedB3(Application& app, const ParsedMessage& m) {
     uint32_t address = m.dword(0);
     bool ncciForm = (address & kControllerMask) == kController && (address & kExternalBit) == 0 &&
                     (address >> 16) != 0 && ((address >> 8) & 0xFF) != 0;
@@ -124,17 +124,17 @@ B3Connection* LineSimulator::requestedB3(Application& app, const ParsedMessage& 
     return &it->second;
 }
 
-bool LineSimulator::clearingQueued(const Application& app, const Call& call) const {
+bool CapiController::clearingQueued(const Application& app, const Call& call) const {
     return clearingOnItsWay(app, Command::Disconnect, call.plci);
 }
 
-bool LineSimulator::clearingQueued(const Application& app, const B3Connection& b3) const {
+bool CapiController::clearingQueued(const Application& app, const B3Connection& b3) const {
     return clearingOnItsWay(app, Command::DisconnectB3, b3.ncci) ||
            clearingOnItsWay(app, Command::Disconnect, b3.plci);
 }
 
-bool LineSimulator::clearingOnItsWay(const Application& app, Command command,
-                                     uint32_t address) const {
+bool CapiController::clearingOnItsWay(const Application& app, Command command,
+                                      uint32_t address) const {
     auto code = static_cast<uint8_t>(command);
     if (indicationQueued(app, code, address)) {
         return true;
@@ -145,9 +145,9 @@ bool LineSimulator::clearingOnItsWay(const Application& app, Command command,
            });
 }
 
-std::optional<uint16_t> LineSimulator::bProtocolRefusal(std::span<const uint8_t> content,
-                                                        BProtocol& protocol,
-                                                        std::string& detail) const {
+std::optional<uint16_t> CapiController::bProtocolRefusal(std::span<const uint8_t> content,
+                                                         BProtocol& protocol,
+                                                         std::string& detail) const {
     protocol = parseBProtocol(content, detail);
     if (!detail.empty()) {
         return code::kIllegalCoding;

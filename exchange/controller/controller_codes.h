@@ -1,5 +1,5 @@
 #pragma once
-// The CAPI 2.0 result, info and reason values the simulated line answers with.
+// The CAPI 2.0 result, info and reason values the controller answers with.
 
 #include <cstdint>
 

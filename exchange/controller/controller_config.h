@@ -1,8 +1,7 @@
 #pragma once
-// What the simulated line is: the controller it presents, the PC's number,
-// and how long the network and the parties take.
+// What the controller presents to its applications and how strictly it
+// reads them.
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,22 +31,10 @@ struct ControllerIdentity {
     std::string manufacturer = "Tellmaro line simulator";
 };
 
-struct LineTiming {
-    std::chrono::milliseconds blockInterval{256};  // 2048 bytes of 8 kHz audio
-    // How long a party's call rings before it gives up, unless it says otherwise.
-    std::chrono::milliseconds ringTime{30000};
-    // How long the network takes to report a failed call (unknown number, busy).
-    std::chrono::milliseconds networkDelay{100};
-    // How long an outgoing call rings before the network gives up.
-    std::chrono::milliseconds noAnswerTimeout{60000};
-    // How long a seized line waits for the next keypad information.
-    std::chrono::milliseconds seizureTimeout{15000};
-};
-
-struct LineConfig {
+struct ControllerConfig {
     ControllerIdentity identity;
+    // The PC's own number: the called number of every call offered to it.
     std::string lineNumber = "0301234567";
-    LineTiming timing;
     size_t maxApplications = 8;
     // A message's ApplID must be the application it is put for. A front-end
     // whose clients choose their own ids rewrites the header or turns this off.
@@ -56,7 +43,7 @@ struct LineConfig {
     // hosts); the front-end fills in the pointer.
     size_t dataB3IndLength = capi::kDataB3MessageLength;
     // Indications leave for a remote application as soon as they are queued,
-    // so the line cannot see when it read one: a request meeting the far
+    // so the controller cannot see when it read one: a request meeting the far
     // end's clearing counts as crossing it until the clearing is answered.
     bool indicationsLeaveAtOnce = false;
 };

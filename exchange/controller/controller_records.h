@@ -1,6 +1,6 @@
 #pragma once
-// The inner records of the simulated line: registered applications, calls
-// (PLCIs), B3 connections (NCCIs), parties and unanswered indications.
+// The inner records of the controller: registered applications, calls
+// (PLCIs), B3 connections (NCCIs) and unanswered indications.
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "capi/capi_driver.h"
-#include "exchange/simulated/party.h"
+#include "exchange/controller/network.h"
 
 namespace tellmaro::exchange {
 
@@ -30,7 +30,7 @@ struct Application {
     uint32_t cipMask = 0;
     std::deque<QueuedMessage> queue;
     uint16_t nextMessageNumber = 1;
-    bool dropped = false;  // its connection to the line broke
+    bool dropped = false;  // its connection to the controller broke
 
     bool listensFor(uint16_t cip) const {
         // Bit 0 asks for every service.
@@ -53,15 +53,15 @@ struct Call {
 
     uint32_t plci = 0;
     uint32_t applId = 0;
-    uint64_t serial = 0;  // tells timed events of an earlier call on the same PLCI apart
+    uint64_t serial = 0;  // tells events of an earlier call on the same PLCI apart
     Kind kind = Kind::Incoming;
     State state = State::Offered;
     ClearedBy clearedBy = ClearedBy::Nobody;
-    std::optional<PartyId> party;
     bool holdsChannel = false;
     bool alerted = false;
     std::optional<uint32_t> ncci;
-    std::chrono::milliseconds lastKeypad{0};
+
+    CallRef ref() const { return {plci, serial}; }
 };
 
 struct B3Connection {
@@ -80,16 +80,8 @@ struct B3Connection {
     bool dtmfListening = false;
     std::vector<uint16_t> outstandingHandles;  // DATA_B3_INDs not answered
     uint16_t nextHandle = 0;
-    std::chrono::milliseconds nextBlockAt{0};
-};
 
-struct Party {
-    PartyId id = 0;
-    std::string number;
-    PartyBehaviour behaviour;
-    PartyRecord record;
-    std::optional<uint32_t> plci;  // its call with the PC
-    uint64_t callSerial = 0;
+    B3Ref ref() const { return {ncci, serial}; }
 };
 
 struct PendingIndication {

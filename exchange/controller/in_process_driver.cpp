@@ -29,14 +29,14 @@ constexpr uint32_t kNcciMask = 0xFFFFFFFF;
 
 uint32_t InProcessDriver::registerApplication(const capi::RegisterParams& params,
                                               uint32_t& applId) {
-    line_.runDueEvents();
-    return line_.registerApplication(params, applId);
+    controller_.runDueEvents();
+    return controller_.registerApplication(params, applId);
 }
 
 uint32_t InProcessDriver::release(uint32_t applId) {
-    line_.runDueEvents();
+    controller_.runDueEvents();
     std::erase_if(blocks_, [&](const HeldBlock& b) { return b.applId == applId; });
-    return line_.release(applId);
+    return controller_.release(applId);
 }
 
 // Where libcapi20 takes a DATA_B3_REQ's block from: Data64 when the message
@@ -56,14 +56,14 @@ std::span<const uint8_t> InProcessDriver::requestData(std::span<const uint8_t> m
     }
     uint16_t length = capi::readU16(message, kDataLength);
     if (pointer == 0 || length > kAudioBlockSize) {
-        return {};  // the line refuses the request; nothing to read
+        return {};  // the controller refuses the request; nothing to read
     }
     return {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(pointer)), length};
 }
 
 uint32_t InProcessDriver::putMessage(uint32_t applId, std::span<const uint8_t> message) {
-    line_.runDueEvents();
-    uint32_t result = line_.put(applId, message, requestData(message));
+    controller_.runDueEvents();
+    uint32_t result = controller_.put(applId, message, requestData(message));
     auto header = capi::readHeader(message);
     if (result != capi::kCapiOk || !header || message.size() < kAddress + 4) {
         return result;
@@ -78,9 +78,9 @@ uint32_t InProcessDriver::putMessage(uint32_t applId, std::span<const uint8_t> m
 }
 
 uint32_t InProcessDriver::getMessage(uint32_t applId, std::span<const uint8_t>& message) {
-    line_.runDueEvents();
+    controller_.runDueEvents();
     std::vector<uint8_t> block;
-    uint32_t result = line_.get(applId, current_, block);
+    uint32_t result = controller_.get(applId, current_, block);
     if (result != capi::kCapiOk) {
         return result;
     }

@@ -1,9 +1,9 @@
 #pragma once
-// The CAPI driver interface served by the line simulator in the same
-// process, for deterministic tests in virtual time. Messages look as
-// libcapi20 presents them: a DATA_B3_IND carries a pointer to its block
-// (Data64 on 64-bit hosts), valid until the block is answered or its
-// connection ends; a received message stays valid until the next get.
+// The CAPI driver interface served by a controller in the same process, for
+// deterministic tests in virtual time. Messages look as libcapi20 presents
+// them: a DATA_B3_IND carries a pointer to its block (Data64 on 64-bit
+// hosts), valid until the block is answered or its connection ends; a
+// received message stays valid until the next get.
 
 #include <cstdint>
 #include <memory>
@@ -17,19 +17,21 @@ namespace tellmaro::exchange {
 
 class InProcessDriver final : public capi::CapiDriver {
   public:
-    explicit InProcessDriver(LineSimulator& line) : line_(line) {}
+    explicit InProcessDriver(CapiController& controller) : controller_(controller) {}
 
-    uint32_t installed() override { return line_.installed(); }
+    uint32_t installed() override { return controller_.installed(); }
     uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override;
     uint32_t release(uint32_t applId) override;
     uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override;
     uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override;
-    uint32_t getVersion(capi::CapiVersion& version) override { return line_.getVersion(version); }
+    uint32_t getVersion(capi::CapiVersion& version) override {
+        return controller_.getVersion(version);
+    }
     uint32_t getManufacturer(capi::ManufacturerName& name) override {
-        return line_.getManufacturer(name);
+        return controller_.getManufacturer(name);
     }
     uint32_t getProfile(uint32_t controller, capi::CapiProfile& profile) override {
-        return line_.getProfile(controller, profile);
+        return controller_.getProfile(controller, profile);
     }
 
     // Received blocks whose memory is still held for the application.
@@ -48,7 +50,7 @@ class InProcessDriver final : public capi::CapiDriver {
     void forget(uint32_t applId, uint32_t address, uint32_t mask,
                 std::optional<uint16_t> handle = std::nullopt);
 
-    LineSimulator& line_;
+    CapiController& controller_;
     std::vector<uint8_t> current_;
     std::vector<HeldBlock> blocks_;
 };

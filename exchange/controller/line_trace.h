@@ -1,6 +1,6 @@
 #pragma once
 // The readable trace of a line: every message in both directions and what
-// the network and the parties did, each with its time.
+// the network and the far ends did, each with its time.
 
 #include <chrono>
 #include <cstdint>
@@ -13,7 +13,7 @@ namespace tellmaro::exchange {
 enum class TraceDirection {
     ToController,   // put by an application
     ToApplication,  // sent by the controller
-    Note,           // a party, the network, a fault or a violation
+    Note,           // a far end, the network, a fault or a violation
 };
 
 struct TraceEntry {

@@ -1,4 +1,4 @@
-// Messages in and out of the line, its timed events, and what it records.
+// Messages in and out of the controller, and what it records.
 #include "exchange/controller/capi_controller.h"
 
 #include <algorithm>
@@ -24,13 +24,13 @@ uint8_t subcommandOf(std::span<const uint8_t> message) {
 
 }  // namespace
 
-LineSimulator::LineSimulator(const Clock& clock, LineConfig config)
-    : clock_(clock), config_(std::move(config)) {}
+CapiController::CapiController(const Clock& clock, ControllerConfig config, Network& network)
+    : clock_(clock), config_(std::move(config)), network_(network) {}
 
 // --- Messages in and out -----------------------------------------------------
 
-uint32_t LineSimulator::put(uint32_t applId, std::span<const uint8_t> message,
-                            std::span<const uint8_t> data) {
+uint32_t CapiController::put(uint32_t applId, std::span<const uint8_t> message,
+                             std::span<const uint8_t> data) {
     Application* app = application(applId);
     if (app && app->dropped) {
         return code::kOsResourceError;
@@ -74,8 +74,8 @@ uint32_t LineSimulator::put(uint32_t applId, std::span<const uint8_t> message,
     return capi::kCapiOk;
 }
 
-void LineSimulator::dispatch(Application& app, const ParsedMessage& m,
-                             std::span<const uint8_t> data) {
+void CapiController::dispatch(Application& app, const ParsedMessage& m,
+                              std::span<const uint8_t> data) {
     auto command = static_cast<Command>(m.header.command);
     if (m.header.subcommand == static_cast<uint8_t>(Subcommand::Req)) {
         switch (command) {
@@ -122,8 +122,8 @@ void LineSimulator::dispatch(Application& app, const ParsedMessage& m,
     }
 }
 
-uint32_t LineSimulator::get(uint32_t applId, std::vector<uint8_t>& message,
-                            std::vector<uint8_t>& data) {
+uint32_t CapiController::get(uint32_t applId, std::vector<uint8_t>& message,
+                             std::vector<uint8_t>& data) {
     Application* app = application(applId);
     if (!app) {
         return code::kIllegalApplication;
@@ -146,8 +146,8 @@ uint32_t LineSimulator::get(uint32_t applId, std::vector<uint8_t>& message,
     return capi::kCapiOk;
 }
 
-void LineSimulator::send(Application& app, std::vector<uint8_t> message,
-                         std::vector<uint8_t> data) {
+void CapiController::send(Application& app, std::vector<uint8_t> message,
+                          std::vector<uint8_t> data) {
     traceMessage(TraceDirection::ToApplication, app.id, message);
     if (subcommandOf(message) == static_cast<uint8_t>(Subcommand::Ind)) {
         PendingIndication pending;
@@ -164,22 +164,10 @@ void LineSimulator::send(Application& app, std::vector<uint8_t> message,
     app.queue.push_back({std::move(message), std::move(data)});
 }
 
-// --- Time ---------------------------------------------------------------------
-
-void LineSimulator::runDueEvents() {
-    while (auto event = schedule_.takeDue(clock_.now())) {
-        runEvent(*event);
-    }
-}
-
-void LineSimulator::runEvent(LineEvent& event) {
-    std::visit([this](auto& e) { on(e); }, event);
-}
-
 // --- Observation ----------------------------------------------------------------
 
-void LineSimulator::violation(uint32_t applId, ViolationKind kind, uint32_t answer,
-                              std::string detail, std::span<const uint8_t> message) {
+void CapiController::violation(uint32_t applId, ViolationKind kind, uint32_t answer,
+                               std::string detail, std::span<const uint8_t> message) {
     Violation v{
         clock_.now(), applId, kind, answer, std::move(detail), capi::describeMessage(message)};
     if (trace_) {
@@ -191,21 +179,21 @@ void LineSimulator::violation(uint32_t applId, ViolationKind kind, uint32_t answ
     violations_.push_back(std::move(v));
 }
 
-void LineSimulator::note(const std::string& text) {
+void CapiController::note(const std::string& text) {
     if (trace_) {
         trace_(TraceEntry{clock_.now(), TraceDirection::Note, 0, {}, text});
     }
 }
 
-void LineSimulator::traceMessage(TraceDirection direction, uint32_t applId,
-                                 std::span<const uint8_t> message) {
+void CapiController::traceMessage(TraceDirection direction, uint32_t applId,
+                                  std::span<const uint8_t> message) {
     if (trace_) {
         trace_(
             TraceEntry{clock_.now(), direction, applId, message, capi::describeMessage(message)});
     }
 }
 
-LineAccounting LineSimulator::accounting() const {
+LineAccounting CapiController::accounting() const {
     LineAccounting a;
     a.applications = applications_.size();
     a.livePlcis = calls_.size();

@@ -16,12 +16,12 @@ constexpr size_t kAddressOffset = 8;
 
 }  // namespace
 
-uint16_t LineSimulator::nextIndicationNumber(Application& app) {
+uint16_t CapiController::nextIndicationNumber(Application& app) {
     return app.nextMessageNumber++;
 }
 
-bool LineSimulator::answerPending(uint32_t applId, uint8_t command, uint32_t address,
-                                  std::optional<uint16_t> handle) {
+bool CapiController::answerPending(uint32_t applId, uint8_t command, uint32_t address,
+                                   std::optional<uint16_t> handle) {
     auto it = std::find_if(pending_.begin(), pending_.end(), [&](const PendingIndication& p) {
         return p.applId == applId && p.command == command && p.address == address &&
                (!handle || p.dataHandle == *handle);
@@ -35,7 +35,7 @@ bool LineSimulator::answerPending(uint32_t applId, uint8_t command, uint32_t add
 
 // An indication that CAPI 2.0 closes without a response: CONNECT_IND once
 // DISCONNECT_IND follows, CONNECT_B3_IND once DISCONNECT_B3_IND follows.
-void LineSimulator::supersedePending(uint32_t applId, uint8_t command, uint32_t address) {
+void CapiController::supersedePending(uint32_t applId, uint8_t command, uint32_t address) {
     std::erase_if(pending_, [&](const PendingIndication& p) {
         return p.applId == applId && p.command == command && p.address == address;
     });
@@ -45,7 +45,7 @@ void LineSimulator::supersedePending(uint32_t applId, uint8_t command, uint32_t 
 // a received block, whose buffer the release frees in libcapi20 as in every
 // CAPI driver, and a CONNECT_ACTIVE_IND of a call the application was
 // already clearing. Anything else left was never answered.
-void LineSimulator::endPending(uint32_t applId, uint32_t address, uint32_t mask) {
+void CapiController::endPending(uint32_t applId, uint32_t address, uint32_t mask) {
     std::erase_if(pending_, [&](const PendingIndication& p) {
         if (p.applId != applId || (p.address & mask) != (address & mask)) {
             return false;
@@ -61,8 +61,8 @@ void LineSimulator::endPending(uint32_t applId, uint32_t address, uint32_t mask)
     });
 }
 
-bool LineSimulator::indicationQueued(const Application& app, uint8_t command,
-                                     uint32_t address) const {
+bool CapiController::indicationQueued(const Application& app, uint8_t command,
+                                      uint32_t address) const {
     return std::any_of(app.queue.begin(), app.queue.end(), [&](const QueuedMessage& q) {
         return q.message[capi::kCommandOffset] == command &&
                q.message[capi::kSubcommandOffset] == static_cast<uint8_t>(Subcommand::Ind) &&

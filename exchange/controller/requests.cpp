@@ -40,7 +40,7 @@ constexpr size_t kPlciAdditionalInfo = 1;  // ALERT_REQ, DISCONNECT_REQ
 
 }  // namespace
 
-void LineSimulator::onListenReq(Application& app, const ParsedMessage& m) {
+void CapiController::onListenReq(Application& app, const ParsedMessage& m) {
     uint32_t controller = m.dword(listenReq::kController);
     if (controller != kController) {
         return refuse(app, m, ViolationKind::UnknownAddress, code::kIllegalAddress,
@@ -52,7 +52,7 @@ void LineSimulator::onListenReq(Application& app, const ParsedMessage& m) {
 
 // ALERT_REQ and DISCONNECT_REQ: a PLCI and additional info. The call, or
 // nothing after the request has been refused.
-Call* LineSimulator::liveCallOf(Application& app, const ParsedMessage& m) {
+Call* CapiController::liveCallOf(Application& app, const ParsedMessage& m) {
     Call* call = requestedCall(app, m);
     if (!call) {
         return nullptr;
@@ -68,12 +68,12 @@ Call* LineSimulator::liveCallOf(Application& app, const ParsedMessage& m) {
 
 // The B3 connection a request names, or nothing after the request has
 // been refused (unknown, foreign or already cleared).
-B3Connection* LineSimulator::liveB3Of(Application& app, const ParsedMessage& m) {
+B3Connection* CapiController::liveB3Of(Application& app, const ParsedMessage& m) {
     B3Connection* b3 = requestedB3(app, m);
     return b3 && !refusedAsCleared(app, m, *b3) ? b3 : nullptr;
 }
 
-void LineSimulator::onAlertReq(Application& app, const ParsedMessage& m) {
+void CapiController::onAlertReq(Application& app, const ParsedMessage& m) {
     Call* call = liveCallOf(app, m);
     if (!call) {
         return;
@@ -86,13 +86,11 @@ void LineSimulator::onAlertReq(Application& app, const ParsedMessage& m) {
         return confirm(app, m, code::kAlertAlreadySent);
     }
     call->alerted = true;
-    if (Party* party = partyOf(*call)) {
-        partyEvent(*party, PartyEvent::Ringing);
-    }
+    network_.alert(call->ref());
     confirm(app, m, 0);
 }
 
-void LineSimulator::onConnectReq(Application& app, const ParsedMessage& m) {
+void CapiController::onConnectReq(Application& app, const ParsedMessage& m) {
     uint32_t controller = m.dword(connectReq::kController);
     if (controller != kController) {
         return refuse(app, m, ViolationKind::UnknownAddress, code::kIllegalAddress,
@@ -130,16 +128,14 @@ void LineSimulator::onConnectReq(Application& app, const ParsedMessage& m) {
                   .word(0)
                   .take());
     if (seizure) {
-        call.lastKeypad = clock_.now();
-        schedule_.at(clock_.now() + config_.timing.seizureTimeout,
-                     event::SeizureWatch{{call.plci, call.serial}});
+        network_.seize(call.ref());
         note("line seized on PLCI " + hex(call.plci));
     } else {
-        dial(call, digits);
+        network_.dial(call.ref(), digits);
     }
 }
 
-void LineSimulator::onConnectB3Req(Application& app, const ParsedMessage& m) {
+void CapiController::onConnectB3Req(Application& app, const ParsedMessage& m) {
     Call* call = requestedCall(app, m);
     if (!call) {
         return;
@@ -164,7 +160,7 @@ void LineSimulator::onConnectB3Req(Application& app, const ParsedMessage& m) {
     activateB3(b3);
 }
 
-void LineSimulator::onInfoReq(Application& app, const ParsedMessage& m) {
+void CapiController::onInfoReq(Application& app, const ParsedMessage& m) {
     Call* call = requestedCall(app, m);
     if (!call) {
         return;
@@ -177,14 +173,15 @@ void LineSimulator::onInfoReq(Application& app, const ParsedMessage& m) {
     if (refusedAsCleared(app, m, *call)) {
         return;
     }
-    // Keypad information is what keeps a seized line from timing out.
+    // Keypad information on a seized line is the network's to weigh.
     if (call->state == Call::State::Seized && !additional.keypad().empty()) {
-        call->lastKeypad = clock_.now();
+        auto keypad = additional.keypad();
+        network_.keypad(call->ref(), std::string(keypad.begin(), keypad.end()));
     }
     confirm(app, m, 0);
 }
 
-void LineSimulator::onFacilityReq(Application& app, const ParsedMessage& m) {
+void CapiController::onFacilityReq(Application& app, const ParsedMessage& m) {
     uint16_t selector = m.word(facilityReq::kSelector);
     if (selector != kDtmfSelector) {
         return refuse(app, m, ViolationKind::Unsupported, code::kFacilityNotSupported,
@@ -207,6 +204,7 @@ void LineSimulator::onFacilityReq(Application& app, const ParsedMessage& m) {
     uint16_t dtmfInfo = code::kDtmfInitiated;
     if (function == kDtmfStartListen || function == kDtmfStopListen) {
         b3->dtmfListening = function == kDtmfStartListen;
+        network_.listenForKeys(b3->ref(), b3->dtmfListening);
     } else {
         dtmfInfo = code::kDtmfUnknownRequest;
         violation(app.id, ViolationKind::Unsupported, 0,
@@ -223,29 +221,17 @@ void LineSimulator::onFacilityReq(Application& app, const ParsedMessage& m) {
                   .take());
 }
 
-void LineSimulator::onDisconnectReq(Application& app, const ParsedMessage& m) {
+void CapiController::onDisconnectReq(Application& app, const ParsedMessage& m) {
     Call* call = liveCallOf(app, m);
     if (!call) {
         return;
     }
     confirm(app, m, 0);
-    switch (call->state) {
-        case Call::State::Offered:
-            detachParty(*call, PartyEvent::Rejected);
-            break;
-        case Call::State::Dialling:
-            detachParty(*call, PartyEvent::CancelledByPc);
-            break;
-        case Call::State::Active:
-            detachParty(*call, PartyEvent::ClearedByPc);
-            break;
-        default:
-            break;
-    }
+    network_.release(call->ref());
     clearCall(*call, code::kNormalClearing, ClearedBy::Application);
 }
 
-void LineSimulator::onDisconnectB3Req(Application& app, const ParsedMessage& m) {
+void CapiController::onDisconnectB3Req(Application& app, const ParsedMessage& m) {
     B3Connection* b3 = liveB3Of(app, m);
     if (!b3) {
         return;
@@ -254,7 +240,7 @@ void LineSimulator::onDisconnectB3Req(Application& app, const ParsedMessage& m) 
     clearB3(*b3, ClearedBy::Application);
 }
 
-void LineSimulator::onResetB3Req(Application& app, const ParsedMessage& m) {
+void CapiController::onResetB3Req(Application& app, const ParsedMessage& m) {
     B3Connection* b3 = liveB3Of(app, m);
     if (!b3) {
         return;
@@ -270,8 +256,8 @@ void LineSimulator::onResetB3Req(Application& app, const ParsedMessage& m) {
                   .take());
 }
 
-void LineSimulator::onDataB3Req(Application& app, const ParsedMessage& m,
-                                std::span<const uint8_t> block) {
+void CapiController::onDataB3Req(Application& app, const ParsedMessage& m,
+                                 std::span<const uint8_t> block) {
     B3Connection* b3 = liveB3Of(app, m);
     if (!b3) {
         return;
@@ -297,7 +283,7 @@ void LineSimulator::onDataB3Req(Application& app, const ParsedMessage& m,
         note("DATA_B3_REQ refused by a scripted fault");
         return confirm(app, m, info);
     }
-    playToParty(*b3, block.first(length));
+    network_.audioToFarEnd(b3->ref(), block.first(length));
     confirm(app, m, 0);
 }
 

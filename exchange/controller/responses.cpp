@@ -24,7 +24,7 @@ constexpr size_t kConnectRespAdditionalInfo = 6;
 
 // True when the response answered an outstanding indication; otherwise it is
 // recorded as a violation (or a crossing) and ignored, as a controller does.
-bool LineSimulator::takeResponse(Application& app, const ParsedMessage& m) {
+bool CapiController::takeResponse(Application& app, const ParsedMessage& m) {
     uint8_t command = m.header.command;
     uint32_t address = m.dword(0);
     bool dataResp = command == static_cast<uint8_t>(Command::DataB3);
@@ -68,7 +68,7 @@ bool LineSimulator::takeResponse(Application& app, const ParsedMessage& m) {
     return false;
 }
 
-void LineSimulator::onConnectResp(Application& app, const ParsedMessage& m) {
+void CapiController::onConnectResp(Application& app, const ParsedMessage& m) {
     if (!takeResponse(app, m)) {
         return;
     }
@@ -79,14 +79,14 @@ void LineSimulator::onConnectResp(Application& app, const ParsedMessage& m) {
             violation(app.id, ViolationKind::BadCoding, 0,
                       "reject value " + std::to_string(reject) + "; call refused", m.bytes);
         }
-        detachParty(call, PartyEvent::Rejected);
+        network_.refuse(call.ref(), reject);
         return clearCall(call, code::kNormalClearing, ClearedBy::Application);
     }
     // A controller that cannot take the call as answered clears it, giving
     // the reason in DISCONNECT_IND.
     auto refuseAnswer = [&](ViolationKind kind, uint16_t reason, const std::string& detail) {
         violation(app.id, kind, reason, detail + "; call cleared", m.bytes);
-        detachParty(call, PartyEvent::Rejected);
+        network_.release(call.ref());
         clearCall(call, reason, ClearedBy::Application);
     };
     BProtocol protocol;
@@ -105,13 +105,11 @@ void LineSimulator::onConnectResp(Application& app, const ParsedMessage& m) {
                             "answered while no B channel is free");
     }
     call.holdsChannel = true;
-    if (Party* party = partyOf(call)) {
-        partyEvent(*party, PartyEvent::Answered);
-    }
+    network_.accept(call.ref());
     connect(call);
 }
 
-void LineSimulator::onConnectActiveResp(Application& app, const ParsedMessage& m) {
+void CapiController::onConnectActiveResp(Application& app, const ParsedMessage& m) {
     if (!takeResponse(app, m)) {
         return;
     }
@@ -127,7 +125,7 @@ void LineSimulator::onConnectActiveResp(Application& app, const ParsedMessage& m
     }
 }
 
-void LineSimulator::onConnectB3Resp(Application& app, const ParsedMessage& m) {
+void CapiController::onConnectB3Resp(Application& app, const ParsedMessage& m) {
     if (!takeResponse(app, m)) {
         return;
     }
@@ -138,19 +136,19 @@ void LineSimulator::onConnectB3Resp(Application& app, const ParsedMessage& m) {
     activateB3(b3);
 }
 
-void LineSimulator::onDisconnectResp(Application& app, const ParsedMessage& m) {
+void CapiController::onDisconnectResp(Application& app, const ParsedMessage& m) {
     if (takeResponse(app, m)) {
         removeCall(calls_.at(m.dword(0)));
     }
 }
 
-void LineSimulator::onDisconnectB3Resp(Application& app, const ParsedMessage& m) {
+void CapiController::onDisconnectB3Resp(Application& app, const ParsedMessage& m) {
     if (takeResponse(app, m)) {
         removeB3(b3s_.at(m.dword(0)));
     }
 }
 
-void LineSimulator::onDataB3Resp(Application& app, const ParsedMessage& m) {
+void CapiController::onDataB3Resp(Application& app, const ParsedMessage& m) {
     if (takeResponse(app, m)) {
         std::erase(b3s_.at(m.dword(0)).outstandingHandles, m.word(kDataHandle));
     }

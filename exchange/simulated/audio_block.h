@@ -9,9 +9,9 @@
 #include <span>
 #include <vector>
 
-namespace tellmaro::exchange {
+#include "exchange/controller/network.h"
 
-inline constexpr size_t kAudioBlockSize = 2048;
+namespace tellmaro::exchange {
 
 struct AudioBlockId {
     uint32_t party = 0;

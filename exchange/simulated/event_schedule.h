@@ -1,6 +1,6 @@
 #pragma once
-// The line's timed events, in time order; events due at the same time keep
-// the order in which they were scheduled.
+// The simulated network's timed events, in time order; events due at the
+// same time keep the order in which they were scheduled.
 
 #include <chrono>
 #include <cstdint>
@@ -9,20 +9,10 @@
 #include <string>
 #include <variant>
 
+#include "exchange/controller/network.h"
 #include "exchange/simulated/party.h"
 
 namespace tellmaro::exchange {
-
-// A call as a timed event knows it: a PLCI can be reused by a later call.
-struct CallRef {
-    uint32_t plci = 0;
-    uint64_t serial = 0;
-};
-
-struct B3Ref {
-    uint32_t ncci = 0;
-    uint64_t serial = 0;
-};
 
 namespace event {
 struct PartyCalls {

@@ -1,93 +1,97 @@
-// The line's timed events: what the parties and the network do when their time comes.
-#include "exchange/controller/capi_controller.h"
+// The simulated network's timed events: what the parties and the exchange do
+// when their time comes.
 #include "exchange/controller/controller_codes.h"
+#include "exchange/simulated/audio_block.h"
+#include "exchange/simulated/simulated_network.h"
 
 namespace tellmaro::exchange {
 
-void LineSimulator::on(event::PartyCalls& e) {
+void SimulatedNetwork::on(event::PartyCalls& e) {
     Party& party = parties_.at(e.party);
-    if (party.plci) {
+    if (party.call) {
         note(party.number + " is in a call and cannot call the PC");
         return;
     }
     offerCall(party, e.options);
 }
 
-void LineSimulator::on(event::PartyHangsUp& e) {
+void SimulatedNetwork::on(event::PartyHangsUp& e) {
     partyHangsUp(parties_.at(e.party));
 }
 
-void LineSimulator::on(event::PartyKeys& e) {
+void SimulatedNetwork::on(event::PartyKeys& e) {
     pressKeys(parties_.at(e.party), e.keys);
 }
 
-void LineSimulator::on(event::CallerGivesUp& e) {
-    Call* call = findCall(e.call);
-    if (call && call->state == Call::State::Offered) {
-        detachParty(*call, PartyEvent::GaveUp);
-        clearCall(*call, code::kNormalClearing, ClearedBy::Network);
+void SimulatedNetwork::on(event::CallerGivesUp& e) {
+    NetworkCall* call = findCall(e.call);
+    if (call && call->phase == NetworkCall::Phase::Offered) {
+        clearFromNetwork(e.call, PartyEvent::GaveUp, code::kNormalClearing);
     }
 }
 
-void LineSimulator::on(event::PartyAnswers& e) {
-    Call* call = findCall(e.call);
-    if (!call || call->state != Call::State::Dialling) {
+void SimulatedNetwork::on(event::PartyAnswers& e) {
+    NetworkCall* call = findCall(e.call);
+    if (!call || call->phase != NetworkCall::Phase::Dialling) {
         return;
     }
     if (Party* party = partyOf(*call)) {
         partyEvent(*party, PartyEvent::Connected);
     }
-    connect(*call);
+    talk(*call);
+    controller_.farEndAnswered(e.call);
 }
 
-void LineSimulator::on(event::HangUpAfterTalk& e) {
-    Call* call = findCall(e.call);
-    if (call && call->state == Call::State::Active) {
+void SimulatedNetwork::on(event::HangUpAfterTalk& e) {
+    NetworkCall* call = findCall(e.call);
+    if (call && call->phase == NetworkCall::Phase::Active) {
         if (Party* party = partyOf(*call)) {
             partyHangsUp(*party);
         }
     }
 }
 
-void LineSimulator::on(event::NetworkClears& e) {
-    Call* call = findCall(e.call);
-    if (!call || call->state != Call::State::Dialling) {
+void SimulatedNetwork::on(event::NetworkClears& e) {
+    NetworkCall* call = findCall(e.call);
+    if (!call || call->phase != NetworkCall::Phase::Dialling) {
         return;
     }
-    detachParty(*call,
-                e.reason == code::kNoAnswer ? std::optional(PartyEvent::MissedCall) : std::nullopt);
-    clearCall(*call, e.reason, ClearedBy::Network);
+    clearFromNetwork(
+        e.call, e.reason == code::kNoAnswer ? std::optional(PartyEvent::MissedCall) : std::nullopt,
+        e.reason);
 }
 
-// The exchange waits for more digits only so long: keypad information
-// restarts its timer, and without it the seized line is cleared.
-void LineSimulator::on(event::SeizureWatch& e) {
-    Call* call = findCall(e.call);
-    if (!call || call->state != Call::State::Seized) {
+// Without keypad information before its deadline the seized line is cleared.
+void SimulatedNetwork::on(event::SeizureWatch& e) {
+    NetworkCall* call = findCall(e.call);
+    if (!call || call->phase != NetworkCall::Phase::Seized) {
         return;
     }
-    Ms deadline = call->lastKeypad + config_.timing.seizureTimeout;
+    Ms deadline = call->lastKeypad + timing_.seizureTimeout;
     if (clock_.now() < deadline) {
         schedule_.at(deadline, e);
         return;
     }
     note("seized line timed out without keypad information");
-    clearCall(*call, code::kTimerExpiry, ClearedBy::Network);
+    clearFromNetwork(e.call, std::nullopt, code::kTimerExpiry);
 }
 
-void LineSimulator::on(event::AudioBlock& e) {
-    B3Connection* b3 = findB3(e.b3);
-    if (b3 && b3->state == B3Connection::State::Active) {
-        sendAudioBlock(*b3);
-    }
-}
-
-void LineSimulator::on(event::ScriptedKeys& e) {
-    B3Connection* b3 = findB3(e.b3);
-    if (!b3 || b3->state != B3Connection::State::Active) {
+// Every block the far party speaks is numbered, also the ones the controller
+// drops because the application has left its window of blocks unanswered.
+void SimulatedNetwork::on(event::AudioBlock& e) {
+    Party* party = partyOfMedia(e.b3);
+    if (!party) {
         return;
     }
-    if (Party* party = partyOf(calls_.at(b3->plci))) {
+    uint32_t sequence = party->record.blocksSent++;
+    controller_.audioFromFarEnd(e.b3, makeAudioBlock({party->id, sequence}));
+    Media& media = media_.at(e.b3.serial);
+    media.nextBlockAt += timing_.blockInterval;
+    schedule_.at(media.nextBlockAt, event::AudioBlock{e.b3});
+}
+
+void SimulatedNetwork::on(event::ScriptedKeys& e) {
+    if (Party* party = partyOfMedia(e.b3)) {
         pressKeys(*party, e.keys);
     }
 }

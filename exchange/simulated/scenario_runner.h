@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "exchange/controller/capi_controller.h"
+#include "exchange/simulated/line_simulator.h"
 #include "exchange/simulated/scenario.h"
 
 namespace tellmaro::exchange {

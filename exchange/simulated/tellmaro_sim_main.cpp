@@ -12,9 +12,9 @@
 #include <sstream>
 #include <string>
 
-#include "exchange/controller/capi_controller.h"
 #include "exchange/rcapi/controller_backend.h"
 #include "exchange/rcapi/rcapi_server.h"
+#include "exchange/simulated/line_simulator.h"
 #include "exchange/simulated/scenario.h"
 #include "exchange/simulated/scenario_runner.h"
 
@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
     }
 
     SteadyClock clock;
-    LineConfig config = remoteLineConfig();
+    LineConfig config;
+    adaptToRemoteCapi(config);
     if (scenario) {
         config = scenarioLineConfig(*scenario, config);
     }
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
         runner.emplace(line, clock, std::move(*scenario));
     }
 
-    SimulatorBackend backend(line);
+    ControllerBackend backend(line.controller());
     RcapiServer server(backend, clock);
     server.setLog([&clock](const std::string& text) {
         std::cout << formatTrace(TraceEntry{clock.now(), TraceDirection::Note, 0, {}, text})

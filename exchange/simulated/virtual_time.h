@@ -5,8 +5,8 @@
 #include <chrono>
 #include <optional>
 
-#include "exchange/controller/capi_controller.h"
 #include "exchange/controller/clock.h"
+#include "exchange/simulated/line_simulator.h"
 
 namespace tellmaro::exchange {
 

@@ -11,9 +11,9 @@
 
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
-#include "exchange/controller/capi_controller.h"
 #include "exchange/controller/clock.h"
 #include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/line_simulator.h"
 #include "relay/system_wall_clock.h"
 #include "shell/main_window.h"
 #include "shell/splash_window.h"
@@ -94,7 +94,7 @@ struct Desktop {
     std::filesystem::path appDir;
     exchange::SteadyClock steady;
     exchange::LineSimulator line{steady};
-    exchange::InProcessDriver driver{line};
+    exchange::InProcessDriver driver{line.controller()};
     RecordingTray tray;
     RecordingMessages messages;
     NoFileDialog files;

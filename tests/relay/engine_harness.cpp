@@ -92,7 +92,7 @@ EngineHarness::EngineHarness(HarnessOptions options)
     : appDir(freshDirectory()),
       logFile(appDir / "Handy.log"),
       line(clock, lineConfig()),
-      driver(line),
+      driver(line.controller()),
       scripted(driver),
       timers([this] { return clock.now(); }),
       wallClock(clock),

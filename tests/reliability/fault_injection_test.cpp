@@ -117,7 +117,7 @@ void failPutsAtRandomPoints(bool fromRelaying, uint32_t seed) {
             size_t base = c.h.sentMessages().size();
             ASSERT_TRUE(
                 c.h.runUntil([&] { return c.h.sentMessages().size() >= base + through; }, 30s));
-            c.h.line.failNextPut(code.code);
+            c.h.line.controller().failNextPut(code.code);
             c.h.runFor(2s);
             expectRecovered(c, code);
             if (::testing::Test::HasFailure()) {
@@ -146,7 +146,7 @@ TEST(FaultInjection, FailedGetAtRandomPointsOfACall) {
         Call c;
         c.start();
         c.h.runFor(after);
-        c.h.line.failNextGet(0x1101);
+        c.h.line.controller().failNextGet(0x1101);
         c.h.runFor(2s);
         expectRecovered(c, kCodes[2]);
     }
@@ -164,8 +164,8 @@ TEST(FaultInjection, DriverGoneEndsTheProgramDuringTheConversation) {
         ASSERT_TRUE(reachPhase(c.h, CallPhase::Relaying));
         size_t base = c.h.sentMessages().size();
         ASSERT_TRUE(c.h.runUntil([&] { return c.h.sentMessages().size() >= base + through; }, 30s));
-        c.h.line.setDriverPresent(false);
-        c.h.line.failNextPut(0x1108);
+        c.h.line.controller().setDriverPresent(false);
+        c.h.line.controller().failNextPut(0x1108);
         c.h.runFor(2s);
 
         ASSERT_EQ(c.h.shell.messages.size(), 1u);
