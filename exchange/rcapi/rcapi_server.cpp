@@ -66,11 +66,16 @@ bool RcapiServer::listen(uint16_t port, std::string& error) {
     return true;
 }
 
+void RcapiServer::watch(int fd, std::function<void()> onReadable) {
+    watches_.push_back({fd, std::move(onReadable)});
+}
+
 void RcapiServer::runOnce(std::chrono::milliseconds maxWait) {
     auto wait = maxWait;
     if (auto next = backend_.nextEventTime()) {
         wait = std::clamp(*next - clock_.now(), std::chrono::milliseconds(0), maxWait);
     }
+    // The listening socket, the connections, then the watched descriptors.
     std::vector<pollfd> fds;
     fds.push_back({listenFd_, POLLIN, 0});
     for (const auto& connection : connections_) {
@@ -79,6 +84,10 @@ void RcapiServer::runOnce(std::chrono::milliseconds maxWait) {
             events |= POLLOUT;
         }
         fds.push_back({connection.fd, events, 0});
+    }
+    const size_t firstWatch = fds.size();
+    for (const auto& watch : watches_) {
+        fds.push_back({watch.fd, POLLIN, 0});
     }
     int ready = poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
     if (ready < 0 && errno != EINTR) {
@@ -89,13 +98,18 @@ void RcapiServer::runOnce(std::chrono::milliseconds maxWait) {
             accept();
         }
         // Connections accepted just now have no entry in `fds` yet.
-        for (size_t i = 1; i < fds.size(); ++i) {
+        for (size_t i = 1; i < firstWatch; ++i) {
             Connection& connection = connections_[i - 1];
             if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
                 readFrom(connection);
             }
             if (!connection.closing && (fds[i].revents & POLLOUT)) {
                 writeTo(connection);
+            }
+        }
+        for (size_t i = firstWatch; i < fds.size(); ++i) {
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                watches_[i - firstWatch].onReadable();
             }
         }
     }

@@ -103,7 +103,8 @@ void SimulatedNetwork::release(CallRef ref) {
 // The first block is there once 256 ms of audio have come in; the party's
 // scripted keys count from now too.
 void SimulatedNetwork::mediaStarted(CallRef callRef, B3Ref ref) {
-    Media& media = media_[ref.serial] = Media{ref, callRef.serial, clock_.now() + timing_.blockInterval};
+    Media& media = media_[ref.serial] =
+        Media{ref, callRef.serial, clock_.now() + timing_.blockInterval};
     schedule_.at(media.nextBlockAt, event::AudioBlock{ref});
     NetworkCall* call = findCall(callRef);
     if (Party* party = call ? partyOf(*call) : nullptr) {
