@@ -27,7 +27,7 @@
 
 namespace tellmaro::exchange {
 
-// Audio goes both ways in blocks of 2048 bytes: 256 ms of 8 kHz A-law.
+// Audio goes both ways in blocks of 2048 bytes: 256 ms of 8 kHz audio.
 inline constexpr size_t kAudioBlockSize = 2048;
 
 struct CallRef {
@@ -129,8 +129,9 @@ class ControllerPort {
     // The far end or the network cleared the call; `reason` as in DISCONNECT_IND
     // (0x3490 normal clearing, 0x3491 busy ...).
     virtual void farEndCleared(CallRef call, uint16_t reason) = 0;
-    // A block of the far end's audio. False when the application had left its
-    // window of blocks unanswered and the block was dropped (and counted).
+    // A block of the far end's audio, at most kAudioBlockSize bytes. False
+    // when it did not reach the application: its window of unanswered blocks
+    // was full (the block is dropped and counted), or the media has stopped.
     virtual bool audioFromFarEnd(B3Ref media, std::vector<uint8_t> block) = 0;
     // Keys pressed at the far end; false when nobody listened for them.
     virtual bool keysFromFarEnd(CallRef call, std::string_view keys) = 0;
