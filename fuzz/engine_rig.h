@@ -20,7 +20,7 @@
 #include "capi/byte_order.h"
 #include "capi/message_header.h"
 #include "engine_harness.h"
-#include "exchange/virtual_time.h"
+#include "exchange/simulated/virtual_time.h"
 
 namespace tellmaro::fuzz {
 
@@ -242,7 +242,7 @@ enum class Script : uint8_t { Idle, Taken, Dialogue, Dialling, Relaying, CallBac
 struct Rig {
     Rig(const std::filesystem::path& appDir, Script script)
         : line(clock, lineConfig()),
-          inner(line),
+          inner(line.controller()),
           driver(inner),
           timers([this] { return clock.now(); }),
           wallClock(clock),

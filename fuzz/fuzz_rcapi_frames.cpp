@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "exchange/rcapi_frame.h"
+#include "exchange/rcapi/rcapi_frame.h"
 
 using namespace tellmaro::exchange;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine_rig.h"
-#include "exchange/rcapi_frame.h"
+#include "exchange/rcapi/rcapi_frame.h"
 
 using namespace tellmaro;
 using namespace tellmaro::fuzz;

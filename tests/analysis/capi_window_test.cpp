@@ -246,7 +246,7 @@ class CapiWindowTest : public QObject {
 
     void refusedListenRequestLeavesTheWindowEmptyAndTheMenuEnabled() {
         Bench bench;
-        bench.h.line.failNextPut(0x1103);
+        bench.h.line.controller().failNextPut(0x1103);
         auto window = bench.open();
         QCOMPARE(reportOf(*window), QString());
         QCOMPARE(verdictOf(*window), QString());

@@ -31,9 +31,9 @@
 #include "cpu_time.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
-#include "exchange/virtual_time.h"
+#include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/line_simulator.h"
+#include "exchange/simulated/virtual_time.h"
 #include "relay/engine.h"
 #include "relay/timer_schedule.h"
 
@@ -385,7 +385,7 @@ struct RelayWorld {
     RelayWorld()
         : appDir(freshProgramDirectory()),
           line(clock, lineConfig()),
-          inProcess(line),
+          inProcess(line.controller()),
           driver(inProcess),
           timers([this] { return clock.now(); }),
           wallClock(clock),

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "cpu_time.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
-#include "exchange/virtual_time.h"
+#include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/line_simulator.h"
+#include "exchange/simulated/virtual_time.h"
 #include "two_leg_client.h"
 
 int main() {
@@ -13,7 +13,7 @@ int main() {
     using namespace tellmaro;
     exchange::ManualClock clock;
     exchange::LineSimulator line(clock);
-    exchange::InProcessDriver driver(line);
+    exchange::InProcessDriver driver(line.controller());
     auto mobile = line.addParty("01711234567");
     exchange::PartyBehaviour target;
     target.answerAfter = 1s;

@@ -16,9 +16,9 @@
 
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
-#include "exchange/clock.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
+#include "exchange/controller/clock.h"
+#include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/line_simulator.h"
 #include "relay/system_wall_clock.h"
 #include "shell/main_window.h"
 
@@ -159,7 +159,7 @@ struct Desktop {
     std::filesystem::path appDir;
     exchange::SteadyClock steady;
     exchange::LineSimulator line{steady};
-    exchange::InProcessDriver driver{line};
+    exchange::InProcessDriver driver{line.controller()};
     CheckedDriver checked{driver};
     RecordingTray tray;
     RecordingMessages messages;

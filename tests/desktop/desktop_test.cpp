@@ -292,7 +292,7 @@ class DesktopTest : public QObject {
         QFETCH(bool, driverThere);
         Desktop d;
         d.checked.failFirstCheck = true;
-        d.line.setDriverPresent(driverThere);
+        d.line.controller().setDriverPresent(driverThere);
         auto& form1 = d.make();
         QSignalSpy ended(&form1, &shell::MainWindow::ended);
         QCOMPARE(form1.start(), driverThere);

@@ -319,7 +319,7 @@ void OptionsDialogTest::aWindowDeletedOnCloseResumesOnce() {
 
 void OptionsDialogTest::aFailedListenRequestSkipsTheRestOfTheOpening() {
     Setup s({configured()});
-    s.h.line.failNextPut(0x1108);
+    s.h.line.controller().failNextPut(0x1108);
     auto dialog = s.open();
 
     QVERIFY(!s.h.errorLogText().empty());  // the error report

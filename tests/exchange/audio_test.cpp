@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "exchange/audio_block.h"
+#include "exchange/simulated/audio_block.h"
 #include "line_harness.h"
 
 namespace tellmaro::exchange::test {
@@ -128,7 +128,7 @@ TEST(Audio, ScriptedRefusalOfADataBlockConfirmsWithItsInfoAndPlaysNothing) {
     Leg leg = h.answerCallFrom(mobile);
     std::vector<uint8_t> block(2048, 1);
 
-    h.line.refuseNextDataB3Req(0x300C);
+    h.line.controller().refuseNextDataB3Req(0x300C);
     h.putOk(h.relay.dataB3Req(leg.ncci, block.data(), 2048, 3, 0));
     EXPECT_EQ(h.expect(Command::DataB3, Subcommand::Conf).word(14), 0x300Cu);
     h.putOk(h.relay.dataB3Req(leg.ncci, block.data(), 2048, 4, 0));

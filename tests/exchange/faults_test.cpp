@@ -8,12 +8,12 @@ namespace {
 
 TEST(Faults, NextPutAndNextGetFailOnceWithTheGivenCode) {
     LineHarness h;
-    h.line.failNextPut(0x1103);
+    h.line.controller().failNextPut(0x1103);
     EXPECT_EQ(h.put(h.relay.listenReq(capi::ListenMask::Calls)), 0x1103u);
     h.expectNothing();  // the refused message had no effect
     h.putOk(h.relay.listenReq(capi::ListenMask::Calls));
 
-    h.line.failNextGet(0x1105);
+    h.line.controller().failNextGet(0x1105);
     std::span<const uint8_t> message;
     EXPECT_EQ(h.driver.getMessage(h.appl, message), 0x1105u);
     h.expect(Command::Listen, Subcommand::Conf);  // still there
@@ -22,13 +22,13 @@ TEST(Faults, NextPutAndNextGetFailOnceWithTheGivenCode) {
 
 TEST(Faults, WithoutADriverNothingRegisters) {
     LineHarness h;
-    h.line.setDriverPresent(false);
+    h.line.controller().setDriverPresent(false);
     uint32_t appl = 0;
     capi::CapiProfile profile{};
     EXPECT_EQ(h.driver.installed(), 0x1009u);
     EXPECT_EQ(h.driver.registerApplication(capi::RegisterParams{}, appl), 0x1009u);
     EXPECT_EQ(h.driver.getProfile(1, profile), 0x1009u);
-    h.line.setDriverPresent(true);
+    h.line.controller().setDriverPresent(true);
     EXPECT_EQ(h.driver.installed(), 0u);
     EXPECT_EQ(h.driver.registerApplication(capi::RegisterParams{}, appl), 0u);
 }
@@ -38,8 +38,8 @@ TEST(Faults, DroppedConnectionFailsEveryGetAndPutUntilReleased) {
     PartyId mobile = h.line.addParty("0171");
     h.listen();
     h.answerCallFrom(mobile);
-    h.line.dropConnection(h.appl);
-    EXPECT_TRUE(h.line.connectionDropped(h.appl));
+    h.line.controller().dropConnection(h.appl);
+    EXPECT_TRUE(h.line.controller().connectionDropped(h.appl));
     std::span<const uint8_t> message;
     for (int i = 0; i < 3; ++i) {
         h.advance(1s);
@@ -68,9 +68,10 @@ TEST(Registration, LimitsAreRefusedWithTheirCodes) {
     capi::RegisterParams noConnections;
     noConnections.maxLogicalConnections = 0;
     EXPECT_EQ(h.driver.registerApplication(noConnections, appl), 0x1005u);
-    EXPECT_EQ(h.line.registerApplicationWithId(h.appl, capi::RegisterParams{}), 0x1101u)
+    EXPECT_EQ(h.line.controller().registerApplicationWithId(h.appl, capi::RegisterParams{}),
+              0x1101u)
         << "id in use";
-    EXPECT_EQ(h.line.registerApplicationWithId(77, capi::RegisterParams{}), 0u);
+    EXPECT_EQ(h.line.controller().registerApplicationWithId(77, capi::RegisterParams{}), 0u);
     EXPECT_EQ(h.driver.registerApplication(capi::RegisterParams{}, appl), 0x1001u);
     EXPECT_EQ(h.driver.release(77), 0u);
     EXPECT_EQ(h.driver.release(77), 0x1101u);

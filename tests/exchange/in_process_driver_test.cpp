@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "capi/byte_order.h"
-#include "exchange/audio_block.h"
+#include "exchange/simulated/audio_block.h"
 #include "line_harness.h"
 
 namespace tellmaro::exchange::test {

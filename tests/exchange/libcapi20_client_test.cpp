@@ -13,7 +13,7 @@
 #include "capi/message_header.h"
 #include "capi/message_templates.h"
 #include "capi/parameter_records.h"
-#include "exchange/audio_block.h"
+#include "exchange/simulated/audio_block.h"
 #include "support/simulator_process.h"
 
 namespace tellmaro::test {

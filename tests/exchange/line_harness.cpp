@@ -2,7 +2,7 @@
 
 #include "capi/byte_order.h"
 #include "capi/message_trace.h"
-#include "exchange/virtual_time.h"
+#include "exchange/simulated/virtual_time.h"
 
 namespace tellmaro::exchange::test {
 

@@ -13,9 +13,9 @@
 
 #include "capi/message_header.h"
 #include "capi/message_templates.h"
-#include "exchange/clock.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
+#include "exchange/controller/clock.h"
+#include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/line_simulator.h"
 
 namespace tellmaro::exchange::test {
 
@@ -47,7 +47,7 @@ class LineHarness {
 
     ManualClock clock;
     LineSimulator line;
-    InProcessDriver driver{line};
+    InProcessDriver driver{line.controller()};
     capi::MessageTemplates relay;
     uint32_t appl = 0;
 

@@ -2,7 +2,7 @@
 // expects.
 #include <gtest/gtest.h>
 
-#include "exchange/rcapi_frame.h"
+#include "exchange/rcapi/rcapi_frame.h"
 #include "support/byte_compare.h"
 
 namespace tellmaro::exchange::rcapi {

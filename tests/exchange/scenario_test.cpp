@@ -1,7 +1,7 @@
 // Reading scenario files: the documented example, and clear errors.
 #include <gtest/gtest.h>
 
-#include "exchange/scenario.h"
+#include "exchange/simulated/scenario.h"
 
 namespace tellmaro::exchange {
 namespace {

@@ -95,7 +95,7 @@ TEST(Activation, AFailedListenRequestLeavesTheWindowUnprepared) {
     EngineHarness h;
     h.startUp();
     h.shell.trays.clear();
-    h.line.failNextPut(0x1103);
+    h.line.controller().failNextPut(0x1103);
     EXPECT_FALSE(h.engine.suspendRelay(relay::kTraySuspendedForAnalysis));
     EXPECT_TRUE(h.shell.trays.empty());
     EXPECT_TRUE(h.shell.menuEnabled);

@@ -100,7 +100,7 @@ TEST(DriverFaults, BlockOfTheWrongSizeAtNumberEntry) {
 TEST(DriverFaults, RefusedBlockToTheCalledParty) {
     Conversation c;
     c.untilNextBlockOf(c.mobile);
-    c.h.line.refuseNextDataB3Req(0x300C);
+    c.h.line.controller().refuseNextDataB3Req(0x300C);
     c.h.runFor(1s);
 
     EXPECT_EQ(c.h.line.accounting().refusedDataB3Reqs, 1u);
@@ -124,7 +124,7 @@ TEST(DriverFaults, RefusedBlockToTheCalledParty) {
 TEST(DriverFaults, RefusedBlockToTheMobile) {
     Conversation c;
     c.untilNextBlockOf(c.target);
-    c.h.line.refuseNextDataB3Req(0x300C);
+    c.h.line.controller().refuseNextDataB3Req(0x300C);
     c.h.runFor(1s);
 
     EXPECT_EQ(c.h.line.accounting().refusedDataB3Reqs, 1u);
@@ -139,7 +139,7 @@ TEST(DriverFaults, RefusedBlockToTheMobile) {
 TEST(DriverFaults, UnwritableErrorLogDoesNotStopTheReport) {
     Conversation c;
     std::filesystem::create_directory(c.h.appDir / "error.log");
-    c.h.line.failNextPut(0x1103);
+    c.h.line.controller().failNextPut(0x1103);
     c.h.runFor(1s);
     EXPECT_EQ(c.h.phase(), CallPhase::Idle);
     EXPECT_EQ(c.h.line.accounting().applications, 1u);

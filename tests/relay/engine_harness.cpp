@@ -12,7 +12,7 @@
 #include "capi/message_trace.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
-#include "exchange/virtual_time.h"
+#include "exchange/simulated/virtual_time.h"
 
 namespace tellmaro::test {
 
@@ -143,7 +143,7 @@ EngineHarness::EngineHarness(HarnessOptions options)
     : appDir(freshDirectory()),
       logFile(appDir / "Handy.log"),
       line(clock, lineConfig()),
-      driver(line),
+      driver(line.controller()),
       scripted(driver),
       timers([this] { return clock.now(); }),
       wallClock(clock),

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "data/settings_record.h"
-#include "exchange/clock.h"
-#include "exchange/in_process_driver.h"
-#include "exchange/line_simulator.h"
+#include "exchange/controller/clock.h"
+#include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/line_simulator.h"
 #include "relay/engine.h"
 #include "relay/timer_schedule.h"
 

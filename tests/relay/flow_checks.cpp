@@ -8,7 +8,7 @@
 #include <regex>
 
 #include "data/call_dir_file.h"
-#include "exchange/audio_block.h"
+#include "exchange/simulated/audio_block.h"
 #include "relay/prompt_file.h"
 
 namespace tellmaro::test {

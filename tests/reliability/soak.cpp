@@ -105,8 +105,8 @@ class Soak {
                               }});
         }
         if (chance(20)) {
-            events.push_back(
-                {milliseconds(pick(1000, 12000)), [&h] { h.line.refuseNextDataB3Req(0x300C); }});
+            events.push_back({milliseconds(pick(1000, 12000)),
+                              [&h] { h.line.controller().refuseNextDataB3Req(0x300C); }});
         }
         if (chance(20)) {
             events.push_back(
@@ -137,7 +137,7 @@ class Soak {
         // Let the second caller and every clearing end.
         h.runFor(3s);
         // A fault armed for a block that never came must not carry over.
-        h.line.refuseNextDataB3Req(0);
+        h.line.controller().refuseNextDataB3Req(0);
         check(call);
     }
 

@@ -1,0 +1,274 @@
+#include "exchange/rcapi/rcapi_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tellmaro::exchange {
+
+namespace {
+
+constexpr size_t kReadChunk = 8192;
+
+bool setNonBlocking(int fd) {
+    int flags = fcntl(fd, F_GETFL, 0);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+std::string errnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+RcapiServer::RcapiServer(RcapiBackend& backend, const Clock& clock)
+    : backend_(backend), clock_(clock) {}
+
+RcapiServer::~RcapiServer() {
+    for (auto& connection : connections_) {
+        close(connection);
+    }
+    if (listenFd_ >= 0) {
+        ::close(listenFd_);
+    }
+}
+
+bool RcapiServer::listen(uint16_t port, std::string& error) {
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) {
+        error = errnoText("socket");
+        return false;
+    }
+    int yes = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        error = errnoText("bind to 127.0.0.1");
+        return false;
+    }
+    if (::listen(listenFd_, 8) != 0 || !setNonBlocking(listenFd_)) {
+        error = errnoText("listen");
+        return false;
+    }
+    socklen_t length = sizeof address;
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    return true;
+}
+
+void RcapiServer::watch(int fd, std::function<void()> onReadable) {
+    watches_.push_back({fd, std::move(onReadable)});
+}
+
+void RcapiServer::runOnce(std::chrono::milliseconds maxWait) {
+    auto wait = maxWait;
+    if (auto next = backend_.nextEventTime()) {
+        wait = std::clamp(*next - clock_.now(), std::chrono::milliseconds(0), maxWait);
+    }
+    // The listening socket, the connections, then the watched descriptors.
+    std::vector<pollfd> fds;
+    fds.push_back({listenFd_, POLLIN, 0});
+    for (const auto& connection : connections_) {
+        short events = POLLIN;
+        if (!connection.outbox.empty()) {
+            events |= POLLOUT;
+        }
+        fds.push_back({connection.fd, events, 0});
+    }
+    const size_t firstWatch = fds.size();
+    for (const auto& watch : watches_) {
+        fds.push_back({watch.fd, POLLIN, 0});
+    }
+    int ready = poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
+    if (ready < 0 && errno != EINTR) {
+        log(errnoText("poll"));
+    }
+    if (ready > 0) {
+        if (fds[0].revents & POLLIN) {
+            accept();
+        }
+        // Connections accepted just now have no entry in `fds` yet.
+        for (size_t i = 1; i < firstWatch; ++i) {
+            Connection& connection = connections_[i - 1];
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                readFrom(connection);
+            }
+            if (!connection.closing && (fds[i].revents & POLLOUT)) {
+                writeTo(connection);
+            }
+        }
+        for (size_t i = firstWatch; i < fds.size(); ++i) {
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                watches_[i - firstWatch].onReadable();
+            }
+        }
+    }
+    backend_.runDueEvents();
+    deliver();
+    std::erase_if(connections_, [](const Connection& c) { return c.fd < 0; });
+}
+
+void RcapiServer::accept() {
+    for (;;) {
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            return;
+        }
+        Connection connection;
+        connection.fd = fd;
+        connections_.push_back(std::move(connection));
+        log("connection " + std::to_string(fd) + " opened");
+    }
+}
+
+void RcapiServer::readFrom(Connection& connection) {
+    uint8_t buffer[kReadChunk];
+    for (;;) {
+        ssize_t n = ::recv(connection.fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            connection.reader.append(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            close(connection);
+            return;
+        }
+        break;
+    }
+    while (auto body = connection.reader.next()) {
+        handleBody(connection, *body);
+    }
+    if (connection.reader.failed()) {
+        log("connection " + std::to_string(connection.fd) + ": " + connection.reader.error());
+        close(connection);
+    }
+}
+
+void RcapiServer::handleBody(Connection& connection, std::span<const uint8_t> body) {
+    auto parsed = rcapi::parseRequest(body);
+    if (!parsed.request) {
+        log("connection " + std::to_string(connection.fd) + ": " + parsed.error);
+        return;
+    }
+    if (auto* special = std::get_if<rcapi::SpecialRequest>(&*parsed.request)) {
+        handleSpecial(connection, *special);
+        return;
+    }
+    if (!connection.registered) {
+        log("connection " + std::to_string(connection.fd) + ": message before registration");
+        return;
+    }
+    auto& message = std::get<rcapi::MessageRequest>(*parsed.request);
+    backend_.put(connection.applId, message.message, message.data);
+}
+
+void RcapiServer::handleSpecial(Connection& connection, const rcapi::SpecialRequest& request) {
+    using rcapi::SpecialCommand;
+    std::vector<uint8_t> frame;
+    switch (request.command) {
+        case SpecialCommand::Register: {
+            uint32_t applId = 0;
+            uint32_t info = connection.registered
+                                ? 0x1101u
+                                : backend_.registerApplication(request.registerParams, applId);
+            if (info == capi::kCapiOk) {
+                connection.registered = true;
+                connection.applId = applId;
+                log("connection " + std::to_string(connection.fd) + " registered as application " +
+                    std::to_string(applId));
+            }
+            frame = rcapi::registerAnswer(request, static_cast<uint16_t>(info));
+            break;
+        }
+        case SpecialCommand::GetManufacturer:
+            frame = rcapi::manufacturerAnswer(request, backend_.manufacturer());
+            break;
+        case SpecialCommand::GetVersion:
+            frame = rcapi::versionAnswer(request, backend_.version());
+            break;
+        case SpecialCommand::GetSerialNumber:
+            frame = rcapi::serialNumberAnswer(request, "0000001");
+            break;
+        case SpecialCommand::GetProfile: {
+            auto profile = backend_.profile(request.controller);
+            uint32_t installed = backend_.installed();
+            // Controller 0 asks only how many controllers there are.
+            size_t size = request.controller == 0 ? 2 : profile.size();
+            frame = rcapi::profileAnswer(request, static_cast<uint16_t>(installed),
+                                         std::span<const uint8_t>(profile.data(), size));
+            break;
+        }
+    }
+    connection.outbox.insert(connection.outbox.end(), frame.begin(), frame.end());
+    writeTo(connection);
+}
+
+void RcapiServer::deliver() {
+    std::vector<uint8_t> message;
+    std::vector<uint8_t> data;
+    for (auto& connection : connections_) {
+        if (connection.fd < 0 || !connection.registered) {
+            continue;
+        }
+        if (backend_.dropRequested(connection.applId)) {
+            log("connection " + std::to_string(connection.fd) + " dropped on request");
+            close(connection);
+            continue;
+        }
+        while (backend_.get(connection.applId, message, data)) {
+            auto frame = rcapi::messageFrame(message, data);
+            connection.outbox.insert(connection.outbox.end(), frame.begin(), frame.end());
+        }
+        writeTo(connection);
+    }
+}
+
+void RcapiServer::writeTo(Connection& connection) {
+    while (connection.fd >= 0 && !connection.outbox.empty()) {
+        ssize_t n =
+            ::send(connection.fd, connection.outbox.data(), connection.outbox.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            connection.outbox.erase(connection.outbox.begin(), connection.outbox.begin() + n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;  // the rest goes out when the socket is writable again
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            close(connection);
+        }
+    }
+}
+
+void RcapiServer::close(Connection& connection) {
+    if (connection.fd < 0) {
+        return;
+    }
+    // The client's release just closes the socket; end the application too.
+    if (connection.registered) {
+        backend_.release(connection.applId);
+        log("application " + std::to_string(connection.applId) + " released");
+    }
+    log("connection " + std::to_string(connection.fd) + " closed");
+    ::close(connection.fd);
+    connection.fd = -1;
+    connection.closing = true;
+    connection.registered = false;
+}
+
+void RcapiServer::log(const std::string& line) const {
+    if (log_) {
+        log_(line);
+    }
+}
+
+}  // namespace tellmaro::exchange

@@ -1,0 +1,134 @@
+// tellmaro-sim: a simulated ISDN line served to libcapi20 over remote CAPI.
+//   tellmaro-sim [--port PORT] [SCENARIO]
+// Without a scenario it serves an idle line until stopped; with one it plays
+// it in real time, traces every message and exits 0 only when every
+// expectation held.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "exchange/rcapi/controller_backend.h"
+#include "exchange/rcapi/rcapi_server.h"
+#include "exchange/simulated/line_simulator.h"
+#include "exchange/simulated/scenario.h"
+#include "exchange/simulated/scenario_runner.h"
+
+namespace {
+
+using namespace tellmaro::exchange;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onSignal(int) {
+    stopRequested = 1;
+}
+
+constexpr int kExitOk = 0;
+constexpr int kExitExpectationsFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCannotServe = 3;
+constexpr uint16_t kDefaultPort = 2662;
+
+int usage(const char* why) {
+    std::fprintf(stderr, "tellmaro-sim: %s\nusage: tellmaro-sim [--port PORT] [SCENARIO]\n", why);
+    return kExitUsage;
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    uint16_t port = kDefaultPort;
+    std::optional<std::string> scenarioPath;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--port" && i + 1 < argc) {
+            long value = std::strtol(argv[++i], nullptr, 10);
+            if (value < 0 || value > 65535) {
+                return usage("the port must be between 0 and 65535");
+            }
+            port = static_cast<uint16_t>(value);
+        } else if (arg == "--help" || arg == "-h") {
+            usage("a simulated ISDN line for libcapi20");
+            return kExitOk;
+        } else if (!arg.starts_with("-") && !scenarioPath) {
+            scenarioPath = arg;
+        } else {
+            return usage(("unexpected argument '" + arg + "'").c_str());
+        }
+    }
+
+    std::optional<Scenario> scenario;
+    if (scenarioPath) {
+        auto text = readFile(*scenarioPath);
+        if (!text) {
+            return usage(("cannot read scenario " + *scenarioPath).c_str());
+        }
+        auto parsed = parseScenario(*text);
+        if (!parsed.scenario) {
+            return usage((*scenarioPath + ": " + parsed.error).c_str());
+        }
+        scenario = std::move(parsed.scenario);
+    }
+
+    SteadyClock clock;
+    LineConfig config;
+    adaptToRemoteCapi(config);
+    if (scenario) {
+        config = scenarioLineConfig(*scenario, config);
+    }
+    LineSimulator line(clock, config);
+    line.setTraceHook([](const TraceEntry& entry) { std::cout << formatTrace(entry) << '\n'; });
+    std::optional<ScenarioRunner> runner;
+    if (scenario) {
+        runner.emplace(line, clock, std::move(*scenario));
+    }
+
+    ControllerBackend backend(line.controller());
+    RcapiServer server(backend, clock);
+    server.setLog([&clock](const std::string& text) {
+        std::cout << formatTrace(TraceEntry{clock.now(), TraceDirection::Note, 0, {}, text})
+                  << '\n';
+    });
+    std::string error;
+    if (!server.listen(port, error)) {
+        std::fprintf(stderr, "tellmaro-sim: %s\n", error.c_str());
+        return kExitCannotServe;
+    }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::cout << "tellmaro-sim: serving line " << config.lineNumber
+              << " on 127.0.0.1:" << server.port() << std::endl;
+
+    while (!stopRequested && !(runner && runner->finished())) {
+        server.runOnce(std::chrono::milliseconds(100));
+        if (runner) {
+            runner->poll();
+        }
+        std::cout.flush();
+    }
+    if (!runner) {
+        return kExitOk;
+    }
+    auto outcome = runner->check();
+    for (const auto& line : outcome.lines) {
+        std::cout << line << '\n';
+    }
+    std::cout << (outcome.ok ? "scenario passed" : "scenario FAILED") << std::endl;
+    return outcome.ok ? kExitOk : kExitExpectationsFailed;
+}

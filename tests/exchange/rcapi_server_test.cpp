@@ -1,0 +1,108 @@
+// The remote-CAPI server's loop as a network on another thread drives it: a
+// watched eventfd wakes it, and what the hook feeds into the controller
+// reaches the client in the same turn.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "capi/message_header.h"
+#include "capi/message_templates.h"
+#include "exchange/rcapi/controller_backend.h"
+#include "exchange/rcapi/rcapi_server.h"
+#include "exchange/simulated/line_simulator.h"
+#include "support/byte_compare.h"
+
+namespace tellmaro::exchange {
+namespace {
+
+using namespace std::chrono_literals;
+
+// capi20_register(2, 7, 2048, ...) as libcapi20 sends it.
+const char* const kRegisterFrame =
+    "00 17  00 00 00 00 F2 FF 00 00 00 00 00 00  00 08 02 00 07 00 00 08 02";
+
+int connectTo(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+void sendAll(int fd, std::span<const uint8_t> bytes) {
+    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+}
+
+// Every frame body the server has sent so far.
+std::vector<std::vector<uint8_t>> framesFrom(int fd, rcapi::FrameReader& reader) {
+    uint8_t buffer[4096];
+    ssize_t n = 0;
+    while ((n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+        reader.append(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
+    }
+    std::vector<std::vector<uint8_t>> bodies;
+    while (auto body = reader.next()) {
+        bodies.push_back(*body);
+    }
+    return bodies;
+}
+
+TEST(RcapiServer, AWatchedDescriptorWakesTheLoopAndWhatItsHookCausesGoesOut) {
+    SteadyClock clock;
+    LineConfig config;
+    adaptToRemoteCapi(config);
+    LineSimulator line(clock, config);
+    PartyId mobile = line.addParty("01711234567");
+    ControllerBackend backend(line.controller());
+    RcapiServer server(backend, clock);
+    std::string error;
+    ASSERT_TRUE(server.listen(0, error)) << error;
+
+    int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    int hooks = 0;
+    server.watch(wake, [&] {
+        uint64_t count = 0;
+        EXPECT_EQ(read(wake, &count, sizeof count), static_cast<ssize_t>(sizeof count));
+        ++hooks;
+        line.callPcNow(mobile);
+    });
+
+    int client = connectTo(server.port());
+    capi::MessageTemplates templates;
+    templates.setApplId(1);
+    sendAll(client, test::hexBytes(kRegisterFrame));
+    sendAll(client, rcapi::messageFrame(templates.listenReq(capi::ListenMask::Calls)));
+    rcapi::FrameReader reader;
+    size_t answers = 0;
+    for (int turn = 0; turn < 100 && answers < 2; ++turn) {
+        server.runOnce(20ms);
+        answers += framesFrom(client, reader).size();  // the registration, LISTEN_CONF
+    }
+    ASSERT_EQ(answers, 2u);
+    EXPECT_EQ(hooks, 0);
+
+    uint64_t one = 1;
+    ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    server.runOnce(60s);
+    EXPECT_EQ(hooks, 1);
+    auto frames = framesFrom(client, reader);
+    ASSERT_EQ(frames.size(), 1u);
+    auto header = capi::readHeader(frames[0]);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_TRUE(header->is(capi::Command::Connect, capi::Subcommand::Ind));
+
+    close(client);
+    server.runOnce(0ms);
+    close(wake);
+}
+
+}  // namespace
+}  // namespace tellmaro::exchange
