@@ -13,7 +13,8 @@ TELLMARO_PACKAGES=(
   fonts-dejavu-core
 )
 
-# Installs the packages that are missing: one `apt-get update`, then one install.
+# Installs the packages that are missing: one `apt-get update`, then one
+# install. Says which packages it could not install, and fails then.
 ensure_packages() {
   local missing=()
   local pkg
@@ -24,12 +25,16 @@ ensure_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
-    echo "missing Debian packages (run as root to install): ${missing[*]}" >&2
+    echo "missing Debian packages: ${missing[*]}" >&2
+    echo "install them as root: apt-get install ${missing[*]}" >&2
     return 1
   fi
   echo "installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  if ! { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"; }; then
+    echo "could not install the Debian packages ${missing[*]} (apt-get failed, see above)" >&2
+    return 1
+  fi
 }
 
 # configure_and_build DIR [cmake options...]
