@@ -55,7 +55,8 @@ std::variant<CallDirEntry, EntryRefusal> checkEntry(const PhoneBook& book, std::
                       "Bitte geben Sie die mit der Kurzwahl verbundene Rufnummer ein");
     }
     if (!std::all_of(number.begin(), number.end(), isDialChar)) {
-        return refuse(EntryField::number, "Bitte geben Sie nur Ziffern, * und # als Rufnummer ein!");
+        return refuse(EntryField::number,
+                      "Bitte geben Sie nur Ziffern, * und # als Rufnummer ein!");
     }
     if (number.size() > kMaxNumberLength) {
         return refuse(EntryField::number,

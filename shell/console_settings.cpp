@@ -57,8 +57,8 @@ struct Key {
     std::function<std::optional<std::string>(Entries&, const std::string&)> take;
 };
 
-std::optional<std::string> choice(const std::string& value, const char* a, const char* b,
-                                  bool& isA, const char* key) {
+std::optional<std::string> choice(const std::string& value, const char* a, const char* b, bool& isA,
+                                  const char* key) {
     if (value == a || value == b) {
         isA = value == a;
         return std::nullopt;
@@ -175,8 +175,8 @@ int store(const DataFolder& folder, const Entries& e, data::SettingsRecord setti
     }
     settings.totalDisconnect = e.totalDisconnect;
     auto chars = data::utf8ToWindows1252(e.lineAccessChars);
-    const data::NumberEntries numbers{e.ownNumber, e.mobile, chars.text.value_or("?"),
-                                      e.lineAccess, e.lineAccessDigits};
+    const data::NumberEntries numbers{e.ownNumber, e.mobile, chars.text.value_or("?"), e.lineAccess,
+                                      e.lineAccessDigits};
     if (auto refusal = data::applyNumberEntries(numbers, settings)) {
         tell(io, refusal->message);
         return kCommandRefused;
@@ -218,8 +218,9 @@ int showSettings(const DataFolder& folder, const CommandOutput& io) {
 int setSettings(const DataFolder& folder, const std::vector<std::string>& assignments,
                 const CommandOutput& io) {
     if (assignments.empty()) {
-        tell(io, "Was soll eingestellt werden? Zum Beispiel: tellmaro-console set "
-                 "own-number=0711555000 mobile=01711234567");
+        tell(io,
+             "Was soll eingestellt werden? Zum Beispiel: tellmaro-console set "
+             "own-number=0711555000 mobile=01711234567");
         return kCommandRefused;
     }
     auto stored = load(folder, io);
@@ -231,8 +232,8 @@ int setSettings(const DataFolder& folder, const std::vector<std::string>& assign
     for (const std::string& assignment : assignments) {
         auto equals = assignment.find('=');
         std::string name = assignment.substr(0, equals);
-        auto key = std::find_if(table.begin(), table.end(),
-                                [&](const Key& k) { return name == k.name; });
+        auto key =
+            std::find_if(table.begin(), table.end(), [&](const Key& k) { return name == k.name; });
         if (equals == std::string::npos || key == table.end()) {
             tell(io, "Unbekannte Einstellung \"" + assignment +
                          "\". Es gibt: confirm-key, log, own-number, mobile, disconnect, "

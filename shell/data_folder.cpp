@@ -27,8 +27,9 @@ DataFolder chooseDataFolder(const std::filesystem::path& programDir,
     }
     DataFolder folder{configHome / "tellmaro", false, {}};
     if (configHome.empty() || configHome.is_relative()) {
-        folder.problem = "Es ist kein Ordner für die Einstellungen bekannt: weder XDG_CONFIG_HOME "
-                         "noch HOME ist gesetzt.";
+        folder.problem =
+            "Es ist kein Ordner für die Einstellungen bekannt: weder XDG_CONFIG_HOME "
+            "noch HOME ist gesetzt.";
         return folder;
     }
     std::filesystem::create_directories(folder.path, error);
@@ -36,8 +37,8 @@ DataFolder chooseDataFolder(const std::filesystem::path& programDir,
         folder.problem = "Der Ordner " + folder.path.string() +
                          " für die Einstellungen kann nicht angelegt werden.";
     } else if (!writable(folder.path)) {
-        folder.problem = "Der Ordner " + folder.path.string() +
-                         " für die Einstellungen ist schreibgeschützt.";
+        folder.problem =
+            "Der Ordner " + folder.path.string() + " für die Einstellungen ist schreibgeschützt.";
     }
     return folder;
 }
