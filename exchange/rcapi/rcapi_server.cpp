@@ -22,8 +22,8 @@ bool setNonBlocking(int fd) {
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-std::string errnoText(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
+std::string errnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
 }
 
 }  // namespace
@@ -53,7 +53,8 @@ bool RcapiServer::listen(uint16_t port, std::string& error) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        error = errnoText("bind to 127.0.0.1");
+        error = errnoText("cannot listen on 127.0.0.1:" + std::to_string(port) +
+                          (errno == EADDRINUSE ? " (another program uses that port)" : ""));
         return false;
     }
     if (::listen(listenFd_, 8) != 0 || !setNonBlocking(listenFd_)) {

@@ -53,6 +53,10 @@ class Parser {
         if (error_.empty() && !sawEnd_) {
             error_ = "the scenario has no 'end' statement";
         }
+        // Parties call the PC's line and hear its number; an idle line needs none.
+        if (error_.empty() && scenario_.lineNumber.empty() && !scenario_.parties.empty()) {
+            error_ = "the scenario has parties but no 'line' statement giving the PC's number";
+        }
         if (!error_.empty()) {
             return {std::nullopt, error_};
         }
@@ -86,7 +90,15 @@ class Parser {
 
     void statement(const std::vector<std::string>& w) {
         const std::string& keyword = w[0];
-        if (keyword == "line" && w.size() == 2 && isDigits(w[1])) {
+        if (sawEnd_) {
+            fail(keyword == "end"
+                     ? "a second 'end' statement"
+                     : "'" + keyword + "' after the 'end' statement, which must come last");
+            return;
+        }
+        if (keyword == "line" && !scenario_.lineNumber.empty()) {
+            fail("a second 'line' statement");
+        } else if (keyword == "line" && w.size() == 2 && isDigits(w[1])) {
             scenario_.lineNumber = w[1];
         } else if (keyword == "party" && w.size() >= 3) {
             party(w);

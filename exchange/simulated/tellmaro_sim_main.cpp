@@ -3,6 +3,8 @@
 // Without a scenario it serves an idle line until stopped; with one it plays
 // it in real time, traces every message and exits 0 only when every
 // expectation held.
+#include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,9 +36,29 @@ constexpr int kExitUsage = 2;
 constexpr int kExitCannotServe = 3;
 constexpr uint16_t kDefaultPort = 2662;
 
+constexpr const char* kUsage =
+    "usage: tellmaro-sim [--port PORT] [SCENARIO]\n"
+    "Serves one CAPI 2.0 controller on 127.0.0.1:PORT (default 2662) for libcapi20.\n"
+    "Without a scenario the line stays idle until SIGINT or SIGTERM; with one it is\n"
+    "played in real time and the exit status says whether its expectations held:\n"
+    "0 held, 1 failed, 2 bad usage or scenario, 3 the port cannot be served.\n";
+
 int usage(const char* why) {
-    std::fprintf(stderr, "tellmaro-sim: %s\nusage: tellmaro-sim [--port PORT] [SCENARIO]\n", why);
+    std::fprintf(stderr, "tellmaro-sim: %s\n%s", why, kUsage);
     return kExitUsage;
+}
+
+// A whole number from 0 to 65535 and nothing else: "abc" and "3000x" are
+// typing errors, not port 0 and port 3000.
+std::optional<uint16_t> parsePort(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || value < 0 || value > 65535 ||
+        !std::isdigit(static_cast<unsigned char>(text[0]))) {
+        return std::nullopt;
+    }
+    return static_cast<uint16_t>(value);
 }
 
 std::optional<std::string> readFile(const std::string& path) {
@@ -57,13 +79,18 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
-            long value = std::strtol(argv[++i], nullptr, 10);
-            if (value < 0 || value > 65535) {
-                return usage("the port must be between 0 and 65535");
+            auto value = parsePort(argv[++i]);
+            if (!value) {
+                return usage(("'" + std::string(argv[i]) +
+                              "' is not a port: give a whole number from 0 to 65535")
+                                 .c_str());
             }
-            port = static_cast<uint16_t>(value);
+            port = *value;
         } else if (arg == "--help" || arg == "-h") {
-            usage("a simulated ISDN line for libcapi20");
+            std::printf("tellmaro-sim: a simulated ISDN line for libcapi20\n%s", kUsage);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::printf("tellmaro-sim %s\n", TELLMARO_VERSION);
             return kExitOk;
         } else if (!arg.starts_with("-") && !scenarioPath) {
             scenarioPath = arg;
