@@ -74,7 +74,8 @@ MainWindow::~MainWindow() {
 }
 
 // Every message box start-up shows runs a nested event loop, in which the
-// tray menu's "&Ende" may run shutdown: start-up then goes no further.
+// tray menu's "&Ende" or SIGTERM may run shutdown: start-up then goes no
+// further, so that the program ends instead of running on shut down.
 bool MainWindow::start() {
     splash_ = new SplashWindow(parts_.appDir);
     splash_->setAttribute(Qt::WA_DeleteOnClose);
@@ -132,6 +133,9 @@ bool MainWindow::start() {
         engine_.setRegisteredMobileNumber(mobile.number);
     }
     const bool configured = engine_.loadSettings();
+    if (startFailed_) {
+        return false;
+    }
     if (configured && hasMobile) {
         engine_.openCallLogAtStartUp();
         if (startFailed_) {
@@ -143,6 +147,9 @@ bool MainWindow::start() {
         openSettings();
     }
     engine_.loadPhoneBook();
+    if (startFailed_) {
+        return false;
+    }
     if (configured && !hasMobile) {
         // Serving nobody, the relay does not listen. Closing the dialog
         // switches it on once a number is entered, and leaves it

@@ -281,6 +281,31 @@ class DesktopTest : public QObject {
         QVERIFY(!d.tray.shown);
     }
 
+    // SIGTERM or "&Ende" during a message of start-up's later steps: start-up
+    // ends there, rather than open the settings or run on shut down.
+    void aStopDuringAStartUpMessageEndsStartUp_data() {
+        QTest::addColumn<QString>("damaged");
+        QTest::addColumn<bool>("withMobile");
+        QTest::newRow("settings") << "tellmaro.ini" << true;
+        QTest::newRow("phone book, no mobile number") << "tellmaro.dir" << false;
+    }
+    void aStopDuringAStartUpMessageEndsStartUp() {
+        QFETCH(QString, damaged);
+        QFETCH(bool, withMobile);
+        Desktop d;
+        std::ofstream(d.appDir / damaged.toStdString()) << "damaged";
+        if (!withMobile) {
+            std::filesystem::remove(d.appDir / "tellmaro.mob");
+        }
+        auto& form1 = d.make();
+        d.messages.whileOpen = [&] { form1.shutdown(); };
+        QVERIFY(!form1.start());
+        QCOMPARE(d.messages.texts.size(), 1);
+        QVERIFY(visibleWindow("Options") == nullptr);
+        QVERIFY(!form1.timers().timerEnabled(relay::TimerId::Timer1));
+        QCOMPARE(d.line.accounting().applications, size_t{0});
+    }
+
     // The driver check fails; the error report registers afresh and
     // listens, or finds no driver either and ends the program.
     void aFailedDriverCheckKeepsTheProgramIfTheErrorReportSurvives_data() {
