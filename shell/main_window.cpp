@@ -19,6 +19,15 @@ constexpr int kSplashMilliseconds = 2000;  // Timer6
 constexpr relay::TrayState kTrayStartUpStopped{
     "handyred.ico", "Tellmaro ist wegen eines CAPI-Fehlers nicht betriebsbereit"};
 
+// No tray to put the icon in: stock GNOME has none, other desktops need a
+// panel with a notification area. The second line says what to install.
+constexpr const char* kNoTray =
+    "Das System Tray Icon konnte nicht gesetzt werden\n"
+    "Unter GNOME installieren Sie bitte das Paket gnome-shell-extension-appindicator, melden sich "
+    "ab und wieder an und schalten die Erweiterung dann mit „gnome-extensions enable "
+    "ubuntu-appindicators@ubuntu.com“ ein; andere Desktops brauchen eine Leiste mit Infobereich "
+    "(System Tray).";
+
 // A window closed by the user is gone, or about to be; the next menu choice
 // makes a fresh one, whose opening steps then run again.
 template <typename Window, typename Make>
@@ -118,8 +127,7 @@ bool MainWindow::start() {
         }
         startFailed_ = true;
         closeWindow(splash_);
-        shell_.showMessage(relay::kErrorCaption, "Das System Tray Icon konnte nicht gesetzt werden",
-                           relay::MessageIcon::Critical);
+        shell_.showMessage(relay::kErrorCaption, kNoTray, relay::MessageIcon::Critical);
         emit ended();
         return false;
     }

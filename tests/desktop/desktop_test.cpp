@@ -262,7 +262,12 @@ class DesktopTest : public QObject {
                                    << true;
         // The refused tray closes the program, and with it the splash, first.
         QTest::newRow("no tray")
-            << true << " Tellmaro Fehler !!|Das System Tray Icon konnte nicht gesetzt werden"
+            << true
+            << " Tellmaro Fehler !!|Das System Tray Icon konnte nicht gesetzt werden\nUnter GNOME "
+               "installieren Sie bitte das Paket gnome-shell-extension-appindicator, melden sich "
+               "ab und wieder an und schalten die Erweiterung dann mit „gnome-extensions enable "
+               "ubuntu-appindicators@ubuntu.com“ ein; andere Desktops brauchen eine Leiste mit "
+               "Infobereich (System Tray)."
             << false;
     }
     void startUpGivesUpWithItsMessage() {
