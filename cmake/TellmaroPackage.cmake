@@ -26,7 +26,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcapi20-3")
 # The windows' layout is measured with DejaVu Sans.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, gnome-shell-extension-appindicator")
 
 # Installed with DESTDIR into the staging folder and the prefix /usr, so that
 # the files written at install time name /usr, not the staging folder.

@@ -4,13 +4,15 @@ TELLMARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build and the tests need. The windows' texts are
 # measured (tests/desktop/text_fit_test) with DejaVu Sans, Debian's default
-# font, which a minimal system lacks.
+# font, which a minimal system lacks. tests/desktop/desktop_program_test
+# runs tellmaro under Xvfb with a session bus of its own (dbus-daemon).
 TELLMARO_PACKAGES=(
   g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libcapi20-3 libcapi20-dev
   qt6-base-dev
   fonts-dejavu-core
+  xvfb dbus-daemon
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one

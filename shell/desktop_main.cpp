@@ -5,6 +5,7 @@
 #include "dialogs/log_file_dialog.h"
 #include "relay/system_wall_clock.h"
 #include "shell/data_folder.h"
+#include "shell/desktop_session.h"
 #include "shell/main_window.h"
 #include "shell/message_boxes.h"
 #include "shell/program_dir.h"
@@ -13,7 +14,10 @@
 
 int main(int argc, char** argv) {
     using namespace tellmaro;
-    QApplication app(argc, argv);
+    auto app = shell::openDesktopSession(argc, argv);
+    if (!app) {
+        return 1;
+    }
     // The program lives in the tray; closing a window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -33,10 +37,11 @@ int main(int argc, char** argv) {
     }
     shell::MainWindow form1(
         {driver, driver.loaded(), tray, messages, fileDialog, clock, programDir, dataFolder.path});
-    // exit, not quit: "&Ende" may come from a message box's event loop while
-    // start-up still runs, where quit would do nothing.
+    // exit, not quit: "&Ende" or SIGTERM may come while a message box's
+    // event loop runs, during start-up too; exit ends every running loop,
+    // quit only the main one, which start-up has not entered yet.
     QObject::connect(
-        &form1, &shell::MainWindow::ended, &app, [] { QCoreApplication::exit(0); },
+        &form1, &shell::MainWindow::ended, app.get(), [] { QCoreApplication::exit(0); },
         Qt::QueuedConnection);
     shell::StopSignals stopSignals;
     QObject::connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,

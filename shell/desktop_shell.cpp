@@ -26,7 +26,12 @@ DesktopShell::DesktopShell(TrayIcon& tray, MessageBoxes& messages, std::filesyst
     active_->setChecked(true);
     settings_ = addEntry("Ein&stellungen", "PMNUset");
     end_ = addEntry("&Ende", "PMNUend");
-    connect(&tray_, &TrayIcon::clicked, this, [this] { menu_.popup(QCursor::pos()); });
+    tray_.setMenu(menu_);
+    connect(&tray_, &TrayIcon::clicked, this, [this] {
+        if (!menu_.isVisible()) {
+            menu_.popup(QCursor::pos());
+        }
+    });
 }
 
 QAction* DesktopShell::addEntry(const QString& caption, const char* objectName) {

@@ -19,6 +19,15 @@ constexpr int kSplashMilliseconds = 2000;  // Timer6
 constexpr relay::TrayState kTrayStartUpStopped{
     "handyred.ico", "Tellmaro ist wegen eines CAPI-Fehlers nicht betriebsbereit"};
 
+// No tray to put the icon in: stock GNOME has none, other desktops need a
+// panel with a notification area. The second line says what to install.
+constexpr const char* kNoTray =
+    "Das System Tray Icon konnte nicht gesetzt werden\n"
+    "Unter GNOME installieren Sie bitte das Paket gnome-shell-extension-appindicator, melden sich "
+    "ab und wieder an und schalten die Erweiterung dann mit „gnome-extensions enable "
+    "ubuntu-appindicators@ubuntu.com“ ein; andere Desktops brauchen eine Leiste mit Infobereich "
+    "(System Tray).";
+
 // A window closed by the user is gone, or about to be; the next menu choice
 // makes a fresh one, whose opening steps then run again.
 template <typename Window, typename Make>
@@ -75,7 +84,8 @@ MainWindow::~MainWindow() {
 }
 
 // Every message box start-up shows runs a nested event loop, in which the
-// tray menu's "&Ende" may run shutdown: start-up then goes no further.
+// tray menu's "&Ende" or SIGTERM may run shutdown: start-up then goes no
+// further, so that the program ends instead of running on shut down.
 bool MainWindow::start() {
     splash_ = new SplashWindow(parts_.programDir);
     splash_->setAttribute(Qt::WA_DeleteOnClose);
@@ -118,8 +128,7 @@ bool MainWindow::start() {
         }
         startFailed_ = true;
         closeWindow(splash_);
-        shell_.showMessage(relay::kErrorCaption, "Das System Tray Icon konnte nicht gesetzt werden",
-                           relay::MessageIcon::Critical);
+        shell_.showMessage(relay::kErrorCaption, kNoTray, relay::MessageIcon::Critical);
         emit ended();
         return false;
     }
@@ -133,6 +142,9 @@ bool MainWindow::start() {
         engine_.setRegisteredMobileNumber(mobile.number);
     }
     const bool configured = engine_.loadSettings();
+    if (startFailed_) {
+        return false;
+    }
     if (configured && hasMobile) {
         engine_.openCallLogAtStartUp();
         if (startFailed_) {
@@ -144,6 +156,9 @@ bool MainWindow::start() {
         openSettings();
     }
     engine_.loadPhoneBook();
+    if (startFailed_) {
+        return false;
+    }
     if (configured && !hasMobile) {
         // Serving nobody, the relay does not listen. Closing the dialog
         // switches it on once a number is entered, and leaves it

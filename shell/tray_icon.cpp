@@ -33,4 +33,8 @@ void SystemTrayIcon::remove() {
     icon_->hide();
 }
 
+void SystemTrayIcon::setMenu(QMenu& menu) {
+    icon_->setContextMenu(&menu);
+}
+
 }  // namespace tellmaro::shell

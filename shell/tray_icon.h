@@ -1,6 +1,9 @@
 #pragma once
 // The notification-area icon behind a seam: the desktop uses the system
-// tray, tests a double that records what was shown.
+// tray, tests a double that records what was shown. Qt shows the icon
+// through a StatusNotifierItem on D-Bus where the desktop runs a
+// StatusNotifierWatcher (KDE, GNOME with the AppIndicator extension), and
+// through an XEmbed tray elsewhere.
 
 #include <QIcon>
 #include <QObject>
@@ -22,9 +25,14 @@ class TrayIcon : public QObject {
     virtual bool add(const QIcon& icon, const QString& toolTip) = 0;
     virtual void modify(const QIcon& icon, const QString& toolTip) = 0;
     virtual void remove() = 0;
+    // The menu for trays that draw it themselves: a D-Bus tray exports it
+    // (com.canonical.dbusmenu) and shows it natively, on Wayland too; an
+    // XEmbed tray's right click pops it up through Qt.
+    virtual void setMenu(QMenu&) {}
 
   signals:
-    // A left or right click on the icon, released: time to pop up the menu.
+    // A left or right click on the icon: time to pop up the menu, unless
+    // the tray has done so already.
     void clicked();
 };
 
@@ -37,6 +45,7 @@ class SystemTrayIcon final : public TrayIcon {
     bool add(const QIcon& icon, const QString& toolTip) override;
     void modify(const QIcon& icon, const QString& toolTip) override;
     void remove() override;
+    void setMenu(QMenu& menu) override;
 
   private:
     QSystemTrayIcon* icon_;

@@ -262,7 +262,12 @@ class DesktopTest : public QObject {
                                    << true;
         // The refused tray closes the program, and with it the splash, first.
         QTest::newRow("no tray")
-            << true << " Tellmaro Fehler !!|Das System Tray Icon konnte nicht gesetzt werden"
+            << true
+            << " Tellmaro Fehler !!|Das System Tray Icon konnte nicht gesetzt werden\nUnter GNOME "
+               "installieren Sie bitte das Paket gnome-shell-extension-appindicator, melden sich "
+               "ab und wieder an und schalten die Erweiterung dann mit „gnome-extensions enable "
+               "ubuntu-appindicators@ubuntu.com“ ein; andere Desktops brauchen eine Leiste mit "
+               "Infobereich (System Tray)."
             << false;
     }
     void startUpGivesUpWithItsMessage() {
@@ -279,6 +284,31 @@ class DesktopTest : public QObject {
         // Nothing was registered and no icon is left behind.
         QCOMPARE(d.line.accounting().applications, size_t{0});
         QVERIFY(!d.tray.shown);
+    }
+
+    // SIGTERM or "&Ende" during a message of start-up's later steps: start-up
+    // ends there, rather than open the settings or run on shut down.
+    void aStopDuringAStartUpMessageEndsStartUp_data() {
+        QTest::addColumn<QString>("damaged");
+        QTest::addColumn<bool>("withMobile");
+        QTest::newRow("settings") << "tellmaro.ini" << true;
+        QTest::newRow("phone book, no mobile number") << "tellmaro.dir" << false;
+    }
+    void aStopDuringAStartUpMessageEndsStartUp() {
+        QFETCH(QString, damaged);
+        QFETCH(bool, withMobile);
+        Desktop d;
+        std::ofstream(d.appDir / damaged.toStdString()) << "damaged";
+        if (!withMobile) {
+            std::filesystem::remove(d.appDir / "tellmaro.mob");
+        }
+        auto& form1 = d.make();
+        d.messages.whileOpen = [&] { form1.shutdown(); };
+        QVERIFY(!form1.start());
+        QCOMPARE(d.messages.texts.size(), 1);
+        QVERIFY(visibleWindow("Options") == nullptr);
+        QVERIFY(!form1.timers().timerEnabled(relay::TimerId::Timer1));
+        QCOMPARE(d.line.accounting().applications, size_t{0});
     }
 
     // The driver check fails; the error report registers afresh and

@@ -25,6 +25,8 @@ class ProgramDirectory {
         root_ = std::filesystem::temp_directory_path() /
                 ("tellmaro-program-" + std::to_string(random()) + std::to_string(random()));
         std::filesystem::create_directories(root_ / "run");
+        // Qt wants a runtime directory that only its owner can enter.
+        std::filesystem::permissions(root_ / "run", std::filesystem::perms::owner_all);
         std::filesystem::copy(programDir, dir(), std::filesystem::copy_options::recursive);
         // The single-instance lock of the programs started from here stays in here.
         setenv("XDG_RUNTIME_DIR", (root_ / "run").c_str(), 1);
@@ -54,10 +56,12 @@ class ProgramDirectory {
                data::SaveMobileNumber(dir(), "01711234567").ok && data::SaveCallDir(dir(), book).ok;
     }
 
-    // tellmaro-console from this directory, its output in `name`.out.
+    // A program of this directory, its output in `name`.out.
+    ChildProcess start(const std::string& program, const std::string& name) const {
+        return ChildProcess({(dir() / program).string()}, (root_ / (name + ".out")).string());
+    }
     ChildProcess startConsole(const std::string& name) const {
-        return ChildProcess({(dir() / "tellmaro-console").string()},
-                            (root_ / (name + ".out")).string());
+        return start("tellmaro-console", name);
     }
 
     std::string callLog() const { return data::windows1252ToUtf8(read(log())); }

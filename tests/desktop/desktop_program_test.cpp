@@ -1,0 +1,312 @@
+// The real tellmaro on a user's desktop, against tellmaro-sim through
+// libcapi20: without a display, stopped while a start-up message is open,
+// and with its icon on the D-Bus tray (StatusNotifierItem) of KDE and of
+// GNOME's AppIndicator extension. An X server (Xvfb) and a session bus of
+// its own serve it; the test is the bus's StatusNotifierWatcher and reads
+// the item and its menu as a tray host does.
+#include <QColor>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <map>
+
+#include "support/program_directory.h"
+#include "support/simulator_process.h"
+
+namespace tellmaro::test {
+
+using namespace std::chrono_literals;
+
+// The tray host's registry: Qt puts its icon on D-Bus only when one runs
+// and says a host is there.
+class StatusNotifierWatcher final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER items)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+
+  public:
+    QStringList items;
+    bool hostRegistered() const { return true; }
+
+  public slots:
+    void RegisterStatusNotifierItem(const QString& service) { items << service; }
+};
+
+// A server that prints where it listens once it is ready: Xvfb its display
+// number, dbus-daemon its address.
+struct Server {
+    Server(const std::vector<std::string>& argv, const QString& output)
+        : process(argv, output.toStdString()) {}
+    std::string address() const {
+        if (!process.waitForOutput("\n", 10s)) {
+            return {};
+        }
+        std::string text = process.output();
+        return text.substr(0, text.find('\n'));
+    }
+    ChildProcess process;
+};
+
+// Xvfb and a session bus with the watcher on it, for the programs started
+// after it; and the item of the first icon that registered, read over D-Bus.
+class DBusDesktop {
+  public:
+    DBusDesktop()
+        : x_({"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"},
+             work_.filePath("xvfb.out")),
+          bus_({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"},
+               work_.filePath("bus.out")),
+          display_(x_.address()),
+          address_(bus_.address()),
+          connection_(QDBusConnection::connectToBus(QString::fromStdString(address_), "host")) {
+        ready_ = !display_.empty() && connection_.isConnected() &&
+                 connection_.registerObject("/StatusNotifierWatcher", &watcher_,
+                                            QDBusConnection::ExportAllContents) &&
+                 connection_.registerService("org.kde.StatusNotifierWatcher");
+        qputenv("DISPLAY", (":" + display_).c_str());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    ~DBusDesktop() { QDBusConnection::disconnectFromBus("host"); }
+
+    bool ready() const { return ready_; }
+
+    QDBusMessage call(const QString& path, const QString& interface, const QString& method,
+                      const QVariantList& arguments) {
+        auto message =
+            QDBusMessage::createMethodCall(watcher_.items.value(0), path, interface, method);
+        message.setArguments(arguments);
+        return connection_.call(message, QDBus::BlockWithGui, 5000);
+    }
+    QVariant property(const QString& name) {
+        if (watcher_.items.isEmpty()) {
+            return {};
+        }
+        QDBusMessage reply = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                                  {"org.kde.StatusNotifierItem", name});
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    // A host's click on the icon: Activate (left) or ContextMenu (right).
+    bool clickIcon(const QString& method) {
+        return call("/StatusNotifierItem", "org.kde.StatusNotifierItem", method, {10, 10}).type() ==
+               QDBusMessage::ReplyMessage;
+    }
+
+    // ToolTip is (icon name, pictures, title, text); the title is the tip.
+    QString toolTip() {
+        QString title;
+        QVariant tip = property("ToolTip");
+        if (tip.canConvert<QDBusArgument>()) {
+            const auto parts = tip.value<QDBusArgument>();
+            QString iconName;
+            parts.beginStructure();
+            parts >> iconName;
+            largestPicture(parts);
+            parts >> title;
+        }
+        return title;
+    }
+
+    // The hue most of the largest picture's coloured pixels have.
+    QString iconColour() {
+        const QByteArray largest = largestPicture(property("IconPixmap").value<QDBusArgument>());
+        std::map<QString, int> hues;
+        for (qsizetype i = 0; i + 3 < largest.size(); i += 4) {
+            auto byte = [&](int at) { return static_cast<uint8_t>(largest[i + at]); };
+            QColor pixel(byte(1), byte(2), byte(3));
+            if (byte(0) < 128 || pixel.hsvSaturation() < 100 || pixel.value() < 80) {
+                continue;
+            }
+            const int hue = pixel.hsvHue();
+            ++hues[hue < 20 || hue >= 340 ? "red"
+                   : hue < 70             ? "yellow"
+                   : hue < 170            ? "green"
+                                          : "?"];
+        }
+        auto most = std::max_element(hues.begin(), hues.end(),
+                                     [](auto& a, auto& b) { return a.second < b.second; });
+        return most == hues.end() ? "no picture" : most->first;
+    }
+
+    // The menu the item exports (com.canonical.dbusmenu) as a host shows it:
+    // "&" before the access key (D-Bus writes "_"), "-" for a separator, a
+    // check mark as " [x]". Keeps each entry's id for click().
+    QStringList menu() {
+        menuPath_ = property("Menu").value<QDBusObjectPath>().path();
+        QDBusMessage reply =
+            call(menuPath_, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+        if (reply.arguments().size() != 2) {
+            return {"no menu at " + menuPath_ + ": " + reply.errorMessage()};
+        }
+        QStringList entries;
+        const auto root = reply.arguments().at(1).value<QDBusArgument>();
+        int id = 0;
+        QVariantMap properties;
+        root.beginStructure();
+        root >> id >> properties;
+        root.beginArray();
+        while (!root.atEnd()) {
+            QDBusVariant child;
+            root >> child;
+            entries << entry(child.variant().value<QDBusArgument>());
+        }
+        root.endArray();
+        return entries;
+    }
+    bool click(const QString& entry) {
+        return ids_.contains(entry) &&
+               call(menuPath_, "com.canonical.dbusmenu", "Event",
+                    {ids_[entry], "clicked", QVariant::fromValue(QDBusVariant(0)), 0u})
+                       .type() == QDBusMessage::ReplyMessage;
+    }
+
+  private:
+    // Pictures are (width, height, ARGB bytes), as a host draws them.
+    static QByteArray largestPicture(const QDBusArgument& pictures) {
+        QByteArray largest;
+        pictures.beginArray();
+        while (!pictures.atEnd()) {
+            int width = 0, height = 0;
+            QByteArray argb;
+            pictures.beginStructure();
+            pictures >> width >> height >> argb;
+            pictures.endStructure();
+            if (argb.size() > largest.size()) {
+                largest = argb;
+            }
+        }
+        pictures.endArray();
+        return largest;
+    }
+    QString entry(const QDBusArgument& item) {
+        int id = 0;
+        QVariantMap properties;
+        item.beginStructure();
+        item >> id >> properties;
+        if (properties.value("type") == "separator") {
+            return "-";
+        }
+        QString text = properties.value("label").toString().replace('_', '&');
+        if (properties.value("toggle-type") == "checkmark") {
+            text += properties.value("toggle-state").toInt() == 1 ? " [x]" : " [ ]";
+        }
+        ids_[text] = id;
+        return text;
+    }
+
+    QTemporaryDir work_;
+    Server x_;
+    Server bus_;
+    std::string display_;
+    std::string address_;
+    QDBusConnection connection_;
+    StatusNotifierWatcher watcher_;
+    bool ready_ = false;
+    QString menuPath_;
+    QMap<QString, int> ids_;
+};
+
+class DesktopProgramTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    // Started from an SSH session or a service: a message, not an abort.
+    void withoutADesktopItSaysSoAndEnds_data() {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("told");
+        const QString whatToDo =
+            "Bitte starten Sie Tellmaro in einer Desktop-Sitzung. Ohne Desktop läuft das Relais "
+            "als tellmaro-console.\n";
+        QTest::newRow("no display") << ""
+                                    << "Tellmaro kann nicht starten: Es gibt keine grafische "
+                                       "Oberfläche (weder DISPLAY noch WAYLAND_DISPLAY ist "
+                                       "gesetzt).\n" +
+                                           whatToDo;
+        // Qt's warnings come first and name the display.
+        QTest::newRow("display not answering")
+            << ":999"
+            << "Tellmaro kann nicht starten: Die grafische Oberfläche ist nicht erreichbar.\n" +
+                   whatToDo;
+    }
+    void withoutADesktopItSaysSoAndEnds() {
+        QFETCH(QString, display);
+        QFETCH(QString, told);
+        QTemporaryDir work;
+        std::vector<std::string> argv{"/usr/bin/env", "-i"};
+        if (!display.isEmpty()) {
+            argv.push_back("DISPLAY=" + display.toStdString());
+        }
+        argv.push_back(TELLMARO_PROGRAM_DIR "/tellmaro");
+        ChildProcess tellmaro(argv, work.filePath("out").toStdString());
+        QCOMPARE(tellmaro.wait(), 1);
+        const QString output = QString::fromStdString(tellmaro.output());
+        QVERIFY2(display.isEmpty() ? output == told : output.endsWith(told), qPrintable(output));
+    }
+
+    // A missing call log holds start-up in a message box, which waits for
+    // a click nobody makes. SIGTERM still shuts down as "&Ende" does.
+    void aStopSignalEndsItWhileAStartUpMessageIsOpen() {
+        ProgramDirectory program(TELLMARO_PROGRAM_DIR);
+        QVERIFY(program.configure());
+        std::filesystem::remove(program.log());
+        SimulatorProcess sim(TELLMARO_SIM_PATH, "end 60s\n");
+        DBusDesktop desktop;
+        QVERIFY(desktop.ready());
+        ChildProcess tellmaro = program.start("tellmaro", "stopped");
+
+        // The item answers from an event loop, and start-up's only one is
+        // the message's; the relay does not listen yet.
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.toolTip(), QString("Der Tellmaro wird gestartet"), 10000);
+        QCOMPARE(desktop.iconColour(), QString("red"));
+        QVERIFY(sim.output().find("application 1 registered") != std::string::npos);
+        QVERIFY(sim.output().find("LISTEN_REQ") == std::string::npos);
+
+        kill(tellmaro.pid(), SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!tellmaro.running(), 5000);
+        QCOMPARE(tellmaro.wait(), 1);  // start-up did not complete
+        QVERIFY2(sim.output().find("application 1 released") != std::string::npos,
+                 sim.output().c_str());
+    }
+
+    // The icon's states and tips, and the menu a host shows on a click,
+    // with "&Aktiviert" and "&Ende" chosen there.
+    void theIconAndItsMenuOnTheDBusTray() {
+        ProgramDirectory program(TELLMARO_PROGRAM_DIR);
+        QVERIFY(program.configure());
+        SimulatorProcess sim(TELLMARO_SIM_PATH, "end 60s\n");
+        DBusDesktop desktop;
+        QVERIFY(desktop.ready());
+        ChildProcess tellmaro = program.start("tellmaro", "tray");
+
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.toolTip(), QString("Tellmaro ist betriebsbereit"), 10000);
+        QCOMPARE(desktop.iconColour(), QString("green"));
+        QCOMPARE(desktop.menu(), QStringList({"Analysiere &CAPI", "-", "&Telefonbuch", "-",
+                                              "&Aktiviert [x]", "Ein&stellungen", "&Ende"}));
+        // A host that draws no menu passes its clicks on; the program pops
+        // its own up then (seen under Xvfb, not checked here).
+        QVERIFY(desktop.clickIcon("Activate"));
+        QVERIFY(desktop.clickIcon("ContextMenu"));
+
+        QVERIFY(desktop.click("&Aktiviert [x]"));
+        QTRY_COMPARE(desktop.toolTip(), QString("Tellmaro ist deaktiviert"));
+        QCOMPARE(desktop.iconColour(), QString("red"));
+        QCOMPARE(desktop.menu().value(4), QString("&Aktiviert [ ]"));
+
+        QVERIFY(desktop.click("&Ende"));
+        QTRY_VERIFY_WITH_TIMEOUT(!tellmaro.running(), 5000);
+        QCOMPARE(tellmaro.wait(), 0);
+        QVERIFY2(sim.output().find("application 1 released") != std::string::npos,
+                 sim.output().c_str());
+    }
+};
+
+}  // namespace tellmaro::test
+
+QTEST_GUILESS_MAIN(tellmaro::test::DesktopProgramTest)
+#include "desktop_program_test.moc"
