@@ -1,5 +1,7 @@
 // tellmaro: the relay in the desktop tray. main only wires the parts.
 #include <QApplication>
+#include <cstdio>
+#include <string_view>
 
 #include "capi/libcapi20_driver.h"
 #include "dialogs/log_file_dialog.h"
@@ -12,8 +14,29 @@
 #include "shell/stop_signals.h"
 #include "shell/tray_icon.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Aufruf: tellmaro [--help | --version]\n"
+    "Der Tellmaro im Infobereich der Kontrollleiste: sein Symbol zeigt, ob das Relais\n"
+    "für das eingetragene Handy bereit ist; sein Menü öffnet die Einstellungen, das\n"
+    "Telefonbuch und die CAPI-Analyse. Ohne Desktop läuft das Relais als\n"
+    "tellmaro-console (siehe tellmaro-console --help).\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace tellmaro;
+    // Answered before any window system is needed.
+    const std::string_view first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::printf("tellmaro %d.%d\n", TELLMARO_VERSION_MAJOR, TELLMARO_VERSION_MINOR);
+        return 0;
+    }
     auto app = shell::openDesktopSession(argc, argv);
     if (!app) {
         return 1;

@@ -100,16 +100,34 @@ std::vector<std::string> sim(Setting& r, std::vector<std::string> args) {
 const char* const kDriver = "'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!";
 
 const Row kRows[] = {
-    {"--help starts no relay", [](Setting&) {}, [](Setting& r) { return console(r, {"--help"}); }, 0,
+    {"--help starts no relay",
+     [](Setting&) {},
+     [](Setting& r) { return console(r, {"--help"}); },
+     0,
      {"Aufruf: tellmaro-console", "set SCHLUESSEL=WERT"}},
+    {"the desktop program's --version needs no desktop",
+     [](Setting&) {},
+     [](Setting& r) {
+         return std::vector<std::string>{(r.program.dir() / "tellmaro").string(), "--version"};
+     },
+     0,
+     {"tellmaro 1.2"}},
+    {"tellmaro-sim --version",
+     [](Setting&) {},
+     [](Setting& r) { return sim(r, {"--version"}); },
+     0,
+     {"tellmaro-sim 1.2"}},
     {"a first start names the file and the command",
      [](Setting& r) { r.startLine(); },
      [](Setting& r) { return console(r); },
      2,
      {"noch nicht Konfiguriert", "/.config/tellmaro/tellmaro.ini",
       "tellmaro-console set own-number="}},
-    {"no .capi20rc", [](Setting& r) { r.program.configure(); },
-     [](Setting& r) { return console(r); }, 1, {kDriver, "Weder ~/.capi20rc noch /etc/capi20.conf"}},
+    {"no .capi20rc",
+     [](Setting& r) { r.program.configure(); },
+     [](Setting& r) { return console(r); },
+     1,
+     {kDriver, "Weder ~/.capi20rc noch /etc/capi20.conf"}},
     {"a closed port",
      [](Setting& r) {
          r.program.configure();
@@ -151,31 +169,62 @@ const Row kRows[] = {
      [](Setting& r) { return console(r, {"show"}); },
      1,
      {"/dev/null/config/tellmaro", "kann nicht angelegt werden"}},
-    {"set refuses a number with a letter", [](Setting& r) { r.program.configure(); },
-     [](Setting& r) { return console(r, {"set", "mode=direct", "own-number=0711a"}); }, 2,
+    {"set refuses a number with a letter",
+     [](Setting& r) { r.program.configure(); },
+     [](Setting& r) {
+         return console(r, {"set", "mode=direct", "own-number=0711a"});
+     },
+     2,
      {"Bitte geben Sie nur Ziffern als Rufnummer ein!"}},
-    {"set refuses an unknown key", [](Setting& r) { r.program.configure(); },
-     [](Setting& r) { return console(r, {"set", "colour=red"}); }, 2,
+    {"set refuses an unknown key",
+     [](Setting& r) { r.program.configure(); },
+     [](Setting& r) {
+         return console(r, {"set", "colour=red"});
+     },
+     2,
      {"Unbekannte Einstellung \"colour=red\"", "own-number"}},
-    {"a speed-dial code that is taken", [](Setting& r) { r.program.configure(); },
-     [](Setting& r) { return console(r, {"phonebook", "add", "42", "0301"}); }, 2,
+    {"a speed-dial code that is taken",
+     [](Setting& r) { r.program.configure(); },
+     [](Setting& r) {
+         return console(r, {"phonebook", "add", "42", "0301"});
+     },
+     2,
      {"Die eingegebene Kurzwahl existiert bereits!"}},
-    {"tellmaro-sim --port abc", [](Setting&) {},
-     [](Setting& r) { return sim(r, {"--port", "abc"}); }, 2, {"'abc' is not a port"}},
-    {"tellmaro-sim --port 3000x", [](Setting&) {},
-     [](Setting& r) { return sim(r, {"--port", "3000x"}); }, 2, {"'3000x' is not a port"}},
-    {"a scenario with an event after end", [](Setting&) {},
+    {"tellmaro-sim --port abc",
+     [](Setting&) {},
+     [](Setting& r) {
+         return sim(r, {"--port", "abc"});
+     },
+     2,
+     {"'abc' is not a port"}},
+    {"tellmaro-sim --port 3000x",
+     [](Setting&) {},
+     [](Setting& r) {
+         return sim(r, {"--port", "3000x"});
+     },
+     2,
+     {"'3000x' is not a port"}},
+    {"a scenario with an event after end",
+     [](Setting&) {},
      [](Setting& r) {
          return sim(r, {"--port", "0", r.scenario("line 1\nend 5s\nexpect idle\n").string()});
      },
      2,
      {"line 3: 'expect' after the 'end' statement"}},
-    {"a scenario with two ends", [](Setting&) {},
-     [](Setting& r) { return sim(r, {"--port", "0", r.scenario("end 5s\nend 6s\n").string()}); }, 2,
+    {"a scenario with two ends",
+     [](Setting&) {},
+     [](Setting& r) {
+         return sim(r, {"--port", "0", r.scenario("end 5s\nend 6s\n").string()});
+     },
+     2,
      {"a second 'end' statement"}},
-    {"a scenario with parties but no line", [](Setting&) {},
-     [](Setting& r) { return sim(r, {"--port", "0", r.scenario("party a 1\nend 5s\n").string()}); },
-     2, {"no 'line' statement"}},
+    {"a scenario with parties but no line",
+     [](Setting&) {},
+     [](Setting& r) {
+         return sim(r, {"--port", "0", r.scenario("party a 1\nend 5s\n").string()});
+     },
+     2,
+     {"no 'line' statement"}},
 };
 
 TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
@@ -201,8 +250,7 @@ TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
             // Where it was (a log may have grown), or set aside beside it.
             bool kept = std::any_of(after.begin(), after.end(), [&](const auto& now) {
                 return (now.first == file && now.second.starts_with(bytes)) ||
-                       (now.first.string().starts_with(file.string() + ".") &&
-                        now.second == bytes);
+                       (now.first.string().starts_with(file.string() + ".") && now.second == bytes);
             });
             EXPECT_TRUE(kept) << file << " lost bytes";
         }
