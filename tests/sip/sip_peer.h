@@ -135,8 +135,10 @@ class Sipp {
 // A SipLine with its events collected as they come.
 class LineUnderTest {
   public:
-    explicit LineUnderTest(sip::SipAccount account, bool registerAccount = false) {
+    explicit LineUnderTest(sip::SipAccount account, bool registerAccount = false,
+                           std::chrono::seconds noAnswer = std::chrono::seconds(60)) {
         sip::SipLineOptions options;
+        options.noAnswerTimeout = noAnswer;
         options.account = std::move(account);
         options.registerAccount = registerAccount;
         options.log = [this](std::string_view line) {
