@@ -86,13 +86,14 @@ std::optional<char> keyOfInfo(std::string_view contentType, std::string_view bod
 
 bool KeyDeduplicator::accept(char key, KeySource source, KeyClock::time_point now) {
     std::erase_if(recent_, [now](const Recent& r) { return now - r.at > kWindow; });
+    unsigned bit = 1u << static_cast<unsigned>(source);
     for (auto& earlier : recent_) {
-        if (earlier.key == key && earlier.source != source && !earlier.matched) {
-            earlier.matched = true;
+        if (earlier.key == key && (earlier.sources & bit) == 0) {
+            earlier.sources |= bit;
             return false;
         }
     }
-    recent_.push_back({key, source, now, false});
+    recent_.push_back({key, bit, now});
     return true;
 }
 

@@ -40,7 +40,8 @@ std::optional<char> keyOfInfo(std::string_view contentType, std::string_view bod
 enum class KeySource { Rfc4733, Info, InBand };
 
 // One press that arrives by several ways is one key: a key from one way
-// that another way reported within kWindow is the same press.
+// that another way reported within kWindow, and this way not yet, is the
+// same press.
 class KeyDeduplicator {
   public:
     static constexpr std::chrono::milliseconds kWindow{800};
@@ -49,9 +50,8 @@ class KeyDeduplicator {
   private:
     struct Recent {
         char key;
-        KeySource source;
+        unsigned sources;  // bit per KeySource that reported this press
         KeyClock::time_point at;
-        bool matched;
     };
     std::vector<Recent> recent_;
 };
