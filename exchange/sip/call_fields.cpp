@@ -119,7 +119,8 @@ std::optional<AddressParts> parseAddress(std::string_view value) {
 
 CallingParty callingPartyOf(const CallerHeaders& headers, const NumberPlan& plan) {
     bool withheld = false;
-    for (auto token : splitList(lower(headers.privacy))) {
+    std::string privacy = lower(headers.privacy);
+    for (auto token : splitList(privacy)) {
         // Privacy separates values with ';'.
         std::string_view rest = token;
         while (!rest.empty()) {

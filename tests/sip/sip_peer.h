@@ -148,6 +148,11 @@ class LineUnderTest {
         line_ = std::make_unique<sip::SipLine>(std::move(options));
     }
 
+    // The line stops (and logs) before the log goes.
+    ~LineUnderTest() { line_.reset(); }
+    LineUnderTest(const LineUnderTest&) = delete;
+    LineUnderTest& operator=(const LineUnderTest&) = delete;
+
     static sip::SipAccount account(uint16_t registrarPort) {
         sip::SipAccount account;
         account.registrar = "127.0.0.1:" + std::to_string(registrarPort);
