@@ -102,9 +102,10 @@ class OutgoingCalls : public ::testing::Test {
             std::vector<std::string>{"-m", "1"});
     }
     std::unique_ptr<LineUnderTest> startLine(
-        std::chrono::seconds noAnswer = std::chrono::seconds(60)) {
+        std::chrono::seconds noAnswer = std::chrono::seconds(60),
+        std::chrono::seconds rtpTimeout = std::chrono::seconds(0)) {
         auto account = LineUnderTest::account(port_);
-        sip::SipLineOptions options;
+        account.rtpTimeout = rtpTimeout;
         auto line = std::make_unique<LineUnderTest>(account, false, noAnswer);
         line->start();
         return line;
@@ -149,6 +150,18 @@ TEST_F(OutgoingCalls, UnansweredCallEndsAfterTheTimeoutWithCause19) {
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->cause, sip::cause::kNoAnswer);
     EXPECT_EQ(sipp->finish(), 0) << sipp->messages();
+}
+
+TEST_F(OutgoingCalls, PeerThatFallsSilentIsHungUpAfterTheRtpTimeout) {
+    auto sipp = callee("callee_answer.xml");  // answers, then sends no RTP
+    auto line = startLine(std::chrono::seconds(60), std::chrono::seconds(2));
+    line->line().dial("0301234567");
+    ASSERT_TRUE(line->waitFor<sip::Answered>());
+    auto ended = line->waitFor<sip::Ended>();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->cause, sip::cause::kTemporaryFailure);
+    EXPECT_NE(ended->reason.find("no RTP for 2 s"), std::string::npos) << ended->reason;
+    EXPECT_EQ(sipp->finish(), 0) << sipp->messages();  // it got our BYE
 }
 
 // Blocks handed to the line at the relay's pace (one per 256 ms) leave as

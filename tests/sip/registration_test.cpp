@@ -26,7 +26,7 @@ TEST(Registration, DigestAcceptedAndRefreshedBeforeExpiry) {
     auto dir = scratchDir();
     uint16_t port = freeUdpPort();
     Sipp registrar(dir, "registrar", "registrar.xml", port, registrarKeys());
-    LineUnderTest line(LineUnderTest::account(port), true);
+    LineUnderTest line(LineUnderTest::account(port), true, std::chrono::seconds(60), true);
     line.start();
     auto registered = line.waitFor<RegistrationChanged>(state(RegistrationState::Registered));
     ASSERT_TRUE(registered) << line.logText();
@@ -39,7 +39,10 @@ TEST(Registration, DigestAcceptedAndRefreshedBeforeExpiry) {
     line.line().stop();
     // Stopping unregisters.
     EXPECT_NE(registrar.messages().find("expires=0"), std::string::npos);
+    // The verbose trace shows the messages, but not the credentials.
     auto log = line.logText();
+    EXPECT_NE(log.find("SIP sent to"), std::string::npos) << log;
+    EXPECT_NE(log.find("response=\"<redacted>\""), std::string::npos) << log;
     EXPECT_EQ(log.find("s3cret"), std::string::npos) << log;
 }
 

@@ -136,9 +136,11 @@ class Sipp {
 class LineUnderTest {
   public:
     explicit LineUnderTest(sip::SipAccount account, bool registerAccount = false,
-                           std::chrono::seconds noAnswer = std::chrono::seconds(60)) {
+                           std::chrono::seconds noAnswer = std::chrono::seconds(60),
+                           bool verbose = false) {
         sip::SipLineOptions options;
         options.noAnswerTimeout = noAnswer;
+        options.verbose = verbose;
         options.account = std::move(account);
         options.registerAccount = registerAccount;
         options.log = [this](std::string_view line) {
