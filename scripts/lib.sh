@@ -8,7 +8,7 @@ TELLMARO_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcapi20-3 libcapi20-dev
   qt6-base-dev
-  libre-dev librem-dev sip-tester
+  libre-dev librem-dev sip-tester baresip
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one install.
