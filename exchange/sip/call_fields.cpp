@@ -161,6 +161,7 @@ std::optional<MediaOffer> chooseMedia(std::string_view sdp) {
     std::vector<int> order;
     std::vector<Format> formats;
     unsigned ptime = 20;
+    bool peerSends = true;
     bool inAudio = false;
     bool done = false;
     auto toInt = [](std::string_view text, int& out) {
@@ -239,6 +240,8 @@ std::optional<MediaOffer> chooseMedia(std::string_view sdp) {
                     }
                     formats.push_back(
                         {pt, lower(encoding.substr(0, slash)), static_cast<unsigned>(rate)});
+                } else if (body == "recvonly" || body == "inactive") {
+                    peerSends = false;
                 } else if (body.substr(0, 6) == "ptime:") {
                     int value = 0;
                     if (toInt(trim(body.substr(6)), value) && value >= 10 && value <= 200) {
@@ -272,6 +275,7 @@ std::optional<MediaOffer> chooseMedia(std::string_view sdp) {
     MediaOffer offer;
     offer.port = port;
     offer.packetTime = ptime;
+    offer.peerSends = peerSends;
     offer.address = mediaAddress.empty() ? sessionAddress : mediaAddress;
     int pcma = -1;
     int pcmu = -1;

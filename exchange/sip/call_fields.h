@@ -45,6 +45,7 @@ struct MediaOffer {
     int audioPayloadType = 8;
     int eventPayloadType = -1;  // telephone-event, -1 when not offered
     unsigned packetTime = 20;   // a=ptime, ms
+    bool peerSends = true;      // false for a=recvonly or a=inactive (e.g. on hold)
 };
 
 // The usable audio stream of an SDP body: the first audio m= line with a

@@ -193,6 +193,9 @@ void Call::tickHandler(void* arg) {
         }
     }
     auto timeout = call->engine_.account().rtpTimeout;
+    if (call->remote_ && !call->remote_->peerSends) {
+        call->lastRtp_ = now;  // on hold: silence is expected
+    }
     if (timeout.count() > 0 && now - call->lastRtp_ > timeout) {
         call->end(cause::kTemporaryFailure, 0,
                   "no RTP for " + std::to_string(timeout.count()) + " s");
@@ -258,8 +261,9 @@ void Call::rtpHandler(const struct sa*, const struct rtp_header* hdr, struct mbu
                 ++call->blocksDropped_;
             }
         }
-    } else if (hdr->pt == eventType || hdr->pt == 96 || hdr->pt == 101) {
-        // SIPp sends its events as 96 whatever was negotiated.
+    } else if (hdr->pt == eventType || (eventType < 0 && hdr->pt == 101)) {
+        // Events come with the negotiated type; 101, the usual one, also
+        // from a peer that offered none.
         if (auto key = call->telephoneEvents_.accept(hdr->ts, payload, now)) {
             call->key(*key, KeySource::Rfc4733);
         }

@@ -105,6 +105,13 @@ TEST(CallFields, MediaChoice) {
     }
 }
 
+TEST(CallFields, HeldPeerSendsNoAudio) {
+    const char* head = "v=0\r\nc=IN IP4 192.0.2.1\r\nm=audio 4000 RTP/AVP 8\r\n";
+    EXPECT_TRUE(chooseMedia(std::string(head) + "a=sendonly\r\n")->peerSends);
+    EXPECT_FALSE(chooseMedia(std::string(head) + "a=inactive\r\n")->peerSends);
+    EXPECT_FALSE(chooseMedia(std::string(head) + "a=recvonly\r\n")->peerSends);
+}
+
 TEST(CallFields, OurSdpOffersAndAnswersWhatWeCanTake) {
     std::string offer = buildSdp("192.0.2.5", 5000, 7, nullptr);
     EXPECT_NE(offer.find("m=audio 5000 RTP/AVP 8 0 101\r\n"), std::string::npos) << offer;
