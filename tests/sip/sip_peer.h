@@ -17,6 +17,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <variant>
@@ -172,9 +173,12 @@ class LineUnderTest {
     }
 
     sip::SipLine& line() { return *line_; }
+    // Throws when the line cannot start (a test fails with the reason).
     void start() {
         std::string error;
-        ASSERT_TRUE(line_->start(error)) << error;
+        if (!line_->start(error)) {
+            throw std::runtime_error("SIP line did not start: " + error);
+        }
     }
 
     // Collects events until one satisfies `match` (returned), or times out.
