@@ -172,7 +172,8 @@ int Engine::start(std::string& error) {
             error = "outbound_proxy '" + account_.outboundProxy + "' is not a host or host:port";
             return EINVAL;
         }
-        proxyRoute_ = "sip:" + account_.outboundProxy + ";lr" +
+        // libre adds the ";lr" itself.
+        proxyRoute_ = "sip:" + account_.outboundProxy +
                       (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
     }
     const HostPort& next = proxy ? *proxy : *registrar;

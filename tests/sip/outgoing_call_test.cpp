@@ -47,19 +47,27 @@ class OutgoingCalls : public ::testing::Test {
     uint16_t port_ = 0;
 };
 
-TEST_F(OutgoingCalls, BusyIsCause17) {
+// Through the outbound proxy: the INVITE names the account's domain and
+// goes to the proxy with a loose Route.
+TEST_F(OutgoingCalls, BusyThroughTheProxyIsCause17) {
     auto sipp = callee("callee_busy.xml");
-    auto line = startLine();
-    auto id = line->line().dial("0301234560");
-    EXPECT_TRUE(line->waitFor<sip::Alerting>());
-    auto ended = line->waitFor<sip::Ended>();
+    auto account = LineUnderTest::account(port_);
+    account.domain = "voip.example.net";
+    account.outboundProxy = "127.0.0.1:" + std::to_string(port_);
+    LineUnderTest line(account);
+    line.start();
+    auto id = line.line().dial("0301234560");
+    EXPECT_TRUE(line.waitFor<sip::Alerting>());
+    auto ended = line.waitFor<sip::Ended>();
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->id, id);
     EXPECT_EQ(ended->cause, sip::cause::kUserBusy);
     EXPECT_EQ(ended->sipStatus, 486);
     EXPECT_EQ(sip::capiReason(ended->cause), 0x3491);
     EXPECT_EQ(sipp->finish(), 0) << sipp->messages();
-    EXPECT_EQ(sipp->count("INVITE sip:0301234560@127.0.0.1"), 1u);
+    EXPECT_EQ(sipp->count("INVITE sip:0301234560@voip.example.net SIP/2.0"), 1u)
+        << sipp->messages();
+    EXPECT_GE(sipp->count("Route: <sip:127.0.0.1:" + std::to_string(port_) + ";lr>"), 1u);
 }
 
 TEST_F(OutgoingCalls, HangingUpWhileItRingsCancels) {

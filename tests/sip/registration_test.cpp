@@ -26,7 +26,9 @@ TEST(Registration, DigestAcceptedAndRefreshedBeforeExpiry) {
     auto dir = scratchDir();
     uint16_t port = freeUdpPort();
     Sipp registrar(dir, "registrar", "registrar.xml", port, registrarKeys());
-    LineUnderTest line(LineUnderTest::account(port), true, std::chrono::seconds(60), true);
+    auto account = LineUnderTest::account(port);
+    account.keepAlive = std::chrono::seconds(1);
+    LineUnderTest line(account, true, std::chrono::seconds(60), true);
     line.start();
     auto registered = line.waitFor<RegistrationChanged>(state(RegistrationState::Registered));
     ASSERT_TRUE(registered) << line.logText();
