@@ -625,6 +625,10 @@ std::vector<SipEvent> SipLine::takeEvents() {
 
 CallId SipLine::dial(const std::string& number) {
     CallId id = impl_->shared.newId();
+    if (!impl_->running) {
+        impl_->shared.emit(Ended{id, cause::kTemporaryFailure, 0, "SIP line not running", {}});
+        return id;
+    }
     Command command{Command::Kind::Dial, id};
     command.number = number;
     impl_->shared.push(std::move(command));
