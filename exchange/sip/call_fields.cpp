@@ -161,7 +161,8 @@ std::optional<MediaOffer> chooseMedia(std::string_view sdp) {
     std::vector<int> order;
     std::vector<Format> formats;
     unsigned ptime = 20;
-    bool peerSends = true;
+    std::optional<MediaDirection> sessionDirection;
+    std::optional<MediaDirection> mediaDirection;
     bool inAudio = false;
     bool done = false;
     auto toInt = [](std::string_view text, int& out) {
@@ -216,6 +217,20 @@ std::optional<MediaOffer> chooseMedia(std::string_view sdp) {
                 break;
             }
             case 'a': {
+                std::optional<MediaDirection> direction;
+                if (body == "sendrecv") {
+                    direction = MediaDirection::SendRecv;
+                } else if (body == "sendonly") {
+                    direction = MediaDirection::SendOnly;
+                } else if (body == "recvonly") {
+                    direction = MediaDirection::RecvOnly;
+                } else if (body == "inactive") {
+                    direction = MediaDirection::Inactive;
+                }
+                if (direction) {
+                    (inAudio ? mediaDirection : sessionDirection) = direction;
+                    break;
+                }
                 if (!inAudio) {
                     break;
                 }
@@ -240,8 +255,6 @@ std::optional<MediaOffer> chooseMedia(std::string_view sdp) {
                     }
                     formats.push_back(
                         {pt, lower(encoding.substr(0, slash)), static_cast<unsigned>(rate)});
-                } else if (body == "recvonly" || body == "inactive") {
-                    peerSends = false;
                 } else if (body.substr(0, 6) == "ptime:") {
                     int value = 0;
                     if (toInt(trim(body.substr(6)), value) && value >= 10 && value <= 200) {
@@ -275,7 +288,7 @@ std::optional<MediaOffer> chooseMedia(std::string_view sdp) {
     MediaOffer offer;
     offer.port = port;
     offer.packetTime = ptime;
-    offer.peerSends = peerSends;
+    offer.direction = mediaDirection.value_or(sessionDirection.value_or(MediaDirection::SendRecv));
     offer.address = mediaAddress.empty() ? sessionAddress : mediaAddress;
     int pcma = -1;
     int pcmu = -1;
@@ -332,8 +345,24 @@ std::string buildSdp(std::string_view address, uint16_t port, uint64_t sessionId
         add(eventPt, "telephone-event");
         maps += "a=fmtp:" + std::to_string(eventPt) + " 0-15\r\n";
     }
+    const char* direction = "sendrecv";
+    if (answerTo) {
+        switch (answerTo->direction) {
+            case MediaDirection::SendOnly:
+                direction = "recvonly";
+                break;
+            case MediaDirection::RecvOnly:
+                direction = "sendonly";
+                break;
+            case MediaDirection::Inactive:
+                direction = "inactive";
+                break;
+            case MediaDirection::SendRecv:
+                break;
+        }
+    }
     sdp += "m=audio " + std::to_string(port) + " RTP/AVP" + formats + "\r\n" + maps +
-           "a=ptime:20\r\na=sendrecv\r\n";
+           "a=ptime:20\r\na=" + direction + "\r\n";
     return sdp;
 }
 

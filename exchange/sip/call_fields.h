@@ -38,14 +38,25 @@ CallingParty callingPartyOf(const CallerHeaders& headers, const NumberPlan& plan
 
 enum class AudioCodec { Pcma, Pcmu };
 
+// The direction a side writes for itself (a=sendrecv, a=sendonly, ...).
+enum class MediaDirection { SendRecv, SendOnly, RecvOnly, Inactive };
+
 struct MediaOffer {
     std::string address;  // c= of the audio stream
     uint16_t port = 0;
     AudioCodec codec = AudioCodec::Pcma;
     int audioPayloadType = 8;
-    int eventPayloadType = -1;  // telephone-event, -1 when not offered
-    unsigned packetTime = 20;   // a=ptime, ms
-    bool peerSends = true;      // false for a=recvonly or a=inactive (e.g. on hold)
+    int eventPayloadType = -1;                            // telephone-event, -1 when not offered
+    unsigned packetTime = 20;                             // a=ptime, ms
+    MediaDirection direction = MediaDirection::SendRecv;  // as the peer wrote it
+
+    // A peer that puts us on hold sends nothing or takes nothing.
+    bool peerSends() const {
+        return direction == MediaDirection::SendRecv || direction == MediaDirection::SendOnly;
+    }
+    bool peerReceives() const {
+        return direction == MediaDirection::SendRecv || direction == MediaDirection::RecvOnly;
+    }
 };
 
 // The usable audio stream of an SDP body: the first audio m= line with a
@@ -54,7 +65,7 @@ struct MediaOffer {
 std::optional<MediaOffer> chooseMedia(std::string_view sdp);
 
 // Our SDP: an offer lists PCMA, PCMU and telephone-event 101; an answer the
-// chosen codec and the peer's event payload type.
+// chosen codec, the peer's event payload type and the mirror of its direction.
 std::string buildSdp(std::string_view address, uint16_t port, uint64_t sessionId,
                      const MediaOffer* answerTo);
 

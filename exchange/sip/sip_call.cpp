@@ -193,7 +193,7 @@ void Call::tickHandler(void* arg) {
         }
     }
     auto timeout = call->engine_.account().rtpTimeout;
-    if (call->remote_ && !call->remote_->peerSends) {
+    if (call->remote_ && !call->remote_->peerSends()) {
         call->lastRtp_ = now;  // on hold: silence is expected
     }
     if (timeout.count() > 0 && now - call->lastRtp_ > timeout) {
@@ -210,8 +210,14 @@ void Call::sendFrames() {
     auto now = AudioClock::now();
     auto due = pace_->due(now);
     sendTimestamp_ += static_cast<uint32_t>(due.skipped * kFrameSize);
+    bool heard = !remote_ || remote_->peerReceives();
     for (unsigned i = 0; i < due.frames; ++i) {
         auto frame = send_.nextFrame(now);
+        if (!heard) {
+            // On hold: the pace and the FIFO go on, nothing is sent.
+            sendTimestamp_ += kFrameSize;
+            continue;
+        }
         if (remote_ && remote_->codec == AudioCodec::Pcmu) {
             for (auto& byte : frame) {
                 byte = pcmaToPcmu(byte);

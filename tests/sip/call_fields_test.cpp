@@ -105,11 +105,28 @@ TEST(CallFields, MediaChoice) {
     }
 }
 
-TEST(CallFields, HeldPeerSendsNoAudio) {
-    const char* head = "v=0\r\nc=IN IP4 192.0.2.1\r\nm=audio 4000 RTP/AVP 8\r\n";
-    EXPECT_TRUE(chooseMedia(std::string(head) + "a=sendonly\r\n")->peerSends);
-    EXPECT_FALSE(chooseMedia(std::string(head) + "a=inactive\r\n")->peerSends);
-    EXPECT_FALSE(chooseMedia(std::string(head) + "a=recvonly\r\n")->peerSends);
+TEST(CallFields, HoldDirectionsAreReadAndMirrored) {
+    struct Row {
+        const char* session;
+        const char* media;
+        bool peerSends, peerReceives;
+        const char* ours;
+    };
+    const Row rows[] = {
+        {"", "", true, true, "a=sendrecv"},
+        {"", "a=sendonly\r\n", true, false, "a=recvonly"},
+        {"a=sendonly\r\n", "a=inactive\r\n", false, false, "a=inactive"},
+        {"a=recvonly\r\n", "", false, true, "a=sendonly"},
+    };
+    for (const auto& row : rows) {
+        auto offer = chooseMedia(std::string("v=0\r\nc=IN IP4 192.0.2.1\r\n") + row.session +
+                                 "m=audio 4000 RTP/AVP 8\r\n" + row.media);
+        ASSERT_TRUE(offer);
+        EXPECT_EQ(offer->peerSends(), row.peerSends) << row.session << row.media;
+        EXPECT_EQ(offer->peerReceives(), row.peerReceives) << row.session << row.media;
+        EXPECT_NE(buildSdp("192.0.2.5", 5000, 7, &*offer).find(row.ours), std::string::npos)
+            << row.session << row.media;
+    }
 }
 
 TEST(CallFields, OurSdpOffersAndAnswersWhatWeCanTake) {
