@@ -85,10 +85,12 @@ bool Call::takeRemoteMedia(const struct sip_msg* msg) {
     return true;
 }
 
-int Call::acceptIncoming(const struct sip_msg* msg, const MediaOffer& offer) {
-    remote_ = offer;
-    if (sa_set_str(&remoteAddress_, offer.address.c_str(), offer.port) != 0) {
-        return EINVAL;
+int Call::acceptIncoming(const struct sip_msg* msg, const MediaOffer* offer) {
+    if (offer) {
+        remote_ = *offer;
+        if (sa_set_str(&remoteAddress_, offer->address.c_str(), offer->port) != 0) {
+            return EINVAL;
+        }
     }
     // 183 without SDP stops the caller's retransmissions and lets a CANCEL
     // find the call; 180 follows only when the user alerts.
@@ -136,7 +138,7 @@ void Call::answer() {
     if (state_ != State::Offered) {
         return;
     }
-    struct mbuf* sdp = sdpBody(true);
+    struct mbuf* sdp = sdpBody(remote_.has_value());
     int err = sipsess_answer(session_, 200, "OK", sdp, nullptr);
     mem_deref(sdp);
     if (err) {
@@ -210,7 +212,8 @@ void Call::sendFrames() {
     auto now = AudioClock::now();
     auto due = pace_->due(now);
     sendTimestamp_ += static_cast<uint32_t>(due.skipped * kFrameSize);
-    bool heard = !remote_ || remote_->peerReceives();
+    // No address before the answer to our offer; on hold the peer takes nothing.
+    bool heard = remote_ && remote_->peerReceives();
     for (unsigned i = 0; i < due.frames; ++i) {
         auto frame = send_.nextFrame(now);
         if (!heard) {

@@ -81,8 +81,8 @@ class Call {
     Call& operator=(const Call&) = delete;
 
     int openMedia();  // the RTP socket
-    // Incoming: the INVITE arrived with `offer`.
-    int acceptIncoming(const struct sip_msg* msg, const MediaOffer& offer);
+    // Incoming: the INVITE arrived with `offer` (none: we offer in the 200).
+    int acceptIncoming(const struct sip_msg* msg, const MediaOffer* offer);
     int dial(const std::string& number);
     void alert();
     void answer();

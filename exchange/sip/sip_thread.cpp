@@ -414,8 +414,9 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
         return;
     }
     std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+    // Without a body the offer is ours, in the 200, and the answer comes with the ACK.
     auto offer = chooseMedia(body);
-    if (!offer) {
+    if (!offer && !body.empty()) {
         engine->log("INVITE from " + describeAddress(msg->src) +
                     " refused with 488: no PCMA or PCMU offered");
         sip_treply(nullptr, sip, msg, 488, "Not Acceptable Here");
@@ -428,7 +429,7 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
 
     CallId id = engine->shared_.newId();
     auto call = std::make_unique<Call>(*engine, id, true);
-    if (call->openMedia() != 0 || call->acceptIncoming(msg, *offer) != 0) {
+    if (call->openMedia() != 0 || call->acceptIncoming(msg, offer ? &*offer : nullptr) != 0) {
         engine->log("INVITE from " + describeAddress(msg->src) +
                     " refused with 500: no RTP port free");
         sip_treply(nullptr, sip, msg, 500, "Server Internal Error");
@@ -441,7 +442,9 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
              ? std::string("a withheld number")
              : std::string(kTypes[static_cast<int>(calling.type)]) + " '" + calling.digits + "'") +
         " to '" + text(msg->uri.user) + "', " +
-        (offer->codec == AudioCodec::Pcma ? "PCMA" : "PCMU"));
+        (!offer                             ? "no offer (ours goes with the answer)"
+         : offer->codec == AudioCodec::Pcma ? "PCMA"
+                                            : "PCMU"));
     engine->calls_[id] = std::move(call);
     engine->shared_.emit(IncomingCall{id, calling, text(msg->uri.user)});
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "exchange/sip/sip_causes.h"
+#include "sip/rtp_catcher.h"
 #include "sip/sip_peer.h"
 
 namespace tellmaro::test {
@@ -132,6 +133,24 @@ TEST_F(IncomingCalls, OurHangUpSendsBye) {
     EXPECT_EQ(ended->cause, sip::cause::kNormalClearing);
     EXPECT_EQ(caller->finish(), 0) << caller->messages();
     EXPECT_EQ(caller->count("BYE sip:"), 1u);
+}
+
+// An INVITE without SDP: our offer goes in the 200, the answer in the ACK,
+// and our audio goes where that answer says.
+TEST_F(IncomingCalls, LateOfferIsAnsweredInTheAck) {
+    RtpCatcher catcher;
+    auto line = startLine(account());
+    auto keys = callerKeys("<sip:0301234@127.0.0.1>", "<sip:0301234@127.0.0.1>", "none");
+    keys.emplace_back("rtp_port", std::to_string(catcher.port()));
+    auto caller = callLine(dir_, "caller", "caller_late_offer.xml", *line, keys);
+    auto call = line->waitFor<IncomingCall>();
+    ASSERT_TRUE(call) << line->logText();
+    line->line().answer(call->id);
+    ASSERT_TRUE(line->waitFor<Answered>());
+    ASSERT_TRUE(line->waitFor<Ended>());
+    EXPECT_EQ(caller->finish(), 0) << caller->messages();
+    EXPECT_EQ(caller->count("m=audio"), 2u);  // our offer and its answer
+    EXPECT_GT(catcher.packets().size(), 20u);
 }
 
 TEST_F(IncomingCalls, CallerGivesUpBeforeTheAnswer) {
