@@ -51,13 +51,19 @@ class SipLine {
     int eventFd() const;
     std::vector<SipEvent> takeEvents();
 
-    // Commands. A command for a call that is gone is ignored (its Ended was or will be sent).
-    CallId dial(const std::string& number);
+    // Commands. Every call, in or out, ends with exactly one Ended event; a
+    // command for a call that has ended is ignored.
+    //
+    // An incoming INVITE has been answered with 183 (no SDP) when IncomingCall
+    // is reported, so the caller's CANCEL can find it; Answered follows its ACK.
+    // An outgoing call reports Alerting (180), Progress (183) and Answered (200).
+    CallId dial(const std::string& number);      // INVITE to number@domain
     void alert(CallId id);                       // 180 Ringing
     void answer(CallId id);                      // 200 OK with SDP
-    void reject(CallId id, uint16_t sipStatus);  // e.g. 486, 603, 480
-    void hangUp(CallId id);                      // CANCEL or BYE, as the call's state needs
-    void sendBlock(CallId id, std::span<const uint8_t, kBlockSize> block);  // CAPI bit order
+    void reject(CallId id, uint16_t sipStatus);  // e.g. 486, 603, 480; Ended has its cause
+    void hangUp(CallId id);                      // CANCEL, BYE or 486 as the state needs
+    // 2048 bytes in CAPI bit order; they leave as 20 ms PCMA frames.
+    void sendBlock(CallId id, std::span<const uint8_t, kBlockSize> block);
 
   private:
     struct Impl;
