@@ -25,7 +25,6 @@ std::string body(const struct sip_msg* msg) {
 Call::Call(Engine& engine, CallId id, bool incoming)
     : engine_(engine),
       id_(id),
-      incoming_(incoming),
       state_(incoming ? State::Offered : State::Calling),
       sessionId_(rand_u32()),
       sendTimestamp_(rand_u32()) {

@@ -117,7 +117,6 @@ class Call {
 
     Engine& engine_;
     CallId id_;
-    bool incoming_;
     State state_;
     bool alerted_ = false;
     struct sipsess* session_ = nullptr;
