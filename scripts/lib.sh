@@ -13,6 +13,7 @@ TELLMARO_PACKAGES=(
   qt6-base-dev
   fonts-dejavu-core
   xvfb dbus-daemon
+  libre-dev librem-dev sip-tester baresip
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one

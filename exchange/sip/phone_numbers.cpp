@@ -1,0 +1,85 @@
+#include "exchange/sip/phone_numbers.h"
+
+#include <algorithm>
+
+namespace tellmaro::sip {
+
+namespace {
+
+// National significant numbers are at most this long (Germany: 11); a
+// longer number starting with the country code carries the code.
+constexpr size_t kLongestNationalNumber = 11;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return !prefix.empty() && text.substr(0, prefix.size()) == prefix;
+}
+
+CallingParty withCountry(std::string_view digits, const NumberPlan& plan) {
+    if (startsWith(digits, plan.countryCode)) {
+        auto national = digits.substr(plan.countryCode.size());
+        // "+49 (0) 170...": the trunk prefix written in by habit.
+        if (startsWith(national, plan.nationalPrefix)) {
+            national.remove_prefix(plan.nationalPrefix.size());
+        }
+        return {NumberType::National, Presentation::Allowed, std::string(national)};
+    }
+    return {NumberType::International, Presentation::Allowed, std::string(digits)};
+}
+
+}  // namespace
+
+CallingParty presentNumber(std::string_view number, const NumberPlan& plan) {
+    std::string cleaned;
+    for (char c : number) {
+        if (c == ' ' || c == '-' || c == '.' || c == '(' || c == ')') {
+            continue;  // visual separators of tel: URIs
+        }
+        cleaned += c;
+    }
+    bool plus = !cleaned.empty() && cleaned.front() == '+';
+    std::string_view digits(cleaned);
+    if (plus) {
+        digits.remove_prefix(1);
+    }
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit)) {
+        return {};
+    }
+    if (plus) {
+        return withCountry(digits, plan);
+    }
+    if (startsWith(digits, plan.internationalPrefix)) {
+        return withCountry(digits.substr(plan.internationalPrefix.size()), plan);
+    }
+    if (startsWith(digits, plan.nationalPrefix)) {
+        return {NumberType::National, Presentation::Allowed,
+                std::string(digits.substr(plan.nationalPrefix.size()))};
+    }
+    if (startsWith(digits, plan.countryCode) && digits.size() > kLongestNationalNumber) {
+        return withCountry(digits, plan);
+    }
+    return {NumberType::Unknown, Presentation::Allowed, std::string(digits)};
+}
+
+std::string numberToDial(std::string_view field, std::span<const std::string> hints) {
+    auto isFill = [](std::string_view rest) {
+        return std::all_of(rest.begin(), rest.end(), [](char c) { return c == '0'; });
+    };
+    const std::string* best = nullptr;
+    for (const auto& hint : hints) {
+        if (!hint.empty() && hint.size() <= field.size() && startsWith(field, hint) &&
+            isFill(field.substr(hint.size())) && (!best || hint.size() > best->size())) {
+            best = &hint;
+        }
+    }
+    if (best) {
+        return *best;
+    }
+    auto end = field.find_last_not_of('0');
+    return end == std::string_view::npos ? std::string() : std::string(field.substr(0, end + 1));
+}
+
+}  // namespace tellmaro::sip

@@ -1,0 +1,393 @@
+// One call on the SIP thread: its SIP session, its RTP socket with the two
+// audio FIFOs and the 20 ms pace, and its DTMF keys.
+
+#include <cerrno>
+#include <cstring>
+
+#include "exchange/sip/g711.h"
+#include "exchange/sip/sip_causes.h"
+#include "exchange/sip/sip_engine.h"
+
+namespace tellmaro::sip {
+
+namespace {
+
+std::string text(const struct pl& value) {
+    return std::string(value.p ? value.p : "", value.l);
+}
+
+std::string body(const struct sip_msg* msg) {
+    return std::string(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+}
+
+}  // namespace
+
+Call::Call(Engine& engine, CallId id, bool incoming)
+    : engine_(engine),
+      id_(id),
+      state_(incoming ? State::Offered : State::Calling),
+      sessionId_(rand_u32()),
+      sendTimestamp_(rand_u32()) {
+    tmr_init(&tick_);
+    tmr_init(&ringTimer_);
+}
+
+Call::~Call() {
+    tmr_cancel(&tick_);
+    tmr_cancel(&ringTimer_);
+    session_ = static_cast<struct sipsess*>(mem_deref(session_));
+    rtp_ = static_cast<struct rtp_sock*>(mem_deref(rtp_));
+    inband_ = static_cast<struct dtmf_dec*>(mem_deref(inband_));
+}
+
+uint16_t Call::rtpPort() const {
+    return rtp_ ? sa_port(rtp_local(rtp_)) : 0;
+}
+
+int Call::openMedia() {
+    struct sa local;
+    int err = sa_set_str(&local, engine_.localAddress().c_str(), 0);
+    if (err) {
+        return err;
+    }
+    const SipAccount& account = engine_.account();
+    err = rtp_listen(&rtp_, IPPROTO_UDP, &local, account.rtpPortMin, account.rtpPortMax, false,
+                     rtpHandler, nullptr, this);
+    if (!err && account.inbandDtmf) {
+        err = dtmf_dec_alloc(&inband_, 8000, 1, inbandHandler, this);
+    }
+    return err;
+}
+
+struct mbuf* Call::sdpBody(bool answer) {
+    std::string sdp = buildSdp(engine_.localAddress(), rtpPort(), sessionId_,
+                               answer && remote_ ? &*remote_ : nullptr);
+    struct mbuf* mb = mbuf_alloc(sdp.size());
+    if (mb) {
+        mbuf_write_str(mb, sdp.c_str());
+        mb->pos = 0;
+    }
+    return mb;
+}
+
+bool Call::takeRemoteMedia(const struct sip_msg* msg) {
+    auto offer = chooseMedia(body(msg));
+    if (!offer) {
+        return false;
+    }
+    struct sa address;
+    if (sa_set_str(&address, offer->address.c_str(), offer->port) != 0) {
+        return false;
+    }
+    remote_ = offer;
+    remoteAddress_ = address;
+    return true;
+}
+
+int Call::acceptIncoming(const struct sip_msg* msg, const MediaOffer* offer) {
+    if (offer) {
+        remote_ = *offer;
+        if (sa_set_str(&remoteAddress_, offer->address.c_str(), offer->port) != 0) {
+            return EINVAL;
+        }
+    }
+    // 183 without SDP stops the caller's retransmissions and lets a CANCEL
+    // find the call; 180 follows only when the user alerts.
+    std::string user = engine_.contactUser();
+    int err = sipsess_accept(&session_, engine_.sessions(), msg, 183, "Session Progress",
+                             user.c_str(), "application/sdp", nullptr, Engine::authHandler,
+                             &engine_, false, offerHandler, answerHandler, establishedHandler,
+                             infoHandler, nullptr, closeHandler, this, nullptr);
+    return err;
+}
+
+int Call::dial(const std::string& number) {
+    const SipAccount& account = engine_.account();
+    std::string to = "sip:" + number + "@" + account.domain +
+                     (account.transport == SipTransport::Tcp ? ";transport=tcp" : "");
+    std::string from = engine_.fromUri();
+    std::string user = engine_.contactUser();
+    auto routeList = engine_.routes();
+    struct mbuf* offer = sdpBody(false);
+    int err = sipsess_connect(
+        &session_, engine_.sessions(), to.c_str(), nullptr, from.c_str(), user.c_str(),
+        routeList.empty() ? nullptr : routeList.data(), static_cast<uint32_t>(routeList.size()),
+        "application/sdp", offer, Engine::authHandler, &engine_, false, offerHandler, answerHandler,
+        progressHandler, establishedHandler, infoHandler, nullptr, closeHandler, this, nullptr);
+    mem_deref(offer);
+    engine_.log("call " + std::to_string(id_) + " out to '" + number + "'");
+    if (err) {
+        end(cause::kTemporaryFailure, 0, std::string("INVITE not sent: ") + std::strerror(err));
+        return err;
+    }
+    tmr_start(&ringTimer_,
+              static_cast<uint64_t>(engine_.shared().options().noAnswerTimeout.count()) * 1000,
+              ringTimeoutHandler, this);
+    return 0;
+}
+
+void Call::alert() {
+    if (state_ == State::Offered && !alerted_) {
+        alerted_ = true;
+        sipsess_progress(session_, 180, "Ringing", nullptr, nullptr);
+    }
+}
+
+void Call::answer() {
+    if (state_ != State::Offered) {
+        return;
+    }
+    struct mbuf* sdp = sdpBody(remote_.has_value());
+    int err = sipsess_answer(session_, 200, "OK", sdp, nullptr);
+    mem_deref(sdp);
+    if (err) {
+        end(cause::kTemporaryFailure, 0, std::string("200 OK not sent: ") + std::strerror(err));
+        return;
+    }
+    state_ = State::Accepted;
+    startMedia();
+}
+
+void Call::reject(uint16_t status) {
+    if (state_ != State::Offered) {
+        hangUp();
+        return;
+    }
+    if (status < 300 || status > 699) {
+        status = 486;
+    }
+    std::string phrase = reasonPhrase(status);
+    sipsess_reject(session_, status, phrase.empty() ? "Rejected" : phrase.c_str(), nullptr);
+    end(causeForSipStatus(status), status, "refused here with " + std::to_string(status));
+}
+
+void Call::hangUp() {
+    // Freeing the session sends what its state needs: CANCEL, BYE, or 486.
+    const char* how = state_ == State::Calling   ? "cancelled here"
+                      : state_ == State::Offered ? "refused here"
+                                                 : "hung up here";
+    end(cause::kNormalClearing, 0, how);
+}
+
+void Call::sendBlock(const Block& block) {
+    send_.push(block, AudioClock::now());
+}
+
+void Call::startMedia() {
+    if (pace_) {
+        return;
+    }
+    auto now = AudioClock::now();
+    pace_.emplace(now);
+    lastRtp_ = now;
+    tmr_start(&tick_, 0, tickHandler, this);
+}
+
+void Call::tickHandler(void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    auto now = AudioClock::now();
+    call->sendFrames();
+    call->receive_.poll(now);
+    for (auto& block : call->receive_.takeBlocks()) {
+        if (!call->engine_.shared().emit(AudioBlock{call->id_, block})) {
+            ++call->blocksDropped_;
+        }
+    }
+    auto timeout = call->engine_.account().rtpTimeout;
+    if (call->remote_ && !call->remote_->peerSends()) {
+        call->lastRtp_ = now;  // on hold: silence is expected
+    }
+    if (timeout.count() > 0 && now - call->lastRtp_ > timeout) {
+        call->end(cause::kTemporaryFailure, 0,
+                  "no RTP for " + std::to_string(timeout.count()) + " s");
+        return;
+    }
+    tmr_start(&call->tick_,
+              static_cast<uint64_t>(call->pace_->untilNext(AudioClock::now()).count()), tickHandler,
+              call);
+}
+
+void Call::sendFrames() {
+    auto now = AudioClock::now();
+    auto due = pace_->due(now);
+    sendTimestamp_ += static_cast<uint32_t>(due.skipped * kFrameSize);
+    // No address before the answer to our offer; on hold the peer takes nothing.
+    bool heard = remote_ && remote_->peerReceives();
+    for (unsigned i = 0; i < due.frames; ++i) {
+        auto frame = send_.nextFrame(now);
+        if (!heard) {
+            // On hold: the pace and the FIFO go on, nothing is sent.
+            sendTimestamp_ += kFrameSize;
+            continue;
+        }
+        if (remote_ && remote_->codec == AudioCodec::Pcmu) {
+            for (auto& byte : frame) {
+                byte = pcmaToPcmu(byte);
+            }
+        }
+        struct mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + kFrameSize);
+        if (!mb) {
+            return;
+        }
+        mb->pos = RTP_HEADER_SIZE;
+        mb->end = RTP_HEADER_SIZE;
+        mbuf_write_mem(mb, frame.data(), frame.size());
+        mb->pos = RTP_HEADER_SIZE;
+        rtp_send(rtp_, &remoteAddress_, false, firstFrame_,
+                 static_cast<uint8_t>(remote_ ? remote_->audioPayloadType : 8), sendTimestamp_, mb);
+        mem_deref(mb);
+        firstFrame_ = false;
+        sendTimestamp_ += kFrameSize;
+        ++framesSent_;
+    }
+}
+
+void Call::rtpHandler(const struct sa*, const struct rtp_header* hdr, struct mbuf* mb, void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    if (call->state_ == State::Ended) {
+        return;
+    }
+    auto now = AudioClock::now();
+    call->lastRtp_ = now;
+    std::span<const uint8_t> payload(mbuf_buf(mb), mbuf_get_left(mb));
+    int eventType = call->remote_ ? call->remote_->eventPayloadType : -1;
+    if (hdr->pt == 8 || hdr->pt == 0) {
+        std::vector<uint8_t> capi(payload.size());
+        for (size_t i = 0; i < payload.size(); ++i) {
+            capi[i] = hdr->pt == 8 ? pcmaToCapi(payload[i]) : pcmuToCapi(payload[i]);
+        }
+        if (call->inband_) {
+            std::vector<int16_t> samples(payload.size());
+            for (size_t i = 0; i < payload.size(); ++i) {
+                samples[i] = hdr->pt == 8 ? alawToLinear(payload[i]) : ulawToLinear(payload[i]);
+            }
+            dtmf_dec_probe(call->inband_, samples.data(), samples.size());
+        }
+        call->receive_.accept(hdr->ssrc, hdr->seq, hdr->ts, capi, now);
+        for (auto& block : call->receive_.takeBlocks()) {
+            if (!call->engine_.shared().emit(AudioBlock{call->id_, block})) {
+                ++call->blocksDropped_;
+            }
+        }
+    } else if (hdr->pt == eventType || (eventType < 0 && hdr->pt == 101)) {
+        // Events come with the negotiated type; 101, the usual one, also
+        // from a peer that offered none.
+        if (auto key = call->telephoneEvents_.accept(hdr->ts, payload, now)) {
+            call->key(*key, KeySource::Rfc4733);
+        }
+    }
+}
+
+void Call::inbandHandler(char digit, void* arg) {
+    static_cast<Call*>(arg)->key(digit, KeySource::InBand);
+}
+
+void Call::key(char key, KeySource source) {
+    if (keys_.accept(key, source, KeyClock::now())) {
+        engine_.shared().emit(Dtmf{id_, key});
+    }
+}
+
+int Call::offerHandler(struct mbuf** descp, const struct sip_msg* msg, void* arg) {
+    // A re-INVITE (hold, new address): take its media and answer in kind.
+    auto* call = static_cast<Call*>(arg);
+    if (!call->takeRemoteMedia(msg)) {
+        return EPROTO;
+    }
+    *descp = call->sdpBody(true);
+    return *descp ? 0 : ENOMEM;
+}
+
+int Call::answerHandler(const struct sip_msg* msg, void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    return call->takeRemoteMedia(msg) ? 0 : EPROTO;
+}
+
+void Call::progressHandler(const struct sip_msg* msg, void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    if (msg->scode == 180 && !call->alerted_) {
+        call->alerted_ = true;
+        call->engine_.shared().emit(Alerting{call->id_});
+    } else if (msg->scode == 183) {
+        if (mbuf_get_left(msg->mb) > 0 && call->takeRemoteMedia(msg)) {
+            call->lastRtp_ = AudioClock::now();
+        }
+        call->engine_.shared().emit(Progress{call->id_});
+    }
+}
+
+void Call::establishedHandler(const struct sip_msg*, void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    tmr_cancel(&call->ringTimer_);
+    call->state_ = State::Established;
+    call->startMedia();
+    call->engine_.log("call " + std::to_string(call->id_) + " connected");
+    call->engine_.shared().emit(Answered{call->id_});
+}
+
+void Call::infoHandler(struct sip* sip, const struct sip_msg* msg, void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    std::string type = text(msg->ctyp.type) + "/" + text(msg->ctyp.subtype);
+    auto key = keyOfInfo(type, body(msg));
+    if (!key) {
+        sip_reply(sip, msg, 415, "Unsupported Media Type");
+        return;
+    }
+    sip_reply(sip, msg, 200, "OK");
+    call->key(*key, KeySource::Info);
+}
+
+void Call::ringTimeoutHandler(void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    call->end(call->alerted_ ? cause::kNoAnswer : cause::kNoUserResponding, 0,
+              "no answer within " +
+                  std::to_string(call->engine_.shared().options().noAnswerTimeout.count()) + " s");
+}
+
+void Call::closeHandler(int err, const struct sip_msg* msg, void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    if (msg && msg->scode >= 300) {
+        std::string status = std::to_string(msg->scode) + " " + text(msg->reason);
+        call->end(causeForSipStatus(msg->scode), msg->scode, status);
+    } else if (err == ECONNRESET) {
+        bool offered = call->state_ == State::Offered;
+        // An ISDN exchange clears an offered call the caller gave up with 16 too.
+        call->end(cause::kNormalClearing, 0,
+                  offered ? "the caller gave up (CANCEL)" : "the far end hung up (BYE)");
+    } else if (err == ETIMEDOUT) {
+        call->end(call->alerted_ ? cause::kNoAnswer : cause::kNoUserResponding, 0,
+                  "no answer from the network");
+    } else if (err) {
+        call->end(cause::kTemporaryFailure, 0, std::string("failed: ") + std::strerror(err));
+    } else {
+        call->end(cause::kNormalClearing, 0, "ended");
+    }
+}
+
+void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
+    if (state_ == State::Ended) {
+        return;
+    }
+    state_ = State::Ended;
+    tmr_cancel(&tick_);
+    tmr_cancel(&ringTimer_);
+    // Freeing the session sends what its state needs (CANCEL, BYE, 486) unless it is over.
+    session_ = static_cast<struct sipsess*>(mem_deref(session_));
+    AudioCounters audio;
+    audio.framesReceived = receive_.framesReceived();
+    audio.framesSent = framesSent_;
+    audio.underruns = send_.underruns();
+    audio.bytesDropped = send_.bytesDropped();
+    audio.timestampGaps = receive_.timestampGaps();
+    audio.lostPackets = receive_.lostPackets();
+    audio.latePackets = receive_.latePackets();
+    audio.blocksDropped = blocksDropped_;
+    engine_.log("call " + std::to_string(id_) + " ended: cause " + std::to_string(q850) + ", " +
+                reason + "; audio " + std::to_string(audio.framesReceived) + " frames in, " +
+                std::to_string(audio.framesSent) + " out, " + std::to_string(audio.underruns) +
+                " underruns, " + std::to_string(audio.timestampGaps) + " gaps");
+    engine_.shared().emit(Ended{id_, q850, sipStatus, reason, audio});
+    engine_.retire(id_);
+}
+
+}  // namespace tellmaro::sip

@@ -1,0 +1,218 @@
+#pragma once
+// Inside the SIP thread: the libre objects of the line and of each call.
+// Only sip_thread.cpp and sip_call.cpp include this (and so libre); every
+// function here runs on the SIP thread.
+
+#include <re.h>
+#include <rem.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "exchange/sip/audio_fifos.h"
+#include "exchange/sip/call_fields.h"
+#include "exchange/sip/dtmf_keys.h"
+#include "exchange/sip/sip_line.h"
+
+namespace tellmaro::sip {
+
+class Engine;
+
+// What other threads ask of the SIP thread.
+struct Command {
+    enum class Kind { Dial, Alert, Answer, Reject, HangUp, Block, Stop };
+    explicit Command(Kind what, CallId call = 0) : kind(what), id(call) {}
+    Kind kind;
+    CallId id = 0;
+    std::string number;
+    uint16_t status = 0;
+    Block block{};
+};
+
+// The side of the line shared between threads: commands in, events out.
+class LineShared {
+  public:
+    LineShared(SipLineOptions options);
+    ~LineShared();
+
+    const SipLineOptions& options() const { return options_; }
+    void log(const std::string& line) const;
+
+    // SIP thread -> user. An audio block beyond the bound of waiting blocks
+    // is dropped (false).
+    bool emit(SipEvent event);
+    std::vector<SipEvent> take();
+    int eventFd() const { return eventFd_; }
+
+    // User -> SIP thread.
+    void push(Command command);
+    std::deque<Command> takeCommands();
+    void setWaker(struct mqueue* queue);
+    CallId newId() { return nextId_++; }
+
+  private:
+    static constexpr size_t kMostWaitingBlocks = 16;
+    SipLineOptions options_;
+    int eventFd_ = -1;
+    mutable std::mutex mutex_;
+    std::vector<SipEvent> events_;
+    size_t waitingBlocks_ = 0;
+    std::deque<Command> commands_;
+    struct mqueue* waker_ = nullptr;
+    std::atomic<CallId> nextId_{1};
+};
+
+class Call {
+  public:
+    enum class State { Offered, Accepted, Calling, Established, Ended };
+
+    Call(Engine& engine, CallId id, bool incoming);
+    ~Call();
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    int openMedia();  // the RTP socket
+    // Incoming: the INVITE arrived with `offer` (none: we offer in the 200).
+    int acceptIncoming(const struct sip_msg* msg, const MediaOffer* offer);
+    int dial(const std::string& number);
+    void alert();
+    void answer();
+    void reject(uint16_t status);
+    void hangUp();
+    void sendBlock(const Block& block);
+
+    CallId id() const { return id_; }
+    State state() const { return state_; }
+    uint16_t rtpPort() const;
+
+  private:
+    static int offerHandler(struct mbuf** descp, const struct sip_msg* msg, void* arg);
+    static int answerHandler(const struct sip_msg* msg, void* arg);
+    static void progressHandler(const struct sip_msg* msg, void* arg);
+    static void establishedHandler(const struct sip_msg* msg, void* arg);
+    static void infoHandler(struct sip* sip, const struct sip_msg* msg, void* arg);
+    static void closeHandler(int err, const struct sip_msg* msg, void* arg);
+    static void rtpHandler(const struct sa* src, const struct rtp_header* hdr, struct mbuf* mb,
+                           void* arg);
+    static void tickHandler(void* arg);
+    static void ringTimeoutHandler(void* arg);
+    static void inbandHandler(char digit, void* arg);
+
+    bool takeRemoteMedia(const struct sip_msg* msg);
+    struct mbuf* sdpBody(bool answer);
+    void startMedia();
+    void sendFrames();
+    void key(char key, KeySource source);
+    // Reports the end once, frees the session and has the engine drop the call.
+    void end(uint8_t cause, uint16_t sipStatus, const std::string& reason);
+
+    Engine& engine_;
+    CallId id_;
+    State state_;
+    bool alerted_ = false;
+    struct sipsess* session_ = nullptr;
+    struct rtp_sock* rtp_ = nullptr;
+    struct dtmf_dec* inband_ = nullptr;
+    struct tmr tick_ {};
+    struct tmr ringTimer_ {};
+    std::optional<MediaOffer> remote_;
+    struct sa remoteAddress_ {};
+    uint64_t sessionId_ = 0;
+
+    ReceiveFifo receive_;
+    SendFifo send_;
+    std::optional<FramePace> pace_;
+    uint32_t sendTimestamp_ = 0;
+    bool firstFrame_ = true;
+    uint64_t framesSent_ = 0;
+    uint64_t blocksDropped_ = 0;
+    std::chrono::steady_clock::time_point lastRtp_{};
+    TelephoneEvents telephoneEvents_;
+    KeyDeduplicator keys_;
+};
+
+class Engine {
+  public:
+    Engine(LineShared& shared, const SipAccount& account);
+    ~Engine();
+
+    int start(std::string& error);  // sockets, registration
+    void stopping();                // hangs up and unregisters; re_cancel follows
+    void handleCommands();
+
+    LineShared& shared() { return shared_; }
+    const SipAccount& account() const { return account_; }
+    struct sip* stack() {
+        return sip_;
+    }
+    struct sipsess_sock* sessions() {
+        return sessions_;
+    }
+    const std::string& localAddress() const { return localAddress_; }
+    uint16_t sipPort() const { return sipPort_; }
+    const NumberPlan& plan() const { return plan_; }
+    std::vector<const char*> routes() const;
+    std::string contactUser() const { return account_.user; }
+    std::string fromUri() const { return "sip:" + account_.user + "@" + account_.domain; }
+    static int authHandler(char** user, char** password, const char* realm, void* arg);
+
+    // A call that ended: destroyed from a timer, outside libre's callbacks.
+    void retire(CallId id);
+    void log(const std::string& line) { shared_.log(line); }
+
+  private:
+    static void connectHandler(const struct sip_msg* msg, void* arg);
+    static void registerHandler(int err, const struct sip_msg* msg, void* arg);
+    static void retryHandler(void* arg);
+    static void keepAliveHandler(void* arg);
+    static void reapHandler(void* arg);
+    static void traceHandler(bool tx, enum sip_transp tp, const struct sa* src,
+                             const struct sa* dst, const uint8_t* pkt, size_t len, void* arg);
+    static void exitHandler(void* arg);
+    static void commandHandler(int id, void* data, void* arg);
+
+    bool inviteAllowed(const struct sa& source) const;
+    int startRegistration();
+    void registrationChanged(RegistrationState state, const std::string& reason);
+
+    LineShared& shared_;
+    SipAccount account_;
+    NumberPlan plan_;
+    std::string localAddress_;
+    uint16_t sipPort_ = 0;
+    std::string registrarText_;
+    std::string proxyRoute_;
+    struct sa keepAliveTarget_ {};
+    bool haveKeepAliveTarget_ = false;
+    struct {
+        std::vector<struct sa> addresses;
+        std::vector<bool> portMatters;
+    } inviteSources_;
+
+    struct dnsc* dns_ = nullptr;
+    struct sip* sip_ = nullptr;
+    struct sipsess_sock* sessions_ = nullptr;
+    struct sipreg* registration_ = nullptr;
+    struct mqueue* queue_ = nullptr;
+    struct tmr retryTimer_ {};
+    struct tmr keepAliveTimer_ {};
+    struct tmr reapTimer_ {};
+    unsigned failures_ = 0;
+    std::optional<RegistrationState> registrationState_;
+    std::string lastRegistrationReason_;
+    std::map<CallId, std::unique_ptr<Call>> calls_;
+    std::vector<CallId> retired_;
+    bool stopping_ = false;
+    friend class Call;
+};
+
+}  // namespace tellmaro::sip

@@ -1,0 +1,718 @@
+// The SIP thread: libre's main loop, the command queue from other threads,
+// the registration with its retries and keep-alives, and incoming INVITEs.
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <future>
+#include <thread>
+#include <utility>
+
+#include "exchange/sip/net_addresses.h"
+#include "exchange/sip/sip_causes.h"
+#include "exchange/sip/sip_engine.h"
+#include "exchange/sip/sip_redaction.h"
+
+namespace tellmaro::sip {
+
+namespace {
+
+std::string text(const struct pl& value) {
+    return std::string(value.p ? value.p : "", value.l);
+}
+
+std::string headerValue(const struct sip_msg* msg, enum sip_hdrid id) {
+    const struct sip_hdr* header = sip_msg_hdr(msg, id);
+    return header ? text(header->val) : std::string();
+}
+
+std::string describeAddress(const struct sa& address) {
+    char buffer[64] = {};
+    re_snprintf(buffer, sizeof buffer, "%J", &address);
+    return buffer;
+}
+
+const char* transportName(SipTransport transport) {
+    return transport == SipTransport::Tcp ? "tcp" : "udp";
+}
+
+std::string stateWord(RegistrationState state) {
+    switch (state) {
+        case RegistrationState::Registering:
+            return "registering";
+        case RegistrationState::Registered:
+            return "registered";
+        case RegistrationState::Failed:
+            return "failed";
+        case RegistrationState::Unregistered:
+            return "unregistered";
+    }
+    return "";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- shared
+
+LineShared::LineShared(SipLineOptions options)
+    : options_(std::move(options)), eventFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+LineShared::~LineShared() {
+    if (eventFd_ >= 0) {
+        close(eventFd_);
+    }
+}
+
+void LineShared::log(const std::string& line) const {
+    if (options_.log) {
+        options_.log(line);
+    }
+}
+
+bool LineShared::emit(SipEvent event) {
+    {
+        std::lock_guard lock(mutex_);
+        if (std::holds_alternative<AudioBlock>(event)) {
+            if (waitingBlocks_ >= kMostWaitingBlocks) {
+                return false;
+            }
+            ++waitingBlocks_;
+        }
+        events_.push_back(std::move(event));
+    }
+    uint64_t one = 1;
+    ssize_t written = write(eventFd_, &one, sizeof one);
+    (void)written;
+    return true;
+}
+
+std::vector<SipEvent> LineShared::take() {
+    uint64_t count = 0;
+    ssize_t got = read(eventFd_, &count, sizeof count);
+    (void)got;
+    std::lock_guard lock(mutex_);
+    waitingBlocks_ = 0;
+    return std::exchange(events_, {});
+}
+
+void LineShared::push(Command command) {
+    std::lock_guard lock(mutex_);
+    commands_.push_back(std::move(command));
+    if (waker_) {
+        mqueue_push(waker_, 0, nullptr);
+    }
+}
+
+std::deque<Command> LineShared::takeCommands() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(commands_, {});
+}
+
+void LineShared::setWaker(struct mqueue* queue) {
+    std::lock_guard lock(mutex_);
+    waker_ = queue;
+    if (waker_ && !commands_.empty()) {
+        mqueue_push(waker_, 0, nullptr);
+    }
+}
+
+// ---------------------------------------------------------------- engine
+
+Engine::Engine(LineShared& shared, const SipAccount& account)
+    : shared_(shared),
+      account_(account),
+      plan_{account.countryCode, account.nationalPrefix, account.internationalPrefix} {
+    tmr_init(&retryTimer_);
+    tmr_init(&keepAliveTimer_);
+    tmr_init(&reapTimer_);
+}
+
+Engine::~Engine() {
+    tmr_cancel(&retryTimer_);
+    tmr_cancel(&keepAliveTimer_);
+    tmr_cancel(&reapTimer_);
+    calls_.clear();
+    registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
+    sessions_ = static_cast<struct sipsess_sock*>(mem_deref(sessions_));
+    if (sip_) {
+        sip_close(sip_, true);
+    }
+    sip_ = static_cast<struct sip*>(mem_deref(sip_));
+    dns_ = static_cast<struct dnsc*>(mem_deref(dns_));
+    shared_.setWaker(nullptr);
+    queue_ = static_cast<struct mqueue*>(mem_deref(queue_));
+}
+
+std::vector<const char*> Engine::routes() const {
+    if (proxyRoute_.empty()) {
+        return {};
+    }
+    return {proxyRoute_.c_str()};
+}
+
+int Engine::authHandler(char** user, char** password, const char*, void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    int err = str_dup(user, engine->account_.authUser.c_str());
+    err |= str_dup(password, engine->account_.password.c_str());
+    return err;
+}
+
+int Engine::start(std::string& error) {
+    auto registrar = splitHostPort(account_.registrar);
+    if (!registrar) {
+        error = "registrar '" + account_.registrar + "' is not a host or host:port";
+        return EINVAL;
+    }
+    registrarText_ = account_.registrar;
+    std::optional<HostPort> proxy;
+    if (!account_.outboundProxy.empty()) {
+        proxy = splitHostPort(account_.outboundProxy);
+        if (!proxy) {
+            error = "outbound_proxy '" + account_.outboundProxy + "' is not a host or host:port";
+            return EINVAL;
+        }
+        // libre adds the ";lr" itself.
+        proxyRoute_ = "sip:" + account_.outboundProxy +
+                      (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
+    }
+    const HostPort& next = proxy ? *proxy : *registrar;
+    auto nextAddresses = resolveHost(next.host);
+    if (nextAddresses.empty()) {
+        error = "cannot resolve '" + next.host + "'";
+        return EADDRNOTAVAIL;
+    }
+
+    // INVITEs are taken from the registrar and proxy, or from the configured sources.
+    auto addSource = [this](const std::string& entry) {
+        auto parts = splitHostPort(entry);
+        if (!parts) {
+            return false;
+        }
+        for (const auto& address : resolveHost(parts->host)) {
+            struct sa source;
+            if (sa_set_str(&source, address.c_str(), parts->port) == 0) {
+                inviteSources_.addresses.push_back(source);
+                inviteSources_.portMatters.push_back(parts->port != 0);
+            }
+        }
+        return true;
+    };
+    if (account_.inviteSources.empty()) {
+        addSource(registrar->host);
+        if (proxy) {
+            addSource(proxy->host);
+        }
+    } else {
+        for (const auto& entry : account_.inviteSources) {
+            if (!addSource(entry)) {
+                error = "invite_from '" + entry + "' is not a host or host:port";
+                return EINVAL;
+            }
+        }
+    }
+
+    localAddress_ = account_.listenAddress;
+    if (localAddress_.empty() || localAddress_ == "0.0.0.0" || localAddress_ == "::") {
+        auto toward = localAddressToward(nextAddresses.front());
+        if (!toward) {
+            error = "no local address reaches " + nextAddresses.front();
+            return EADDRNOTAVAIL;
+        }
+        localAddress_ = *toward;
+    }
+    struct sa local;
+    if (sa_set_str(&local, localAddress_.c_str(), account_.localPort) != 0) {
+        error = "listen address '" + localAddress_ + "' is not an IP address";
+        return EINVAL;
+    }
+
+    int err = mqueue_alloc(&queue_, commandHandler, this);
+    struct sa servers[4];
+    uint32_t serverCount = 4;
+    char domain[64] = {};
+    if (dns_srv_get(domain, sizeof domain, servers, &serverCount) != 0) {
+        serverCount = 0;
+    }
+    err |= dnsc_alloc(&dns_, nullptr, servers, serverCount);
+    err |= sip_alloc(&sip_, dns_, 32, 32, 32, "tellmaro", exitHandler, this);
+    if (err) {
+        error = std::string("SIP stack: ") + std::strerror(err);
+        return err;
+    }
+    enum sip_transp transport =
+        account_.transport == SipTransport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
+    err = sip_transp_add(sip_, transport, &local);
+    if (err) {
+        error = "cannot listen on " + localAddress_ + ":" + std::to_string(account_.localPort) +
+                "/" + transportName(account_.transport) + ": " + std::strerror(err);
+        return err;
+    }
+    struct sa bound;
+    sip_transp_laddr(sip_, &bound, transport, nullptr);
+    sipPort_ = sa_port(&bound);
+    err = sipsess_listen(&sessions_, sip_, 32, connectHandler, this);
+    if (err) {
+        error = std::string("SIP sessions: ") + std::strerror(err);
+        return err;
+    }
+    if (shared_.options().verbose) {
+        sip_set_trace_handler(sip_, traceHandler);
+    }
+    shared_.setWaker(queue_);
+    log("SIP line: listening on " + localAddress_ + ":" + std::to_string(sipPort_) + "/" +
+        transportName(account_.transport) + ", RTP ports " + std::to_string(account_.rtpPortMin) +
+        "-" + std::to_string(account_.rtpPortMax) + ", up to " + std::to_string(account_.maxCalls) +
+        " calls");
+
+    if (account_.transport == SipTransport::Udp && account_.keepAlive.count() > 0 &&
+        sa_set_str(&keepAliveTarget_, nextAddresses.front().c_str(),
+                   next.port ? next.port : 5060) == 0) {
+        haveKeepAliveTarget_ = true;
+    }
+    if (shared_.options().registerAccount) {
+        err = startRegistration();
+        if (err) {
+            error = std::string("REGISTER: ") + std::strerror(err);
+            return err;
+        }
+    }
+    return 0;
+}
+
+int Engine::startRegistration() {
+    registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
+    std::string registrarUri =
+        "sip:" + registrarText_ + (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
+    std::string aor = fromUri();
+    auto routeList = routes();
+    registrationChanged(
+        RegistrationState::Registering,
+        "as " + aor + " at " + registrarText_ + "/" + transportName(account_.transport));
+    return sipreg_register(&registration_, sip_, registrarUri.c_str(), aor.c_str(), nullptr,
+                           aor.c_str(), static_cast<uint32_t>(account_.registerExpires.count()),
+                           account_.user.c_str(), routeList.empty() ? nullptr : routeList.data(),
+                           static_cast<uint32_t>(routeList.size()), 0, authHandler, this, false,
+                           registerHandler, this, nullptr, nullptr);
+}
+
+void Engine::registrationChanged(RegistrationState state, const std::string& reason) {
+    if (registrationState_ == state && lastRegistrationReason_ == reason) {
+        return;
+    }
+    registrationState_ = state;
+    lastRegistrationReason_ = reason;
+    log("registration " + stateWord(state) + ": " + reason);
+    shared_.emit(RegistrationChanged{state, reason});
+}
+
+void Engine::registerHandler(int err, const struct sip_msg* msg, void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    if (engine->stopping_) {
+        return;
+    }
+    if (!err && msg && msg->scode < 300) {
+        engine->failures_ = 0;
+        uint32_t expires = sipreg_proxy_expires(engine->registration_);
+        engine->registrationChanged(RegistrationState::Registered,
+                                    std::to_string(msg->scode) + " " + text(msg->reason) +
+                                        ", expires in " + std::to_string(expires) + " s");
+        if (engine->haveKeepAliveTarget_ && !tmr_isrunning(&engine->keepAliveTimer_)) {
+            tmr_start(&engine->keepAliveTimer_,
+                      static_cast<uint64_t>(engine->account_.keepAlive.count()) * 1000,
+                      keepAliveHandler, engine);
+        }
+        return;
+    }
+    std::string reason;
+    if (err) {
+        reason = "no answer from " + engine->registrarText_ + " (" + std::strerror(err) + ")";
+    } else if (msg) {
+        reason = std::to_string(msg->scode) + " " + text(msg->reason);
+        if (msg->scode == 401 || msg->scode == 407 || msg->scode == 403) {
+            reason += ": user name or password refused";
+        }
+    } else {
+        reason = "no answer from " + engine->registrarText_;
+    }
+    // Our own back-off, quicker than libre's first retry of 30 to 60 s.
+    unsigned shift = std::min(engine->failures_, 6u);
+    ++engine->failures_;
+    auto wait =
+        std::min<uint64_t>(static_cast<uint64_t>(engine->account_.retryMin.count()) << shift, 300);
+    engine->registrationChanged(RegistrationState::Failed,
+                                reason + "; next try in " + std::to_string(wait) + " s");
+    tmr_start(&engine->retryTimer_, wait * 1000, retryHandler, engine);
+}
+
+void Engine::retryHandler(void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    if (engine->startRegistration() != 0) {
+        tmr_start(&engine->retryTimer_, 30000, retryHandler, engine);
+    }
+}
+
+void Engine::keepAliveHandler(void* arg) {
+    // A CRLF pair keeps a NAT binding toward the registrar open (RFC 5626).
+    auto* engine = static_cast<Engine*>(arg);
+    struct mbuf* crlf = mbuf_alloc(4);
+    if (crlf) {
+        mbuf_write_str(crlf, "\r\n\r\n");
+        crlf->pos = 0;
+        sip_send(engine->sip_, nullptr, SIP_TRANSP_UDP, &engine->keepAliveTarget_, crlf);
+        mem_deref(crlf);
+    }
+    tmr_start(&engine->keepAliveTimer_,
+              static_cast<uint64_t>(engine->account_.keepAlive.count()) * 1000, keepAliveHandler,
+              engine);
+}
+
+void Engine::traceHandler(bool tx, enum sip_transp, const struct sa* src, const struct sa* dst,
+                          const uint8_t* pkt, size_t len, void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    std::string message(reinterpret_cast<const char*>(pkt), len);
+    if (message.find_first_not_of("\r\n") == std::string::npos) {
+        return;  // keep-alive
+    }
+    engine->log(std::string(tx ? "SIP sent to " : "SIP received from ") +
+                describeAddress(tx ? *dst : *src) + ":\n" + redactCredentials(message));
+}
+
+void Engine::exitHandler(void*) {}
+
+bool Engine::inviteAllowed(const struct sa& source) const {
+    for (size_t i = 0; i < inviteSources_.addresses.size(); ++i) {
+        if (sa_cmp(&inviteSources_.addresses[i], &source,
+                   inviteSources_.portMatters[i] ? SA_ALL : SA_ADDR)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    struct sip* sip = engine->sip_;
+    if (engine->stopping_) {
+        sip_treply(nullptr, sip, msg, 503, "Service Unavailable");
+        return;
+    }
+    if (!engine->inviteAllowed(msg->src)) {
+        engine->log("INVITE from " + describeAddress(msg->src) +
+                    " refused with 403: not the registrar, the proxy or an allowed source");
+        sip_treply(nullptr, sip, msg, 403, "Forbidden");
+        return;
+    }
+    size_t active = 0;
+    for (const auto& [id, call] : engine->calls_) {
+        active += call->state() != Call::State::Ended ? 1 : 0;
+    }
+    if (active >= engine->account_.maxCalls) {
+        engine->log("INVITE from " + describeAddress(msg->src) +
+                    " refused with 486: " + std::to_string(active) + " calls already");
+        sip_treply(nullptr, sip, msg, 486, "Busy Here");
+        return;
+    }
+    std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+    // Without a body the offer is ours, in the 200, and the answer comes with the ACK.
+    auto offer = chooseMedia(body);
+    if (!offer && !body.empty()) {
+        engine->log("INVITE from " + describeAddress(msg->src) +
+                    " refused with 488: no PCMA or PCMU offered");
+        sip_treply(nullptr, sip, msg, 488, "Not Acceptable Here");
+        return;
+    }
+    std::string from = headerValue(msg, SIP_HDR_FROM);
+    std::string asserted = headerValue(msg, SIP_HDR_P_ASSERTED_IDENTITY);
+    std::string privacy = headerValue(msg, SIP_HDR_PRIVACY);
+    CallingParty calling = callingPartyOf({from, asserted, privacy}, engine->plan_);
+
+    CallId id = engine->shared_.newId();
+    auto call = std::make_unique<Call>(*engine, id, true);
+    if (call->openMedia() != 0 || call->acceptIncoming(msg, offer ? &*offer : nullptr) != 0) {
+        engine->log("INVITE from " + describeAddress(msg->src) +
+                    " refused with 500: no RTP port free");
+        sip_treply(nullptr, sip, msg, 500, "Server Internal Error");
+        return;
+    }
+    static const char* kTypes[] = {"unknown", "national", "international"};
+    engine->log(
+        "call " + std::to_string(id) + " in from " +
+        (calling.presentation == Presentation::Restricted
+             ? std::string("a withheld number")
+             : std::string(kTypes[static_cast<int>(calling.type)]) + " '" + calling.digits + "'") +
+        " to '" + text(msg->uri.user) + "', " +
+        (!offer                             ? "no offer (ours goes with the answer)"
+         : offer->codec == AudioCodec::Pcma ? "PCMA"
+                                            : "PCMU"));
+    engine->calls_[id] = std::move(call);
+    engine->shared_.emit(IncomingCall{id, calling, text(msg->uri.user)});
+}
+
+void Engine::commandHandler(int, void*, void* arg) {
+    static_cast<Engine*>(arg)->handleCommands();
+}
+
+void Engine::handleCommands() {
+    for (auto& command : shared_.takeCommands()) {
+        if (command.kind == Command::Kind::Stop) {
+            stopping();
+            continue;
+        }
+        if (command.kind == Command::Kind::Dial) {
+            if (stopping_) {
+                shared_.emit(Ended{command.id, cause::kTemporaryFailure, 0, "line stopping", {}});
+                continue;
+            }
+            size_t active = 0;
+            for (const auto& [id, call] : calls_) {
+                active += call->state() != Call::State::Ended ? 1 : 0;
+            }
+            if (active >= account_.maxCalls) {
+                log("call " + std::to_string(command.id) + " out to '" + command.number +
+                    "' not made: " + std::to_string(active) + " calls already");
+                shared_.emit(Ended{command.id,
+                                   cause::kNoCircuitAvailable,
+                                   0,
+                                   "no free call on the SIP account",
+                                   {}});
+                continue;
+            }
+            auto call = std::make_unique<Call>(*this, command.id, false);
+            int err = call->openMedia();
+            if (!err) {
+                calls_[command.id] = std::move(call);
+                calls_[command.id]->dial(command.number);
+            } else {
+                shared_.emit(
+                    Ended{command.id, cause::kTemporaryFailure, 0, "no RTP port free", {}});
+            }
+            continue;
+        }
+        auto found = calls_.find(command.id);
+        if (found == calls_.end() || found->second->state() == Call::State::Ended) {
+            continue;
+        }
+        Call& call = *found->second;
+        switch (command.kind) {
+            case Command::Kind::Alert:
+                call.alert();
+                break;
+            case Command::Kind::Answer:
+                call.answer();
+                break;
+            case Command::Kind::Reject:
+                call.reject(command.status);
+                break;
+            case Command::Kind::HangUp:
+                call.hangUp();
+                break;
+            case Command::Kind::Block:
+                call.sendBlock(command.block);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void Engine::retire(CallId id) {
+    retired_.push_back(id);
+    tmr_start(&reapTimer_, 0, reapHandler, this);
+}
+
+void Engine::reapHandler(void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    for (CallId id : std::exchange(engine->retired_, {})) {
+        engine->calls_.erase(id);
+    }
+}
+
+void Engine::stopping() {
+    if (stopping_) {
+        return;
+    }
+    stopping_ = true;
+    for (auto& [id, call] : calls_) {
+        if (call->state() != Call::State::Ended) {
+            call->hangUp();
+        }
+    }
+    tmr_cancel(&retryTimer_);
+    tmr_cancel(&keepAliveTimer_);
+    // Freeing a registered sipreg sends the REGISTER with expires 0.
+    registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
+    if (registrationState_ && registrationState_ != RegistrationState::Unregistered) {
+        registrationChanged(RegistrationState::Unregistered, "line stopped");
+    }
+    // Give the un-REGISTER, BYEs and CANCELs a moment, then leave the loop.
+    static struct tmr leave;
+    tmr_init(&leave);
+    tmr_start(
+        &leave, 400, [](void*) { re_cancel(); }, nullptr);
+}
+
+// ---------------------------------------------------------------- SipLine
+
+struct SipLine::Impl {
+    explicit Impl(SipLineOptions options) : shared(std::move(options)) {}
+    LineShared shared;
+    std::thread thread;
+    std::atomic<uint16_t> sipPort{0};
+    bool running = false;
+
+    void run(std::promise<std::string>& started) {
+        int err = libre_init();
+        if (err) {
+            started.set_value(std::string("libre: ") + std::strerror(err));
+            return;
+        }
+        {
+            std::string error;
+            auto engine = std::make_unique<Engine>(shared, shared.options().account);
+            if (engine->start(error) != 0) {
+                engine.reset();
+                libre_close();
+                started.set_value(error.empty() ? "SIP line could not start" : error);
+                return;
+            }
+            sipPort = engine->sipPort();
+            started.set_value("");
+            re_main(nullptr);
+            engine.reset();
+        }
+        libre_close();
+    }
+};
+
+SipLine::SipLine(SipLineOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+SipLine::~SipLine() {
+    stop();
+}
+
+bool SipLine::start(std::string& error) {
+    if (impl_->running) {
+        return true;
+    }
+    std::promise<std::string> started;
+    auto result = started.get_future();
+    impl_->thread = std::thread([this, &started] { impl_->run(started); });
+    error = result.get();
+    if (!error.empty()) {
+        impl_->thread.join();
+        return false;
+    }
+    impl_->running = true;
+    return true;
+}
+
+void SipLine::stop() {
+    if (!impl_->running) {
+        return;
+    }
+    impl_->shared.push(Command{Command::Kind::Stop});
+    impl_->thread.join();
+    impl_->running = false;
+}
+
+uint16_t SipLine::sipPort() const {
+    return impl_->sipPort;
+}
+int SipLine::eventFd() const {
+    return impl_->shared.eventFd();
+}
+std::vector<SipEvent> SipLine::takeEvents() {
+    return impl_->shared.take();
+}
+
+CallId SipLine::dial(const std::string& number) {
+    CallId id = impl_->shared.newId();
+    if (!impl_->running) {
+        impl_->shared.emit(Ended{id, cause::kTemporaryFailure, 0, "SIP line not running", {}});
+        return id;
+    }
+    Command command{Command::Kind::Dial, id};
+    command.number = number;
+    impl_->shared.push(std::move(command));
+    return id;
+}
+
+void SipLine::alert(CallId id) {
+    impl_->shared.push(Command{Command::Kind::Alert, id});
+}
+void SipLine::answer(CallId id) {
+    impl_->shared.push(Command{Command::Kind::Answer, id});
+}
+void SipLine::hangUp(CallId id) {
+    impl_->shared.push(Command{Command::Kind::HangUp, id});
+}
+
+void SipLine::reject(CallId id, uint16_t sipStatus) {
+    Command command{Command::Kind::Reject, id};
+    command.status = sipStatus;
+    impl_->shared.push(std::move(command));
+}
+
+void SipLine::sendBlock(CallId id, std::span<const uint8_t, kBlockSize> block) {
+    Command command{Command::Kind::Block, id};
+    std::copy(block.begin(), block.end(), command.block.begin());
+    impl_->shared.push(std::move(command));
+}
+
+// ---------------------------------------------------------------- check
+
+CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout,
+                         const LogSink& log) {
+    CheckReport report;
+    auto note = [&](const std::string& line) {
+        report.lines.push_back(line);
+        if (log) {
+            log(line);
+        }
+    };
+    note("account " + account.user + "@" + account.domain + " at " + account.registrar + "/" +
+         transportName(account.transport) +
+         (account.outboundProxy.empty() ? "" : " via " + account.outboundProxy));
+    SipLineOptions options;
+    options.account = account;
+    options.log = [&](std::string_view line) {
+        if (log) {
+            log(line);
+        }
+    };
+    SipLine line(options);
+    std::string error;
+    if (!line.start(error)) {
+        note("not started: " + error);
+        return report;
+    }
+    note("SIP socket open on port " + std::to_string(line.sipPort()));
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool decided = false;
+    while (!decided && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (auto& event : line.takeEvents()) {
+            if (auto* changed = std::get_if<RegistrationChanged>(&event)) {
+                if (changed->state == RegistrationState::Registered) {
+                    note("registered: " + changed->reason);
+                    report.registered = true;
+                    decided = true;
+                } else if (changed->state == RegistrationState::Failed) {
+                    note("registration failed: " + changed->reason);
+                    decided = true;
+                }
+            }
+        }
+    }
+    if (!decided) {
+        note("no answer to REGISTER within " + std::to_string(timeout.count()) + " s");
+    }
+    line.stop();
+    if (report.registered) {
+        note("unregistered again");
+    }
+    return report;
+}
+
+}  // namespace tellmaro::sip

@@ -1,0 +1,180 @@
+// What SIP headers and SDP mean for a call: the presented calling number,
+// the number dialled from the relay's field, the codec, the causes.
+
+#include <gtest/gtest.h>
+
+#include "exchange/sip/call_fields.h"
+#include "exchange/sip/sip_causes.h"
+#include "exchange/sip/sip_redaction.h"
+
+namespace tellmaro::sip {
+namespace {
+
+constexpr auto N = NumberType::National;
+constexpr auto I = NumberType::International;
+constexpr auto U = NumberType::Unknown;
+constexpr auto A = Presentation::Allowed;
+constexpr auto R = Presentation::Restricted;
+
+TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
+    struct Row {
+        const char* from;
+        const char* asserted;
+        const char* privacy;
+        CallingParty expected;
+    };
+    const Row rows[] = {
+        {"<sip:+491701234567@h>;tag=1", "", "", {N, A, "1701234567"}},
+        {"sip:00491701234567@h;tag=1", "", "", {N, A, "1701234567"}},
+        {"<sip:491701234567@h>", "", "", {N, A, "1701234567"}},
+        {"<sip:4930123@h>", "", "", {U, A, "4930123"}},  // could be national
+        {"<sip:01701234567@h;user=phone>", "", "", {N, A, "1701234567"}},
+        {"<tel:+49-30-1234567>", "", "", {N, A, "301234567"}},
+        {"<sip:%2B41441234567@h>", "", "", {I, A, "41441234567"}},
+        {"<sip:0041441234567@h>", "", "", {I, A, "41441234567"}},
+        {"<sip:+49(0)301234@h>", "", "", {N, A, "301234"}},
+        {"\"Front desk\" <sip:reception@h>", "", "", {U, A, ""}},
+        {"<sip:0301@h>", "\"X\" <sip:+491701234567@h>, <tel:+491709999>", "", {N, A, "1701234567"}},
+        {"<sip:0301@h>", "<sip:gateway@h>, <tel:+41441234567>", "", {I, A, "41441234567"}},
+        {"<sip:0301@h>", "<sip:+491701234567@h>", "id", {U, R, ""}},
+        {"<sip:0301@h>", "", "header; id", {U, R, ""}},
+        {"<sip:0301@h>", "", "none", {N, A, "301"}},
+        {"\"Anonymous\" <sip:anonymous@anonymous.invalid>", "", "", {U, R, ""}},
+        {"<sip:h>", "", "", {U, R, ""}},
+        {"garbage", "", "", {U, R, ""}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(callingPartyOf({row.from, row.asserted, row.privacy}, NumberPlan{}), row.expected)
+            << row.from << " / " << row.asserted << " / " << row.privacy;
+    }
+}
+
+TEST(CallFields, NumberToDialDropsTheFillButKeepsAHintedZero) {
+    struct Row {
+        const char* field;
+        std::vector<std::string> hints;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"03012345670000000000", {}, "0301234567"},
+        {"03012345600000000000", {}, "030123456"},  // without a hint the number's 0 goes too
+        {"03012345600000000000", {"0301234560"}, "0301234560"},
+        {"03012345600000000000", {"030123456", "03012345600"}, "03012345600"},  // longest
+        {"03012345600000000000", {"0301234561"}, "030123456"},
+        {"01711234567890123456", {}, "01711234567890123456"},
+        {"00000000000000000000", {}, ""},
+        {"0301", {"0301"}, "0301"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(numberToDial(row.field, row.hints), row.expected) << row.field;
+    }
+}
+
+TEST(CallFields, MediaChoice) {
+    struct Row {
+        const char* sdp;
+        bool usable;
+        AudioCodec codec;
+        int payloadType;
+        int eventType;
+        const char* address;
+        uint16_t port;
+    };
+    const char* head = "v=0\r\no=- 1 1 IN IP4 192.0.2.1\r\ns=-\r\nc=IN IP4 192.0.2.1\r\nt=0 0\r\n";
+    const Row rows[] = {
+        {"m=audio 4000 RTP/AVP 8 101\r\na=rtpmap:101 telephone-event/8000\r\n", true,
+         AudioCodec::Pcma, 8, 101, "192.0.2.1", 4000},
+        {"m=audio 4000 RTP/AVP 0 8 96\r\na=rtpmap:96 telephone-event/8000\r\n", true,
+         AudioCodec::Pcma, 8, 96, "192.0.2.1", 4000},
+        {"m=audio 4002 RTP/AVP 0\r\nc=IN IP4 192.0.2.9\r\n", true, AudioCodec::Pcmu, 0, -1,
+         "192.0.2.9", 4002},
+        {"m=audio 4000 RTP/AVP 98\r\na=rtpmap:98 PCMA/16000\r\n", false, {}, 0, 0, "", 0},
+        {"m=video 4000 RTP/AVP 8\r\n", false, {}, 0, 0, "", 0},
+        {"m=audio 0x RTP/AVP 8\r\n", false, {}, 0, 0, "", 0},
+    };
+    for (const auto& row : rows) {
+        auto offer = chooseMedia(std::string(head) + row.sdp);
+        ASSERT_EQ(offer.has_value(), row.usable) << row.sdp;
+        if (offer) {
+            EXPECT_EQ(offer->codec, row.codec) << row.sdp;
+            EXPECT_EQ(offer->audioPayloadType, row.payloadType) << row.sdp;
+            EXPECT_EQ(offer->eventPayloadType, row.eventType) << row.sdp;
+            EXPECT_EQ(offer->address, row.address) << row.sdp;
+            EXPECT_EQ(offer->port, row.port) << row.sdp;
+        }
+    }
+}
+
+TEST(CallFields, HoldDirectionsAreReadAndMirrored) {
+    struct Row {
+        const char* session;
+        const char* media;
+        bool peerSends, peerReceives;
+        const char* ours;
+    };
+    const Row rows[] = {
+        {"", "", true, true, "a=sendrecv"},
+        {"", "a=sendonly\r\n", true, false, "a=recvonly"},
+        {"a=sendonly\r\n", "a=inactive\r\n", false, false, "a=inactive"},
+        {"a=recvonly\r\n", "", false, true, "a=sendonly"},
+    };
+    for (const auto& row : rows) {
+        auto offer = chooseMedia(std::string("v=0\r\nc=IN IP4 192.0.2.1\r\n") + row.session +
+                                 "m=audio 4000 RTP/AVP 8\r\n" + row.media);
+        ASSERT_TRUE(offer);
+        EXPECT_EQ(offer->peerSends(), row.peerSends) << row.session << row.media;
+        EXPECT_EQ(offer->peerReceives(), row.peerReceives) << row.session << row.media;
+        EXPECT_NE(buildSdp("192.0.2.5", 5000, 7, &*offer).find(row.ours), std::string::npos)
+            << row.session << row.media;
+    }
+}
+
+TEST(CallFields, OurSdpOffersAndAnswersWhatWeCanTake) {
+    std::string offer = buildSdp("192.0.2.5", 5000, 7, nullptr);
+    EXPECT_NE(offer.find("m=audio 5000 RTP/AVP 8 0 101\r\n"), std::string::npos) << offer;
+    auto reread = chooseMedia(offer);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread->eventPayloadType, 101);
+    MediaOffer theirs;
+    theirs.codec = AudioCodec::Pcmu;
+    theirs.audioPayloadType = 0;
+    theirs.eventPayloadType = 96;
+    std::string answer = buildSdp("192.0.2.5", 5000, 7, &theirs);
+    EXPECT_NE(answer.find("m=audio 5000 RTP/AVP 0 96\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("a=rtpmap:96 telephone-event/8000"), std::string::npos) << answer;
+}
+
+TEST(CallFields, SipStatusToCauseAndBack) {
+    const std::pair<uint16_t, uint8_t> failures[] = {
+        {404, 1},  {486, 17}, {600, 17}, {480, 18},  {408, 18},  {603, 21}, {403, 21},
+        {484, 28}, {503, 41}, {502, 38}, {487, 127}, {499, 127}, {599, 41}, {699, 31},
+    };
+    for (auto [status, q850] : failures) {
+        EXPECT_EQ(causeForSipStatus(status), q850) << status;
+    }
+    const std::pair<uint8_t, uint16_t> refusals[] = {
+        {17, 486}, {21, 603}, {19, 480}, {1, 404}, {34, 503}, {16, 480}, {100, 500},
+    };
+    for (auto [q850, status] : refusals) {
+        EXPECT_EQ(sipStatusForCause(q850), status) << int(q850);
+    }
+    EXPECT_EQ(capiReason(cause::kUserBusy), 0x3491);
+    EXPECT_EQ(capiReason(cause::kNormalClearing), 0x3490);
+}
+
+TEST(CallFields, TraceHidesCredentials) {
+    std::string message =
+        "REGISTER sip:r SIP/2.0\r\n"
+        "Authorization: Digest username=\"u\", realm=\"r\", nonce=\"n\", uri=\"sip:r\", "
+        "response=\"0123456789abcdef\", algorithm=MD5\r\n"
+        "proxy-authorization: Basic dTpwYXNz\r\n"
+        "Content-Length: 0\r\n\r\n";
+    std::string traced = redactCredentials(message);
+    EXPECT_EQ(traced.find("0123456789abcdef"), std::string::npos) << traced;
+    EXPECT_EQ(traced.find("dTpwYXNz"), std::string::npos) << traced;
+    EXPECT_NE(traced.find("username=\"u\""), std::string::npos) << traced;
+    EXPECT_NE(traced.find("Content-Length: 0\r\n\r\n"), std::string::npos) << traced;
+}
+
+}  // namespace
+}  // namespace tellmaro::sip

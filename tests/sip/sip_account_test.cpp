@@ -1,0 +1,94 @@
+// sip.conf: what it sets, what it refuses, and that it keeps the password to itself.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "exchange/sip/sip_account.h"
+
+namespace tellmaro::sip {
+namespace {
+
+TEST(SipAccount, ReadsEveryKey) {
+    auto result = parseSipAccount(
+        "# provider\n"
+        "registrar = sip.example.net:5070\n"
+        "user = 4930123456   # the number\n"
+        "auth_user = abc\n"
+        "password = pa#ss word\n"
+        "outbound_proxy = proxy.example.net\n"
+        "transport = tcp\n"
+        "listen = 192.0.2.7\n"
+        "port = 5080\r\n"
+        "rtp_ports = 30000-30100\n"
+        "country_code = 43\n"
+        "max_calls = 4\n"
+        "invite_from = 192.0.2.1, 192.0.2.2:5060\n"
+        "inband_dtmf = yes\n"
+        "expires = 300\n"
+        "rtp_timeout = 0\n");
+    ASSERT_TRUE(result.account) << result.error;
+    const SipAccount& a = *result.account;
+    EXPECT_EQ(a.registrar, "sip.example.net:5070");
+    EXPECT_EQ(a.domain, "sip.example.net");
+    EXPECT_EQ(a.user, "4930123456");
+    EXPECT_EQ(a.authUser, "abc");
+    EXPECT_EQ(a.password, "pa#ss word");  // '#' belongs to a password
+    EXPECT_EQ(a.outboundProxy, "proxy.example.net");
+    EXPECT_EQ(a.transport, SipTransport::Tcp);
+    EXPECT_EQ(a.listenAddress, "192.0.2.7");
+    EXPECT_EQ(a.localPort, 5080);
+    EXPECT_EQ(a.rtpPortMin, 30000);
+    EXPECT_EQ(a.rtpPortMax, 30100);
+    EXPECT_EQ(a.countryCode, "43");
+    EXPECT_EQ(a.nationalPrefix, "0");
+    EXPECT_EQ(a.maxCalls, 4u);
+    EXPECT_EQ(a.inviteSources, (std::vector<std::string>{"192.0.2.1", "192.0.2.2:5060"}));
+    EXPECT_TRUE(a.inbandDtmf);
+    EXPECT_EQ(a.registerExpires, std::chrono::seconds(300));
+    EXPECT_EQ(a.rtpTimeout, std::chrono::seconds(0));
+}
+
+TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
+    const std::string base = "registrar = r\nuser = u\n";
+    struct Row {
+        std::string text;
+        std::string error;
+    };
+    const Row rows[] = {
+        {"user = u\npassword = p\n", "'registrar' is missing"},
+        {base, "'password' is missing"},
+        {base + "password topsecret\n", "line 3: expected \"key = value\""},
+        {base + "password = p\ncolour = red\n", "line 4: unknown key 'colour'"},
+        {base + "password = p\ntransport = sctp\n", "line 4: transport: expected udp or tcp"},
+        {base + "password = p\nrtp_ports = 5000\n", "rtp_ports: expected a range"},
+        {base + "password = p\nmax_calls = 0\n", "max_calls: expected 1 to 30"},
+        {base + "password = p\nuser = v\n", "line 4: 'user' given twice"},
+        {base + "password = p\ncountry_code = +49\n", "country_code: expected digits"},
+    };
+    for (const auto& row : rows) {
+        auto result = parseSipAccount(row.text);
+        EXPECT_FALSE(result.account) << row.text;
+        EXPECT_NE(result.error.find(row.error), std::string::npos) << result.error;
+        EXPECT_EQ(result.error.find("topsecret"), std::string::npos) << result.error;
+    }
+}
+
+TEST(SipAccount, FileThatOthersMayReadIsRefused) {
+    auto path =
+        std::filesystem::temp_directory_path() / ("sip-" + std::to_string(getpid()) + ".conf");
+    std::ofstream(path) << "registrar = r\nuser = u\npassword = topsecret\n";
+    chmod(path.c_str(), 0644);
+    auto refused = loadSipAccount(path.string());
+    EXPECT_FALSE(refused.account);
+    EXPECT_NE(refused.error.find("chmod 600"), std::string::npos) << refused.error;
+    chmod(path.c_str(), 0600);
+    auto taken = loadSipAccount(path.string());
+    EXPECT_TRUE(taken.account) << taken.error;
+    std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace tellmaro::sip

@@ -1,0 +1,247 @@
+#pragma once
+// What the SIP line tests share: a SipLine on 127.0.0.1 with free ports,
+// waiting for its events, and SIPp as the far end in a process of its own.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "exchange/sip/sip_line.h"
+#include "support/child_process.h"
+
+namespace tellmaro::test {
+
+inline constexpr const char* kSipp = "/usr/bin/sipp";
+
+inline bool haveSipp() {
+    return access(kSipp, X_OK) == 0;
+}
+
+#define SKIP_WITHOUT_SIPP()                                           \
+    if (!::tellmaro::test::haveSipp()) {                              \
+        GTEST_SKIP() << "SIPp (package sip-tester) is not installed"; \
+    }
+
+// A port nobody listens on right now (UDP and TCP).
+inline uint16_t freeUdpPort() {
+    for (;;) {
+        int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        close(fd);
+        uint16_t port = ntohs(address.sin_port);
+        int tcp = socket(AF_INET, SOCK_STREAM, 0);
+        bool free = bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(tcp);
+        if (free) {
+            return port;
+        }
+    }
+}
+
+// The tests' own folder for scenario files.
+inline std::string scenario(const std::string& name) {
+    return std::string(TELLMARO_SIP_SCENARIOS) + "/" + name;
+}
+
+inline std::filesystem::path scratchDir() {
+    std::random_device random;
+    auto dir = std::filesystem::temp_directory_path() /
+               ("tellmaro-sip-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+// SIPp running `scenarioFile` with keys; its messages logged for the checks.
+class Sipp {
+  public:
+    Sipp(const std::filesystem::path& dir, const std::string& name, const std::string& scenarioFile,
+         uint16_t port, std::vector<std::pair<std::string, std::string>> keys,
+         std::vector<std::string> extra = {})
+        : messages_((dir / (name + ".msg")).string()) {
+        std::vector<std::string> argv = {kSipp,
+                                         "-sf",
+                                         scenario(scenarioFile),
+                                         "-i",
+                                         "127.0.0.1",
+                                         "-p",
+                                         std::to_string(port),
+                                         "-mp",
+                                         std::to_string(freeUdpPort()),
+                                         "-nostdin",
+                                         "-trace_msg",
+                                         "-message_file",
+                                         messages_,
+                                         "-timeout",
+                                         "60s"};
+        for (const auto& [key, value] : keys) {
+            argv.insert(argv.end(), {"-key", key, value});
+        }
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        process_ = std::make_unique<ChildProcess>(argv, (dir / (name + ".out")).string());
+        // SIPp opens its sockets at once; no message of its own says so.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ChildProcess& process() { return *process_; }
+    std::string messages() const {
+        std::ifstream in(messages_);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // How often `text` occurs in the message log.
+    size_t count(const std::string& text) const {
+        auto log = messages();
+        size_t n = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+    // Waits for the scenario's end; SIPp's exit status (0: every call succeeded).
+    int finish(std::chrono::seconds timeout = std::chrono::seconds(30)) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (process_->running() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return process_->running() ? process_->stop(SIGKILL) : process_->wait();
+    }
+
+  private:
+    std::string messages_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+// A SipLine with its events collected as they come.
+class LineUnderTest {
+  public:
+    explicit LineUnderTest(sip::SipAccount account, bool registerAccount = false,
+                           std::chrono::seconds noAnswer = std::chrono::seconds(60),
+                           bool verbose = false) {
+        sip::SipLineOptions options;
+        options.noAnswerTimeout = noAnswer;
+        options.verbose = verbose;
+        options.account = std::move(account);
+        options.registerAccount = registerAccount;
+        options.log = [this](std::string_view line) {
+            std::lock_guard lock(logMutex_);
+            log_.emplace_back(line);
+        };
+        line_ = std::make_unique<sip::SipLine>(std::move(options));
+    }
+
+    // The line stops (and logs) before the log goes.
+    ~LineUnderTest() { line_.reset(); }
+    LineUnderTest(const LineUnderTest&) = delete;
+    LineUnderTest& operator=(const LineUnderTest&) = delete;
+
+    static sip::SipAccount account(uint16_t registrarPort) {
+        sip::SipAccount account;
+        account.registrar = "127.0.0.1:" + std::to_string(registrarPort);
+        account.domain = "127.0.0.1:" + std::to_string(registrarPort);
+        account.user = "4930123456";
+        account.authUser = account.user;
+        account.password = "s3cret#1";
+        account.listenAddress = "127.0.0.1";
+        account.localPort = 0;
+        std::random_device random;
+        account.rtpPortMin = static_cast<uint16_t>(20000 + random() % 40000);
+        account.rtpPortMax = static_cast<uint16_t>(account.rtpPortMin + 40);
+        account.rtpTimeout = std::chrono::seconds(0);
+        return account;
+    }
+
+    sip::SipLine& line() { return *line_; }
+    // Throws when the line cannot start (a test fails with the reason).
+    void start() {
+        std::string error;
+        if (!line_->start(error)) {
+            throw std::runtime_error("SIP line did not start: " + error);
+        }
+    }
+
+    // Collects events until one satisfies `match` (returned), or times out.
+    template <typename T>
+    std::optional<T> waitFor(std::function<bool(const T&)> match = {},
+                             std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            for (size_t i = 0; i < events_.size(); ++i) {
+                auto* event = std::get_if<T>(&events_[i]);
+                if (event && !consumed_[i] && (!match || match(*event))) {
+                    consumed_[i] = true;
+                    return *event;
+                }
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return std::nullopt;
+            }
+            pollfd fd{line_->eventFd(), POLLIN, 0};
+            poll(&fd, 1, static_cast<int>(std::min<long>(left.count(), 100)));
+            drain();
+        }
+    }
+    // Events so far no longer match a waitFor.
+    void forget() {
+        drain();
+        consumed_.assign(consumed_.size(), true);
+    }
+    void drain() {
+        for (auto& event : line_->takeEvents()) {
+            events_.push_back(std::move(event));
+            consumed_.push_back(false);
+        }
+    }
+    // Every event of type T so far (after draining the queue).
+    template <typename T>
+    std::vector<T> all() {
+        drain();
+        std::vector<T> found;
+        for (auto& event : events_) {
+            if (auto* typed = std::get_if<T>(&event)) {
+                found.push_back(*typed);
+            }
+        }
+        return found;
+    }
+    std::string logText() {
+        std::lock_guard lock(logMutex_);
+        std::string text;
+        for (auto& line : log_) {
+            text += line + "\n";
+        }
+        return text;
+    }
+
+  private:
+    std::unique_ptr<sip::SipLine> line_;
+    std::vector<sip::SipEvent> events_;
+    std::vector<bool> consumed_;
+    std::mutex logMutex_;
+    std::vector<std::string> log_;
+};
+
+}  // namespace tellmaro::test
