@@ -20,15 +20,25 @@ struct Row {
 
 TEST(Libcapi20Setup, SaysWhatWasTriedAndWhatFailed) {
     const Row rows[] = {
-        {"no configuration", nullptr, Reach::refused,
+        {"no configuration",
+         nullptr,
+         Reach::refused,
          {"Weder ~/.capi20rc noch /etc/capi20.conf", "/nonexistent/capi20"}},
-        {"server refuses", "REMOTE rcapi 127.0.0.1 2662\nTRACELEVEL 0\n", Reach::refused,
+        {"server refuses",
+         "REMOTE rcapi 127.0.0.1 2662\nTRACELEVEL 0\n",
+         Reach::refused,
          {"Gelesen: ~/.capi20rc (REMOTE rcapi 127.0.0.1:2662)", "weist die Verbindung ab"}},
-        {"server silent", "REMOTE rcapi 10.0.0.9\n", Reach::timedOut,
+        {"server silent",
+         "REMOTE rcapi 10.0.0.9\n",
+         Reach::timedOut,
          {"10.0.0.9:2662", "antwortet nicht"}},
-        {"no final newline", "REMOTE rcapi 127.0.0.1 2662", Reach::reached,
+        {"no final newline",
+         "REMOTE rcapi 127.0.0.1 2662",
+         Reach::reached,
          {"127.0.0.1:266)", "meldet aber keinen CAPI-Controller", "endet ohne Zeilenumbruch"}},
-        {"kernel device", "TRACELEVEL 1\n", Reach::reached,
+        {"kernel device",
+         "TRACELEVEL 1\n",
+         Reach::reached,
          {"(ohne REMOTE-Zeile)", "/nonexistent/capi20 fehlt"}},
     };
     std::random_device random;
