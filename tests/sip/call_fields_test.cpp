@@ -64,6 +64,8 @@ TEST(CallFields, NumberToDialDropsTheFillButKeepsAHintedZero) {
         {"01711234567890123456", {}, "01711234567890123456"},
         {"00000000000000000000", {}, ""},
         {"0301", {"0301"}, "0301"},
+        {"00301234560000000000", {"0301234560"}, "00301234560"},  // after a line-access "0"
+        {"03012345670000000000", {"42"}, "0301234567"},           // a code keyed earlier
     };
     for (const auto& row : rows) {
         EXPECT_EQ(numberToDial(row.field, row.hints), row.expected) << row.field;
