@@ -17,6 +17,7 @@ constexpr uint8_t kNational = 0x20;
 constexpr uint8_t kInternational = 0x10;
 constexpr uint8_t kLineSilence = 0xAB;  // A-law silence in CAPI bit order
 constexpr size_t kKeysKept = 128;
+constexpr size_t kCallersKept = 4;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -75,18 +76,24 @@ std::vector<std::string> keyedNumbers(std::string_view keys) {
     return numbers;
 }
 
+std::vector<std::string> dialHints(const std::vector<std::string>& keysOfCalls,
+                                   const std::deque<std::string>& recentCallers,
+                                   const std::vector<std::string>& phoneBook) {
+    std::vector<std::string> hints(phoneBook);
+    hints.insert(hints.end(), recentCallers.begin(), recentCallers.end());
+    for (const auto& keys : keysOfCalls) {
+        auto numbers = keyedNumbers(keys);
+        hints.insert(hints.end(), numbers.begin(), numbers.end());
+    }
+    return hints;
+}
+
 SipNetwork::SipNetwork(SipLine& line, exchange::ControllerPort& controller, DialHints hints)
     : line_(line), controller_(controller), hints_(std::move(hints)) {}
 
 void SipNetwork::pump() {
     for (SipEvent& event : line_.takeEvents()) {
         std::visit([this](const auto& e) { on(e); }, event);
-    }
-}
-
-void SipNetwork::log(const std::string& line) const {
-    if (log_) {
-        log_(line);
     }
 }
 
@@ -130,15 +137,16 @@ void SipNetwork::refuse(exchange::CallRef call, uint16_t reject) {
 }
 
 void SipNetwork::dial(exchange::CallRef call, std::string_view digits) {
-    std::vector<std::string> hints = keyedNumbers(recentKeys_);
-    if (hints_) {
-        auto more = hints_();
-        hints.insert(hints.end(), more.begin(), more.end());
+    std::vector<std::string> keys;
+    for (const auto& [id, other] : calls_) {
+        keys.push_back(other.keys);
     }
+    const auto hints =
+        dialHints(keys, recentCallers_, hints_ ? hints_() : std::vector<std::string>{});
     const std::string number = numberToDial(digits, hints);
     const CallId id = line_.dial(number);
-    calls_[id] = Call{call, std::nullopt, true};
-    log("call out to " + number);
+    calls_[id] = Call{call, std::nullopt, true, {}};
+    controller_.note("SIP call " + std::to_string(id) + " to " + number);
 }
 
 void SipNetwork::release(exchange::CallRef call) {
@@ -173,23 +181,21 @@ void SipNetwork::audioToFarEnd(exchange::B3Ref media, std::span<const uint8_t> b
 
 // --- what the SIP line reports ----------------------------------------------------------
 
-void SipNetwork::on(const RegistrationChanged& e) {
-    static constexpr std::array kStates = {"registering", "registered", "registration failed",
-                                           "unregistered"};
-    log(std::string(kStates[static_cast<size_t>(e.state)]) + ": " + e.reason);
-}
-
 void SipNetwork::on(const IncomingCall& e) {
     exchange::IncomingCall incoming;
     incoming.calling = callingNumberFor(e.calling);
     auto ref = controller_.offerCall(incoming);
-    log("call in from " + (e.calling.digits.empty() ? "a withheld number" : e.calling.digits) +
-        (ref ? "" : ": nobody takes it"));
     if (!ref) {
-        line_.reject(e.id, 480);
+        line_.reject(e.id, 480);  // nobody listens
         return;
     }
-    calls_[e.id] = Call{*ref, std::nullopt, false};
+    if (!e.calling.digits.empty()) {
+        recentCallers_.push_back(e.calling.digits);
+        if (recentCallers_.size() > kCallersKept) {
+            recentCallers_.pop_front();
+        }
+    }
+    calls_[e.id] = Call{*ref, std::nullopt, false, {}};
 }
 
 void SipNetwork::on(const Answered& e) {
@@ -201,7 +207,6 @@ void SipNetwork::on(const Answered& e) {
 }
 
 void SipNetwork::on(const Ended& e) {
-    log("call ended: " + e.reason + " (cause " + std::to_string(e.cause) + ")");
     auto it = calls_.find(e.id);
     if (it == calls_.end()) {
         return;  // the application released it, or never took it
@@ -225,9 +230,10 @@ void SipNetwork::on(const Dtmf& e) {
         return;
     }
     if (controller_.keysFromFarEnd(it->second.ref, std::string(1, e.key))) {
-        recentKeys_ += e.key;
-        if (recentKeys_.size() > kKeysKept) {
-            recentKeys_.erase(0, recentKeys_.size() - kKeysKept);
+        auto& keys = it->second.keys;
+        keys += e.key;
+        if (keys.size() > kKeysKept) {
+            keys.erase(0, keys.size() - kKeysKept);
         }
     }
 }

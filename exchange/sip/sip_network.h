@@ -35,6 +35,14 @@ exchange::CallingNumber callingNumberFor(const CallingParty& party);
 // cancel keys, most recent last.
 std::vector<std::string> keyedNumbers(std::string_view keys);
 
+// Where the relay's number field may end besides its own trailing zeros:
+// the numbers keyed on the calls still up, the numbers of the latest
+// callers (a call-back dials the caller's number with "0" fill) and the
+// phone book's. Most recent last.
+std::vector<std::string> dialHints(const std::vector<std::string>& keysOfCalls,
+                                   const std::deque<std::string>& recentCallers,
+                                   const std::vector<std::string>& phoneBook);
+
 class SipNetwork final : public exchange::Network {
   public:
     // `line` is started and stopped by the owner; `controller` only kept.
@@ -42,8 +50,6 @@ class SipNetwork final : public exchange::Network {
 
     // Hands the SIP line's waiting events to the controller.
     void pump();
-    // Status lines: registration changes, calls in and out and how they ended.
-    void setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
     void alert(exchange::CallRef call) override;
     void accept(exchange::CallRef call) override;
@@ -66,9 +72,10 @@ class SipNetwork final : public exchange::Network {
         exchange::CallRef ref;
         std::optional<exchange::B3Ref> media;
         bool outgoing = false;
+        std::string keys;  // what the far end keyed, for the numbers the relay dials
     };
 
-    void on(const RegistrationChanged& e);
+    void on(const RegistrationChanged&) {}
     void on(const IncomingCall& e);
     void on(const Alerting&) {}
     void on(const Progress&) {}
@@ -79,21 +86,20 @@ class SipNetwork final : public exchange::Network {
 
     std::optional<CallId> idOf(exchange::CallRef ref) const;
     std::optional<CallId> idOf(exchange::B3Ref media) const;
-    void log(const std::string& line) const;
 
     SipLine& line_;
     exchange::ControllerPort& controller_;
     DialHints hints_;
-    std::function<void(const std::string&)> log_;
     std::map<CallId, Call> calls_;
-    std::string recentKeys_;  // what callers keyed lately, for the numbers they dial
+    std::deque<std::string> recentCallers_;
 };
 
 // The controller and the SIP line behind it, wired to each other.
 struct SipExchange {
     SipExchange(const exchange::Clock& clock, exchange::ControllerConfig config, SipLine& line,
                 DialHints hints = {})
-        : network(line, controller, std::move(hints)), controller(clock, std::move(config), network) {}
+        : network(line, controller, std::move(hints)),
+          controller(clock, std::move(config), network) {}
 
     SipNetwork network;  // keeps only the controller's address until events come
     exchange::CapiController controller;
