@@ -14,8 +14,10 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/call_dir_file.h"
 #include "exchange/controller/capi_controller.h"
@@ -59,8 +61,9 @@ int usage(const std::string& why) {
 }
 
 std::optional<uint16_t> parsePort(const std::string& text) {
-    if (text.empty() || !std::all_of(text.begin(), text.end(),
-                                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c));
+        })) {
         return std::nullopt;
     }
     long value = std::strtol(text.c_str(), nullptr, 10);
@@ -76,12 +79,37 @@ fs::path defaultConfig() {
     return fs::path(home ? home : "") / ".config" / "tellmaro" / "sip.conf";
 }
 
-// One status line, with the time of day.
+// One status line, with the time of day. The SIP thread writes too. Lines
+// written before the start-up line wait for it, so that it comes first.
+std::mutex statusMutex;
+bool startedUp = false;
+std::vector<std::string> waitingLines;
+
 void status(std::string_view text) {
     std::time_t now = std::time(nullptr);
     char stamp[16];
     std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
-    std::cout << stamp << " " << text << std::endl;
+    std::lock_guard lock(statusMutex);
+    std::string line = std::string(stamp) + " " + std::string(text);
+    if (startedUp) {
+        std::cout << line << std::endl;
+    } else {
+        waitingLines.push_back(std::move(line));
+    }
+}
+
+void startupLine(std::string_view text) {
+    status(text);
+    std::lock_guard lock(statusMutex);
+    startedUp = true;
+    auto startup = std::move(waitingLines.back());
+    waitingLines.pop_back();
+    std::cout << startup << '\n';
+    for (const auto& line : waitingLines) {
+        std::cout << line << '\n';
+    }
+    std::cout << std::flush;
+    waitingLines.clear();
 }
 
 // The numbers of the relay's phone book beside sip.conf: a speed-dialled
@@ -150,9 +178,11 @@ int main(int argc, char** argv) {
     }
     const sip::SipAccount& account = *loaded.account;
     if (check) {
+        startedUp = true;
         auto report = sip::checkAccount(account, kCheckTimeout,
-                                        verbose ? sip::LogSink(status) : sip::LogSink{});
-        for (const auto& line : report.lines) {
+                                        verbose ? sip::LogSink(status) : sip::LogSink{}, verbose);
+        // Verbose, they were written as they came.
+        for (const auto& line : verbose ? std::vector<std::string>{} : report.lines) {
             std::cout << line << '\n';
         }
         return report.registered ? kExitOk : kExitNotRegistered;
@@ -164,11 +194,9 @@ int main(int argc, char** argv) {
 
     sip::SipLine line({account, status, verbose});
     exchange::SteadyClock clock;
-    sip::SipExchange exchange(clock, controllerConfig(account), line,
-                              [folder = configFile.parent_path()] {
-                                  return phoneBookNumbers(folder);
-                              });
-    exchange.network.setLog(status);
+    sip::SipExchange exchange(
+        clock, controllerConfig(account), line,
+        [folder = configFile.parent_path()] { return phoneBookNumbers(folder); });
     if (verbose) {
         exchange.controller.setTraceHook(
             [](const exchange::TraceEntry& entry) { std::cout << formatTrace(entry) << '\n'; });
@@ -190,10 +218,12 @@ int main(int argc, char** argv) {
         return kExitCannotServe;
     }
     server.watch(line.eventFd(), [&exchange] { exchange.network.pump(); });
-    status("serving the SIP account " + account.user + "@" +
-           (account.domain.empty() ? account.registrar : account.domain) + " as a CAPI controller on " +
-           listenAddress + ":" + std::to_string(server.port()) + ", SIP port " +
-           std::to_string(line.sipPort()));
+    startupLine("serving the SIP account " + account.user + "@" + account.domain +
+                " as a CAPI controller on " + listenAddress + ":" + std::to_string(server.port()) +
+                "; SIP port " + std::to_string(line.sipPort()) + "/" +
+                (account.transport == sip::SipTransport::Tcp ? "tcp" : "udp") + ", RTP ports " +
+                std::to_string(account.rtpPortMin) + "-" + std::to_string(account.rtpPortMax) +
+                ", up to " + std::to_string(account.maxCalls) + " calls");
 
     while (!stopRequested) {
         server.runOnce(std::chrono::milliseconds(100));
