@@ -142,7 +142,8 @@ bool heardInOrder(const std::vector<int16_t>& recording, const std::vector<std::
     for (const auto& item : items) {
         const auto colon = item.rfind(':');
         const std::string what = item.substr(0, colon);
-        const double wanted = colon == std::string::npos ? 1.0 : std::atof(item.c_str() + colon + 1);
+        const double wanted =
+            colon == std::string::npos ? 1.0 : std::atof(item.c_str() + colon + 1);
         const bool prompt = what.ends_with(".pdt");
         const Heard heard = prompt ? heardPrompt(recording, promptSamples(what))
                                    : heardTone(recording, std::atof(what.c_str()));
@@ -151,8 +152,7 @@ bool heardInOrder(const std::vector<int16_t>& recording, const std::vector<std::
         after = heard.seconds > 0 ? heard.firstAt : after;
         out << (held ? "heard " : "NOT heard ")
             << (prompt ? std::filesystem::path(what).filename().string() : what + " Hz") << ": "
-            << heard.seconds << " s from " << heard.firstAt << " s (wanted " << wanted
-            << " s)\n";
+            << heard.seconds << " s from " << heard.firstAt << " s (wanted " << wanted << " s)\n";
     }
     report = out.str();
     return ok;

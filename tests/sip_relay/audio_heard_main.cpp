@@ -6,7 +6,8 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: audio_heard RECORDING.wav FILE.pdt:SECONDS|HERTZ:SECONDS...\n");
+        std::fprintf(stderr,
+                     "usage: audio_heard RECORDING.wav FILE.pdt:SECONDS|HERTZ:SECONDS...\n");
         return 2;
     }
     auto recording = tellmaro::test::readWav(argv[1]);

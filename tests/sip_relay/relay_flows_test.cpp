@@ -24,7 +24,10 @@ namespace {
 
 struct Chain {
     explicit Chain(const std::vector<std::string>& settings)
-        : dir(scratchDir()), gatewayPort(freeUdpPort()), provider(dir, gatewayPort), pc(dir, settings) {}
+        : dir(scratchDir()),
+          gatewayPort(freeUdpPort()),
+          provider(dir, gatewayPort),
+          pc(dir, settings) {}
 
     fs::path dir;
     uint16_t gatewayPort;
@@ -71,8 +74,8 @@ Step pause(std::chrono::milliseconds time) {
 // A baresip phone calls the PC through the provider.
 Step dial(const std::string& phone) {
     return [phone](Chain& c) {
-        c.phones.at(phone)->command("dial", "sip:" + kPc.number + "@127.0.0.1:" +
-                                                std::to_string(c.provider.port()));
+        c.phones.at(phone)->command(
+            "dial", "sip:" + kPc.number + "@127.0.0.1:" + std::to_string(c.provider.port()));
         return true;
     };
 }
@@ -117,7 +120,7 @@ Step sipp(const std::string& name, const std::string& scenario, const std::strin
           std::vector<std::pair<std::string, std::string>> keys = {},
           std::vector<std::string> extra = {}) {
     return [=](Chain& c) mutable {
-        uint16_t port = role == "gateway" ? c.gatewayPort
+        uint16_t port = role == "gateway"     ? c.gatewayPort
                         : role == "registrar" ? c.registrarPort
                                               : freeUdpPort();
         if (role == "provider" || role == "pc") {
@@ -220,9 +223,9 @@ struct Flow {
     std::vector<Step> steps = {};
     std::string callLog = {};             // with <time> and <n> for the figures
     std::vector<std::string> calls = {};  // a regex for each of tellmaro-sip's call lines, in order
-    bool verbose = false;            // --verbose: SIP and CAPI traced, and checked
-    bool sippRegistrar = false;      // the registrar is SIPp, started by a step; no proxy
-    bool providerFirst = true;       // the provider runs before tellmaro-sip starts
+    bool verbose = false;                 // --verbose: SIP and CAPI traced, and checked
+    bool sippRegistrar = false;           // the registrar is SIPp, started by a step; no proxy
+    bool providerFirst = true;            // the provider runs before tellmaro-sip starts
     std::vector<std::string> sipConf = {};
     std::vector<std::string> disconnects = {};  // the Reasons of the DISCONNECT_INDs (verbose)
 };
@@ -290,7 +293,8 @@ const std::vector<Flow>& flows() {
          .calls = {"call 2 out to '0301234567' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
                    "the far end hung up \\(BYE\\)",
                    "call 3 out to '0899999': not connected; ended: cause 17, 486 Busy Here",
-                   kMobileIn + "connected for \\d+ s; ended: cause 16, the far end hung up \\(BYE\\)"}},
+                   kMobileIn +
+                       "connected for \\d+ s; ended: cause 16, the far end hung up \\(BYE\\)"}},
 
         {.name = "CallBackTotalDisconnect",
          .settings = {"mode=call-back", "disconnect=total"},
@@ -320,14 +324,16 @@ const std::vector<Flow>& flows() {
          .calls = {"call 2 out to '0899999': not connected; ended: cause 16, cancelled here",
                    "call 3 out to '0899999': not connected; ended: cause 18, 480 Temporarily "
                    "Unavailable",
-                   kMobileIn + "connected for \\d+ s; ended: cause 16, the far end hung up \\(BYE\\)"}},
+                   kMobileIn +
+                       "connected for \\d+ s; ended: cause 16, the far end hung up \\(BYE\\)"}},
 
         // SIPp as the mobile: keys by RFC 4733 and SIP INFO; the called
         // party hangs up, and the PC hangs up on the mobile.
         {.name = "SippMobileKeysByInfoCalledPartyHangsUp",
          .settings = {"disconnect=total"},
          .steps = {mobileAudio(false), sipp("bob", "sip_relay/callee_hangs_up.xml", "gateway"),
-                   sippMobile(), sippDone("bob"), sippDone("mobile"), sippSaw("mobile", "BYE sip:")},
+                   sippMobile(), sippDone("bob"), sippDone("mobile"),
+                   sippSaw("mobile", "BYE sip:")},
          .callLog = kCallIn + dialled("0899999") + kTalk + connectionEnd("s"),
          .calls = {"call 2 out to '0899999' \\(PCMA\\): connected for \\d+ s; ended: cause 16, the "
                    "far end hung up \\(BYE\\)",
@@ -351,16 +357,17 @@ const std::vector<Flow>& flows() {
         // with odd headers and SDP straight to the PC's port; one from an
         // address that is neither registrar nor proxy.
         {.name = "SippRegistrarOddCallersAndAStranger",
-         .steps = {pause(1500ms),
-                   sipp("registrar", "sip/registrar.xml", "registrar",
-                        {{"auth_user", kPc.number}, {"auth_password", kPc.password}, {"grant", "600"}}),
-                   status("registration registered"),
-                   sipp("odd", "sip_relay/odd_caller.xml", "pc", {},
-                        {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "5", "-l", "1"}),
-                   sippDone("odd"),
-                   sipp("stranger", "sip_relay/odd_caller.xml", "pc", {},
-                        {"-inf", TELLMARO_SIP_RELAY_DIR "/stranger.csv", "-i", "127.0.0.2"}),
-                   sippDone("stranger"), status("refused with 403")},
+         .steps =
+             {pause(1500ms),
+              sipp("registrar", "sip/registrar.xml", "registrar",
+                   {{"auth_user", kPc.number}, {"auth_password", kPc.password}, {"grant", "600"}}),
+              status("registration registered"),
+              sipp("odd", "sip_relay/odd_caller.xml", "pc", {},
+                   {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "5", "-l", "1"}),
+              sippDone("odd"),
+              sipp("stranger", "sip_relay/odd_caller.xml", "pc", {},
+                   {"-inf", TELLMARO_SIP_RELAY_DIR "/stranger.csv", "-i", "127.0.0.2"}),
+              sippDone("stranger"), status("refused with 403")},
          .callLog = "Anrufende Nummer       : \r\nDatum/Uhrzeit          : <time>\r\n" + kRefused +
                     "\r\n\r\n\r\nAnrufende Nummer       : 30999888\r\nDatum/Uhrzeit          : "
                     "<time>\r\n" +
@@ -432,8 +439,9 @@ TEST_P(RelayOnSip, Flow) {
     static const std::regex callLine(R"(\d\d:\d\d:\d\d (call \d+ [^\n]*; ended: [^\n]*))");
     std::vector<std::string> calls;
     ok = ok &&
-         (waitUntil([&] { return c.pc.consoleOutput().ends_with("Tellmaro ist betriebsbereit\"\n"); },
-                    15s) ||
+         (waitUntil(
+              [&] { return c.pc.consoleOutput().ends_with("Tellmaro ist betriebsbereit\"\n"); },
+              15s) ||
           c.fail("the relay did not get ready again")) &&
          (waitUntil(
               [&] {
@@ -456,7 +464,8 @@ TEST_P(RelayOnSip, Flow) {
     }
     for (auto& [name, party] : c.sipps) {
         if (std::find(c.endless.begin(), c.endless.end(), name) == c.endless.end()) {
-            EXPECT_EQ(party->finish(std::chrono::seconds(1)), 0) << name << party->process().output();
+            EXPECT_EQ(party->finish(std::chrono::seconds(1)), 0)
+                << name << party->process().output();
         }
     }
     const std::string out = c.pc.sipOutput();
@@ -466,7 +475,8 @@ TEST_P(RelayOnSip, Flow) {
     ASSERT_EQ(calls.size(), flow.calls.size()) << ::testing::PrintToString(calls);
     for (size_t i = 0; i < calls.size(); ++i) {
         EXPECT_TRUE(std::regex_search(calls[i], std::regex(flow.calls[i])))
-            << calls[i] << "\n  does not match\n" << flow.calls[i];
+            << calls[i] << "\n  does not match\n"
+            << flow.calls[i];
     }
     // Status: one start-up line first, then only registration, connection,
     // call and refusal lines.

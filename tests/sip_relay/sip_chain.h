@@ -80,7 +80,8 @@ inline bool udpPortTaken(uint16_t port) {
 // Kamailio with tests/sip_relay/provider.cfg and the four subscribers.
 class Provider {
   public:
-    Provider(const fs::path& dir, uint16_t gatewayPort) : dir_(dir / "provider"), port_(freeUdpPort()) {
+    Provider(const fs::path& dir, uint16_t gatewayPort)
+        : dir_(dir / "provider"), port_(freeUdpPort()) {
         fs::create_directories(dir_ / "db");
         std::ofstream(dir_ / "db" / "version") << "table_name(str) table_version(int)\n"
                                                << "subscriber:7\nlocation:9\n";
