@@ -17,6 +17,7 @@
 
 #include "exchange/controller/capi_controller.h"
 #include "exchange/controller/network.h"
+#include "exchange/sip/capi_fields.h"
 #include "exchange/sip/sip_line.h"
 
 namespace tellmaro::sip {
@@ -24,24 +25,6 @@ namespace tellmaro::sip {
 // Numbers the relay may mean when it dials (phone-book entries); asked at
 // each dial.
 using DialHints = std::function<std::vector<std::string>()>;
-
-// What the controller's reject values become.
-uint16_t sipStatusForReject(uint16_t reject);
-
-// The calling number structure an ISDN exchange would present.
-exchange::CallingNumber callingNumberFor(const CallingParty& party);
-
-// The numbers a caller keyed in: each run of digits between the confirm and
-// cancel keys, most recent last.
-std::vector<std::string> keyedNumbers(std::string_view keys);
-
-// Where the relay's number field may end besides its own trailing zeros:
-// the numbers keyed on the calls still up, the numbers of the latest
-// callers (a call-back dials the caller's number with "0" fill) and the
-// phone book's. Most recent last.
-std::vector<std::string> dialHints(const std::vector<std::string>& keysOfCalls,
-                                   const std::deque<std::string>& recentCallers,
-                                   const std::vector<std::string>& phoneBook);
 
 class SipNetwork final : public exchange::Network {
   public:

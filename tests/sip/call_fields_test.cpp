@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "exchange/sip/call_fields.h"
+#include "exchange/sip/capi_fields.h"
 #include "exchange/sip/sip_causes.h"
-#include "exchange/sip/sip_network.h"
 #include "exchange/sip/sip_redaction.h"
 
 namespace tellmaro::sip {
