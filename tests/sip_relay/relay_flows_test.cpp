@@ -226,6 +226,7 @@ struct Flow {
     bool verbose = false;                 // --verbose: SIP and CAPI traced, and checked
     bool sippRegistrar = false;           // the registrar is SIPp, started by a step; no proxy
     bool providerFirst = true;            // the provider runs before tellmaro-sip starts
+    bool playsCaptures = false;           // SIPp plays RTP captures, which it does only for root
     std::vector<std::string> sipConf = {};
     std::vector<std::string> disconnects = {};  // the Reasons of the DISCONNECT_INDs (verbose)
 };
@@ -337,7 +338,8 @@ const std::vector<Flow>& flows() {
          .callLog = kCallIn + dialled("0899999") + kTalk + connectionEnd("s"),
          .calls = {"call 2 out to '0899999' \\(PCMA\\): connected for \\d+ s; ended: cause 16, the "
                    "far end hung up \\(BYE\\)",
-                   kMobileIn + "connected for \\d+ s; ended: cause 16, hung up here"}},
+                   kMobileIn + "connected for \\d+ s; ended: cause 16, hung up here"},
+         .playsCaptures = true},
 
         // Its audio with loss, jitter and reordering; it hangs up itself.
         {.name = "SippMobileOnALossyLineHangsUp",
@@ -351,6 +353,7 @@ const std::vector<Flow>& flows() {
                    "call 2 out to '0899999' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
                    "hung up here"},
          .verbose = true,
+         .playsCaptures = true,
          .disconnects = {"0x3490", "0x3490", "0x3490"}},
 
         // A SIPp registrar that checks the digest, down at first; callers
@@ -416,6 +419,9 @@ TEST_P(RelayOnSip, Flow) {
         if (access(program, X_OK) != 0) {
             GTEST_SKIP() << program << " is not installed (scripts/build installs it)";
         }
+    }
+    if (flow.playsCaptures && geteuid() != 0) {
+        GTEST_SKIP() << "SIPp plays captures only for root";
     }
     Chain c(flow.settings);
     auto sipConf = flow.sipConf;
