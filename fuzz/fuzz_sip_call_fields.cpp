@@ -1,8 +1,9 @@
 // What a SIP peer controls, in any bytes: the caller's headers, an SDP body,
 // an INFO body and the sip.conf text; the relay's dial field too. The input
 // is split at '\0' into From, P-Asserted-Identity, Privacy, SDP and the rest.
-// A presented number is digits only and never longer than what came in; a
-// chosen codec reads back from the SDP we build for it.
+// A presented number is digits only and never longer than what came in, and
+// the CAPI calling number made of it is well formed; a chosen codec reads
+// back from the SDP we build for it; any final status becomes a CAPI reason.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -10,9 +11,11 @@
 #include <vector>
 
 #include "exchange/sip/call_fields.h"
+#include "exchange/sip/capi_fields.h"
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/phone_numbers.h"
 #include "exchange/sip/sip_account.h"
+#include "exchange/sip/sip_causes.h"
 #include "exchange/sip/sip_redaction.h"
 
 using namespace tellmaro::sip;
@@ -35,6 +38,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (calling.presentation == Presentation::Restricted && !calling.digits.empty()) {
         std::abort();
+    }
+    // CONNECT_IND's calling party number: type and plan, presentation, digits.
+    const auto capi = callingNumberFor(calling).encode();
+    const bool withheld = calling.digits.empty();
+    if (capi.size() != 2 + calling.digits.size() || (capi[0] & 0x8F) != 0x01 ||
+        capi[1] != (withheld ? 0xA3 : 0x83) ||
+        std::string(capi.begin() + 2, capi.end()) != calling.digits) {
+        std::abort();
+    }
+    if (size >= 2) {
+        const auto status = static_cast<uint16_t>(data[0] | data[1] << 8);
+        const uint16_t reason = capiReason(causeForSipStatus(status));
+        const uint16_t refusal = sipStatusForReject(status);
+        if ((reason & 0xFF80) != 0x3480 || refusal < 400 || refusal > 699) {
+            std::abort();
+        }
     }
     if (auto offer = chooseMedia(parts[3])) {
         auto answer = buildSdp("192.0.2.1", 4000, 1, &*offer);

@@ -6,6 +6,8 @@ TELLMARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # measured (tests/desktop/text_fit_test) with DejaVu Sans, Debian's default
 # font, which a minimal system lacks. tests/desktop/desktop_program_test
 # runs tellmaro under Xvfb with a session bus of its own (dbus-daemon).
+# The SIP tests and scripts/demo-sip talk to peers nobody here wrote: SIPp,
+# baresip, and Kamailio as the provider.
 TELLMARO_PACKAGES=(
   g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -13,11 +15,13 @@ TELLMARO_PACKAGES=(
   qt6-base-dev
   fonts-dejavu-core
   xvfb dbus-daemon
-  libre-dev librem-dev sip-tester baresip
+  libre-dev librem-dev sip-tester baresip kamailio
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one
-# install. Says which packages it could not install, and fails then.
+# install. Says which packages it could not install, and fails then. The
+# packages it installed are in INSTALLED_NOW.
+INSTALLED_NOW=()
 ensure_packages() {
   local missing=()
   local pkg
@@ -38,6 +42,7 @@ ensure_packages() {
     echo "could not install the Debian packages ${missing[*]} (apt-get failed, see above)" >&2
     return 1
   fi
+  INSTALLED_NOW+=("${missing[@]}")
 }
 
 # configure_and_build DIR [cmake options...]

@@ -40,7 +40,14 @@ RcapiServer::~RcapiServer() {
     }
 }
 
-bool RcapiServer::listen(uint16_t port, std::string& error) {
+bool RcapiServer::listen(uint16_t port, std::string& error, const std::string& host) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+        error = "'" + host + "' is not an IPv4 address";
+        return false;
+    }
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) {
         error = errnoText("socket");
@@ -48,12 +55,8 @@ bool RcapiServer::listen(uint16_t port, std::string& error) {
     }
     int yes = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        error = errnoText("cannot listen on 127.0.0.1:" + std::to_string(port) +
+        error = errnoText("cannot listen on " + host + ":" + std::to_string(port) +
                           (errno == EADDRINUSE ? " (another program uses that port)" : ""));
         return false;
     }

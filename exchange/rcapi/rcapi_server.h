@@ -34,8 +34,9 @@ class RcapiServer {
     RcapiServer(const RcapiServer&) = delete;
     RcapiServer& operator=(const RcapiServer&) = delete;
 
-    // Binds 127.0.0.1:port (0 picks a free port); false with a reason on failure.
-    bool listen(uint16_t port, std::string& error);
+    // Binds address:port, 127.0.0.1 unless told otherwise (0 picks a free port);
+    // false with a reason on failure.
+    bool listen(uint16_t port, std::string& error, const std::string& address = "127.0.0.1");
     uint16_t port() const { return port_; }
 
     // Also waits for `fd` to become readable, and then calls `onReadable`.

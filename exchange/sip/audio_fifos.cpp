@@ -35,6 +35,16 @@ void ReceiveFifo::accept(uint32_t ssrc, uint16_t sequence, uint32_t timestamp,
     release(now);
 }
 
+void ReceiveFifo::skip(uint32_t ssrc, uint16_t sequence, AudioClock::time_point now) {
+    auto distance = static_cast<int16_t>(static_cast<uint16_t>(sequence - nextSequence_));
+    if (!started_ || ssrc != ssrc_ || distance < 0 || distance > 100 ||
+        held_.count(static_cast<uint16_t>(distance)) != 0) {
+        return;
+    }
+    held_[static_cast<uint16_t>(distance)] = {0, {}, now};
+    release(now);
+}
+
 void ReceiveFifo::poll(AudioClock::time_point now) {
     release(now);
 }
@@ -60,7 +70,9 @@ void ReceiveFifo::release(AudioClock::time_point now) {
             rekeyed[static_cast<uint16_t>(distance - skipped - 1)] = std::move(waiting);
         }
         held_ = std::move(rekeyed);
-        write(packet.timestamp, packet.bytes);
+        if (!packet.bytes.empty()) {
+            write(packet.timestamp, packet.bytes);
+        }
     }
 }
 

@@ -36,6 +36,10 @@ class ReceiveFifo {
     // `capi` is the payload already in CAPI coding, one byte per sample.
     void accept(uint32_t ssrc, uint16_t sequence, uint32_t timestamp, std::span<const uint8_t> capi,
                 AudioClock::time_point now);
+    // A packet of the stream that carries no audio: an RFC 4733 event, which
+    // shares the stream's sequence numbers. It takes its place, so the audio
+    // after it is neither held for it nor counted lost.
+    void skip(uint32_t ssrc, uint16_t sequence, AudioClock::time_point now);
     // Gives up on missing packets held for longer than kHoldTime.
     void poll(AudioClock::time_point now);
     std::vector<Block> takeBlocks();
@@ -48,7 +52,7 @@ class ReceiveFifo {
   private:
     struct Held {
         uint32_t timestamp;
-        std::vector<uint8_t> bytes;
+        std::vector<uint8_t> bytes;  // none for a packet without audio
         AudioClock::time_point arrived;
     };
     void restart(uint32_t ssrc, uint16_t sequence, uint32_t timestamp);

@@ -63,6 +63,22 @@ std::vector<std::string_view> splitList(std::string_view value) {
     return items;
 }
 
+// Where a leading quoted display name ends (after its closing quote); 0
+// without one. Its text may hold '<', '>', ',' and escaped quotes.
+size_t afterQuotedName(std::string_view value) {
+    if (value.empty() || value.front() != '"') {
+        return 0;
+    }
+    for (size_t i = 1; i < value.size(); ++i) {
+        if (value[i] == '\\') {
+            ++i;
+        } else if (value[i] == '"') {
+            return i + 1;
+        }
+    }
+    return value.size();
+}
+
 bool isAnonymous(const AddressParts& address) {
     return address.user.empty() || lower(address.user) == "anonymous" ||
            lower(address.host) == "anonymous.invalid";
@@ -74,7 +90,7 @@ std::optional<AddressParts> parseAddress(std::string_view value) {
     value = trim(value);
     AddressParts parts;
     std::string_view uri;
-    auto open = value.find('<');
+    auto open = value.find('<', afterQuotedName(value));
     if (open != std::string_view::npos) {
         auto close = value.find('>', open);
         if (close == std::string_view::npos) {

@@ -68,18 +68,18 @@ std::string numberToDial(std::string_view field, std::span<const std::string> hi
     auto isFill = [](std::string_view rest) {
         return std::all_of(rest.begin(), rest.end(), [](char c) { return c == '0'; });
     };
-    const std::string* best = nullptr;
+    // A hint may follow a line-access prefix; it marks where the number ends.
+    size_t end = field.find_last_not_of('0');
+    end = end == std::string_view::npos ? 0 : end + 1;
     for (const auto& hint : hints) {
-        if (!hint.empty() && hint.size() <= field.size() && startsWith(field, hint) &&
-            isFill(field.substr(hint.size())) && (!best || hint.size() > best->size())) {
-            best = &hint;
+        for (size_t at = field.find(hint); !hint.empty() && at != std::string_view::npos;
+             at = field.find(hint, at + 1)) {
+            if (isFill(field.substr(at + hint.size()))) {
+                end = std::max(end, at + hint.size());
+            }
         }
     }
-    if (best) {
-        return *best;
-    }
-    auto end = field.find_last_not_of('0');
-    return end == std::string_view::npos ? std::string() : std::string(field.substr(0, end + 1));
+    return std::string(field.substr(0, end));
 }
 
 }  // namespace tellmaro::sip

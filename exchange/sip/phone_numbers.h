@@ -26,8 +26,9 @@ CallingParty presentNumber(std::string_view number, const NumberPlan& plan);
 // fill. An exchange ends the number by its numbering knowledge; over SIP the
 // fill must go, though a number may itself end in 0. A hint (a number the
 // caller is known to mean, e.g. the keys typed or a phone-book entry)
-// matches when the field is that number followed by '0's only; the longest
-// matching hint wins. Without one, trailing '0's are dropped.
+// matches where only '0's follow it in the field, after a line-access
+// prefix too; the number then ends with the hint, and the hint that ends
+// latest wins. Without one, trailing '0's are dropped.
 std::string numberToDial(std::string_view field, std::span<const std::string> hints = {});
 
 }  // namespace tellmaro::sip

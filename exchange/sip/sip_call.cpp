@@ -115,7 +115,8 @@ int Call::dial(const std::string& number) {
         "application/sdp", offer, Engine::authHandler, &engine_, false, offerHandler, answerHandler,
         progressHandler, establishedHandler, infoHandler, nullptr, closeHandler, this, nullptr);
     mem_deref(offer);
-    engine_.log("call " + std::to_string(id_) + " out to '" + number + "'");
+    describe("out to '" + number + "'");
+    engine_.trace("call " + std::to_string(id_) + " dialled");
     if (err) {
         end(cause::kTemporaryFailure, 0, std::string("INVITE not sent: ") + std::strerror(err));
         return err;
@@ -272,6 +273,7 @@ void Call::rtpHandler(const struct sa*, const struct rtp_header* hdr, struct mbu
     } else if (hdr->pt == eventType || (eventType < 0 && hdr->pt == 101)) {
         // Events come with the negotiated type; 101, the usual one, also
         // from a peer that offered none.
+        call->receive_.skip(hdr->ssrc, hdr->seq, now);
         if (auto key = call->telephoneEvents_.accept(hdr->ts, payload, now)) {
             call->key(*key, KeySource::Rfc4733);
         }
@@ -320,8 +322,9 @@ void Call::establishedHandler(const struct sip_msg*, void* arg) {
     auto* call = static_cast<Call*>(arg);
     tmr_cancel(&call->ringTimer_);
     call->state_ = State::Established;
+    call->connectedAt_ = std::chrono::steady_clock::now();
     call->startMedia();
-    call->engine_.log("call " + std::to_string(call->id_) + " connected");
+    call->engine_.trace("call " + std::to_string(call->id_) + " connected");
     call->engine_.shared().emit(Answered{call->id_});
 }
 
@@ -382,10 +385,21 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
     audio.lostPackets = receive_.lostPackets();
     audio.latePackets = receive_.latePackets();
     audio.blocksDropped = blocksDropped_;
-    engine_.log("call " + std::to_string(id_) + " ended: cause " + std::to_string(q850) + ", " +
-                reason + "; audio " + std::to_string(audio.framesReceived) + " frames in, " +
-                std::to_string(audio.framesSent) + " out, " + std::to_string(audio.underruns) +
-                " underruns, " + std::to_string(audio.timestampGaps) + " gaps");
+    // The call's one status line.
+    std::string connected = "not connected";
+    if (connectedAt_) {
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::steady_clock::now() - *connectedAt_);
+        connected = "connected for " + std::to_string(seconds.count()) + " s";
+    }
+    const char* codec = !remote_ ? "" : remote_->codec == AudioCodec::Pcma ? " (PCMA)" : " (PCMU)";
+    engine_.log("call " + std::to_string(id_) + " " + description_ + codec + ": " + connected +
+                "; ended: cause " + std::to_string(q850) + ", " + reason + "; audio " +
+                std::to_string(audio.framesReceived) + " frames in, " +
+                std::to_string(audio.framesSent) + " out, " + std::to_string(audio.lostPackets) +
+                " lost, " + std::to_string(audio.latePackets) + " late, " +
+                std::to_string(audio.timestampGaps) + " gaps, " + std::to_string(audio.underruns) +
+                " underruns");
     engine_.shared().emit(Ended{id_, q850, sipStatus, reason, audio});
     engine_.retire(id_);
 }

@@ -92,6 +92,8 @@ class Call {
 
     CallId id() const { return id_; }
     State state() const { return state_; }
+    // Who called whom, for the one status line written when the call ends.
+    void describe(std::string description) { description_ = std::move(description); }
     uint16_t rtpPort() const;
 
   private:
@@ -118,6 +120,8 @@ class Call {
     Engine& engine_;
     CallId id_;
     State state_;
+    std::string description_;
+    std::optional<std::chrono::steady_clock::time_point> connectedAt_;
     bool alerted_ = false;
     struct sipsess* session_ = nullptr;
     struct rtp_sock* rtp_ = nullptr;
@@ -167,7 +171,13 @@ class Engine {
 
     // A call that ended: destroyed from a timer, outside libre's callbacks.
     void retire(CallId id);
+    // A status line; a trace line only with --verbose.
     void log(const std::string& line) { shared_.log(line); }
+    void trace(const std::string& line) {
+        if (shared_.options().verbose) {
+            shared_.log(line);
+        }
+    }
 
   private:
     static void connectHandler(const struct sip_msg* msg, void* arg);

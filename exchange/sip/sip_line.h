@@ -71,12 +71,13 @@ class SipLine {
 };
 
 // Registers once and reports in plain words what worked and what did not
-// (backs `tellmaro-sip --check`). Uses its own SIP thread: no SipLine may run.
+// (backs `tellmaro-sip --check`); `verbose` traces the SIP messages to `log`.
+// Uses its own SIP thread: no SipLine may run.
 struct CheckReport {
     bool registered = false;
     std::vector<std::string> lines;
 };
 CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout,
-                         const LogSink& log = {});
+                         const LogSink& log = {}, bool verbose = false);
 
 }  // namespace tellmaro::sip

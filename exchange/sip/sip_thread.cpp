@@ -260,10 +260,10 @@ int Engine::start(std::string& error) {
         sip_set_trace_handler(sip_, traceHandler);
     }
     shared_.setWaker(queue_);
-    log("SIP line: listening on " + localAddress_ + ":" + std::to_string(sipPort_) + "/" +
-        transportName(account_.transport) + ", RTP ports " + std::to_string(account_.rtpPortMin) +
-        "-" + std::to_string(account_.rtpPortMax) + ", up to " + std::to_string(account_.maxCalls) +
-        " calls");
+    trace("SIP line: listening on " + localAddress_ + ":" + std::to_string(sipPort_) + "/" +
+          transportName(account_.transport) + ", RTP ports " + std::to_string(account_.rtpPortMin) +
+          "-" + std::to_string(account_.rtpPortMax) + ", up to " +
+          std::to_string(account_.maxCalls) + " calls");
 
     if (account_.transport == SipTransport::Udp && account_.keepAlive.count() > 0 &&
         sa_set_str(&keepAliveTarget_, nextAddresses.front().c_str(),
@@ -436,15 +436,13 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
         return;
     }
     static const char* kTypes[] = {"unknown", "national", "international"};
-    engine->log(
-        "call " + std::to_string(id) + " in from " +
+    call->describe(
+        "in from " +
         (calling.presentation == Presentation::Restricted
              ? std::string("a withheld number")
              : std::string(kTypes[static_cast<int>(calling.type)]) + " '" + calling.digits + "'") +
-        " to '" + text(msg->uri.user) + "', " +
-        (!offer                             ? "no offer (ours goes with the answer)"
-         : offer->codec == AudioCodec::Pcma ? "PCMA"
-                                            : "PCMU"));
+        " to '" + text(msg->uri.user) + "'" + (offer ? "" : ", offer in our answer"));
+    engine->trace("call " + std::to_string(id) + " offered by " + describeAddress(msg->src));
     engine->calls_[id] = std::move(call);
     engine->shared_.emit(IncomingCall{id, calling, text(msg->uri.user)});
 }
@@ -484,6 +482,8 @@ void Engine::handleCommands() {
                 calls_[command.id] = std::move(call);
                 calls_[command.id]->dial(command.number);
             } else {
+                log("call " + std::to_string(command.id) + " out to '" + command.number +
+                    "' not made: no RTP port free");
                 shared_.emit(
                     Ended{command.id, cause::kTemporaryFailure, 0, "no RTP port free", {}});
             }
@@ -663,7 +663,7 @@ void SipLine::sendBlock(CallId id, std::span<const uint8_t, kBlockSize> block) {
 // ---------------------------------------------------------------- check
 
 CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout,
-                         const LogSink& log) {
+                         const LogSink& log, bool verbose) {
     CheckReport report;
     auto note = [&](const std::string& line) {
         report.lines.push_back(line);
@@ -676,6 +676,7 @@ CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout
          (account.outboundProxy.empty() ? "" : " via " + account.outboundProxy));
     SipLineOptions options;
     options.account = account;
+    options.verbose = verbose;
     options.log = [&](std::string_view line) {
         if (log) {
             log(line);

@@ -103,6 +103,27 @@ TEST(ReceiveFifo, TimeJumpIsFilledWithSilenceAndANewSourceStartsOver) {
     EXPECT_EQ(fifo.timestampGaps(), 1u);
 }
 
+// RFC 4733 events share the stream's sequence numbers: the audio after a key
+// is neither held for them nor counted lost, and its jump in time is silence.
+TEST(ReceiveFifo, KeyEventsTakeTheirSequenceNumbers) {
+    ReceiveFifo fifo;
+    auto payload = ramp(160, 0);
+    fifo.accept(7, 1, 0, payload, t0);
+    for (uint16_t event = 2; event <= 4; ++event) {
+        fifo.skip(7, event, t0);
+    }
+    fifo.skip(9, 5, t0);  // another source's: not this stream's number
+    std::vector<uint8_t> rest(kBlockSize - 160 - 480, 0x42);
+    fifo.accept(7, 5, 640, rest, t0);
+    auto blocks = fifo.takeBlocks();  // at once: nothing held
+    ASSERT_EQ(blocks.size(), 1u);
+    std::vector<uint8_t> expected = payload;
+    expected.insert(expected.end(), 480, kCapiAlawSilence);
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_BYTES_EQ(expected, blocks[0]);
+    EXPECT_EQ(fifo.lostPackets(), 0u);
+}
+
 TEST(SendFifo, PrimesThenPlaysFramesAndCountsAnUnderrunOnce) {
     SendFifo fifo;
     auto silence = std::vector<uint8_t>(kFrameSize, kRtpAlawSilence);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "exchange/sip/call_fields.h"
+#include "exchange/sip/capi_fields.h"
 #include "exchange/sip/sip_causes.h"
 #include "exchange/sip/sip_redaction.h"
 
@@ -34,6 +35,7 @@ TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
         {"<sip:0041441234567@h>", "", "", {I, A, "41441234567"}},
         {"<sip:+49(0)301234@h>", "", "", {N, A, "301234"}},
         {"\"Front desk\" <sip:reception@h>", "", "", {U, A, ""}},
+        {"\"Mallory <x>, \\\"M\\\"\" <sip:+4930999888@h>;tag=1", "", "", {N, A, "30999888"}},
         {"<sip:0301@h>", "\"X\" <sip:+491701234567@h>, <tel:+491709999>", "", {N, A, "1701234567"}},
         {"<sip:0301@h>", "<sip:gateway@h>, <tel:+41441234567>", "", {I, A, "41441234567"}},
         {"<sip:0301@h>", "<sip:+491701234567@h>", "id", {U, R, ""}},
@@ -64,9 +66,26 @@ TEST(CallFields, NumberToDialDropsTheFillButKeepsAHintedZero) {
         {"01711234567890123456", {}, "01711234567890123456"},
         {"00000000000000000000", {}, ""},
         {"0301", {"0301"}, "0301"},
+        {"00301234560000000000", {"0301234560"}, "00301234560"},  // after a line-access "0"
+        {"03012345670000000000", {"42"}, "0301234567"},           // a code keyed earlier
     };
     for (const auto& row : rows) {
         EXPECT_EQ(numberToDial(row.field, row.hints), row.expected) << row.field;
+    }
+}
+
+// What tellmaro-sip gives as hints: the runs of digits keyed on the calls
+// that are up, the latest callers' numbers, the phone book.
+TEST(CallFields, KeysCallersAndPhoneBookEndTheDialledNumber) {
+    const auto hints = dialHints({"#42#", "*0301234560#"}, {"1711234560"}, {"0899990"});
+    const std::pair<const char*, const char*> rows[] = {
+        {"03012345600000000000", "0301234560"},   // keyed
+        {"01711234560000000000", "01711234560"},  // the call-back to the latest caller
+        {"08999900000000000000", "0899990"},      // speed dial
+        {"04000000000000000000", "04"},           // none of them: the fill goes
+    };
+    for (const auto& [field, number] : rows) {
+        EXPECT_EQ(numberToDial(field, hints), number) << field;
     }
 }
 

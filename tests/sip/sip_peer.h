@@ -74,6 +74,7 @@ inline std::filesystem::path scratchDir() {
 }
 
 // SIPp running `scenarioFile` with keys; its messages logged for the checks.
+// It runs in `dir`, where a scenario finds files named without a folder.
 class Sipp {
   public:
     Sipp(const std::filesystem::path& dir, const std::string& name, const std::string& scenarioFile,
@@ -99,7 +100,8 @@ class Sipp {
             argv.insert(argv.end(), {"-key", key, value});
         }
         argv.insert(argv.end(), extra.begin(), extra.end());
-        process_ = std::make_unique<ChildProcess>(argv, (dir / (name + ".out")).string());
+        process_ =
+            std::make_unique<ChildProcess>(argv, (dir / (name + ".out")).string(), dir.string());
         // SIPp opens its sockets at once; no message of its own says so.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }

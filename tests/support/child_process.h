@@ -21,7 +21,9 @@ namespace tellmaro::test {
 
 class ChildProcess {
   public:
-    ChildProcess(const std::vector<std::string>& argv, std::string outputFile)
+    // `workingDir`: where it runs; empty: here.
+    ChildProcess(const std::vector<std::string>& argv, std::string outputFile,
+                 const std::string& workingDir = {})
         : output_(std::move(outputFile)) {
         std::vector<char*> args;
         for (const auto& arg : argv) {
@@ -33,6 +35,9 @@ class ChildProcess {
         posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (!workingDir.empty()) {
+            posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
+        }
         spawned_ = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) == 0;
         posix_spawn_file_actions_destroy(&actions);
     }

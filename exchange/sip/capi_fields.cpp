@@ -1,0 +1,82 @@
+#include "exchange/sip/capi_fields.h"
+
+namespace tellmaro::sip {
+
+namespace {
+
+using exchange::CallingNumber;
+
+constexpr uint8_t kIsdnPlan = 0x01;
+constexpr uint8_t kNational = 0x20;
+constexpr uint8_t kInternational = 0x10;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+uint16_t sipStatusForReject(uint16_t reject) {
+    switch (reject) {
+        case 1:  // ignored, and nobody else took it
+            return 480;
+        case 3:  // user busy
+            return 486;
+        case 4:  // no channel
+        case 6:
+            return 503;
+        case 7:  // incompatible destination
+            return 488;
+        case 8:  // out of order
+            return 480;
+        default:  // normal call clearing and the rest: declined
+            return 603;
+    }
+}
+
+CallingNumber callingNumberFor(const CallingParty& party) {
+    CallingNumber number;
+    if (party.presentation == Presentation::Restricted || party.digits.empty()) {
+        number.typeAndPlan = kIsdnPlan;
+        number.presentation = CallingNumber::kPresentationRestricted;
+        return number;
+    }
+    uint8_t type = party.type == NumberType::National        ? kNational
+                   : party.type == NumberType::International ? kInternational
+                                                             : 0;
+    number.typeAndPlan = static_cast<uint8_t>(type | kIsdnPlan);
+    number.presentation = CallingNumber::kPresentationAllowed;
+    number.digits = party.digits;
+    return number;
+}
+
+std::vector<std::string> keyedNumbers(std::string_view keys) {
+    std::vector<std::string> numbers;
+    std::string run;
+    for (char key : keys) {
+        if (isDigit(key)) {
+            run += key;
+        } else if (!run.empty()) {
+            numbers.push_back(std::move(run));
+            run.clear();
+        }
+    }
+    if (!run.empty()) {
+        numbers.push_back(std::move(run));
+    }
+    return numbers;
+}
+
+std::vector<std::string> dialHints(const std::vector<std::string>& keysOfCalls,
+                                   const std::deque<std::string>& recentCallers,
+                                   const std::vector<std::string>& phoneBook) {
+    std::vector<std::string> hints(phoneBook);
+    hints.insert(hints.end(), recentCallers.begin(), recentCallers.end());
+    for (const auto& keys : keysOfCalls) {
+        auto numbers = keyedNumbers(keys);
+        hints.insert(hints.end(), numbers.begin(), numbers.end());
+    }
+    return hints;
+}
+
+}  // namespace tellmaro::sip

@@ -1,0 +1,169 @@
+#include "exchange/sip/sip_network.h"
+
+#include <algorithm>
+#include <array>
+
+#include "exchange/sip/phone_numbers.h"
+#include "exchange/sip/sip_causes.h"
+
+namespace tellmaro::sip {
+
+namespace {
+
+constexpr uint8_t kLineSilence = 0xAB;  // A-law silence in CAPI bit order
+constexpr size_t kKeysKept = 128;
+constexpr size_t kCallersKept = 4;
+
+}  // namespace
+
+SipNetwork::SipNetwork(SipLine& line, exchange::ControllerPort& controller, DialHints hints)
+    : line_(line), controller_(controller), hints_(std::move(hints)) {}
+
+void SipNetwork::pump() {
+    for (SipEvent& event : line_.takeEvents()) {
+        std::visit([this](const auto& e) { on(e); }, event);
+    }
+}
+
+std::optional<CallId> SipNetwork::idOf(exchange::CallRef ref) const {
+    for (const auto& [id, call] : calls_) {
+        if (call.ref.plci == ref.plci && call.ref.serial == ref.serial) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<CallId> SipNetwork::idOf(exchange::B3Ref media) const {
+    for (const auto& [id, call] : calls_) {
+        if (call.media && call.media->ncci == media.ncci && call.media->serial == media.serial) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+// --- what the applications ask ----------------------------------------------------
+
+void SipNetwork::alert(exchange::CallRef call) {
+    if (auto id = idOf(call)) {
+        line_.alert(*id);
+    }
+}
+
+void SipNetwork::accept(exchange::CallRef call) {
+    if (auto id = idOf(call)) {
+        line_.answer(*id);
+    }
+}
+
+void SipNetwork::refuse(exchange::CallRef call, uint16_t reject) {
+    if (auto id = idOf(call)) {
+        line_.reject(*id, sipStatusForReject(reject));
+        calls_.erase(*id);
+    }
+}
+
+void SipNetwork::dial(exchange::CallRef call, std::string_view digits) {
+    std::vector<std::string> keys;
+    for (const auto& [id, other] : calls_) {
+        keys.push_back(other.keys);
+    }
+    const auto hints =
+        dialHints(keys, recentCallers_, hints_ ? hints_() : std::vector<std::string>{});
+    const std::string number = numberToDial(digits, hints);
+    const CallId id = line_.dial(number);
+    calls_[id] = Call{call, std::nullopt, true, {}};
+    controller_.note("SIP call " + std::to_string(id) + " to " + number);
+}
+
+void SipNetwork::release(exchange::CallRef call) {
+    if (auto id = idOf(call)) {
+        line_.hangUp(*id);
+        calls_.erase(*id);
+    }
+}
+
+void SipNetwork::mediaStarted(exchange::CallRef call, exchange::B3Ref media) {
+    if (auto id = idOf(call)) {
+        calls_[*id].media = media;
+    }
+}
+
+void SipNetwork::mediaStopped(exchange::B3Ref media) {
+    if (auto id = idOf(media)) {
+        calls_[*id].media.reset();
+    }
+}
+
+void SipNetwork::audioToFarEnd(exchange::B3Ref media, std::span<const uint8_t> block) {
+    auto id = idOf(media);
+    if (!id) {
+        return;
+    }
+    Block whole;
+    whole.fill(kLineSilence);
+    std::copy_n(block.begin(), std::min(block.size(), whole.size()), whole.begin());
+    line_.sendBlock(*id, whole);
+}
+
+// --- what the SIP line reports ----------------------------------------------------------
+
+void SipNetwork::on(const IncomingCall& e) {
+    exchange::IncomingCall incoming;
+    incoming.calling = callingNumberFor(e.calling);
+    auto ref = controller_.offerCall(incoming);
+    if (!ref) {
+        line_.reject(e.id, 480);  // nobody listens
+        return;
+    }
+    if (!e.calling.digits.empty()) {
+        recentCallers_.push_back(e.calling.digits);
+        if (recentCallers_.size() > kCallersKept) {
+            recentCallers_.pop_front();
+        }
+    }
+    calls_[e.id] = Call{*ref, std::nullopt, false, {}};
+}
+
+void SipNetwork::on(const Answered& e) {
+    auto it = calls_.find(e.id);
+    // An incoming call is connected from the application's answer on.
+    if (it != calls_.end() && it->second.outgoing) {
+        controller_.farEndAnswered(it->second.ref);
+    }
+}
+
+void SipNetwork::on(const Ended& e) {
+    auto it = calls_.find(e.id);
+    if (it == calls_.end()) {
+        return;  // the application released it, or never took it
+    }
+    exchange::CallRef ref = it->second.ref;
+    calls_.erase(it);
+    controller_.farEndCleared(ref, capiReason(e.cause));
+}
+
+void SipNetwork::on(const AudioBlock& e) {
+    auto it = calls_.find(e.id);
+    if (it != calls_.end() && it->second.media) {
+        (void)controller_.audioFromFarEnd(*it->second.media,
+                                          std::vector<uint8_t>(e.bytes.begin(), e.bytes.end()));
+    }
+}
+
+void SipNetwork::on(const Dtmf& e) {
+    auto it = calls_.find(e.id);
+    if (it == calls_.end()) {
+        return;
+    }
+    if (controller_.keysFromFarEnd(it->second.ref, std::string(1, e.key))) {
+        auto& keys = it->second.keys;
+        keys += e.key;
+        if (keys.size() > kKeysKept) {
+            keys.erase(0, keys.size() - kKeysKept);
+        }
+    }
+}
+
+}  // namespace tellmaro::sip

@@ -1,0 +1,235 @@
+// tellmaro-sip: a CAPI 2.0 controller whose line is a SIP account, served
+// to libcapi20 over remote CAPI like tellmaro-sim, so that tellmaro and
+// tellmaro-console run on it unchanged.
+//   tellmaro-sip [--config FILE] [--port PORT] [--listen ADDRESS] [--verbose]
+//   tellmaro-sip --check [--config FILE]
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/call_dir_file.h"
+#include "exchange/controller/capi_controller.h"
+#include "exchange/rcapi/controller_backend.h"
+#include "exchange/rcapi/rcapi_server.h"
+#include "exchange/sip/sip_line.h"
+#include "exchange/sip/sip_network.h"
+
+namespace {
+
+using namespace tellmaro;
+namespace fs = std::filesystem;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onSignal(int) {
+    stopRequested = 1;
+}
+
+constexpr int kExitOk = 0;
+constexpr int kExitNotRegistered = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCannotServe = 3;
+constexpr uint16_t kDefaultPort = 2662;
+constexpr auto kCheckTimeout = std::chrono::seconds(20);
+
+constexpr const char* kUsage =
+    "usage: tellmaro-sip [--config FILE] [--port PORT] [--listen ADDRESS] [--verbose]\n"
+    "       tellmaro-sip --check [--config FILE]\n"
+    "Serves one CAPI 2.0 controller whose line is the SIP account of FILE (default\n"
+    "$XDG_CONFIG_HOME/tellmaro/sip.conf, else ~/.config/tellmaro/sip.conf) to\n"
+    "libcapi20 on 127.0.0.1:PORT (default 2662). --listen serves another address:\n"
+    "the port has no authentication, so only do that on a network you trust.\n"
+    "--check registers once and says what worked. --verbose traces SIP and CAPI.\n"
+    "Exit status: 0 stopped (or registered, with --check), 1 not registered,\n"
+    "2 bad usage or configuration, 3 the port or the SIP sockets cannot be opened.\n";
+
+int usage(const std::string& why) {
+    std::fprintf(stderr, "tellmaro-sip: %s\n%s", why.c_str(), kUsage);
+    return kExitUsage;
+}
+
+std::optional<uint16_t> parsePort(const std::string& text) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c));
+        })) {
+        return std::nullopt;
+    }
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    return value <= 65535 ? std::optional<uint16_t>(static_cast<uint16_t>(value)) : std::nullopt;
+}
+
+fs::path defaultConfig() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg && fs::path(xdg).is_absolute()) {
+        return fs::path(xdg) / "tellmaro" / "sip.conf";
+    }
+    const char* home = std::getenv("HOME");
+    return fs::path(home ? home : "") / ".config" / "tellmaro" / "sip.conf";
+}
+
+// One status line, with the time of day. The SIP thread writes too. Lines
+// written before the start-up line wait for it, so that it comes first.
+std::mutex statusMutex;
+bool startedUp = false;
+std::vector<std::string> waitingLines;
+
+void status(std::string_view text) {
+    std::time_t now = std::time(nullptr);
+    char stamp[16];
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
+    std::lock_guard lock(statusMutex);
+    std::string line = std::string(stamp) + " " + std::string(text);
+    if (startedUp) {
+        std::cout << line << std::endl;
+    } else {
+        waitingLines.push_back(std::move(line));
+    }
+}
+
+void startupLine(std::string_view text) {
+    status(text);
+    std::lock_guard lock(statusMutex);
+    startedUp = true;
+    auto startup = std::move(waitingLines.back());
+    waitingLines.pop_back();
+    std::cout << startup << '\n';
+    for (const auto& line : waitingLines) {
+        std::cout << line << '\n';
+    }
+    std::cout << std::flush;
+    waitingLines.clear();
+}
+
+// The numbers of the relay's phone book beside sip.conf: a speed-dialled
+// number ending in 0 is then dialled with its zeros.
+std::vector<std::string> phoneBookNumbers(const fs::path& folder) {
+    std::vector<std::string> numbers;
+    const auto book = data::LoadCallDir(folder).phoneBook;
+    for (int16_t i = 1; i <= book.callDirCount(); ++i) {
+        numbers.push_back(book.callDir()[static_cast<size_t>(i)].number);
+    }
+    return numbers;
+}
+
+exchange::ControllerConfig controllerConfig(const sip::SipAccount& account) {
+    exchange::ControllerConfig config;
+    exchange::adaptToRemoteCapi(config);
+    exchange::ProfileFields profile;
+    profile.bChannels = static_cast<uint16_t>(account.maxCalls);
+    config.identity.profile = exchange::makeProfile(profile);
+    config.identity.manufacturer = "Tellmaro SIP line";
+    config.lineNumber = account.user;
+    return config;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path configFile = defaultConfig();
+    uint16_t port = kDefaultPort;
+    std::string listenAddress = "127.0.0.1";
+    bool check = false;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            std::printf("tellmaro-sip: a CAPI 2.0 controller on a SIP account\n%s", kUsage);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::printf("tellmaro-sip %s\n", TELLMARO_VERSION);
+            return kExitOk;
+        } else if (arg == "--config" && hasValue) {
+            configFile = argv[++i];
+        } else if (arg == "--port" && hasValue) {
+            auto value = parsePort(argv[++i]);
+            if (!value) {
+                return usage(std::string("'") + argv[i] +
+                             "' is not a port: give a whole number from 0 to 65535");
+            }
+            port = *value;
+        } else if (arg == "--listen" && hasValue) {
+            listenAddress = argv[++i];
+        } else if (arg == "--check") {
+            check = true;
+        } else if (arg == "--verbose") {
+            verbose = true;
+        } else {
+            return usage("unexpected argument '" + arg + "'");
+        }
+    }
+
+    auto loaded = sip::loadSipAccount(configFile.string());
+    if (!loaded.account) {
+        std::fprintf(stderr, "tellmaro-sip: %s\n", loaded.error.c_str());
+        return kExitUsage;
+    }
+    const sip::SipAccount& account = *loaded.account;
+    if (check) {
+        startedUp = true;
+        auto report = sip::checkAccount(account, kCheckTimeout,
+                                        verbose ? sip::LogSink(status) : sip::LogSink{}, verbose);
+        // Verbose, they were written as they came.
+        for (const auto& line : verbose ? std::vector<std::string>{} : report.lines) {
+            std::cout << line << '\n';
+        }
+        return report.registered ? kExitOk : kExitNotRegistered;
+    }
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    sip::SipLine line({account, status, verbose});
+    exchange::SteadyClock clock;
+    sip::SipExchange exchange(
+        clock, controllerConfig(account), line,
+        [folder = configFile.parent_path()] { return phoneBookNumbers(folder); });
+    if (verbose) {
+        exchange.controller.setTraceHook(
+            [](const exchange::TraceEntry& entry) { std::cout << formatTrace(entry) << '\n'; });
+    }
+    exchange::ControllerBackend backend(exchange.controller);
+    exchange::RcapiServer server(backend, clock);
+    server.setLog(status);
+    std::string error;
+    if (!server.listen(port, error, listenAddress)) {
+        std::fprintf(stderr, "tellmaro-sip: %s\n", error.c_str());
+        return kExitCannotServe;
+    }
+    if (listenAddress != "127.0.0.1") {
+        status("warning: remote CAPI on " + listenAddress + ":" + std::to_string(server.port()) +
+               " has no authentication: whoever reaches it can call at this account's cost");
+    }
+    if (!line.start(error)) {
+        std::fprintf(stderr, "tellmaro-sip: %s\n", error.c_str());
+        return kExitCannotServe;
+    }
+    server.watch(line.eventFd(), [&exchange] { exchange.network.pump(); });
+    startupLine("serving the SIP account " + account.user + "@" + account.domain +
+                " as a CAPI controller on " + listenAddress + ":" + std::to_string(server.port()) +
+                "; SIP port " + std::to_string(line.sipPort()) + "/" +
+                (account.transport == sip::SipTransport::Tcp ? "tcp" : "udp") + ", RTP ports " +
+                std::to_string(account.rtpPortMin) + "-" + std::to_string(account.rtpPortMax) +
+                ", up to " + std::to_string(account.maxCalls) + " calls");
+
+    while (!stopRequested) {
+        server.runOnce(std::chrono::milliseconds(100));
+    }
+    status("stopping");
+    line.stop();
+    exchange.network.pump();
+    return kExitOk;
+}

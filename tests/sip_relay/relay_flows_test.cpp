@@ -1,0 +1,548 @@
+// The relay's calls on a SIP account, end to end and in real time: each flow
+// of the table runs tellmaro-console through libcapi20 on tellmaro-sip, the
+// provider, and phones nobody here wrote, then checks the relay's call log
+// (the lines it writes on tellmaro-sim), that the relay and tellmaro-sip end
+// idle with one status line per call, that every SIPp party had its call as
+// scripted, that the password shows nowhere, and, for the verbose flows, that
+// every CAPI connection ended with a DISCONNECT_IND that was answered.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <regex>
+
+#include "analysis/capi_report.h"
+#include "capi/libcapi20_driver.h"
+#include "sip_relay/sip_chain.h"
+
+namespace tellmaro::test {
+namespace {
+
+struct Chain {
+    explicit Chain(const std::vector<std::string>& settings)
+        : dir(scratchDir()),
+          gatewayPort(freeUdpPort()),
+          provider(dir, gatewayPort),
+          pc(dir, settings) {}
+
+    fs::path dir;
+    uint16_t gatewayPort;
+    Provider provider;
+    Pc pc;
+    uint16_t registrarPort = freeUdpPort();  // for a SIPp registrar
+    std::map<std::string, std::unique_ptr<Baresip>> phones;
+    std::map<std::string, std::unique_ptr<Sipp>> sipps;
+    std::vector<std::string> endless;  // SIPp parties stopped at the end, not awaited
+    std::string failure;
+
+    bool fail(const std::string& why) {
+        failure = why;
+        return false;
+    }
+    bool addPhone(const std::string& name) {
+        const bool mobile = name == "mobile";
+        auto& phone = phones[name];
+        phone = std::make_unique<Baresip>(dir, name, mobile ? kMobile : kAlice, provider.port(),
+                                          mobile ? 440 : 1000, true);
+        return phone->process().running() || fail(name + " (baresip) did not start");
+    }
+    bool phonesRegistered() {
+        for (auto& [name, phone] : phones) {
+            // Its log line, since the event may come before the control connection.
+            if (!phone->process().waitForOutput("} 200 OK", 10s)) {
+                return fail(name + " did not register with the provider");
+            }
+        }
+        return true;
+    }
+};
+
+// One step of a flow; false stops the flow, with Chain::failure saying why.
+using Step = std::function<bool(Chain&)>;
+
+Step pause(std::chrono::milliseconds time) {
+    return [time](Chain&) {
+        std::this_thread::sleep_for(time);
+        return true;
+    };
+}
+
+// A baresip phone calls the PC through the provider.
+Step dial(const std::string& phone) {
+    return [phone](Chain& c) {
+        c.phones.at(phone)->command(
+            "dial", "sip:" + kPc.number + "@127.0.0.1:" + std::to_string(c.provider.port()));
+        return true;
+    };
+}
+
+Step event(const std::string& phone, const std::string& type, size_t count = 1) {
+    return [=](Chain& c) {
+        return c.phones.at(phone)->waitForEvent(type, count, 20s) ||
+               c.fail(phone + " saw no " + type + " #" + std::to_string(count));
+    };
+}
+
+// baresip sends a key as RFC 4733 events of its own pace: about 0.8 s each.
+Step keys(const std::string& phone, const std::string& keys) {
+    return [=](Chain& c) {
+        for (char key : keys) {
+            c.phones.at(phone)->command("sndcode", std::string(1, key));
+        }
+        std::this_thread::sleep_for(800ms * keys.size());
+        return true;
+    };
+}
+
+Step hangUp(const std::string& phone) {
+    return [phone](Chain& c) {
+        c.phones.at(phone)->command("hangup");
+        return true;
+    };
+}
+
+// The phone vanishes: no BYE, no more RTP.
+Step vanish(const std::string& phone) {
+    return [phone](Chain& c) {
+        c.phones.at(phone)->process().stop(SIGKILL);
+        return true;
+    };
+}
+
+// A SIPp party: "gateway" (the other network behind the provider),
+// "provider" (calls the PC through it), "pc" (calls the PC's SIP port
+// straight) or "registrar" (the PC's registrar, kept until the end).
+Step sipp(const std::string& name, const std::string& scenario, const std::string& role,
+          std::vector<std::pair<std::string, std::string>> keys = {},
+          std::vector<std::string> extra = {}) {
+    return [=](Chain& c) mutable {
+        uint16_t port = role == "gateway"     ? c.gatewayPort
+                        : role == "registrar" ? c.registrarPort
+                                              : freeUdpPort();
+        if (role == "provider" || role == "pc") {
+            const uint16_t to = role == "pc" ? c.pc.sipPort() : c.provider.port();
+            extra.insert(extra.begin(), "127.0.0.1:" + std::to_string(to));
+        }
+        if (role != "registrar" && std::find(extra.begin(), extra.end(), "-m") == extra.end()) {
+            extra.insert(extra.end(), {"-m", "1"});
+        }
+        if (role == "registrar") {
+            c.endless.push_back(name);
+        }
+        keys.push_back({"pc", kPc.number});
+        c.sipps[name] = std::make_unique<Sipp>(c.dir, name, scenario, port, keys, extra);
+        return c.sipps[name]->process().spawned() || c.fail("SIPp " + name + " did not start");
+    };
+}
+
+Step sippDone(const std::string& name) {
+    return [name](Chain& c) {
+        int status = c.sipps.at(name)->finish(std::chrono::seconds(40));
+        return status == 0 || c.fail("SIPp " + name + " exited with " + std::to_string(status) +
+                                     ":\n" + c.sipps.at(name)->process().output());
+    };
+}
+
+Step sippSaw(const std::string& name, const std::string& text) {
+    return [=](Chain& c) {
+        return waitUntil([&] { return c.sipps.at(name)->count(text) > 0; }, 15s) ||
+               c.fail("SIPp " + name + " never saw \"" + text + "\"");
+    };
+}
+
+// Waits for tellmaro-sip's output to hold `text` `count` times.
+Step status(const std::string& text, size_t count = 1) {
+    return [=](Chain& c) {
+        return waitUntil([&] { return occurrences(c.pc.sipOutput(), text) >= count; }, 20s) ||
+               c.fail("tellmaro-sip never said \"" + text + "\" " + std::to_string(count) + "x");
+    };
+}
+
+Step providerUp() {
+    return [](Chain& c) {
+        return (c.provider.start() || c.fail("the provider did not start")) &&
+               c.phonesRegistered() && status("registration registered")(c);
+    };
+}
+
+Step providerDown() {
+    return [](Chain& c) {
+        c.provider.stop();
+        return true;
+    };
+}
+
+// What the mobile SIPp plays: SIPp's PCMA capture, or the same with every
+// ninth packet lost and the rest sent up to 40 ms late, some overtaken.
+Step mobileAudio(bool impaired) {
+    return [impaired](Chain& c) {
+        const std::string capture = readText("/usr/share/sip-tester/g711a.pcap");
+        std::string out = capture.substr(0, 24);
+        std::vector<std::string> packets;
+        for (size_t at = 24; at + 16 <= capture.size();) {
+            uint32_t length = 0;
+            std::memcpy(&length, capture.data() + at + 8, 4);
+            packets.push_back(capture.substr(at, 16 + length));
+            at += 16 + length;
+        }
+        std::mt19937 random(4711);
+        for (size_t i = 0; i < packets.size(); ++i) {
+            if (impaired && i % 9 == 4) {
+                continue;
+            }
+            if (impaired) {
+                uint32_t micros = 0;  // the record's time: seconds, then microseconds
+                std::memcpy(&micros, packets[i].data() + 4, 4);
+                micros = std::min<uint32_t>(micros + random() % 40000, 999999);
+                std::memcpy(packets[i].data() + 4, &micros, 4);
+                if (i % 7 == 3 && i + 1 < packets.size()) {
+                    std::swap(packets[i], packets[i + 1]);
+                }
+            }
+            out += packets[i];
+        }
+        std::ofstream(c.dir / "mobile.pcap", std::ios::binary) << out;
+        return true;
+    };
+}
+
+// The SIPp mobile: through the provider with its digest, keys #43#.
+Step sippMobile() {
+    return sipp("mobile", "sip_relay/mobile_caller.xml", "provider", {{"mobile", kMobile.number}},
+                {"-au", kMobile.number, "-ap", kMobile.password});
+}
+
+struct Flow {
+    std::string name = {};
+    std::vector<std::string> settings = {};  // tellmaro-console set ...
+    std::vector<std::string> phones = {};    // baresip phones: "mobile", "alice"
+    std::vector<Step> steps = {};
+    std::string callLog = {};             // with <time> and <n> for the figures
+    std::vector<std::string> calls = {};  // a regex for each of tellmaro-sip's call lines, in order
+    bool verbose = false;                 // --verbose: SIP and CAPI traced, and checked
+    bool sippRegistrar = false;           // the registrar is SIPp, started by a step; no proxy
+    bool providerFirst = true;            // the provider runs before tellmaro-sip starts
+    bool playsCaptures = false;           // SIPp plays RTP captures, which it does only for root
+    std::vector<std::string> sipConf = {};
+    std::vector<std::string> disconnects = {};  // the Reasons of the DISCONNECT_INDs (verbose)
+};
+
+std::string maskedLog(const std::string& log) {
+    std::string masked =
+        std::regex_replace(log, std::regex(R"(\d\d\.\d\d\.\d\d\d\d \d\d:\d\d:\d\d)"), "<time>");
+    return std::regex_replace(masked, std::regex(R"(dauer(\s+): \d+)"), "dauer$1: <n>");
+}
+
+// Pieces of the registered mobile's log entry.
+const std::string kCallIn =
+    "\r\n\r\n\r\nAnrufende Nummer       : 1711234567\r\nDatum/Uhrzeit          : <time>\r\n";
+std::string dialled(const std::string& number) {
+    return "\r\n   Gewählte Nummer     : " + number + "\r\n";
+}
+const std::string kTalk =
+    "   Beginn des Gesprächs: <time>\r\n   Ende des Gesprächs  : <time>\r\n"
+    "   Gesprächsdauer      : <n> s\r\n";
+std::string connectionEnd(const std::string& unit) {
+    return "\r\nEnde der Verbindung    : <time>\r\nVerbindungsdauer       : <n>" + unit + "\r\n";
+}
+const std::string kUnreachable = "   Abbruch, Grund      : Der Angerufene ist nicht erreichbar\r\n";
+const std::string kRefused = "Abbruch, Grund         : Nicht registrierte Handynummer\r\n";
+const std::string kMobileIn = "call 1 in from national '1711234567' to '0711555000' \\(PCMA\\): ";
+
+// The CAPI trace of tellmaro-sip --verbose: every PLCI the relay got
+// (CONNECT_IND, or CONNECT_CONF with Info 0) ends with a DISCONNECT_IND that
+// it answers. The reasons, in order, or what is wrong.
+std::vector<std::string> disconnectReasons(const std::string& trace, std::string& wrong) {
+    std::map<std::string, int> open;  // PLCI -> 1 open, 2 disconnect indicated
+    std::vector<std::string> reasons;
+    static const std::regex line(
+        R"((<-|->) (CONNECT_IND|CONNECT_CONF|DISCONNECT_IND|DISCONNECT_RESP) .*PLCI=(0x[0-9A-Fa-f]+)(?: Info=(0x[0-9A-Fa-f]+))?(?: Reason=(0x[0-9A-Fa-f]+))?)");
+    for (auto it = std::sregex_iterator(trace.begin(), trace.end(), line);
+         it != std::sregex_iterator(); ++it) {
+        const auto& m = *it;
+        const std::string kind = m[2], plci = m[3];
+        if (kind == "CONNECT_IND" || (kind == "CONNECT_CONF" && m[4] == "0x0000")) {
+            open[plci] = 1;
+        } else if (kind == "DISCONNECT_IND") {
+            open[plci] = 2;
+            reasons.push_back(m[5]);
+        } else if (kind == "DISCONNECT_RESP" && open[plci] == 2) {
+            open.erase(plci);
+        }
+    }
+    for (const auto& [plci, state] : open) {
+        wrong += "PLCI " + plci + (state == 1 ? " never disconnected; " : " not answered; ");
+    }
+    return reasons;
+}
+
+const std::vector<Flow>& flows() {
+    static const std::vector<Flow> table = {
+        {.name = "DirectAnswerSpeedDialOneSidedThenBusy",
+         .phones = {"mobile", "alice"},
+         .steps = {dial("mobile"), event("mobile", "CALL_ESTABLISHED"), pause(1500ms),
+                   keys("mobile", "#"), keys("mobile", "42#"), event("alice", "CALL_ESTABLISHED"),
+                   pause(3s), hangUp("alice"), status("call 2 out"), pause(1500ms),
+                   sipp("bob", "sip/callee_busy.xml", "gateway"), keys("mobile", "#"),
+                   keys("mobile", "43#"), sippDone("bob"), pause(2s), hangUp("mobile")},
+         .callLog = kCallIn + dialled("0301234567") + kTalk + dialled("0899999") + kUnreachable +
+                    connectionEnd("s"),
+         .calls = {"call 2 out to '0301234567' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
+                   "the far end hung up \\(BYE\\)",
+                   "call 3 out to '0899999': not connected; ended: cause 17, 486 Busy Here",
+                   kMobileIn +
+                       "connected for \\d+ s; ended: cause 16, the far end hung up \\(BYE\\)"}},
+
+        {.name = "CallBackTotalDisconnect",
+         .settings = {"mode=call-back", "disconnect=total"},
+         .phones = {"mobile", "alice"},
+         .steps = {dial("mobile"), event("mobile", "CALL_RINGING"), pause(1s), hangUp("mobile"),
+                   event("mobile", "CALL_ESTABLISHED"), pause(1500ms), keys("mobile", "#"),
+                   keys("mobile", "42#"), event("alice", "CALL_ESTABLISHED"), pause(2s),
+                   hangUp("alice"), event("mobile", "CALL_CLOSED", 2)},
+         .callLog = kCallIn + dialled("0301234567") + kTalk + connectionEnd("s"),
+         .calls = {kMobileIn + "not connected; ended: cause 16, the caller gave up \\(CANCEL\\)",
+                   "call 3 out to '0301234567' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
+                   "the far end hung up \\(BYE\\)",
+                   "call 2 out to '01711234567' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
+                   "hung up here"}},
+
+        {.name = "CancelWhileRingingThenNoAnswer",
+         .phones = {"mobile"},
+         .steps = {dial("mobile"), event("mobile", "CALL_ESTABLISHED"), pause(1500ms),
+                   sipp("bob", "sip/callee_ringing.xml", "gateway"), keys("mobile", "#"),
+                   keys("mobile", "43#"), sippSaw("bob", "INVITE sip:"), pause(1s),
+                   keys("mobile", "*"), sippDone("bob"), pause(2s),
+                   sipp("bob", "sip_relay/callee_no_answer.xml", "gateway"), keys("mobile", "#"),
+                   keys("mobile", "43#"), sippDone("bob"), pause(1s), hangUp("mobile")},
+         .callLog = kCallIn + dialled("0899999") +
+                    "   Abbruch, Grund      : Abbruch durch den Handybenutzer\r\n" +
+                    dialled("0899999") + kUnreachable + connectionEnd("s"),
+         .calls = {"call 2 out to '0899999': not connected; ended: cause 16, cancelled here",
+                   "call 3 out to '0899999': not connected; ended: cause 18, 480 Temporarily "
+                   "Unavailable",
+                   kMobileIn +
+                       "connected for \\d+ s; ended: cause 16, the far end hung up \\(BYE\\)"}},
+
+        // SIPp as the mobile: keys by RFC 4733 and SIP INFO; the called
+        // party hangs up, and the PC hangs up on the mobile.
+        {.name = "SippMobileKeysByInfoCalledPartyHangsUp",
+         .settings = {"disconnect=total"},
+         .steps = {mobileAudio(false), sipp("bob", "sip_relay/callee_hangs_up.xml", "gateway"),
+                   sippMobile(), sippDone("bob"), sippDone("mobile"),
+                   sippSaw("mobile", "BYE sip:")},
+         .callLog = kCallIn + dialled("0899999") + kTalk + connectionEnd("s"),
+         .calls = {"call 2 out to '0899999' \\(PCMA\\): connected for \\d+ s; ended: cause 16, the "
+                   "far end hung up \\(BYE\\)",
+                   kMobileIn + "connected for \\d+ s; ended: cause 16, hung up here"},
+         .playsCaptures = true},
+
+        // Its audio with loss, jitter and reordering; it hangs up itself.
+        {.name = "SippMobileOnALossyLineHangsUp",
+         .steps = {mobileAudio(true),
+                   sipp("bob", "sip/callee_answer.xml", "gateway",
+                        {{"rtp_port", std::to_string(freeUdpPort())}}),
+                   sippMobile(), sippDone("mobile"), sippDone("bob")},
+         .callLog = kCallIn + dialled("0899999") + kTalk + connectionEnd(" s"),
+         .calls = {kMobileIn + "connected for \\d+ s; ended: cause 16, the far end hung up "
+                               "\\(BYE\\); audio \\d+ frames in, \\d+ out, [1-9]\\d* lost",
+                   "call 2 out to '0899999' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
+                   "hung up here"},
+         .verbose = true,
+         .playsCaptures = true,
+         .disconnects = {"0x3490", "0x3490", "0x3490"}},
+
+        // A SIPp registrar that checks the digest, down at first; callers
+        // with odd headers and SDP straight to the PC's port; one from an
+        // address that is neither registrar nor proxy.
+        {.name = "SippRegistrarOddCallersAndAStranger",
+         .steps =
+             {pause(1500ms),
+              sipp("registrar", "sip/registrar.xml", "registrar",
+                   {{"auth_user", kPc.number}, {"auth_password", kPc.password}, {"grant", "600"}}),
+              status("registration registered"),
+              sipp("odd", "sip_relay/odd_caller.xml", "pc", {},
+                   {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "5", "-l", "1"}),
+              sippDone("odd"),
+              sipp("stranger", "sip_relay/odd_caller.xml", "pc", {},
+                   {"-inf", TELLMARO_SIP_RELAY_DIR "/stranger.csv", "-i", "127.0.0.2"}),
+              sippDone("stranger"), status("refused with 403")},
+         .callLog = "Anrufende Nummer       : \r\nDatum/Uhrzeit          : <time>\r\n" + kRefused +
+                    "\r\n\r\n\r\nAnrufende Nummer       : 30999888\r\nDatum/Uhrzeit          : "
+                    "<time>\r\n" +
+                    kRefused + kCallIn + connectionEnd("s"),
+         .calls = {"call 1 in from a withheld number to '0711555000' \\(PCMA\\): not connected; "
+                   "ended: cause 21, refused here with 603",
+                   "call 2 in from national '30999888' to '0711555000' \\(PCMA\\): not connected; "
+                   "ended: cause 21, refused here with 603",
+                   "call 3 in from national '1711234567' to '0711555000' \\(PCMA\\): connected for "
+                   "\\d+ s; ended: cause 16, the far end hung up \\(BYE\\)"},
+         .verbose = true,
+         .sippRegistrar = true,
+         .disconnects = {"0x3490", "0x3490", "0x3490", "0x3490"}},
+
+        // The provider comes up only after the PC and the phones; during the
+        // conversation it goes down, then Alice's phone vanishes and the
+        // mobile's BYE is lost: RTP timeouts end both legs.
+        {.name = "ProviderDownAtStartAndMidCallPeersVanish",
+         .phones = {"mobile", "alice"},
+         .steps = {pause(2s), providerUp(), dial("mobile"), event("mobile", "CALL_ESTABLISHED"),
+                   pause(1500ms), keys("mobile", "#"), keys("mobile", "42#"),
+                   event("alice", "CALL_ESTABLISHED"), pause(2s), providerDown(), vanish("alice"),
+                   status("no RTP for 3 s"), pause(2s), hangUp("mobile"),
+                   status("no RTP for 3 s", 2)},
+         .callLog = kCallIn + dialled("0301234567") + kTalk + connectionEnd("s"),
+         .calls = {"call 2 out to '0301234567' \\(PCMA\\): connected for \\d+ s; ended: cause 41, "
+                   "no RTP for 3 s",
+                   kMobileIn + "connected for \\d+ s; ended: cause 41, no RTP for 3 s"},
+         .verbose = true,
+         .providerFirst = false,
+         .sipConf = {"rtp_timeout = 3"},
+         .disconnects = {"0x3490", "0x34A9", "0x34A9", "0x3490"}},
+    };
+    return table;
+}
+
+void PrintTo(const Flow& flow, std::ostream* out) {
+    *out << flow.name;
+}
+
+class RelayOnSip : public ::testing::TestWithParam<Flow> {};
+
+TEST_P(RelayOnSip, Flow) {
+    const Flow& flow = GetParam();
+    for (const char* program : {"/usr/sbin/kamailio", "/usr/bin/baresip", kSipp}) {
+        if (access(program, X_OK) != 0) {
+            GTEST_SKIP() << program << " is not installed (scripts/build installs it)";
+        }
+    }
+    if (flow.playsCaptures && geteuid() != 0) {
+        GTEST_SKIP() << "SIPp plays captures only for root";
+    }
+    Chain c(flow.settings);
+    auto sipConf = flow.sipConf;
+    const uint16_t registrar = flow.sippRegistrar ? c.registrarPort : c.provider.port();
+    sipConf.push_back("registrar = 127.0.0.1:" + std::to_string(registrar));
+    if (!flow.sippRegistrar) {
+        sipConf.push_back("outbound_proxy = 127.0.0.1:" + std::to_string(c.provider.port()));
+    }
+    bool ok = (!flow.providerFirst || flow.sippRegistrar || c.provider.start() ||
+               c.fail("the provider did not start")) &&
+              (c.pc.startSip(sipConf, flow.verbose) || c.fail("tellmaro-sip did not start")) &&
+              (c.pc.startConsole() || c.fail("tellmaro-console did not get ready"));
+    for (const auto& phone : flow.phones) {
+        ok = ok && c.addPhone(phone);
+    }
+    ok = ok && (!flow.providerFirst || c.phonesRegistered());
+    for (const auto& step : flow.steps) {
+        ok = ok && step(c);
+    }
+    // Idle again: the tray green, every call's line written.
+    static const std::regex callLine(R"(\d\d:\d\d:\d\d (call \d+ [^\n]*; ended: [^\n]*))");
+    std::vector<std::string> calls;
+    ok = ok &&
+         (waitUntil(
+              [&] { return c.pc.consoleOutput().ends_with("Tellmaro ist betriebsbereit\"\n"); },
+              15s) ||
+          c.fail("the relay did not get ready again")) &&
+         (waitUntil(
+              [&] {
+                  auto out = c.pc.sipOutput();
+                  calls.clear();
+                  for (auto it = std::sregex_iterator(out.begin(), out.end(), callLine);
+                       it != std::sregex_iterator(); ++it) {
+                      calls.push_back((*it)[1]);
+                  }
+                  return calls.size() >= flow.calls.size();
+              },
+              15s) ||
+          c.fail("tellmaro-sip did not end every call"));
+    EXPECT_TRUE(ok) << c.failure;
+    std::this_thread::sleep_for(1s);  // the relay's last answers to the line
+
+    auto [consoleExit, sipExit] = c.pc.stop();
+    for (const auto& name : c.endless) {
+        c.sipps.at(name)->process().stop(SIGKILL);
+    }
+    for (auto& [name, party] : c.sipps) {
+        if (std::find(c.endless.begin(), c.endless.end(), name) == c.endless.end()) {
+            EXPECT_EQ(party->finish(std::chrono::seconds(1)), 0)
+                << name << party->process().output();
+        }
+    }
+    const std::string out = c.pc.sipOutput();
+    EXPECT_EQ(consoleExit, 0) << c.pc.consoleOutput();
+    EXPECT_EQ(sipExit, 0) << out;
+    EXPECT_EQ(maskedLog(c.pc.callLog()), flow.callLog);
+    ASSERT_EQ(calls.size(), flow.calls.size()) << ::testing::PrintToString(calls);
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_TRUE(std::regex_search(calls[i], std::regex(flow.calls[i])))
+            << calls[i] << "\n  does not match\n"
+            << flow.calls[i];
+    }
+    // Status: one start-up line first, then only registration, connection,
+    // call and refusal lines.
+    static const std::regex statusLine(R"((?:^|\n)\d\d:\d\d:\d\d ([^\n]*))");
+    std::vector<std::string> lines;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), statusLine);
+         it != std::sregex_iterator(); ++it) {
+        lines.push_back((*it)[1]);
+    }
+    ASSERT_FALSE(lines.empty()) << out;
+    EXPECT_TRUE(lines[0].starts_with("serving the SIP account 0711555000@127.0.0.1 as a CAPI "))
+        << lines[0];
+    static const std::regex known(
+        R"(registration (registering|registered|failed|unregistered): .*|connection \d+ .*|application \d+ .*|call \d+ .*|INVITE from .* refused with \d+: .*|stopping)");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        if (!flow.verbose) {
+            EXPECT_TRUE(std::regex_match(lines[i], known)) << lines[i];
+        }
+    }
+    for (const auto& text : {out, c.pc.consoleOutput(), c.pc.callLog()}) {
+        EXPECT_EQ(text.find(kPc.password), std::string::npos) << "the password shows";
+    }
+    if (flow.verbose) {
+        std::string wrong;
+        EXPECT_EQ(disconnectReasons(out, wrong), flow.disconnects);
+        EXPECT_EQ(wrong, "");
+    }
+    if (HasFailure()) {
+        ADD_FAILURE() << "files in " << c.dir.string() << "\n--- tellmaro-sip (end)\n"
+                      << out.substr(out.size() > 6000 ? out.size() - 6000 : 0) << "\n--- console\n"
+                      << c.pc.consoleOutput() << "\n--- call log\n"
+                      << c.pc.callLog();
+    } else {
+        fs::remove_all(c.dir);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Flows, RelayOnSip, ::testing::ValuesIn(flows()),
+                         [](const auto& info) { return info.param.name; });
+
+// The analysis window's verdict on the controller tellmaro-sip serves: one
+// controller, two B channels, DTMF: the green light.
+TEST(SipController, AnalysisShowsTheGreenLight) {
+    auto dir = scratchDir();
+    Pc pc(dir, {});
+    ASSERT_TRUE(pc.startSip({"registrar = 127.0.0.1:" + std::to_string(freeUdpPort())}, false))
+        << pc.sipOutput();
+    capi::LibCapi20Driver driver;
+    ASSERT_TRUE(driver.loaded()) << driver.loadError();
+    capi::CapiProfile profile{};
+    ASSERT_EQ(driver.getProfile(1, profile), capi::kCapiOk);
+    auto report = analysis::profileBlocks(profile);
+    EXPECT_EQ(analysis::verdictFor(report.score).trafficLight, "trffc10a.ico") << report.text;
+    EXPECT_NE(report.text.find("Number of installed controllers: 1\r\n"
+                               "Number of supported B channels: 2\r\n"),
+              std::string::npos)
+        << report.text;
+    EXPECT_EQ(pc.stop().second, 0);
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tellmaro::test
