@@ -9,8 +9,9 @@
 // continuity of what each side hears, the CPU of both programs during the
 // call and idle, and their resident memory. Figures only: nothing here
 // fails because a machine is slow.
-//   sip_relay_chain [--minutes MINUTES] [--idle SECONDS]
-// (default: 1 minute; idle 30 s, or a tenth of the call when that is longer)
+//   sip_relay_chain [--minutes MINUTES] [--idle SECONDS] [--keep]
+// (default: 1 minute; idle 30 s, or a tenth of the call when that is longer).
+// --keep keeps the programs' output and files, whose folder it names.
 
 #include <sys/stat.h>
 
@@ -210,14 +211,18 @@ void row(const std::string& what, const std::string& value, const std::string& t
 int main(int argc, char** argv) {
     double minutes = 1;
     int idleSeconds = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
-        if (option == "--minutes") {
-            minutes = std::max(0.25, std::atof(argv[i + 1]));
-        } else if (option == "--idle") {
-            idleSeconds = std::max(5, std::atoi(argv[i + 1]));
+        if (option == "--minutes" && i + 1 < argc) {
+            minutes = std::max(0.25, std::atof(argv[++i]));
+        } else if (option == "--idle" && i + 1 < argc) {
+            idleSeconds = std::max(5, std::atoi(argv[++i]));
+        } else if (option == "--keep") {
+            keep = true;
         } else {
-            std::fprintf(stderr, "usage: sip_relay_chain [--minutes MINUTES] [--idle SECONDS]\n");
+            std::fprintf(stderr,
+                         "usage: sip_relay_chain [--minutes MINUTES] [--idle SECONDS] [--keep]\n");
             return 2;
         }
     }
@@ -239,7 +244,14 @@ int main(int argc, char** argv) {
 
     // A private HOME: .capi20rc, ~/.config/tellmaro with sip.conf and the
     // relay's settings. Every program started from here inherits it.
-    const fs::path dir = tellmaro::test::scratchDir();
+    // A folder of its own name: the SIP tests' scratch folders are cleared
+    // from outside now and then.
+    std::string pattern = (fs::temp_directory_path() / "tellmaro-relay-chain.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        std::fprintf(stderr, "cannot make a folder in %s\n", fs::temp_directory_path().c_str());
+        return 1;
+    }
+    const fs::path dir = pattern;
     const fs::path home = dir / "home";
     const fs::path config = home / ".config" / "tellmaro";
     fs::create_directories(config);
@@ -424,7 +436,11 @@ int main(int argc, char** argv) {
                                              "called party") +
                       "; exit status tellmaro-console " + std::to_string(relayExit) +
                       ", tellmaro-sip " + std::to_string(sipExit));
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
+    if (keep) {
+        std::printf("\nThe programs' output and files are in %s\n", dir.c_str());
+    } else {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
     return 0;
 }
