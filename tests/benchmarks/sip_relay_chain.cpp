@@ -49,8 +49,8 @@ constexpr const char* kMobile = "01711234567";
 constexpr const char* kOwnNumber = "0711555000";
 constexpr const char* kCalled = "0302222";
 constexpr const char* kPassword = "s3cret#1";
-// Frames heard this soon after the called party answered, or this soon
-// before the hang-up, are not steady state.
+// Frames heard within this time of the called party's answer, or within a
+// second of the hang-up, are not steady state.
 constexpr auto kSettle = 5s;
 constexpr double kFloorMs = 256.0 + 20.0;
 
