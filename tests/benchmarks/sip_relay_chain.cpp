@@ -321,8 +321,8 @@ int main(int argc, char** argv) {
     }
 
     std::printf(
-        "tellmaro-sip and tellmaro-console idle for %d s, then a call relayed for %.4g "
-        "minutes ...\n",
+        "tellmaro-sip and tellmaro-console idle for %d s, then a relayed call of %.4g "
+        "min ...\n",
         idleSeconds, minutes);
     std::fflush(stdout);
     CpuWindow cpu;
