@@ -7,22 +7,25 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tellmaro)
 set(CPACK_PACKAGE_CONTACT ${TELLMARO_PACKAGE_CONTACT})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "call-through relay for a mobile phone over an ISDN line")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "call-through relay for a mobile phone over an ISDN line or a SIP account")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "Tellmaro turns a PC with an ISDN line into a call-through relay for one
 registered mobile phone. The owner calls the PC's ISDN number, keys in a
 number or a speed-dial code as DTMF tones, and the PC dials it on its second
 B channel and relays both calls. The PC reaches the line through CAPI 2.0
 (libcapi20). Included: the desktop program (tellmaro), the relay as a
-console program and systemd user service (tellmaro-console), and a line
-simulator for trying it without ISDN hardware (tellmaro-sim).")
+console program and systemd user service (tellmaro-console), a SIP account
+as the CAPI line, for a provider or a home router's IP-phone account
+(tellmaro-sip, also a systemd user service), and a line simulator for
+trying it without ISDN hardware (tellmaro-sim).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
-# dpkg-shlibdeps finds the Qt 6 and C++ libraries the executables link;
-# libcapi20 is loaded with dlopen, so it is named here.
+# dpkg-shlibdeps finds the Qt 6, C++ and SIP (libre0, librem0) libraries the
+# executables link; libcapi20 is loaded with dlopen, so it is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcapi20-3")
 # The windows' layout is measured with DejaVu Sans.
