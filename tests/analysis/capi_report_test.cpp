@@ -1,4 +1,5 @@
-// The analysis report, line by line, for given driver answers.
+// The analysis report, line by line, for given driver answers. The window
+// that shows it is tested in tests/desktop/desktop_test.cpp.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -66,7 +67,8 @@ TEST(CapiReport, ManufacturerBlockPadsTheNameAndReadsTheVersions) {
 }
 
 TEST(CapiReport, ProfileBlocksListEverySetBitInOrder) {
-    auto report = profileBlocks(profileOf(1, 2, 0x08, 0x0303, 0x02, 0x40));
+    // Bit 6 of the B3 protocols has no text.
+    auto report = profileBlocks(profileOf(1, 2, 0x09, 0x0303, 0x03, 0x41));
     EXPECT_EQ(report.score, 2);
     EXPECT_EQ(lines(report.text),
               (std::vector<std::string>{
@@ -77,6 +79,7 @@ TEST(CapiReport, ProfileBlocksListEverySetBitInOrder) {
                   "",
                   "Global options:",
                   "",
+                  "internal controller supported",
                   "DTMF supported",
                   "",
                   kSeparator,
@@ -92,12 +95,14 @@ TEST(CapiReport, ProfileBlocksListEverySetBitInOrder) {
                   "",
                   "B2 protocol support:",
                   "",
+                  "ISO 7776 /X.75 SLP)",
                   "Transparent",
                   "",
                   kSeparator,
                   "",
                   "B3 protocol support:",
                   "",
+                  "Transparent",
               }));
 }
 
