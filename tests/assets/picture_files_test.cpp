@@ -1,6 +1,8 @@
-// The pictures the program loads from its directory.
+// The pictures the program loads from its directory: each in its format, the
+// splash picture in the size its window is laid out for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,32 +16,23 @@ std::vector<unsigned char> bytesOf(const char* name) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(PictureFiles, IconsAreIconFiles) {
-    for (const char* name :
-         {"handyred.ico", "handygrn.ico", "handyyel.ico", "trffc10a.ico", "trffc10c.ico"}) {
-        SCOPED_TRACE(name);
-        auto bytes = bytesOf(name);
-        ASSERT_GE(bytes.size(), 22u);
-        // Reserved 0, type 1 (icon), at least one image.
-        EXPECT_EQ(bytes[0], 0);
-        EXPECT_EQ(bytes[1], 0);
-        EXPECT_EQ(bytes[2], 1);
-        EXPECT_GE(bytes[4] | (bytes[5] << 8), 1);
+TEST(PictureFiles, EachStartsAsItsFormatDoes) {
+    const std::vector<unsigned char> icon = {0, 0, 1, 0};  // reserved, type 1 (icon)
+    const std::pair<const char*, std::vector<unsigned char>> pictures[] = {
+        {"handyred.ico", icon},       {"handygrn.ico", icon}, {"handyyel.ico", icon},
+        {"trffc10a.ico", icon},       {"trffc10c.ico", icon}, {"splash.gif", {'G', 'I', 'F'}},
+        {"splash.jpg", {0xFF, 0xD8}},
+    };
+    for (const auto& [name, start] : pictures) {
+        const auto bytes = bytesOf(name);
+        EXPECT_GE(bytes.size(), 22u) << name;
+        EXPECT_TRUE(std::equal(start.begin(), start.end(), bytes.begin())) << name;
     }
     EXPECT_NE(bytesOf("handyred.ico"), bytesOf("handygrn.ico"));
     EXPECT_NE(bytesOf("trffc10a.ico"), bytesOf("trffc10c.ico"));
-}
-
-TEST(PictureFiles, SplashPicturesHaveTheirFormatsAndSizes) {
-    auto gif = bytesOf("splash.gif");
-    ASSERT_GE(gif.size(), 10u);
-    EXPECT_EQ(std::string(gif.begin(), gif.begin() + 3), "GIF");
+    const auto gif = bytesOf("splash.gif");
     EXPECT_EQ(gif[6] | (gif[7] << 8), 377);
     EXPECT_EQ(gif[8] | (gif[9] << 8), 58);
-    auto jpeg = bytesOf("splash.jpg");
-    ASSERT_GE(jpeg.size(), 3u);
-    EXPECT_EQ(jpeg[0], 0xFF);
-    EXPECT_EQ(jpeg[1], 0xD8);
 }
 
 }  // namespace
