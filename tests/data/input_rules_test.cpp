@@ -33,15 +33,18 @@ TEST(SettingsRules, EachRefusalNamesItsFieldAndWhatPassesIsStored) {
     const std::string own = "07110000000000000000/4 ";
     const std::string lineChars =
         "chars: Bitte geben sie nur Zahlen oder * und # als Zeichen für die Amtsholung ein!";
+    // A refusal names the first field in the dialog's order that is wrong.
     const std::pair<NumberEntries, std::string> rows[] = {
-        {typed("", "0171"), "own: Bitte geben Sie die Rufnummer des Computers ein!"},
-        {typed("0711 5", "0171"), "own: Bitte geben Sie nur Ziffern als Rufnummer ein!"},
+        {typed("", "+", ",", true, ""), "own: Bitte geben Sie die Rufnummer des Computers ein!"},
+        {typed("0711 5", "+", ",", true, ""),
+         "own: Bitte geben Sie nur Ziffern als Rufnummer ein!"},
         {typed(std::string(256, '1'), "0171"),
          "own: Bitte geben Sie nur Ziffern als Rufnummer ein!"},
-        {typed("0711", ""), "mobile: Bitte geben Sie die Rufnummer des Handys ein!"},
+        {typed("0711", "", ",", true, ""), "mobile: Bitte geben Sie die Rufnummer des Handys ein!"},
         {typed("0711", "000"), "mobile: Bitte geben Sie die Rufnummer des Handys ein!"},
-        {typed("0711", "+49171"), "mobile: Bitte geben Sie nur Ziffern als Handynummer ein!"},
-        {typed("0711", "0171", "0,"), lineChars},
+        {typed("0711", "+49171", ",", true, ""),
+         "mobile: Bitte geben Sie nur Ziffern als Handynummer ein!"},
+        {typed("0711", "0171", "0,", true, ""), lineChars},
         {typed("0711", "0171", std::string(256, '0')), lineChars},
         {typed("0711", "0171", "0", true, ""),
          "digits: Bitte geben Sie ein, bis wieviel Zeichen keine automatische Amtsholung "
