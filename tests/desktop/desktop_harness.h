@@ -5,13 +5,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <random>
 #include <utility>
 
 #include "data/call_dir_file.h"
@@ -117,10 +117,6 @@ class NoFileDialog final : public dialogs::LogFileDialog {
 // line and the parts start-up takes.
 struct Desktop {
     Desktop() {
-        std::random_device random;
-        appDir = std::filesystem::temp_directory_path() /
-                 ("tellmaro-desktop-" + std::to_string(random()) + std::to_string(random()));
-        std::filesystem::create_directories(appDir);
         data::SettingsRecord settings;
         settings.ownNumber = "07115550000000000000";
         settings.ownNumberLength = 10;
@@ -129,11 +125,6 @@ struct Desktop {
         (void)data::SaveSettings(appDir, settings);
         (void)data::SaveMobileNumber(appDir, "01711234567");
         (void)data::SaveCallDir(appDir, book);
-    }
-    ~Desktop() {
-        window.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(appDir, ignored);
     }
     shell::MainWindow& make() {
         window = std::make_unique<shell::MainWindow>(
@@ -163,7 +154,8 @@ struct Desktop {
         return entries;
     }
 
-    std::filesystem::path appDir;
+    QTemporaryDir folder;  // removed last, after the window
+    std::filesystem::path appDir = folder.path().toStdString();
     exchange::SteadyClock steady;
     exchange::LineSimulator line{steady};
     exchange::InProcessDriver driver{line.controller()};

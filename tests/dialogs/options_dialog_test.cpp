@@ -266,11 +266,8 @@ class OptionsDialogTest : public QObject {
 
     void okStoresEverythingAndHandsTheMobileNumberOver() {
         Setup s;
+        const auto before = s.stored();
         auto dialog = s.open();
-        const auto chosen = s.h.appDir / "Neu.log";
-        s.files.answers = {QString::fromStdString(chosen.string())};
-        control(*dialog, "CHKfile")->click();
-        control(*dialog, "CHKfile")->click();
         control(*dialog, "RADhash_enter")->click();
         control(*dialog, "RADpc_esc")->click();
         control(*dialog, "RADdirect_call")->click();
@@ -281,16 +278,12 @@ class OptionsDialogTest : public QObject {
         QVERIFY(!dialog->isVisible());
         QVERIFY(s.shown().isEmpty());
 
-        data::SettingsRecord expected = configured();
+        data::SettingsRecord expected = before;
         expected.starConfirms = expected.totalDisconnect = expected.callBack = false;
-        expected.logEnabled = true;
-        expected.logFilePath = chosen.string();
-        expected.logFileName = "Neu.log";
         expected.lineAccessChars = "0*#";
         expected.lineAccessDigits = 12;
         QCOMPARE(s.stored(), expected);
         QCOMPARE(s.h.engine.settings(), expected);
-        QVERIFY(std::filesystem::exists(chosen));
         QCOMPARE(data::LoadMobileNumber(s.h.appDir).number, std::string("0891234567"));
 
         // The relay now serves the new number only.
@@ -303,40 +296,46 @@ class OptionsDialogTest : public QObject {
         QVERIFY(s.h.phase() != tellmaro::relay::CallPhase::Idle);
     }
 
-    void okWithALogFileThatCannotBeCreated() {
-        Setup s({configured(), kMobile, false});
-        auto dialog = s.open();
-        const auto unreachable = s.h.appDir / "fehlt" / "Handy.log";
-        s.files.answers = {QString::fromStdString(unreachable.string())};
-        control(*dialog, "CHKfile")->click();
-        control(*dialog, "OKButton")->click();
-
-        // "OK" goes on; the relay tries the file once more and gives up on logging.
-        QVERIFY(!dialog->isVisible());
-        QCOMPARE(
-            s.shown(),
-            (QStringList{" Tellmaro Fehler !!|Die Log Datei kann an der angegebenen Stelle nicht "
-                         "erstellt werden!",
-                         " Tellmaro Fehler !!|Die Log Datei kann an der angegebenen Stelle nicht "
-                         "erstellt werden. Log Datei Erstellung wurde deaktiviert!"}));
-        QCOMPARE(s.stored().logFilePath, unreachable.string());
-        QVERIFY(!s.stored().logEnabled);
-        QVERIFY(!s.h.engine.callLog().isOpen());
-    }
-
-    void okKeepsTheStoredLogFileUnlessUnticked() {
-        Setup s;
-        std::filesystem::remove(s.h.logFile);
-        s.open()->findChild<QAbstractButton*>("OKButton")->click();
-        QCOMPARE(data::windows1252ToUtf8(s.stored().logFilePath), s.h.logFile.string());
-        QVERIFY(s.stored().logEnabled);
-        QVERIFY(std::filesystem::exists(s.h.logFile));  // created by "OK"
-
-        auto again = s.open();
-        control(*again, "CHKfile")->click();
-        control(*again, "OKButton")->click();
-        QVERIFY(!s.stored().logEnabled);
-        QVERIFY(s.stored().logFilePath.empty() && s.stored().logFileName.empty());
+    // "OK" with the stored log file, without one, with a new one, and with
+    // one that cannot be created: "OK" goes on then, and the relay tries the
+    // file once more and gives up on logging.
+    void okStoresTheLogFile() {
+        const struct {
+            int clicks;  // on "Erstelle Log Datei..."
+            const char* chosen;
+            const char* stored;
+            QStringList shown;
+        } rows[] = {
+            {0, "", "Handy.log", {}},
+            {1, "", "", {}},
+            {2, "Neu.log", "Neu.log", {}},
+            {2,
+             "fehlt/Handy.log",
+             "fehlt/Handy.log",
+             {" Tellmaro Fehler !!|Die Log Datei kann an der angegebenen Stelle nicht erstellt "
+              "werden!",
+              " Tellmaro Fehler !!|Die Log Datei kann an der angegebenen Stelle nicht erstellt "
+              "werden. Log Datei Erstellung wurde deaktiviert!"}},
+        };
+        for (const auto& row : rows) {
+            Setup s;
+            std::filesystem::remove(s.h.logFile);
+            auto dialog = s.open();
+            s.files.answers = {QString::fromStdString((s.h.appDir / row.chosen).string())};
+            for (int i = 0; i < row.clicks; ++i) {
+                control(*dialog, "CHKfile")->click();
+            }
+            control(*dialog, "OKButton")->click();
+            QVERIFY(!dialog->isVisible());
+            QCOMPARE(s.shown(), row.shown);
+            const auto stored = s.stored();
+            const bool logging = *row.stored != '\0' && row.shown.isEmpty();
+            QCOMPARE(stored.logFilePath, *row.stored ? (s.h.appDir / row.stored).string() : "");
+            QCOMPARE(stored.logFileName, std::filesystem::path(row.stored).filename().string());
+            QCOMPARE(stored.logEnabled, logging);
+            QCOMPARE(std::filesystem::is_regular_file(s.h.appDir / row.stored), logging);
+            QCOMPARE(s.h.engine.callLog().isOpen(), logging);
+        }
     }
 
     // A refused "OK" has taken the key over; "Abbrechen" and Esc read the file

@@ -1,6 +1,8 @@
-// The committed voice prompts: every file the engine may open is there, in the
-// record layout it reads, and starts and ends quietly; and no sentence names a
-// key, since which key confirms is a setting.
+// The committed assets of the program folder. The voice prompts: every file
+// the engine may open is there, in the record layout it reads, and starts and
+// ends quietly; no sentence names a key, since which key confirms is a setting.
+// The pictures: each in its format, the splash in the size its window is laid
+// out for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,6 +37,10 @@ std::vector<std::string> promptNames() {
 std::vector<unsigned char> readAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<unsigned char> picture(const char* name) {
+    return readAll(fs::path(TELLMARO_ASSET_DIR) / name);
 }
 
 bool allSilent(auto first, auto last) {
@@ -74,6 +80,25 @@ TEST(PromptTexts, EveryPromptHasATextAndOnlyTheEchoOfStarAndHashNamesThem) {
         EXPECT_EQ(text.find("stern"), std::string::npos) << text;
         EXPECT_EQ(text.find("raute"), std::string::npos) << text;
     }
+}
+
+TEST(PictureFiles, EachStartsAsItsFormatDoes) {
+    const std::vector<unsigned char> icon = {0, 0, 1, 0};  // reserved, type 1 (icon)
+    const std::pair<const char*, std::vector<unsigned char>> pictures[] = {
+        {"handyred.ico", icon},       {"handygrn.ico", icon}, {"handyyel.ico", icon},
+        {"trffc10a.ico", icon},       {"trffc10c.ico", icon}, {"splash.gif", {'G', 'I', 'F'}},
+        {"splash.jpg", {0xFF, 0xD8}},
+    };
+    for (const auto& [name, start] : pictures) {
+        const auto bytes = picture(name);
+        EXPECT_GE(bytes.size(), 22u) << name;
+        EXPECT_TRUE(std::equal(start.begin(), start.end(), bytes.begin())) << name;
+    }
+    EXPECT_NE(picture("handyred.ico"), picture("handygrn.ico"));
+    EXPECT_NE(picture("trffc10a.ico"), picture("trffc10c.ico"));
+    const auto gif = picture("splash.gif");
+    EXPECT_EQ(gif[6] | (gif[7] << 8), 377);
+    EXPECT_EQ(gif[8] | (gif[9] << 8), 58);
 }
 
 }  // namespace
