@@ -297,33 +297,30 @@ class DesktopTest : public QObject {
         QVERIFY(d.line.accounting().clean());
     }
 
-    // Opening a window suspends the relay, closing it resumes it once; how
-    // the relay does that is tested with the engine. A refused listen request
-    // leaves the relay as it was and the window empty.
+    // Opening a window suspends the relay, its "OK" resumes it once, as it
+    // was; how the relay does that is tested with the engine. A refused
+    // listen request leaves the relay as it was and the window empty.
     void eachWindowSuspendsTheRelayWhileOpen_data() {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("window");
         QTest::addColumn<bool>("activated");
         QTest::addColumn<bool>("refused");
         QTest::addColumn<QStringList>("tips");  // from the opening; the last from the closing
+        const auto row = [](const char* name, const char* entry, const char* window, bool activated,
+                            bool refused, const QStringList& tips) {
+            QTest::newRow(name) << entry << window << activated << refused << tips;
+        };
         const QString analysing = "Wegen CAPI-Analyse daktiviert";
-        QTest::newRow("settings") << "PMNUset"
-                                  << "Options" << true << false
-                                  << QStringList{kConfiguring, kReady};
-        QTest::newRow("phone book")
-            << "PMNUcalldir"
-            << "FRMcalldir" << true << false << QStringList{kConfiguring, kReady};
-        QTest::newRow("analysis") << "PMNUcapi"
-                                  << "FRMcapi" << true << false << QStringList{analysing, kReady};
-        QTest::newRow("phone book, switched off")
-            << "PMNUcalldir"
-            << "FRMcalldir" << false << false << QStringList{kOff, kConfiguring, kOff};
-        QTest::newRow("settings, refused") << "PMNUset"
-                                           << "Options" << true << true << QStringList{kReady};
-        QTest::newRow("phone book, refused") << "PMNUcalldir"
-                                             << "FRMcalldir" << true << true << QStringList{kReady};
-        QTest::newRow("analysis, refused") << "PMNUcapi"
-                                           << "FRMcapi" << true << true << QStringList{kReady};
+        row("settings", "PMNUset", "Options", true, false, {kConfiguring, kReady});
+        row("phone book", "PMNUcalldir", "FRMcalldir", true, false, {kConfiguring, kReady});
+        row("analysis", "PMNUcapi", "FRMcapi", true, false, {analysing, kReady});
+        row("settings, switched off", "PMNUset", "Options", false, false,
+            {kOff, kConfiguring, kOff});
+        row("phone book, switched off", "PMNUcalldir", "FRMcalldir", false, false,
+            {kOff, kConfiguring, kOff});
+        row("settings, refused", "PMNUset", "Options", true, true, {kReady});
+        row("phone book, refused", "PMNUcalldir", "FRMcalldir", true, true, {kReady});
+        row("analysis, refused", "PMNUcapi", "FRMcapi", true, true, {kReady});
     }
     void eachWindowSuspendsTheRelayWhileOpen() {
         QFETCH(QString, entry);
@@ -346,7 +343,12 @@ class DesktopTest : public QObject {
         QWidget* opened = visibleWindow(window);
         QVERIFY(opened);
         QCOMPARE(showsSomething(opened), !refused);
-        opened->close();  // and deleted, which resumes nothing more
+        if (refused) {
+            opened->close();
+        } else {
+            opened->findChild<QPushButton*>(window == "Options" ? "OKButton" : "BTNok")->click();
+        }
+        // Deleted on closing, which resumes nothing more.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(d.tray.tips, tips);
         QCOMPARE(d.enabledEntries(), kAllEntries);
