@@ -1,8 +1,8 @@
 // The desktop program's hidden main window on the simulated line, used as a
 // user does, through the tray menu: the ways start-up goes, gives up or stops,
-// its splash, the tray through a call, each window suspending the relay while
-// it is open, and the CAPI analysis's verdict. The tray and the message boxes
-// are doubles; time is real, and Timer6 is fired by hand.
+// its splash, each window suspending the relay while it is open, and the CAPI
+// analysis's verdict; the tray during a call is tested with the engine. The
+// tray and the message boxes are doubles; time is real, Timer6 fired by hand.
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -275,28 +275,6 @@ class DesktopTest : public QObject {
         QTRY_VERIFY(splash.isNull());
     }
 
-    void showsTheCallInTheTrayAndLocksTheMenu() {
-        Desktop d;
-        auto mobile = d.line.addParty("01711234567");
-        exchange::PartyBehaviour target;
-        target.answerAfter = std::chrono::milliseconds(300);
-        target.hangUpAfter = std::chrono::milliseconds(800);
-        d.line.addParty("0301234567", target);
-        QVERIFY(d.make().start());
-        d.line.callPcAt(d.steady.now() + std::chrono::milliseconds(100), mobile);
-        d.line.pressKeysAt(d.steady.now() + std::chrono::milliseconds(900), mobile, "0301234567#");
-        QTRY_VERIFY_WITH_TIMEOUT(d.tray.tips.contains("Aktive Verbindung"), 3000);
-        QCOMPARE(d.enabledEntries(), kOnlyEnd);
-        d.line.hangUpAt(d.steady.now() + std::chrono::milliseconds(2500), mobile);
-        QTRY_COMPARE_WITH_TIMEOUT(d.tray.tips.last(), kReady, 6000);
-        QCOMPARE(d.enabledEntries(), kAllEntries);
-        // The green icon is the one loaded at start-up, not a copy per call.
-        QCOMPARE(d.tray.icons.last(), d.tray.icons.at(1));
-        // The seized line follows the mobile's leg down a moment later.
-        QTRY_VERIFY_WITH_TIMEOUT(d.line.accounting().idle(), 3000);
-        QVERIFY(d.line.accounting().clean());
-    }
-
     // Opening a window suspends the relay, its "OK" resumes it once, as it
     // was; how the relay does that is tested with the engine. A refused
     // listen request leaves the relay as it was and the window empty.
@@ -352,6 +330,8 @@ class DesktopTest : public QObject {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(d.tray.tips, tips);
         QCOMPARE(d.enabledEntries(), kAllEntries);
+        // Each icon is the one loaded at start-up, not a copy per change.
+        QCOMPARE(d.tray.icons.last(), d.tray.icons.at(activated ? 1 : 0));
     }
 
     // The verdict icons are plain green and red squares here.
