@@ -5,15 +5,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <random>
 #include <utility>
 
+#include "data/call_dir_file.h"
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
 #include "exchange/controller/clock.h"
@@ -31,13 +32,11 @@ class RecordingTray final : public shell::TrayIcon {
     QStringList tips;
     QList<qint64> icons;  // cache keys
     bool add(const QIcon& icon, const QString& tip) override {
-        if (!available) {
-            return false;
+        shown = available;
+        if (shown) {
+            modify(icon, tip);
         }
-        shown = true;
-        tips << tip;
-        icons << icon.cacheKey();
-        return true;
+        return available;
     }
     void modify(const QIcon& icon, const QString& tip) override {
         tips << tip;
@@ -57,7 +56,7 @@ QWidget* visibleWindow(const QString& name) {
 
 class RecordingMessages final : public shell::MessageBoxes {
   public:
-    QStringList texts;
+    QStringList texts;       // "caption|text"
     QList<bool> splashOpen;  // whether the splash was on screen with each message
     // Runs while a message is "open", as the events of a box's loop would.
     std::function<void()> whileOpen;
@@ -71,12 +70,13 @@ class RecordingMessages final : public shell::MessageBoxes {
 };
 
 // The line's driver, except that the driver check at start-up can fail and
-// the controller's profile can change.
+// the controller's profile can be replaced or refused.
 class CheckedDriver final : public capi::CapiDriver {
   public:
     explicit CheckedDriver(capi::CapiDriver& line) : line_(line) {}
     bool failFirstCheck = false;
     std::optional<capi::CapiProfile> profile;
+    uint32_t profileResult = capi::kCapiOk;
 
     uint32_t installed() override {
         return std::exchange(failFirstCheck, false) ? capi::kCapiNotInstalled : line_.installed();
@@ -96,11 +96,12 @@ class CheckedDriver final : public capi::CapiDriver {
         return line_.getManufacturer(name);
     }
     uint32_t getProfile(uint32_t controller, capi::CapiProfile& out) override {
-        if (profile) {
-            out = *profile;
-            return capi::kCapiOk;
+        if (profileResult != capi::kCapiOk || !profile) {
+            return profileResult != capi::kCapiOk ? profileResult
+                                                  : line_.getProfile(controller, out);
         }
-        return line_.getProfile(controller, out);
+        out = *profile;
+        return capi::kCapiOk;
     }
 
   private:
@@ -112,39 +113,36 @@ class NoFileDialog final : public dialogs::LogFileDialog {
     std::optional<QString> askForLogFile(QWidget*, const QString&) override { return std::nullopt; }
 };
 
-// A program directory, a line and the parts start-up takes.
+// A program directory, configured with the speed-dial code 42 for Alice, a
+// line and the parts start-up takes.
 struct Desktop {
-    Desktop(bool configured = true) {
-        std::random_device random;
-        appDir = std::filesystem::temp_directory_path() /
-                 ("tellmaro-desktop-" + std::to_string(random()) + std::to_string(random()));
-        std::filesystem::create_directories(appDir);
-        if (configured) {
-            data::SettingsRecord settings;
-            settings.ownNumber = "07115550000000000000";
-            settings.ownNumberLength = 10;
-            (void)data::SaveSettings(appDir, settings);
-            (void)data::SaveMobileNumber(appDir, "01711234567");
-        }
+    Desktop() {
+        data::SettingsRecord settings;
+        settings.ownNumber = "07115550000000000000";
+        settings.ownNumberLength = 10;
+        data::PhoneBook book;
+        (void)book.append({"42", "0301234567", "Alice"});
+        (void)data::SaveSettings(appDir, settings);
+        (void)data::SaveMobileNumber(appDir, "01711234567");
+        (void)data::SaveCallDir(appDir, book);
     }
-    ~Desktop() {
-        window.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(appDir, ignored);
-    }
-    shell::MainWindow& make(bool driverFound = true) {
+    shell::MainWindow& make() {
         window = std::make_unique<shell::MainWindow>(
             shell::DesktopParts{checked, driverFound, tray, messages, files, clock, appDir});
         return *window;
     }
-    std::string fileText(const std::filesystem::path& file) const {
-        std::ifstream in(file, std::ios::binary);
+    std::string errorLog() const {
+        std::ifstream in(appDir / "error.log", std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    std::string errorLog() const { return fileText(appDir / "error.log"); }
-    // "tellmaro.ini" of the program directory or of a folder in it.
-    std::string settingsBytes(const std::filesystem::path& folder = {}) const {
-        return fileText(appDir / folder / "tellmaro.ini");
+    // The tray menu's entry of that name, as the user chooses it.
+    QAction* entry(const QString& name) const {
+        for (QAction* action : window->shell().menu().actions()) {
+            if (action->objectName() == name) {
+                return action;
+            }
+        }
+        qFatal("no menu entry %s", qPrintable(name));
     }
     QStringList enabledEntries() const {
         QStringList entries;
@@ -156,7 +154,8 @@ struct Desktop {
         return entries;
     }
 
-    std::filesystem::path appDir;
+    QTemporaryDir folder;  // removed last, after the window
+    std::filesystem::path appDir = folder.path().toStdString();
     exchange::SteadyClock steady;
     exchange::LineSimulator line{steady};
     exchange::InProcessDriver driver{line.controller()};
@@ -165,6 +164,7 @@ struct Desktop {
     RecordingMessages messages;
     NoFileDialog files;
     relay::SystemWallClock clock;
+    bool driverFound = true;  // libcapi20 could be loaded
     std::unique_ptr<shell::MainWindow> window;
 };
 

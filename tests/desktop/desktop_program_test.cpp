@@ -1,6 +1,6 @@
 // The real tellmaro on a user's desktop, against tellmaro-sim through
-// libcapi20: without a display, stopped while a start-up message is open,
-// and with its icon on the D-Bus tray (StatusNotifierItem) of KDE and of
+// libcapi20: stopped while a start-up message is open, and with its icon on
+// the D-Bus tray (StatusNotifierItem) of KDE and of
 // GNOME's AppIndicator extension. An X server (Xvfb) and a session bus of
 // its own serve it; the test is the bus's StatusNotifierWatcher and reads
 // the item and its menu as a tray host does.
@@ -38,32 +38,17 @@ class StatusNotifierWatcher final : public QObject {
     void RegisterStatusNotifierItem(const QString& service) { items << service; }
 };
 
-// A server that prints where it listens once it is ready: Xvfb its display
-// number, dbus-daemon its address.
-struct Server {
-    Server(const std::vector<std::string>& argv, const QString& output)
-        : process(argv, output.toStdString()) {}
-    std::string address() const {
-        if (!process.waitForOutput("\n", 10s)) {
-            return {};
-        }
-        std::string text = process.output();
-        return text.substr(0, text.find('\n'));
-    }
-    ChildProcess process;
-};
-
 // Xvfb and a session bus with the watcher on it, for the programs started
 // after it; and the item of the first icon that registered, read over D-Bus.
 class DBusDesktop {
   public:
     DBusDesktop()
         : x_({"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"},
-             work_.filePath("xvfb.out")),
+             work_.filePath("xvfb.out").toStdString()),
           bus_({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"},
-               work_.filePath("bus.out")),
-          display_(x_.address()),
-          address_(bus_.address()),
+               work_.filePath("bus.out").toStdString()),
+          display_(firstLine(x_)),
+          address_(firstLine(bus_)),
           connection_(QDBusConnection::connectToBus(QString::fromStdString(address_), "host")) {
         ready_ = !display_.empty() && connection_.isConnected() &&
                  connection_.registerObject("/StatusNotifierWatcher", &watcher_,
@@ -92,12 +77,6 @@ class DBusDesktop {
                                   {"org.kde.StatusNotifierItem", name});
         return reply.arguments().value(0).value<QDBusVariant>().variant();
     }
-    // A host's click on the icon: Activate (left) or ContextMenu (right).
-    bool clickIcon(const QString& method) {
-        return call("/StatusNotifierItem", "org.kde.StatusNotifierItem", method, {10, 10}).type() ==
-               QDBusMessage::ReplyMessage;
-    }
-
     // ToolTip is (icon name, pictures, title, text); the title is the tip.
     QString toolTip() {
         QString title;
@@ -115,19 +94,18 @@ class DBusDesktop {
 
     // The hue most of the largest picture's coloured pixels have.
     QString iconColour() {
-        const QByteArray largest = largestPicture(property("IconPixmap").value<QDBusArgument>());
+        const QByteArray argb = largestPicture(property("IconPixmap").value<QDBusArgument>());
         std::map<QString, int> hues;
-        for (qsizetype i = 0; i + 3 < largest.size(); i += 4) {
-            auto byte = [&](int at) { return static_cast<uint8_t>(largest[i + at]); };
-            QColor pixel(byte(1), byte(2), byte(3));
-            if (byte(0) < 128 || pixel.hsvSaturation() < 100 || pixel.value() < 80) {
-                continue;
+        for (qsizetype i = 0; i + 3 < argb.size(); i += 4) {
+            auto byte = [&](int at) { return static_cast<uint8_t>(argb[i + at]); };
+            const QColor pixel(byte(1), byte(2), byte(3));
+            if (byte(0) >= 128 && pixel.hsvSaturation() >= 100 && pixel.value() >= 80) {
+                const int hue = pixel.hsvHue();
+                ++hues[hue < 20 || hue >= 340 ? "red"
+                       : hue < 70             ? "yellow"
+                       : hue < 170            ? "green"
+                                              : "?"];
             }
-            const int hue = pixel.hsvHue();
-            ++hues[hue < 20 || hue >= 340 ? "red"
-                   : hue < 70             ? "yellow"
-                   : hue < 170            ? "green"
-                                          : "?"];
         }
         auto most = std::max_element(hues.begin(), hues.end(),
                                      [](auto& a, auto& b) { return a.second < b.second; });
@@ -200,9 +178,18 @@ class DBusDesktop {
         return text;
     }
 
+    // Xvfb prints its display number, dbus-daemon its address, once ready.
+    static std::string firstLine(const ChildProcess& server) {
+        if (!server.waitForOutput("\n", 10s)) {
+            return {};
+        }
+        std::string text = server.output();
+        return text.substr(0, text.find('\n'));
+    }
+
     QTemporaryDir work_;
-    Server x_;
-    Server bus_;
+    ChildProcess x_;
+    ChildProcess bus_;
     std::string display_;
     std::string address_;
     QDBusConnection connection_;
@@ -216,39 +203,6 @@ class DesktopProgramTest : public QObject {
     Q_OBJECT
 
   private slots:
-    // Started from an SSH session or a service: a message, not an abort.
-    void withoutADesktopItSaysSoAndEnds_data() {
-        QTest::addColumn<QString>("display");
-        QTest::addColumn<QString>("told");
-        const QString whatToDo =
-            "Bitte starten Sie Tellmaro in einer Desktop-Sitzung. Ohne Desktop läuft das Relais "
-            "als tellmaro-console.\n";
-        QTest::newRow("no display") << ""
-                                    << "Tellmaro kann nicht starten: Es gibt keine grafische "
-                                       "Oberfläche (weder DISPLAY noch WAYLAND_DISPLAY ist "
-                                       "gesetzt).\n" +
-                                           whatToDo;
-        // Qt's warnings come first and name the display.
-        QTest::newRow("display not answering")
-            << ":999"
-            << "Tellmaro kann nicht starten: Die grafische Oberfläche ist nicht erreichbar.\n" +
-                   whatToDo;
-    }
-    void withoutADesktopItSaysSoAndEnds() {
-        QFETCH(QString, display);
-        QFETCH(QString, told);
-        QTemporaryDir work;
-        std::vector<std::string> argv{"/usr/bin/env", "-i"};
-        if (!display.isEmpty()) {
-            argv.push_back("DISPLAY=" + display.toStdString());
-        }
-        argv.push_back(TELLMARO_PROGRAM_DIR "/tellmaro");
-        ChildProcess tellmaro(argv, work.filePath("out").toStdString());
-        QCOMPARE(tellmaro.wait(), 1);
-        const QString output = QString::fromStdString(tellmaro.output());
-        QVERIFY2(display.isEmpty() ? output == told : output.endsWith(told), qPrintable(output));
-    }
-
     // A missing call log holds start-up in a message box, which waits for
     // a click nobody makes. SIGTERM still shuts down as "&Ende" does.
     void aStopSignalEndsItWhileAStartUpMessageIsOpen() {
@@ -288,10 +242,6 @@ class DesktopProgramTest : public QObject {
         QCOMPARE(desktop.iconColour(), QString("green"));
         QCOMPARE(desktop.menu(), QStringList({"Analysiere &CAPI", "-", "&Telefonbuch", "-",
                                               "&Aktiviert [x]", "Ein&stellungen", "&Ende"}));
-        // A host that draws no menu passes its clicks on; the program pops
-        // its own up then (seen under Xvfb, not checked here).
-        QVERIFY(desktop.clickIcon("Activate"));
-        QVERIFY(desktop.clickIcon("ContextMenu"));
 
         QVERIFY(desktop.click("&Aktiviert [x]"));
         QTRY_COMPARE(desktop.toolTip(), QString("Tellmaro ist deaktiviert"));

@@ -1,19 +1,137 @@
-// The desktop program's hidden main window on the simulated line: start-up
-// and its splash, the tray states and menu entries through a call, and the
-// ways start-up gives up or stops. The tray and the message boxes are
-// doubles; time is real, and Timer6 is fired by hand.
+// The desktop program's hidden main window on the simulated line, used as a
+// user does, through the tray menu: the ways start-up goes, gives up or stops,
+// its splash, each window suspending the relay while it is open, and the CAPI
+// analysis's verdict; the tray during a call is tested with the engine. The
+// tray and the message boxes are doubles; time is real, Timer6 fired by hand.
+#include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
 #include <filesystem>
 
+#include "capi/byte_order.h"
 #include "desktop_harness.h"
-#include "shell/splash_window.h"
 #include "shell/stop_signals.h"
 
 namespace tellmaro::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const QStringList kAllEntries = {"PMNUcapi", "PMNUcalldir", "PMNUactive", "PMNUset", "PMNUend"};
+const QStringList kOnlyEnd = {"PMNUend"};
+const QString kStarting = "Der Tellmaro wird gestartet";
+const QString kReady = "Tellmaro ist betriebsbereit";
+const QString kConfiguring = "Wegen Konfiguration deaktiviert";
+const QString kOff = "Tellmaro ist deaktiviert";
+
+void logTo(Desktop& d, bool enabled) {
+    data::SettingsRecord settings = *data::LoadSettings(d.appDir).settings;
+    settings.logEnabled = enabled;
+    settings.logFilePath = (d.appDir / "Handy.log").string();
+    settings.logFileName = "Handy.log";
+    (void)data::SaveSettings(d.appDir, settings);
+}
+
+// One way start-up goes: what differs from a configured program on a working
+// line, and what the user has seen when start() returns.
+struct StartUp {
+    const char* what;
+    void (*prepare)(Desktop&);
+    bool started;
+    const char* tips;     // the tray's tool tips in order, separated by " / "
+    const char* message;  // a part of the only message box's "caption|text"; "" for none
+    bool menuLocked;      // only "&Ende" is enabled after the start
+    void (*then)(Desktop&) = nullptr;
+};
+
+const StartUp kStartUps[] = {
+    {"configured", [](Desktop&) {}, true,
+     "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit", "", false},
+    {"a first start opens the settings, behind which start-up completes",
+     [](Desktop& d) {
+         fs::remove(d.appDir / "tellmaro.ini");
+         fs::remove(d.appDir / "tellmaro.mob");
+     },
+     true,
+     "Der Tellmaro wird gestartet / Wegen Konfiguration deaktiviert / Tellmaro ist betriebsbereit",
+     "", true,
+     [](Desktop& d) {
+         QVERIFY(visibleWindow("Options"));
+         QCOMPARE(fs::file_size(d.appDir / "tellmaro.ini"), uintmax_t{0});
+     }},
+    {"no driver", [](Desktop& d) { d.driverFound = false; }, false, "",
+     " Tellmaro Fehler !!|Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!",
+     false, [](Desktop& d) { QCOMPARE(d.messages.splashOpen, QList<bool>{true}); }},
+    // The refused tray closes the program, and with it the splash, first.
+    {"no tray", [](Desktop& d) { d.tray.available = false; }, false, "",
+     "Das System Tray Icon konnte nicht gesetzt werden\nUnter GNOME installieren Sie bitte das "
+     "Paket gnome-shell-extension-appindicator",
+     false, [](Desktop& d) { QCOMPARE(d.messages.splashOpen, QList<bool>{false}); }},
+    // The error report registers afresh and listens, or finds no driver either.
+    {"the driver check fails, the error report survives",
+     [](Desktop& d) { d.checked.failFirstCheck = true; }, true,
+     "Der Tellmaro wird gestartet / Tellmaro ist wegen eines CAPI-Fehlers nicht betriebsbereit", "",
+     true,
+     [](Desktop& d) {
+         QVERIFY(!d.errorLog().empty());
+         QVERIFY(!d.window->timers().timerEnabled(relay::TimerId::Timer1));  // not listening
+         d.entry("PMNUend")->trigger();
+         QCOMPARE(d.line.accounting().applications, size_t{0});
+     }},
+    {"the driver check fails, and no driver either",
+     [](Desktop& d) {
+         d.checked.failFirstCheck = true;
+         d.line.controller().setDriverPresent(false);
+     },
+     false, "",
+     " Tellmaro Fehler !!|Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig "
+     "installiert!",
+     false},
+    // A call log deleted since the last run: logging goes off, in the file
+    // too, with a message; with logging off already nothing is said.
+    {"the call log was deleted", [](Desktop& d) { logTo(d, true); }, true,
+     "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit",
+     " Tellmaro Fehler !!|Die angegebene Log Datei wurde nicht gefunden! Log Datei Erstellung "
+     "wurde deaktiviert!",
+     false, [](Desktop& d) { QVERIFY(!data::LoadSettings(d.appDir).settings->logEnabled); }},
+    {"the call log was deleted, logging is off", [](Desktop& d) { logTo(d, false); }, true,
+     "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit", "", false,
+     [](Desktop& d) { QVERIFY(!fs::exists(d.appDir / "Handy.log")); }},
+    // "&Ende" or SIGTERM during a message of start-up's later steps: start-up
+    // ends there, rather than open the settings or run on shut down.
+    {"stopped during the message of damaged settings",
+     [](Desktop& d) {
+         std::ofstream(d.appDir / "tellmaro.ini") << "damaged";
+         d.messages.whileOpen = [&d] { d.window->shutdown(); };
+     },
+     false, "Der Tellmaro wird gestartet", "tellmaro.ini", false},
+    {"stopped during the message of a damaged phone book, no mobile number",
+     [](Desktop& d) {
+         std::ofstream(d.appDir / "tellmaro.dir") << "damaged";
+         fs::remove(d.appDir / "tellmaro.mob");
+         d.messages.whileOpen = [&d] { d.window->shutdown(); };
+     },
+     false, "Der Tellmaro wird gestartet / Wegen Konfiguration deaktiviert", "tellmaro.dir", false},
+};
+
+// Whether any text box, report or grid of the window holds something.
+bool showsSomething(const QWidget* window) {
+    const auto boxes = window->findChildren<QLineEdit*>();
+    const auto reports = window->findChildren<QPlainTextEdit*>();
+    const auto grids = window->findChildren<QTableWidget*>();
+    return std::any_of(boxes.begin(), boxes.end(), [](auto* b) { return !b->text().isEmpty(); }) ||
+           std::any_of(reports.begin(), reports.end(),
+                       [](auto* r) { return !r->toPlainText().isEmpty(); }) ||
+           std::any_of(grids.begin(), grids.end(), [](auto* g) { return g->rowCount() > 0; });
+}
+
+}  // namespace
 
 class DesktopTest : public QObject {
     Q_OBJECT
@@ -25,112 +143,108 @@ class DesktopTest : public QObject {
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
     }
 
-    void startsReadyAndEndsFromTheMenu() {
+    void startUp_data() {
+        QTest::addColumn<int>("row");
+        for (int row = 0; row < int(std::size(kStartUps)); ++row) {
+            QTest::newRow(kStartUps[row].what) << row;
+        }
+    }
+    void startUp() {
+        QFETCH(int, row);
+        const StartUp& expected = kStartUps[row];
         Desktop d;
-        auto& form1 = d.make();
-        QSignalSpy ended(&form1, &shell::MainWindow::ended);
-        QVERIFY(form1.start());
-        QCOMPARE(d.tray.tips,
-                 QStringList({"Der Tellmaro wird gestartet", "Tellmaro ist betriebsbereit"}));
-        QCOMPARE(d.enabledEntries(),
-                 QStringList({"PMNUcapi", "PMNUcalldir", "PMNUactive", "PMNUset", "PMNUend"}));
-        QVERIFY(form1.shell().activeEntry()->isChecked());
-        QCOMPARE(form1.windowTitle(), QString("CAPI Message Analyzer V0.1"));
-
-        form1.shell().endEntry()->trigger();
-        QCOMPARE(ended.count(), 1);
-        QVERIFY(!d.tray.shown);
-        QCOMPARE(d.line.accounting().applications, size_t{0});
+        expected.prepare(d);
+        QSignalSpy ended(&d.make(), &shell::MainWindow::ended);
+        QCOMPARE(d.window->start(), expected.started);
+        QCOMPARE(d.tray.tips.join(" / "), QString(expected.tips));
+        QCOMPARE(d.messages.texts.size(), *expected.message ? 1 : 0);
+        QVERIFY2(d.messages.texts.join("").contains(QString::fromUtf8(expected.message)),
+                 qPrintable(d.messages.texts.join("")));
+        if (expected.started) {
+            QCOMPARE(d.enabledEntries(), expected.menuLocked ? kOnlyEnd : kAllEntries);
+            QCOMPARE(d.line.accounting().applications, size_t{1});
+        } else {
+            // Nothing is left behind: no registration, no icon, no window, no timer.
+            QCOMPARE(ended.count(), 1);
+            QCOMPARE(d.line.accounting().applications, size_t{0});
+            QVERIFY(!d.tray.shown);
+            QVERIFY(!visibleWindow("frmSplash") && !visibleWindow("Options"));
+            QVERIFY(!d.window->timers().timerEnabled(relay::TimerId::Timer1));
+        }
+        if (expected.then) {
+            expected.then(d);
+        }
     }
 
-    // SIGTERM (a session that ends) shuts down as "Ende" does.
-    void aStopSignalEndsLikeTheMenu() {
-        Desktop d;
-        auto& form1 = d.make();
-        shell::StopSignals stopSignals;
-        connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,
-                &shell::MainWindow::shutdown);
-        QSignalSpy ended(&form1, &shell::MainWindow::ended);
-        QVERIFY(form1.start());
-        raise(SIGTERM);
-        QTRY_COMPARE(ended.count(), 1);
-        QVERIFY(!d.tray.shown);
-        QCOMPARE(d.line.accounting().applications, size_t{0});
+    // "&Ende", or SIGTERM when the session ends.
+    void endsFromTheMenuOrOnSigterm() {
+        for (bool bySignal : {false, true}) {
+            Desktop d;
+            shell::StopSignals stopSignals;
+            connect(&stopSignals, &shell::StopSignals::stopRequested, &d.make(),
+                    &shell::MainWindow::shutdown);
+            QSignalSpy ended(d.window.get(), &shell::MainWindow::ended);
+            QVERIFY(d.window->start());
+            QVERIFY(d.entry("PMNUactive")->isChecked());
+            bySignal ? (void)raise(SIGTERM) : d.entry("PMNUend")->trigger();
+            QTRY_COMPARE(ended.count(), 1);
+            QVERIFY(!d.tray.shown);
+            QCOMPARE(d.line.accounting().applications, size_t{0});
+        }
     }
 
-    void showsTheCallInTheTrayAndLocksTheMenu() {
-        Desktop d;
-        auto mobile = d.line.addParty("01711234567");
-        exchange::PartyBehaviour target;
-        target.answerAfter = std::chrono::milliseconds(300);
-        target.hangUpAfter = std::chrono::milliseconds(800);
-        d.line.addParty("0301234567", target);
-        auto& form1 = d.make();
-        QVERIFY(form1.start());
-        d.line.callPcAt(d.steady.now() + std::chrono::milliseconds(100), mobile);
-        d.line.pressKeysAt(d.steady.now() + std::chrono::milliseconds(900), mobile, "0301234567#");
-        QTRY_VERIFY_WITH_TIMEOUT(d.tray.tips.contains("Aktive Verbindung"), 3000);
-        QCOMPARE(d.enabledEntries(), QStringList({"PMNUend"}));
-        d.line.hangUpAt(d.steady.now() + std::chrono::milliseconds(2500), mobile);
-        QTRY_COMPARE_WITH_TIMEOUT(d.tray.tips.last(), QString("Tellmaro ist betriebsbereit"), 6000);
-        QCOMPARE(d.enabledEntries().size(), 5);
-        // The green icon is the one loaded at start-up, not a copy per call.
-        QCOMPARE(d.tray.icons.last(), d.tray.icons.at(1));
-        // The seized line follows the mobile's leg down a moment later.
-        QTRY_VERIFY_WITH_TIMEOUT(d.line.accounting().idle(), 3000);
-        QVERIFY(d.line.accounting().clean());
-    }
-
-    void aFirstStartOpensTheSettingsDialogBehindWhichStartUpCompletes() {
-        Desktop d(false);
-        auto& form1 = d.make();
-        QVERIFY(form1.start());
-        QCOMPARE(d.tray.tips,
-                 QStringList({"Der Tellmaro wird gestartet", "Wegen Konfiguration deaktiviert",
-                              "Tellmaro ist betriebsbereit"}));
-        // The configuration entries stay locked while the dialog is open.
-        QCOMPARE(d.enabledEntries(), QStringList({"PMNUend"}));
-        QVERIFY(visibleWindow("Options") != nullptr);
-        QCOMPARE(std::filesystem::file_size(d.appDir / "tellmaro.ini"), uintmax_t{0});
+    // A second start meets the first one's lock, as a second process would.
+    void aSecondStartLeavesTheFirstRunning() {
+        Desktop first;
+        QVERIFY(first.make().start());
+        {
+            Desktop second;
+            QVERIFY(!second.make().start());
+            QCOMPARE(second.messages.texts,
+                     QStringList{"Tellmaro Hinweis !!|Der Tellmaro ist bereits gestartet. Bitte "
+                                 "verwenden Sie diese Instanz!"});
+            QCOMPARE(second.line.accounting().applications, size_t{0});
+            QVERIFY(!second.tray.shown);
+        }
+        QCOMPARE(first.tray.tips.last(), kReady);
+        first.window.reset();  // the lock ends with the first instance
+        Desktop third;
+        QVERIFY(third.make().start());
     }
 
     // Settings but no mobile phone: the relay serves nobody, so it never
     // says it is ready, until a number is entered.
     void withoutAMobileNumberTheRelayStaysOffUntilOneIsEntered() {
         Desktop d;
-        std::filesystem::remove(d.appDir / "tellmaro.mob");
-        auto& form1 = d.make();
-        QVERIFY(form1.start());
-        QCOMPARE(d.tray.tips,
-                 QStringList({"Der Tellmaro wird gestartet", "Wegen Konfiguration deaktiviert"}));
+        fs::remove(d.appDir / "tellmaro.mob");
+        QVERIFY(d.make().start());
+        QCOMPARE(d.tray.tips, QStringList({kStarting, kConfiguring}));
         const QString told =
             "Tellmaro Hinweis !!|Es ist keine Rufnummer des Handys eingetragen. Der Tellmaro "
             "bleibt deaktiviert, bis sie in den Einstellungen eingetragen ist!";
-        QAction* active = form1.shell().activeEntry();
-
+        QAction* active = d.entry("PMNUactive");
         visibleWindow("Options")->findChild<QPushButton*>("CancelButton")->click();
         QCOMPARE(d.messages.texts, QStringList{told});
-        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist deaktiviert"));
+        QCOMPARE(d.tray.tips.last(), kOff);
         QVERIFY(!active->isChecked());
-        QCOMPARE(d.enabledEntries().size(), 5);
+        QCOMPARE(d.enabledEntries(), kAllEntries);
 
-        // Switching it on is refused the same way.
-        active->trigger();
+        active->trigger();  // refused the same way
         QCOMPARE(d.messages.texts, QStringList({told, told}));
         QVERIFY(!active->isChecked());
-        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist deaktiviert"));
+        QCOMPARE(d.tray.tips.last(), kOff);
 
-        form1.shell().settingsEntry()->trigger();
+        d.entry("PMNUset")->trigger();
         QWidget* options = visibleWindow("Options");
         options->findChild<QLineEdit*>("TXTmobile_number")->setText("01711234567");
         options->findChild<QPushButton*>("OKButton")->click();
-        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist betriebsbereit"));
+        QCOMPARE(d.tray.tips.last(), kReady);
         QVERIFY(active->isChecked());
         QCOMPARE(d.messages.texts.size(), 2);
     }
 
-    // Timer6 closes the splash 2 s after start-up began, unless a key or a
-    // click on its frame did so before; it fires once either way.
+    // Timer6 closes the splash, unless a key or a click on its frame did so
+    // before; it fires once either way.
     void theSplashClosesByTimer6OrEarlierOnAKeyOrItsFrame_data() {
         QTest::addColumn<QString>("closedBy");
         QTest::newRow("Timer6") << "";
@@ -139,16 +253,12 @@ class DesktopTest : public QObject {
     }
     void theSplashClosesByTimer6OrEarlierOnAKeyOrItsFrame() {
         QFETCH(QString, closedBy);
-        QCOMPARE(shell::SplashWindow::versionText(), QString("Version 1.2"));
         Desktop d;
-        auto& form1 = d.make();
-        QVERIFY(form1.start());
+        QVERIFY(d.make().start());
         QPointer<QWidget> splash = visibleWindow("frmSplash");
         QVERIFY(splash);
-        QTimer* timer6 = form1.splashTimer();
-        QCOMPARE(timer6->interval(), 2000);
-        QVERIFY(timer6->isActive() && timer6->isSingleShot());
-
+        QTimer* timer6 = d.window->splashTimer();
+        QVERIFY(timer6->isActive());
         // A click on a picture or on the version does nothing.
         QTest::mouseClick(splash->findChild<QWidget*>("Image1"), Qt::LeftButton);
         QTest::mouseClick(splash->findChild<QWidget*>("lblVersion"), Qt::LeftButton);
@@ -159,30 +269,124 @@ class DesktopTest : public QObject {
             QTest::mouseClick(splash->findChild<QWidget*>(closedBy), Qt::LeftButton);
         }
         QCOMPARE(splash->isVisible(), closedBy.isEmpty());
-
         QTimerEvent due(timer6->timerId());
         QCoreApplication::sendEvent(timer6, &due);
         QVERIFY(!timer6->isActive());
         QTRY_VERIFY(splash.isNull());
     }
 
-    void switchingTheRelayOffAndOnFromTheMenu() {
+    // Opening a window suspends the relay, its "OK" resumes it once, as it
+    // was; how the relay does that is tested with the engine. A refused
+    // listen request leaves the relay as it was and the window empty.
+    void eachWindowSuspendsTheRelayWhileOpen_data() {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<bool>("activated");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QStringList>("tips");  // from the opening; the last from the closing
+        const auto row = [](const char* name, const char* entry, const char* window, bool activated,
+                            bool refused, const QStringList& tips) {
+            QTest::newRow(name) << entry << window << activated << refused << tips;
+        };
+        const QString analysing = "Wegen CAPI-Analyse daktiviert";
+        row("settings", "PMNUset", "Options", true, false, {kConfiguring, kReady});
+        row("phone book", "PMNUcalldir", "FRMcalldir", true, false, {kConfiguring, kReady});
+        row("analysis", "PMNUcapi", "FRMcapi", true, false, {analysing, kReady});
+        row("settings, switched off", "PMNUset", "Options", false, false,
+            {kOff, kConfiguring, kOff});
+        row("phone book, switched off", "PMNUcalldir", "FRMcalldir", false, false,
+            {kOff, kConfiguring, kOff});
+        row("settings, refused", "PMNUset", "Options", true, true, {kReady});
+        row("phone book, refused", "PMNUcalldir", "FRMcalldir", true, true, {kReady});
+        row("analysis, refused", "PMNUcapi", "FRMcapi", true, true, {kReady});
+    }
+    void eachWindowSuspendsTheRelayWhileOpen() {
+        QFETCH(QString, entry);
+        QFETCH(QString, window);
+        QFETCH(bool, activated);
+        QFETCH(bool, refused);
+        QFETCH(QStringList, tips);
         Desktop d;
-        auto& form1 = d.make();
-        QVERIFY(form1.start());
-        form1.shell().activeEntry()->trigger();
-        QVERIFY(!form1.shell().activeEntry()->isChecked());
-        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist deaktiviert"));
-        form1.shell().activeEntry()->trigger();
-        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist betriebsbereit"));
-        // Opening and closing a window while switched off leaves it off.
-        form1.shell().activeEntry()->trigger();
-        form1.openPhoneBook();
-        QCOMPARE(d.tray.tips.last(), QString("Wegen Konfiguration deaktiviert"));
-        QCOMPARE(d.enabledEntries(), QStringList({"PMNUend"}));
-        visibleWindow("FRMcalldir")->close();
-        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist deaktiviert"));
-        QCOMPARE(d.enabledEntries().size(), 5);
+        QVERIFY(d.make().start());
+        d.tray.tips.clear();
+        if (!activated) {
+            d.entry("PMNUactive")->trigger();
+        }
+        if (refused) {
+            d.line.controller().failNextPut(0x1103);
+        }
+        d.entry(entry)->trigger();
+        QCOMPARE(d.tray.tips, tips.mid(0, tips.size() - 1));
+        QCOMPARE(d.enabledEntries(), refused ? kAllEntries : kOnlyEnd);
+        QWidget* opened = visibleWindow(window);
+        QVERIFY(opened);
+        QCOMPARE(showsSomething(opened), !refused);
+        if (refused) {
+            opened->close();
+        } else {
+            opened->findChild<QPushButton*>(window == "Options" ? "OKButton" : "BTNok")->click();
+        }
+        // Deleted on closing, which resumes nothing more.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(d.tray.tips, tips);
+        QCOMPARE(d.enabledEntries(), kAllEntries);
+        // Each icon is the one loaded at start-up, not a copy per change.
+        QCOMPARE(d.tray.icons.last(), d.tray.icons.at(activated ? 1 : 0));
+    }
+
+    // The verdict icons are plain green and red squares here.
+    void theAnalysisShowsTheCardsVerdict_data() {
+        QTest::addColumn<int>("bChannels");
+        QTest::addColumn<uint>("refused");
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<QColor>("light");
+        QTest::newRow("two B channels and DTMF")
+            << 2 << 0u
+            << "Ihre ISDN-Karte unterstützt alle nötigen Parameter um den Tellmaro nutzen zu können"
+            << QColor(Qt::green);
+        QTest::newRow("one B channel") << 1 << 0u
+                                       << "Ihre ISDN-Karte unterstützt leider nicht alle nötigen "
+                                          "Parameter um den Tellmaro nutzen zu können"
+                                       << QColor(Qt::red);
+        // The report ends after the manufacturer, and the light stays unlit.
+        QTest::newRow("profile refused") << 2 << 0x2002u << "" << QColor();
+    }
+    void theAnalysisShowsTheCardsVerdict() {
+        QFETCH(int, bChannels);
+        QFETCH(uint, refused);
+        QFETCH(QString, verdict);
+        QFETCH(QColor, light);
+        Desktop d;
+        for (const auto& [file, colour] :
+             {std::pair{"trffc10a.ico", Qt::green}, std::pair{"trffc10c.ico", Qt::red}}) {
+            QImage icon(32, 32, QImage::Format_ARGB32);
+            icon.fill(colour);
+            QVERIFY(icon.save(QFile::decodeName((d.appDir / file).c_str()), "ICO"));
+        }
+        d.checked.profile.emplace();
+        capi::writeU16(*d.checked.profile, 0, 1);
+        capi::writeU16(*d.checked.profile, 2, static_cast<uint16_t>(bChannels));
+        capi::writeU32(*d.checked.profile, 4, 0x08);  // DTMF
+        d.checked.profileResult = refused;
+        QVERIFY(d.make().start());
+        d.entry("PMNUcapi")->trigger();
+        QWidget* window = visibleWindow("FRMcapi");
+        QVERIFY(window);
+
+        const QString report = window->findChild<QPlainTextEdit*>("text1")->toPlainText();
+        QVERIFY2(report.contains("ISDN-Card Manufacturer: 1.0, Tellmaro line simulator"),
+                 qPrintable(report));
+        QCOMPARE(report.contains(QString("Number of supported B channels: %1\n").arg(bChannels)),
+                 refused == 0);
+        QCOMPARE(window->findChild<QLabel*>("LBLcompatible")->text(), verdict);
+        const QColor shown =
+            window->findChild<QLabel*>("IMGtrafficlight")->pixmap().toImage().pixelColor(16, 16);
+        if (light.isValid()) {
+            QCOMPARE(shown, light);
+        } else {
+            QVERIFY(shown.isValid() && shown != QColor(Qt::green) && shown != QColor(Qt::red));
+            QVERIFY2(d.errorLog().find("CAPI-Fehler") != std::string::npos, d.errorLog().c_str());
+        }
     }
 
     // The entry dialog is modal to the phone book window alone: the tray
@@ -190,16 +394,14 @@ class DesktopTest : public QObject {
     // of the dialog is open, ends everything.
     void theTrayMenuStaysReachableWhileTheEntryDialogIsOpen() {
         Desktop d;
-        auto& form1 = d.make();
-        QSignalSpy ended(&form1, &shell::MainWindow::ended);
-        QVERIFY(form1.start());
-        form1.openPhoneBook();
+        QSignalSpy ended(&d.make(), &shell::MainWindow::ended);
+        QVERIFY(d.window->start());
+        d.entry("PMNUcalldir")->trigger();
         QWidget* phoneBook = visibleWindow("FRMcalldir");
         QVERIFY(QTest::qWaitForWindowExposed(phoneBook));
         QTest::mouseClick(phoneBook->findChild<QPushButton*>("BTNnew"), Qt::LeftButton);
         QPointer<QWidget> entry = phoneBook->findChild<QWidget*>("DLGcalldata");
-        QVERIFY(entry && entry->isVisible());
-        QVERIFY(QTest::qWaitForWindowExposed(entry));
+        QVERIFY(entry && QTest::qWaitForWindowExposed(entry));
 
         QPushButton trayHost;
         trayHost.show();
@@ -218,167 +420,15 @@ class DesktopTest : public QObject {
         QCOMPARE(phoneBookOk.count(), 0);
 
         d.messages.whileOpen = [&] {
-            form1.shell().endEntry()->trigger();
+            d.entry("PMNUend")->trigger();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         };
         QTest::mouseClick(entry->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
-        QCOMPARE(d.messages.texts, QStringList{" Tellmaro Fehler !!|Bitte geben Sie mindestens "
-                                               "ein Kurzwahlzeichen ein!"});
+        QCOMPARE(d.messages.texts.size(), 1);  // the empty entry's refusal
         QCOMPARE(ended.count(), 1);
         QVERIFY(!phoneBook->isVisible());
         QVERIFY(!entry || !entry->isVisible());
         QCOMPARE(d.line.accounting().applications, size_t{0});
-    }
-
-    // A second start meets the first one's lock, as a second process would.
-    void aSecondStartLeavesTheFirstRunning() {
-        Desktop first;
-        QVERIFY(first.make().start());
-        {
-            Desktop second;
-            QVERIFY(!second.make().start());
-            QCOMPARE(second.messages.texts,
-                     QStringList{"Tellmaro Hinweis !!|Der Tellmaro ist bereits gestartet. Bitte "
-                                 "verwenden Sie diese Instanz!"});
-            QCOMPARE(second.line.accounting().applications, size_t{0});
-            QVERIFY(!second.tray.shown);
-        }
-        QCOMPARE(first.line.accounting().applications, size_t{1});
-        QVERIFY(first.tray.shown);
-        QCOMPARE(first.tray.tips.last(), QString("Tellmaro ist betriebsbereit"));
-
-        first.window.reset();  // the lock ends with the first instance
-        Desktop third;
-        QVERIFY(third.make().start());
-    }
-
-    void startUpGivesUpWithItsMessage_data() {
-        QTest::addColumn<bool>("driverFound");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("splashOpen");
-        QTest::newRow("no driver") << false
-                                   << " Tellmaro Fehler !!|Die Treiberdatei 'libcapi20.so.3' ihrer "
-                                      "ISDN-Karte wurde nicht gefunden!"
-                                   << true;
-        // The refused tray closes the program, and with it the splash, first.
-        QTest::newRow("no tray")
-            << true
-            << " Tellmaro Fehler !!|Das System Tray Icon konnte nicht gesetzt werden\nUnter GNOME "
-               "installieren Sie bitte das Paket gnome-shell-extension-appindicator, melden sich "
-               "ab und wieder an und schalten die Erweiterung dann mit „gnome-extensions enable "
-               "ubuntu-appindicators@ubuntu.com“ ein; andere Desktops brauchen eine Leiste mit "
-               "Infobereich (System Tray)."
-            << false;
-    }
-    void startUpGivesUpWithItsMessage() {
-        QFETCH(bool, driverFound);
-        QFETCH(QString, message);
-        QFETCH(bool, splashOpen);
-        Desktop d;
-        d.tray.available = !driverFound;
-        auto& form1 = d.make(driverFound);
-        QVERIFY(!form1.start());
-        QCOMPARE(d.messages.texts, QStringList({message}));
-        QCOMPARE(d.messages.splashOpen, QList<bool>({splashOpen}));
-        QVERIFY(visibleWindow("frmSplash") == nullptr);
-        // Nothing was registered and no icon is left behind.
-        QCOMPARE(d.line.accounting().applications, size_t{0});
-        QVERIFY(!d.tray.shown);
-    }
-
-    // SIGTERM or "&Ende" during a message of start-up's later steps: start-up
-    // ends there, rather than open the settings or run on shut down.
-    void aStopDuringAStartUpMessageEndsStartUp_data() {
-        QTest::addColumn<QString>("damaged");
-        QTest::addColumn<bool>("withMobile");
-        QTest::newRow("settings") << "tellmaro.ini" << true;
-        QTest::newRow("phone book, no mobile number") << "tellmaro.dir" << false;
-    }
-    void aStopDuringAStartUpMessageEndsStartUp() {
-        QFETCH(QString, damaged);
-        QFETCH(bool, withMobile);
-        Desktop d;
-        std::ofstream(d.appDir / damaged.toStdString()) << "damaged";
-        if (!withMobile) {
-            std::filesystem::remove(d.appDir / "tellmaro.mob");
-        }
-        auto& form1 = d.make();
-        d.messages.whileOpen = [&] { form1.shutdown(); };
-        QVERIFY(!form1.start());
-        QCOMPARE(d.messages.texts.size(), 1);
-        QVERIFY(visibleWindow("Options") == nullptr);
-        QVERIFY(!form1.timers().timerEnabled(relay::TimerId::Timer1));
-        QCOMPARE(d.line.accounting().applications, size_t{0});
-    }
-
-    // The driver check fails; the error report registers afresh and
-    // listens, or finds no driver either and ends the program.
-    void aFailedDriverCheckKeepsTheProgramIfTheErrorReportSurvives_data() {
-        QTest::addColumn<bool>("driverThere");
-        QTest::newRow("report survives") << true;
-        QTest::newRow("no driver") << false;
-    }
-    void aFailedDriverCheckKeepsTheProgramIfTheErrorReportSurvives() {
-        QFETCH(bool, driverThere);
-        Desktop d;
-        d.checked.failFirstCheck = true;
-        d.line.controller().setDriverPresent(driverThere);
-        auto& form1 = d.make();
-        QSignalSpy ended(&form1, &shell::MainWindow::ended);
-        QCOMPARE(form1.start(), driverThere);
-        QVERIFY(!d.errorLog().empty());
-        if (!driverThere) {
-            QCOMPARE(d.messages.texts, QStringList{" Tellmaro Fehler !!|Die Treiberdatei "
-                                                   "'libcapi20.so.3' ihrer ISDN-Karte ist nicht "
-                                                   "richtig installiert!"});
-            QCOMPARE(ended.count(), 1);
-            QVERIFY(!d.tray.shown);
-            return;
-        }
-        QCOMPARE(ended.count(), 0);
-        QVERIFY(d.messages.texts.isEmpty());
-        QCOMPARE(d.tray.tips, QStringList({"Der Tellmaro wird gestartet",
-                                           "Tellmaro ist wegen eines CAPI-Fehlers nicht "
-                                           "betriebsbereit"}));
-        QCOMPARE(d.enabledEntries(), QStringList({"PMNUend"}));
-        QCOMPARE(d.line.accounting().applications, size_t{1});
-        QVERIFY(!form1.timers().timerEnabled(relay::TimerId::Timer1));
-        form1.shell().endEntry()->trigger();
-        QCOMPARE(d.line.accounting().applications, size_t{0});
-        QVERIFY(!d.tray.shown);
-    }
-
-    // A call log deleted since the last run: logging goes off, in the file
-    // too, with a message; with logging off already nothing is said.
-    void aCallLogDeletedSinceTheLastRun_data() {
-        QTest::addColumn<bool>("logging");
-        QTest::newRow("logging on") << true;
-        QTest::newRow("logging off") << false;
-    }
-    void aCallLogDeletedSinceTheLastRun() {
-        QFETCH(bool, logging);
-        Desktop d;
-        data::SettingsRecord settings = *data::LoadSettings(d.appDir).settings;
-        settings.logEnabled = logging;
-        settings.logFilePath = (d.appDir / "Handy.log").string();
-        settings.logFileName = "Handy.log";
-        QVERIFY(data::SaveSettings(d.appDir, settings).ok);
-        const std::string before = d.settingsBytes();
-        QVERIFY(d.make().start());
-        if (logging) {
-            QCOMPARE(d.messages.texts,
-                     QStringList{" Tellmaro Fehler !!|Die angegebene Log Datei wurde nicht "
-                                 "gefunden! Log Datei Erstellung wurde deaktiviert!"});
-            settings.logEnabled = false;
-            std::filesystem::create_directory(d.appDir / "expected");
-            QVERIFY(data::SaveSettings(d.appDir / "expected", settings).ok);
-            QCOMPARE(d.settingsBytes(), d.settingsBytes("expected"));
-        } else {
-            QVERIFY(d.messages.texts.isEmpty());
-            QCOMPARE(d.settingsBytes(), before);
-        }
-        QVERIFY(!std::filesystem::exists(d.appDir / "Handy.log"));
-        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist betriebsbereit"));
     }
 
   private:

@@ -171,21 +171,11 @@ QStringList misfitsOnScreen() {
 }
 
 QWidget* visible(const char* name) {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && w->objectName() == name) {
-            return w;
-        }
+    QWidget* window = visibleWindow(name);
+    if (window == nullptr) {
+        qFatal("no window %s on screen", name);
     }
-    qFatal("no window %s on screen", name);
-}
-
-template <typename Widget = QPushButton>
-Widget* child(QWidget* window, const char* name) {
-    auto* widget = window->findChild<Widget*>(name);
-    if (widget == nullptr) {
-        qFatal("no %s in %s", name, qPrintable(window->objectName()));
-    }
-    return widget;
+    return window;
 }
 
 }  // namespace
@@ -207,34 +197,32 @@ class TextFitTest : public QObject {
         QVERIFY(book.append({"42", "0301234567", "Alice"}));
         QVERIFY(book.append({"12345678901234567890", "*31#12345678901234", "Zahnärztin"}));
         QVERIFY(data::SaveCallDir(d.appDir, book).ok);
-        auto& form1 = d.make();
-        QVERIFY(form1.start());
+        QVERIFY(d.make().start());
         QStringList misfits = misfitsOnScreen();  // the splash
 
-        form1.openSettings();
+        d.entry("PMNUset")->trigger();
         misfits << misfitsOnScreen();
         visible("Options")->close();
 
-        form1.openPhoneBook();
+        d.entry("PMNUcalldir")->trigger();
         QWidget* phoneBook = visible("FRMcalldir");
-        child<QTableWidget>(phoneBook, "FXGRcalldir")->selectRow(1);
+        phoneBook->findChild<QTableWidget*>()->selectRow(1);
         for (const char* button : {"BTNnew", "BTNedit"}) {
-            child(phoneBook, button)->click();
+            phoneBook->findChild<QPushButton*>(button)->click();
             misfits << misfitsOnScreen();
-            child(visible("DLGcalldata"), "CancelButton")->click();
+            visible("DLGcalldata")->findChild<QPushButton*>("CancelButton")->click();
         }
         phoneBook->close();
 
         // The positive verdict, then the negative one for a single B channel.
         for (uint16_t bChannels : {2, 1}) {
-            capi::CapiProfile profile{};
-            capi::writeU16(profile, 0, 1);
-            capi::writeU16(profile, 2, bChannels);
-            capi::writeU32(profile, 4, 0x08);
-            d.checked.profile = profile;
-            form1.openAnalysis();
+            d.checked.profile.emplace();
+            capi::writeU16(*d.checked.profile, 0, 1);
+            capi::writeU16(*d.checked.profile, 2, bChannels);
+            capi::writeU32(*d.checked.profile, 4, 0x08);
+            d.entry("PMNUcapi")->trigger();
             QWidget* analysis = visible("FRMcapi");
-            QVERIFY(!child<QLabel>(analysis, "LBLcompatible")->text().isEmpty());
+            QVERIFY(!analysis->findChild<QLabel*>("LBLcompatible")->text().isEmpty());
             misfits << misfitsOnScreen();
             analysis->close();
         }

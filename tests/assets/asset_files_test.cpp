@@ -1,0 +1,105 @@
+// The committed assets of the program folder. The voice prompts: every file
+// the engine may open is there, in the record layout it reads, and starts and
+// ends quietly; no sentence names a key, since which key confirms is a setting.
+// The pictures: each in its format, the splash in the size its window is laid
+// out for.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace tellmaro::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t recordSize = 2049;
+constexpr std::size_t heardSize = 2048;
+constexpr unsigned char silence = 0xAB;  // A-law zero (0xD5) bit-reversed, as CAPI carries it
+constexpr std::size_t quietEdge = 80;    // 10 ms
+
+// Every file the prompt table names: the sentences and the read-back items.
+std::vector<std::string> promptNames() {
+    std::vector<std::string> names{"welcome", "dir",     "waehle",         "stern",
+                                   "raute",   "abbruch", "nichtvorhanden", "nicht_erreichbar"};
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        names.emplace_back(1, digit);
+    }
+    return names;
+}
+
+std::vector<unsigned char> readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<unsigned char> picture(const char* name) {
+    return readAll(fs::path(TELLMARO_ASSET_DIR) / name);
+}
+
+bool allSilent(auto first, auto last) {
+    return std::all_of(first, last, [](unsigned char b) { return b == silence; });
+}
+
+TEST(PromptFiles, EveryPromptIsWholeRecordsWithFillerAndQuietEdges) {
+    for (const auto& name : promptNames()) {
+        SCOPED_TRACE(name + ".pdt");
+        const auto bytes = readAll(fs::path(TELLMARO_ASSET_DIR) / (name + ".pdt"));
+        if (bytes.empty() || bytes.size() % recordSize != 0) {
+            ADD_FAILURE() << "size " << bytes.size();
+            continue;  // one run reports every bad file
+        }
+        std::vector<unsigned char> heard;
+        for (std::size_t at = 0; at < bytes.size(); at += recordSize) {
+            EXPECT_EQ(bytes[at + heardSize], silence) << "filler of record " << at / recordSize;
+            heard.insert(heard.end(), bytes.begin() + at, bytes.begin() + at + heardSize);
+        }
+        EXPECT_TRUE(allSilent(heard.begin(), heard.begin() + quietEdge)) << "starts with sound";
+        EXPECT_TRUE(allSilent(heard.end() - quietEdge, heard.end())) << "ends with sound";
+        EXPECT_FALSE(allSilent(heard.begin(), heard.end())) << "nothing is said";
+    }
+}
+
+TEST(PromptTexts, EveryPromptHasATextAndOnlyTheEchoOfStarAndHashNamesThem) {
+    for (const auto& name : promptNames()) {
+        SCOPED_TRACE(name + ".txt");
+        const auto bytes = readAll(fs::path(TELLMARO_PROMPT_TEXT_DIR) / (name + ".txt"));
+        std::string text(bytes.begin(), bytes.end());
+        EXPECT_NE(text.find_first_not_of(" \t\r\n"), std::string::npos) << "missing or empty";
+        if (name == "stern" || name == "raute") {
+            continue;
+        }
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        EXPECT_EQ(text.find("stern"), std::string::npos) << text;
+        EXPECT_EQ(text.find("raute"), std::string::npos) << text;
+    }
+}
+
+TEST(PictureFiles, EachStartsAsItsFormatDoes) {
+    const std::vector<unsigned char> icon = {0, 0, 1, 0};  // reserved, type 1 (icon)
+    const std::pair<const char*, std::vector<unsigned char>> pictures[] = {
+        {"handyred.ico", icon},       {"handygrn.ico", icon}, {"handyyel.ico", icon},
+        {"trffc10a.ico", icon},       {"trffc10c.ico", icon}, {"splash.gif", {'G', 'I', 'F'}},
+        {"splash.jpg", {0xFF, 0xD8}},
+    };
+    for (const auto& [name, start] : pictures) {
+        const auto bytes = picture(name);
+        EXPECT_GE(bytes.size(), 22u) << name;
+        EXPECT_TRUE(std::equal(start.begin(), start.end(), bytes.begin())) << name;
+    }
+    EXPECT_NE(picture("handyred.ico"), picture("handygrn.ico"));
+    EXPECT_NE(picture("trffc10a.ico"), picture("trffc10c.ico"));
+    const auto gif = picture("splash.gif");
+    EXPECT_EQ(gif[6] | (gif[7] << 8), 377);
+    EXPECT_EQ(gif[8] | (gif[9] << 8), 58);
+}
+
+}  // namespace
+}  // namespace tellmaro::test
