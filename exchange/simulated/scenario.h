@@ -69,9 +69,8 @@ struct ScenarioParseResult {
 // tests): called with the words of each statement the scenario's own grammar
 // cannot read. No value: not one of them either; an empty text: taken; any
 // other text: what is wrong with it.
-using ScenarioStatementHook =
-    std::function<std::optional<std::string>(const std::vector<std::string>& words,
-                                             const Scenario& sofar)>;
+using ScenarioStatementHook = std::function<std::optional<std::string>(
+    const std::vector<std::string>& words, const Scenario& sofar)>;
 
 ScenarioParseResult parseScenario(std::string_view text, const ScenarioStatementHook& hook = {});
 

@@ -36,13 +36,9 @@ std::string readText(const std::filesystem::path& file) {
     return text.str();
 }
 
-// DATA_B3 field offsets.
+// DATA_B3_IND field offsets.
 constexpr size_t kDataNcci = 8;
-constexpr size_t kData32 = 12;
 constexpr size_t kDataLength = 16;
-constexpr size_t kDataHandle = 18;
-constexpr size_t kData64 = 22;
-constexpr size_t kDataB3With64 = 30;
 
 exchange::LineConfig lineConfig() {
     exchange::LineConfig config;
@@ -63,11 +59,6 @@ std::filesystem::path freshProgramFolder() {
         }
     }
     return dir;
-}
-
-uint64_t dataPointer(std::span<const uint8_t> message) {
-    return message.size() >= kDataB3With64 ? capi::readU64(message, kData64)
-                                           : capi::readU32(message, kData32);
 }
 
 void ScriptedDriver::failCallAfter(size_t counted, uint32_t code, bool driverGone) {
@@ -106,26 +97,15 @@ uint32_t ScriptedDriver::getMessage(uint32_t applId, std::span<const uint8_t>& m
     }
     ++counted_;
     auto header = capi::readHeader(message);
-    if (!header || !header->is(capi::Command::DataB3, capi::Subcommand::Ind) ||
-        message.size() < kDataHandle + 2) {
-        return result;
-    }
-    uint32_t ncci = capi::readU32(message, kDataNcci);
-    char block[32];
-    std::snprintf(block, sizeof block, "0x%08X/%u", ncci, capi::readU16(message, kDataHandle));
-    blocks_[dataPointer(message)] = block;
-    if (shortenTo_ && (shortenOn_ == 0 || ncci == shortenOn_)) {
+    if (shortenTo_ && header && header->is(capi::Command::DataB3, capi::Subcommand::Ind) &&
+        message.size() >= kDataLength + 2 &&
+        (shortenOn_ == 0 || capi::readU32(message, kDataNcci) == shortenOn_)) {
         altered_.assign(message.begin(), message.end());
         capi::writeU16(altered_, kDataLength, *shortenTo_);
         shortenTo_.reset();
         message = altered_;
     }
     return result;
-}
-
-std::string ScriptedDriver::blockAt(uint64_t pointer) const {
-    auto it = blocks_.find(pointer);
-    return it == blocks_.end() ? std::string{} : it->second;
 }
 
 data::LocalTime VirtualWallClock::now() const {
@@ -202,12 +182,7 @@ EngineHarness::EngineHarness(HarnessOptions options)
         if (entry.direction != exchange::TraceDirection::ToController) {
             return;
         }
-        SentMessage sent{entry.at, {entry.message.begin(), entry.message.end()}, entry.text, {}};
-        auto header = capi::readHeader(entry.message);
-        if (header && header->is(capi::Command::DataB3, capi::Subcommand::Req)) {
-            sent.block = scripted.blockAt(dataPointer(entry.message));
-        }
-        sent_.push_back(std::move(sent));
+        sent_.push_back({entry.at, {entry.message.begin(), entry.message.end()}, entry.text});
     });
 }
 
@@ -289,6 +264,26 @@ std::vector<std::string> EngineHarness::listenMasks() const {
         }
     }
     return masks;
+}
+
+std::string EngineHarness::unsettled() const {
+    auto accounting = line.accounting();
+    if (accounting.idle() && accounting.clean()) {
+        return {};
+    }
+    std::ostringstream text;
+    text << accounting.livePlcis << " live PLCIs, " << accounting.liveNccis << " live NCCIs\n";
+    for (const auto& v : accounting.violations) {
+        text << "violation at " << v.at.count() << " ms (" << exchange::violationKindName(v.kind)
+             << "): " << v.detail << ": " << v.message << "\n";
+    }
+    for (const auto& i : accounting.unanswered) {
+        text << "unanswered since " << i.at.count() << " ms: " << i.message << "\n";
+    }
+    for (const auto& i : accounting.neverAnswered) {
+        text << "never answered, sent at " << i.at.count() << " ms: " << i.message << "\n";
+    }
+    return text.str();
 }
 
 std::string EngineHarness::traceText(size_t lastLines) const {

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,10 +75,6 @@ class ScriptedDriver final : public ForwardingDriver {
         shortenTo_ = length;
         shortenOn_ = ncci;
     }
-    // The DATA_B3_IND whose block lies at `pointer`, as "NCCI/handle" of the
-    // latest one handed out there; empty for memory no indication pointed at.
-    std::string blockAt(uint64_t pointer) const;
-
     // Fails the first put or get made after `counted` driver calls that did
     // something (every put, and every get that brought a message) with
     // `code`. With `driverGone`, the driver is missing from then on: the
@@ -108,7 +103,6 @@ class ScriptedDriver final : public ForwardingDriver {
     std::optional<uint16_t> shortenTo_;
     uint32_t shortenOn_ = 0;
     std::vector<uint8_t> altered_;
-    std::map<uint64_t, std::string> blocks_;
 };
 
 struct ShownMessage {
@@ -141,13 +135,7 @@ struct SentMessage {
     milliseconds at{0};
     std::vector<uint8_t> bytes;
     std::string text;  // describeMessage
-    // For DATA_B3_REQ: "NCCI/handle" of the received block it points at, or
-    // empty when it points elsewhere (the prompt buffer).
-    std::string block;
 };
-
-// The data pointer of a DATA_B3 message: Data64 in the 64-bit layout, else Data.
-uint64_t dataPointer(std::span<const uint8_t> message);
 
 // A temporary folder with the voice prompts, removed by the caller.
 std::filesystem::path freshProgramFolder();
@@ -194,6 +182,10 @@ class EngineHarness {
     std::vector<std::string> sent() const;  // describeMessage texts
     // The CIP masks of the LISTEN_REQs sent, "0x04010032" each.
     std::vector<std::string> listenMasks() const;
+    // Empty when no PLCI or NCCI is live, no message was refused as a
+    // protocol violation and no indication is left or was never answered;
+    // else what is wrong.
+    std::string unsettled() const;
     // The whole line trace (both directions and the line's notes), for
     // failure messages; `lastLines` 0 gives all of it.
     std::string traceText(size_t lastLines = 0) const;
