@@ -1,9 +1,8 @@
 #pragma once
-// An engine on the in-process simulator for the dispatcher fuzzer and its
-// seed maker: a short scripted call puts it into a phase, then a driver
-// double hands out given messages and holds the engine to libcapi20's rules.
-
-#include <unistd.h>
+// The dispatcher fuzzer's rig, shared with its seed maker and the regression
+// tests: a short flow on the engine harness puts the engine into a phase,
+// then a driver layer hands out given messages and holds the engine to
+// libcapi20's rules.
 
 #include <algorithm>
 #include <array>
@@ -19,8 +18,7 @@
 
 #include "capi/byte_order.h"
 #include "capi/message_header.h"
-#include "engine_harness.h"
-#include "exchange/simulated/virtual_time.h"
+#include "support/flow_runner.h"
 
 namespace tellmaro::fuzz {
 
@@ -37,21 +35,18 @@ inline constexpr size_t kRespHandle = 12;
 inline constexpr size_t kBlockSize = 2048;
 inline constexpr size_t kBlocks = 8;
 
-inline const char* const kMobile = "01711234567";
-inline const char* const kTarget = "0301234567";
-
 [[noreturn]] inline void violated(const char* rule) {
     std::fprintf(stderr, "libcapi20 rule broken: %s\n", rule);
     std::abort();
 }
 
-// Passes everything to the simulator's driver until armed; then hands out
-// the fuzzed messages and keeps the puts to itself. Either way it holds the
-// engine to libcapi20's rules: a DATA_B3_RESP answers one delivered block
-// once, and a DATA_B3_REQ's block is readable and at most 2048 bytes.
-class FuzzDriver final : public capi::CapiDriver {
+// Passes everything on until armed; then hands out the fuzzed messages and
+// keeps the puts to itself. Either way it holds the engine to libcapi20's
+// rules: a DATA_B3_RESP answers one delivered block once, and a
+// DATA_B3_REQ's block is readable and at most 2048 bytes.
+class FuzzDriver final : public test::ForwardingDriver {
   public:
-    explicit FuzzDriver(capi::CapiDriver& inner) : inner_(inner) {
+    explicit FuzzDriver(capi::CapiDriver& inner) : ForwardingDriver(inner) {
         for (auto& block : blocks_) {
             // Separate allocations of exactly one block, so that reading past
             // one is caught.
@@ -69,12 +64,7 @@ class FuzzDriver final : public capi::CapiDriver {
     // pointers itself instead of faulting on a wild one).
     bool readBlocks = true;
     void queue(std::span<const uint8_t> bytes) { queue_.emplace_back(bytes.begin(), bytes.end()); }
-    bool queueEmpty() const { return queue_.empty(); }
 
-    uint32_t installed() override { return inner_.installed(); }
-    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override {
-        return inner_.registerApplication(params, applId);
-    }
     uint32_t release(uint32_t applId) override {
         return armed_ ? capi::kCapiOk : inner_.release(applId);
     }
@@ -123,13 +113,6 @@ class FuzzDriver final : public capi::CapiDriver {
         }
         noteDelivered(message);
         return capi::kCapiOk;
-    }
-    uint32_t getVersion(capi::CapiVersion& version) override { return inner_.getVersion(version); }
-    uint32_t getManufacturer(capi::ManufacturerName& name) override {
-        return inner_.getManufacturer(name);
-    }
-    uint32_t getProfile(uint32_t controller, capi::CapiProfile& profile) override {
-        return inner_.getProfile(controller, profile);
     }
 
   private:
@@ -200,7 +183,6 @@ class FuzzDriver final : public capi::CapiDriver {
         }
     }
 
-    capi::CapiDriver& inner_;
     bool armed_ = false;
     std::deque<std::vector<uint8_t>> queue_;
     std::vector<uint8_t> current_;
@@ -210,168 +192,95 @@ class FuzzDriver final : public capi::CapiDriver {
     std::array<uint8_t, 65536> scratch_{};
 };
 
+// The phases the first input byte picks from, as flows.
+inline const std::vector<test::Flow>& scripts() {
+    static const auto flows = test::flowsOf(R"(line 0711555000
+party mobile 01711234567
+party alice 0301234567 answer=300ms
+at 1s mobile call
+flow idle
+flow taken
+wait phase 1
+flow dialogue
+wait phase 5
+flow dialling
+party mobile 01711234567 keys=500ms:0301234567#
+party alice 0301234567 answer=60s
+wait phase 8
+flow relaying
+party mobile 01711234567 keys=500ms:0301234567#
+wait phase 10
+flow call-back
+relay mode=call-back
+party mobile 01711234567 answer=500ms
+at 3s mobile hangup
+wait phase 3
+)");
+    return flows;
+}
+
 // The program folder with the real prompts, made once per process.
 struct ProgramFolder {
-    ProgramFolder() {
-        path = std::filesystem::temp_directory_path() /
-               ("tellmaro-fuzz-engine-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
-        for (const auto& prompt :
-             std::filesystem::directory_iterator(std::filesystem::path(TELLMARO_ASSET_DIR))) {
-            if (prompt.path().extension() == ".pdt") {
-                std::filesystem::copy_file(prompt.path(), path / prompt.path().filename(),
-                                           std::filesystem::copy_options::overwrite_existing);
-            }
-        }
-    }
     ~ProgramFolder() {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
-    std::filesystem::path path;
+    std::filesystem::path path = test::freshProgramFolder();
 };
 
-inline exchange::LineConfig lineConfig() {
-    exchange::LineConfig config;
-    config.lineNumber = "0711555000";
-    return config;
-}
-
-enum class Script : uint8_t { Idle, Taken, Dialogue, Dialling, Relaying, CallBack, Count };
-
 struct Rig {
-    Rig(const std::filesystem::path& appDir, Script script)
-        : line(clock, lineConfig()),
-          inner(line.controller()),
-          driver(inner),
-          timers([this] { return clock.now(); }),
-          wallClock(clock),
-          engine(relay::EngineHost{driver, timers, wallClock, shell, appDir}) {
-        data::SettingsRecord& settings = engine.settings();
-        settings.ownNumber = "07115550000000000000";
-        settings.ownNumberLength = 7;
-        settings.callBack = script == Script::CallBack;
-        engine.setRegisteredMobileNumber(kMobile);
+    Rig(const std::filesystem::path& folder, size_t script)
+        : run(scripts().at(script), 0, options(folder)),
+          h(run.harness()),
+          driver(static_cast<FuzzDriver&>(*h.outer)) {}
+
+    static test::HarnessOptions options(const std::filesystem::path& folder) {
+        test::HarnessOptions options;
+        options.programFolder = folder;
+        options.trace = false;
+        options.outerDriver = [](capi::CapiDriver& inner) {
+            return std::make_unique<FuzzDriver>(inner);
+        };
+        return options;
     }
 
-    void startUp() {
-        if (!engine.registerApplication()) {
-            return;
-        }
-        engine.openCallLogAtStartUp();
-        engine.loadPhoneBook();
-        if (engine.listen(capi::ListenMask::Calls)) {
-            timers.setTimerEnabled(relay::TimerId::Timer1, true);
-        }
-    }
-
-    // The line and the timers in virtual time until the phase is reached or
-    // `limit` has passed.
-    void runUntil(relay::CallPhase wanted, milliseconds limit) {
-        runUntil([&] { return engine.state().callPhase == wanted; }, limit);
-    }
-    void runFor(milliseconds duration) {
-        runUntil([] { return false; }, duration);
-    }
-    void runUntil(const std::function<bool()>& done, milliseconds limit) {
-        const milliseconds end = clock.now() + limit;
-        while (!shell.ended && !done()) {
-            milliseconds next = exchange::nextMoment(line, timers.nextDue(), end);
-            clock.set(next);
-            line.runDueEvents();
-            timers.fireDue([&](relay::TimerId timer) { engine.onTimer(timer); });
-            if (done()) {
-                return;
-            }
-            if (next >= end) {
-                return;
-            }
-        }
-    }
-
-    // Only the engine's timers, every 10 ms tick of `step`: the line is
-    // left behind once armed.
+    // Only the engine's timers, every 10 ms tick of `step`: the line is left
+    // behind once armed.
     void tick(milliseconds step) {
-        for (milliseconds passed{0}; passed < step && !shell.ended; passed += 10ms) {
-            clock.advance(10ms);
-            timers.fireDue([&](relay::TimerId timer) {
-                if (!shell.ended) {
-                    engine.onTimer(timer);
+        for (milliseconds passed{0}; passed < step && !h.shell.ended; passed += 10ms) {
+            h.clock.advance(10ms);
+            h.timers.fireDue([&](relay::TimerId timer) {
+                if (!h.shell.ended) {
+                    h.engine.onTimer(timer);
                 }
             });
         }
     }
 
-    void play(Script script) {
-        startUp();
-        exchange::PartyBehaviour mobile;
-        exchange::PartyBehaviour target;
-        target.answerAfter = 300ms;
-        relay::CallPhase wanted = relay::CallPhase::Idle;
-        switch (script) {
-            case Script::Idle:
-            case Script::Count:
-                return;
-            case Script::Taken:
-                wanted = relay::CallPhase::Taken;
-                break;
-            case Script::Dialogue:
-                wanted = relay::CallPhase::Dialogue;
-                break;
-            case Script::Dialling:
-                mobile.keys = {{500ms, std::string(kTarget) + "#"}};
-                target.answerAfter = 60s;
-                wanted = relay::CallPhase::DialConfirmed;
-                break;
-            case Script::Relaying:
-                mobile.keys = {{500ms, std::string(kTarget) + "#"}};
-                wanted = relay::CallPhase::Relaying;
-                break;
-            case Script::CallBack:
-                mobile.answerAfter = 500ms;
-                wanted = relay::CallPhase::CallBackConfirmed;
-                break;
-        }
-        const exchange::PartyId mobileId = line.addParty(kMobile, mobile);
-        line.addParty(kTarget, target);
-        line.callPcAt(clock.now() + 1s, mobileId);
-        if (script == Script::CallBack) {
-            // The mobile gives up ringing: the relay calls back.
-            line.hangUpAt(clock.now() + 3s, mobileId);
-        }
-        runUntil(wanted, 20s);
-    }
-
-    exchange::ManualClock clock;
-    exchange::LineSimulator line;
-    exchange::InProcessDriver inner;
-    FuzzDriver driver;
-    relay::TimerSchedule timers;
-    test::VirtualWallClock wallClock;
-    test::RecordingShell shell;
-    relay::Engine engine;
+    test::FlowRun run;
+    test::EngineHarness& h;
+    FuzzDriver& driver;
 };
 
 // One fuzz input: the first byte picks the script, then each message is a
 // length byte and that many bytes (length 255: one second passes instead),
 // one per Timer1 tick. `prepare` may adjust the rig once it is armed.
-inline void replayDispatcherInput(const std::filesystem::path& appDir,
+inline void replayDispatcherInput(const std::filesystem::path& folder,
                                   std::span<const uint8_t> input,
                                   const std::function<void(Rig&)>& prepare = {}) {
     if (input.empty()) {
         return;
     }
     std::error_code ignored;
-    std::filesystem::remove(appDir / "error.log", ignored);
-    const auto script = static_cast<Script>(input[0] % static_cast<uint8_t>(Script::Count));
-    Rig rig(appDir, script);
-    rig.play(script);
+    std::filesystem::remove(folder / "error.log", ignored);
+    Rig rig(folder, input[0] % scripts().size());
+    rig.run.play(false);
     rig.driver.arm();
     if (prepare) {
         prepare(rig);
     }
     size_t at = 1;
-    while (at < input.size() && !rig.shell.ended) {
+    while (at < input.size() && !rig.h.shell.ended) {
         const size_t length = input[at++];
         if (length == 0xFF) {
             rig.tick(1000ms);
@@ -383,12 +292,8 @@ inline void replayDispatcherInput(const std::filesystem::path& appDir,
         rig.tick(10ms);
     }
     // Let the engine take what is left and run its supervision for a while.
-    for (int i = 0; i < 20 && !rig.shell.ended; ++i) {
-        rig.tick(10ms);
-    }
-    for (int i = 0; i < 12 && !rig.shell.ended; ++i) {
-        rig.tick(1000ms);
-    }
+    rig.tick(200ms);
+    rig.tick(12s);
 }
 
 }  // namespace tellmaro::fuzz

@@ -38,8 +38,6 @@ Bytes inPieces(const Bytes& stream) {
     return out;
 }
 
-const char* const kNames[] = {"idle", "taken", "dialogue", "dialling", "relaying", "call-back"};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,12 +49,11 @@ int main(int argc, char** argv) {
     ProgramFolder folder;
     Bytes frames = {0x00, 0x17, 0x00, 0x00, 0x00, 0x00, 0xF2, 0xFF, 0x00, 0x00, 0x00, 0x00,
                     0x00, 0x00, 0x00, 0x08, 0x02, 0x00, 0x07, 0x00, 0x00, 0x08, 0x02};
-    for (uint8_t s = 0; s < static_cast<uint8_t>(Script::Count); ++s) {
-        const auto script = static_cast<Script>(s);
-        Rig rig(folder.path, script);
-        rig.play(script);
-        std::printf("%s: %s\n", kNames[s],
-                    std::string(relay::callPhaseName(rig.engine.state().callPhase)).c_str());
+    for (uint8_t s = 0; s < scripts().size(); ++s) {
+        Rig rig(folder.path, s);
+        rig.run.play(false);
+        std::printf("%s: %s\n", scripts()[s].name.c_str(),
+                    std::string(relay::callPhaseName(rig.h.phase())).c_str());
         Bytes seed = {s};
         size_t messages = 0;
         rig.driver.onReceived = [&](std::span<const uint8_t> message) {
@@ -72,9 +69,8 @@ int main(int argc, char** argv) {
                 frames.insert(frames.end(), frame.begin(), frame.end());
             }
         };
-        // Hang-ups end the longer scripts so the seeds reach the teardown too.
-        rig.runFor(3s);
-        writeFile(corpus / "dispatcher" / kNames[s], seed);
+        rig.h.runFor(3s);
+        writeFile(corpus / "dispatcher" / scripts()[s].name, seed);
     }
     writeFile(corpus / "rcapi_frames" / "call", inPieces(frames));
     writeFile(corpus / "rcapi_frames" / "register",

@@ -34,6 +34,8 @@ bool isDigits(std::string_view text) {
 
 class Parser {
   public:
+    explicit Parser(const ScenarioStatementHook& hook) : hook_(hook) {}
+
     ScenarioParseResult run(std::string_view text) {
         size_t start = 0;
         while (start <= text.size() && error_.empty()) {
@@ -46,7 +48,7 @@ class Parser {
             auto w = words(line);
             // "#" is also a DTMF key, so only whole lines are comments.
             if (!w.empty() && !w[0].starts_with('#')) {
-                statement(w);
+                statements(line);
             }
             start = end + 1;
         }
@@ -66,6 +68,27 @@ class Parser {
     }
 
   private:
+    // Statements may share a line, separated by ";".
+    void statements(std::string_view line) {
+        size_t start = 0;
+        while (start <= line.size() && error_.empty()) {
+            size_t end = std::min(line.find(';', start), line.size());
+            if (auto w = words(line.substr(start, end - start)); !w.empty()) {
+                statement(w);
+            }
+            start = end + 1;
+        }
+    }
+
+    // False when the hook does not know the statement either.
+    bool hooked(const std::vector<std::string>& w) {
+        auto verdict = hook_ ? hook_(w, scenario_) : std::nullopt;
+        if (verdict && !verdict->empty()) {
+            fail(*verdict);
+        }
+        return verdict.has_value();
+    }
+
     void fail(const std::string& message) {
         if (error_.empty()) {
             error_ = "line " + std::to_string(lineNo_) + ": " + message;
@@ -111,7 +134,7 @@ class Parser {
                 scenario_.end = *d;
                 sawEnd_ = true;
             }
-        } else {
+        } else if (!hooked(w)) {
             fail("cannot read '" + keyword + "' statement");
         }
     }
@@ -151,6 +174,8 @@ class Parser {
             }
         } else if (name == "hangup") {
             p.hangUpAfter = duration(value);
+        } else if (name == "ring") {
+            p.ringTime = duration(value);
         } else if (name == "callback" && (value == "refuse" || value == "accept")) {
             p.acceptsCallBack = value == "accept";
         } else if (name == "keys") {
@@ -232,12 +257,15 @@ class Parser {
         } else if (w.size() == 2 && w[1] == "clean") {
             e.kind = ScenarioExpectation::Kind::Clean;
         } else {
-            fail("unknown expectation");
+            if (!hooked(w)) {
+                fail("unknown expectation");
+            }
             return;
         }
         scenario_.expectations.push_back(std::move(e));
     }
 
+    const ScenarioStatementHook& hook_;
     Scenario scenario_;
     std::string error_;
     int lineNo_ = 0;
@@ -255,8 +283,8 @@ const ScenarioParty* Scenario::party(std::string_view name) const {
     return nullptr;
 }
 
-ScenarioParseResult parseScenario(std::string_view text) {
-    return Parser().run(text);
+ScenarioParseResult parseScenario(std::string_view text, const ScenarioStatementHook& hook) {
+    return Parser(hook).run(text);
 }
 
 std::optional<milliseconds> parseDuration(std::string_view text) {

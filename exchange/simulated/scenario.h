@@ -3,6 +3,7 @@
 // the parties, timed events and expectations.
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@ struct ScenarioParty {
     std::chrono::milliseconds answerAfter{2000};
     std::optional<std::chrono::milliseconds> hangUpAfter;
     bool acceptsCallBack = true;
+    std::optional<std::chrono::milliseconds> ringTime;  // of its own calls
     std::vector<ScenarioKeys> keys;
 };
 
@@ -63,7 +65,14 @@ struct ScenarioParseResult {
     std::string error;  // "line 7: unknown party 'bob'"
 };
 
-ScenarioParseResult parseScenario(std::string_view text);
+// Reads the statements a front-end adds to the format (the relay's flow
+// tests): called with the words of each statement the scenario's own grammar
+// cannot read. No value: not one of them either; an empty text: taken; any
+// other text: what is wrong with it.
+using ScenarioStatementHook = std::function<std::optional<std::string>(
+    const std::vector<std::string>& words, const Scenario& sofar)>;
+
+ScenarioParseResult parseScenario(std::string_view text, const ScenarioStatementHook& hook = {});
 
 // "500ms", "12s", "1.5s", "2m".
 std::optional<std::chrono::milliseconds> parseDuration(std::string_view text);

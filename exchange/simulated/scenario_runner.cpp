@@ -23,6 +23,7 @@ PartyBehaviour behaviourOf(const ScenarioParty& party) {
     behaviour.answerAfter = party.answerAfter;
     behaviour.hangUpAfter = party.hangUpAfter;
     behaviour.acceptsCallBack = party.acceptsCallBack;
+    behaviour.ringTime = party.ringTime;
     for (const auto& keys : party.keys) {
         behaviour.keys.push_back({keys.after, keys.keys});
     }

@@ -23,6 +23,7 @@ class ScenarioRunner {
     // times count from the relay being up. Call it as time goes by.
     void poll();
     bool started() const { return started_; }
+    PartyId party(const std::string& name) const { return parties_.at(name); }
     bool finished() const;
 
     struct Outcome {

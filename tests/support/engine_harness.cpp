@@ -1,4 +1,4 @@
-#include "engine_harness.h"
+#include "support/engine_harness.h"
 
 #include <unistd.h>
 
@@ -29,14 +29,6 @@ std::filesystem::path scratchRoot() {
     return std::filesystem::temp_directory_path();
 }
 
-std::filesystem::path freshDirectory() {
-    std::random_device random;
-    auto dir =
-        scratchRoot() / ("tellmaro-engine-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
 std::string readText(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
@@ -44,19 +36,9 @@ std::string readText(const std::filesystem::path& file) {
     return text.str();
 }
 
-std::string hexWord(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
-// DATA_B3 field offsets.
+// DATA_B3_IND field offsets.
 constexpr size_t kDataNcci = 8;
-constexpr size_t kData32 = 12;
 constexpr size_t kDataLength = 16;
-constexpr size_t kDataHandle = 18;
-constexpr size_t kData64 = 22;
-constexpr size_t kDataB3With64 = 30;
 
 exchange::LineConfig lineConfig() {
     exchange::LineConfig config;
@@ -66,9 +48,17 @@ exchange::LineConfig lineConfig() {
 
 }  // namespace
 
-uint64_t dataPointer(std::span<const uint8_t> message) {
-    return message.size() >= kDataB3With64 ? capi::readU64(message, kData64)
-                                           : capi::readU32(message, kData32);
+std::filesystem::path freshProgramFolder() {
+    std::random_device random;
+    auto dir =
+        scratchRoot() / ("tellmaro-engine-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(dir);
+    for (const auto& file : std::filesystem::directory_iterator(TELLMARO_ASSET_DIR)) {
+        if (file.path().extension() == ".pdt") {
+            std::filesystem::copy_file(file.path(), dir / file.path().filename());
+        }
+    }
+    return dir;
 }
 
 void ScriptedDriver::failCallAfter(size_t counted, uint32_t code, bool driverGone) {
@@ -78,26 +68,19 @@ void ScriptedDriver::failCallAfter(size_t counted, uint32_t code, bool driverGon
     fired_ = false;
 }
 
-uint32_t ScriptedDriver::fire() {
-    fired_ = true;
-    return *failCode_;
-}
-
 uint32_t ScriptedDriver::installed() {
-    return fired_ && driverGoneOnFault_ ? capi::kCapiNotInstalled : inner_.installed();
+    return gone() ? capi::kCapiNotInstalled : inner_.installed();
 }
 
 uint32_t ScriptedDriver::registerApplication(const capi::RegisterParams& params, uint32_t& applId) {
-    if (fired_ && driverGoneOnFault_) {
-        return capi::kCapiNotInstalled;
-    }
-    return inner_.registerApplication(params, applId);
+    return gone() ? capi::kCapiNotInstalled : inner_.registerApplication(params, applId);
 }
 
 uint32_t ScriptedDriver::putMessage(uint32_t applId, std::span<const uint8_t> message) {
     if (faultDue()) {
         failedPut_ = capi::readHeader(message);
-        return fire();
+        fired_ = true;
+        return *failCode_;
     }
     ++counted_;
     return inner_.putMessage(applId, message);
@@ -105,22 +88,18 @@ uint32_t ScriptedDriver::putMessage(uint32_t applId, std::span<const uint8_t> me
 
 uint32_t ScriptedDriver::getMessage(uint32_t applId, std::span<const uint8_t>& message) {
     if (faultDue()) {
-        return fire();
+        fired_ = true;
+        return *failCode_;
     }
     uint32_t result = inner_.getMessage(applId, message);
-    if (result == capi::kCapiOk) {
-        ++counted_;
-    }
-    auto header = capi::readHeader(message);
-    if (result != capi::kCapiOk || !header ||
-        !header->is(capi::Command::DataB3, capi::Subcommand::Ind) ||
-        message.size() < kDataHandle + 2) {
+    if (result != capi::kCapiOk) {
         return result;
     }
-    uint32_t ncci = capi::readU32(message, kDataNcci);
-    blocks_[dataPointer(message)] =
-        hexWord(ncci) + "/" + std::to_string(capi::readU16(message, kDataHandle));
-    if (shortenTo_ && (shortenOn_ == 0 || ncci == shortenOn_)) {
+    ++counted_;
+    auto header = capi::readHeader(message);
+    if (shortenTo_ && header && header->is(capi::Command::DataB3, capi::Subcommand::Ind) &&
+        message.size() >= kDataLength + 2 &&
+        (shortenOn_ == 0 || capi::readU32(message, kDataNcci) == shortenOn_)) {
         altered_.assign(message.begin(), message.end());
         capi::writeU16(altered_, kDataLength, *shortenTo_);
         shortenTo_.reset();
@@ -129,34 +108,61 @@ uint32_t ScriptedDriver::getMessage(uint32_t applId, std::span<const uint8_t>& m
     return result;
 }
 
-std::string ScriptedDriver::blockAt(uint64_t pointer) const {
-    auto it = blocks_.find(pointer);
-    return it == blocks_.end() ? std::string{} : it->second;
-}
-
 data::LocalTime VirtualWallClock::now() const {
     using namespace std::chrono;
     return local_days{year{2001} / December / 3} + 14h + 5min + 33s + clock_.now();
 }
 
+void RecordingShell::setTray(relay::TrayState state) {
+    static const std::pair<relay::TrayState, const char*> kNames[] = {
+        {relay::kTrayStarting, "starting"},
+        {relay::kTrayReady, "ready"},
+        {relay::kTrayDeactivated, "off"},
+        {relay::kTrayCallActive, "active"},
+        {relay::kTraySuspendedForConfiguration, "configuration"},
+        {relay::kTraySuspendedForAnalysis, "analysis"}};
+    trays.emplace_back(state.toolTip);
+    std::string name = "tray " + std::string(state.toolTip);
+    for (const auto& [known, known_name] : kNames) {
+        if (known.toolTip == state.toolTip && known.iconFile == state.iconFile) {
+            name = known_name;
+        }
+    }
+    changes.push_back(name);
+}
+
+void RecordingShell::setConfigurationMenuEnabled(bool enabled) {
+    menuEnabled = enabled;
+    changes.push_back(enabled ? "menu-on" : "menu-off");
+}
+
+void RecordingShell::showMessage(std::string_view caption, std::string_view text,
+                                 relay::MessageIcon icon) {
+    messages.push_back({std::string(caption), std::string(text), icon});
+    changes.push_back(caption == relay::kErrorCaption ? "error-message" : "notice");
+}
+
+void RecordingShell::closeWindowsAndEnd() {
+    ended = true;
+    changes.push_back("end");
+}
+
 EngineHarness::EngineHarness(HarnessOptions options)
-    : appDir(freshDirectory()),
-      logFile(appDir / "Handy.log"),
+    : appDir(options.programFolder.empty() ? freshProgramFolder() : options.programFolder),
+      logFile(appDir / options.logFolder / "Handy.log"),
       line(clock, lineConfig()),
       driver(line.controller()),
       scripted(driver),
       timers([this] { return clock.now(); }),
       wallClock(clock),
-      engine(relay::EngineHost{scripted, timers, wallClock, shell, appDir}) {
-    for (const auto& prompt :
-         std::filesystem::directory_iterator(std::filesystem::path(TELLMARO_ASSET_DIR))) {
-        if (prompt.path().extension() == ".pdt") {
-            std::filesystem::copy_file(prompt.path(), appDir / prompt.path().filename());
-        }
-    }
+      outer(options.outerDriver ? options.outerDriver(scripted) : nullptr),
+      engine(relay::EngineHost{outer ? *outer : scripted, timers, wallClock, shell, appDir}),
+      ownFolder_(options.programFolder.empty()),
+      phases_{relay::CallPhase::Idle} {
     data::SettingsRecord& settings = engine.settings();
     settings = options.settings;
     if (options.logging) {
+        std::filesystem::create_directories(logFile.parent_path());
         settings.logEnabled = true;
         settings.logFilePath = data::utf8ToWindows1252(logFile.string()).text.value_or("");
         settings.logFileName = "Handy.log";
@@ -168,23 +174,23 @@ EngineHarness::EngineHarness(HarnessOptions options)
     }
     (void)data::SaveSettings(appDir, settings);
     engine.setRegisteredMobileNumber(options.mobileNumber);
+    if (!options.trace) {
+        return;
+    }
     line.setTraceHook([this](const exchange::TraceEntry& entry) {
         trace_.push_back(exchange::formatTrace(entry));
         if (entry.direction != exchange::TraceDirection::ToController) {
             return;
         }
-        SentMessage sent{entry.at, {entry.message.begin(), entry.message.end()}, entry.text, {}};
-        auto header = capi::readHeader(entry.message);
-        if (header && header->is(capi::Command::DataB3, capi::Subcommand::Req)) {
-            sent.block = scripted.blockAt(dataPointer(entry.message));
-        }
-        sent_.push_back(std::move(sent));
+        sent_.push_back({entry.at, {entry.message.begin(), entry.message.end()}, entry.text});
     });
 }
 
 EngineHarness::~EngineHarness() {
     std::error_code ignored;
-    std::filesystem::remove_all(appDir, ignored);
+    if (ownFolder_) {
+        std::filesystem::remove_all(appDir, ignored);
+    }
 }
 
 void EngineHarness::startUp() {
@@ -213,6 +219,7 @@ bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds lim
             return true;
         }
         timers.fireDue([&](relay::TimerId timer) { engine.onTimer(timer); });
+        notePhase();
         if (done()) {
             return true;
         }
@@ -223,12 +230,22 @@ bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds lim
     return false;
 }
 
+void EngineHarness::notePhase() {
+    if (phase() != phases_.back()) {
+        phases_.push_back(phase());
+    }
+}
+
 exchange::PartyId EngineHarness::addParty(std::string number, exchange::PartyBehaviour behaviour) {
     return line.addParty(std::move(number), std::move(behaviour));
 }
 
 std::string EngineHarness::callLogText() const {
     return data::windows1252ToUtf8(readText(logFile));
+}
+
+std::string EngineHarness::errorLogText() const {
+    return readText(appDir / "error.log");
 }
 
 std::vector<std::string> EngineHarness::sent() const {
@@ -239,6 +256,36 @@ std::vector<std::string> EngineHarness::sent() const {
     return texts;
 }
 
+std::vector<std::string> EngineHarness::listenMasks() const {
+    std::vector<std::string> masks;
+    for (const auto& message : sent_) {
+        if (auto at = message.text.find(" CIPMask="); message.text.starts_with("LISTEN_REQ ")) {
+            masks.push_back(message.text.substr(at + 9, 10));
+        }
+    }
+    return masks;
+}
+
+std::string EngineHarness::unsettled() const {
+    auto accounting = line.accounting();
+    if (accounting.idle() && accounting.clean()) {
+        return {};
+    }
+    std::ostringstream text;
+    text << accounting.livePlcis << " live PLCIs, " << accounting.liveNccis << " live NCCIs\n";
+    for (const auto& v : accounting.violations) {
+        text << "violation at " << v.at.count() << " ms (" << exchange::violationKindName(v.kind)
+             << "): " << v.detail << ": " << v.message << "\n";
+    }
+    for (const auto& i : accounting.unanswered) {
+        text << "unanswered since " << i.at.count() << " ms: " << i.message << "\n";
+    }
+    for (const auto& i : accounting.neverAnswered) {
+        text << "never answered, sent at " << i.at.count() << " ms: " << i.message << "\n";
+    }
+    return text.str();
+}
+
 std::string EngineHarness::traceText(size_t lastLines) const {
     size_t first = lastLines == 0 || lastLines >= trace_.size() ? 0 : trace_.size() - lastLines;
     std::string text;
@@ -247,10 +294,6 @@ std::string EngineHarness::traceText(size_t lastLines) const {
         text += '\n';
     }
     return text;
-}
-
-std::string EngineHarness::errorLogText() const {
-    return readText(appDir / "error.log");
 }
 
 }  // namespace tellmaro::test

@@ -1,0 +1,212 @@
+#pragma once
+// A fresh engine on the in-process line simulator, in virtual time: the
+// window timers, the wall clock and the shell are test doubles, and the
+// program directory is a temporary folder with the real voice prompts. The
+// flow tests, the fault sweep, the soak, the window tests, the dispatcher
+// fuzzer and the engine benchmark all run the engine this way.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/settings_record.h"
+#include "exchange/controller/clock.h"
+#include "exchange/controller/in_process_driver.h"
+#include "exchange/simulated/line_simulator.h"
+#include "relay/engine.h"
+#include "relay/timer_schedule.h"
+
+namespace tellmaro::test {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+class VirtualWallClock final : public relay::WallClock {
+  public:
+    explicit VirtualWallClock(const exchange::Clock& clock) : clock_(clock) {}
+    // 03.12.2001 14:05:33 plus the virtual time.
+    data::LocalTime now() const override;
+
+  private:
+    const exchange::Clock& clock_;
+};
+
+// Passes every call on; a layer between the engine and the line overrides
+// what it changes or watches.
+class ForwardingDriver : public capi::CapiDriver {
+  public:
+    explicit ForwardingDriver(capi::CapiDriver& inner) : inner_(inner) {}
+    uint32_t installed() override { return inner_.installed(); }
+    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override {
+        return inner_.registerApplication(params, applId);
+    }
+    uint32_t release(uint32_t applId) override { return inner_.release(applId); }
+    uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override {
+        return inner_.putMessage(applId, message);
+    }
+    uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override {
+        return inner_.getMessage(applId, message);
+    }
+    uint32_t getVersion(capi::CapiVersion& version) override { return inner_.getVersion(version); }
+    uint32_t getManufacturer(capi::ManufacturerName& name) override {
+        return inner_.getManufacturer(name);
+    }
+    uint32_t getProfile(uint32_t controller, capi::CapiProfile& profile) override {
+        return inner_.getProfile(controller, profile);
+    }
+
+  protected:
+    capi::CapiDriver& inner_;
+};
+
+// Between the engine and the in-process driver: alters what the engine
+// receives for faults the line never makes, and fails driver calls.
+class ScriptedDriver final : public ForwardingDriver {
+  public:
+    using ForwardingDriver::ForwardingDriver;
+
+    // The next DATA_B3_IND (on `ncci`, or on any connection when 0) arrives
+    // with this data length; its block and handle stay as the line sent them.
+    void shortenNextDataB3Ind(uint16_t length, uint32_t ncci = 0) {
+        shortenTo_ = length;
+        shortenOn_ = ncci;
+    }
+    // Fails the first put or get made after `counted` driver calls that did
+    // something (every put, and every get that brought a message) with
+    // `code`. With `driverGone`, the driver is missing from then on: the
+    // installed check and registration give 0x1009.
+    void failCallAfter(size_t counted, uint32_t code, bool driverGone = false);
+    size_t countedCalls() const { return counted_; }
+    bool faultFired() const { return fired_; }
+    // The header of the put that failed; none when a get failed.
+    const std::optional<capi::MessageHeader>& failedPut() const { return failedPut_; }
+
+    uint32_t installed() override;
+    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override;
+    uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override;
+    uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override;
+
+  private:
+    bool faultDue() const { return failCode_ && !fired_ && counted_ == failAfter_; }
+    bool gone() const { return fired_ && driverGoneOnFault_; }
+
+    size_t counted_ = 0;
+    size_t failAfter_ = 0;
+    std::optional<uint32_t> failCode_;
+    bool driverGoneOnFault_ = false;
+    bool fired_ = false;
+    std::optional<capi::MessageHeader> failedPut_;
+    std::optional<uint16_t> shortenTo_;
+    uint32_t shortenOn_ = 0;
+    std::vector<uint8_t> altered_;
+};
+
+struct ShownMessage {
+    std::string caption;
+    std::string text;
+    relay::MessageIcon icon;
+};
+
+class RecordingShell final : public relay::ShellPort {
+  public:
+    void setTray(relay::TrayState state) override;
+    void setConfigurationMenuEnabled(bool enabled) override;
+    bool relayActivated() const override { return activated; }
+    void showMessage(std::string_view caption, std::string_view text,
+                     relay::MessageIcon icon) override;
+    void closeWindowsAndEnd() override;
+
+    std::vector<std::string> trays;  // tool tips, in order
+    bool menuEnabled = true;
+    bool activated = true;
+    bool ended = false;
+    std::vector<ShownMessage> messages;
+    // Everything shown, in order: "ready" for kTrayReady (the constant's
+    // name), "menu on", "message error" (or "notice"), "end".
+    std::vector<std::string> changes;
+};
+
+// A message the engine put and the line took.
+struct SentMessage {
+    milliseconds at{0};
+    std::vector<uint8_t> bytes;
+    std::string text;  // describeMessage
+};
+
+// A temporary folder with the voice prompts, removed by the caller.
+std::filesystem::path freshProgramFolder();
+
+struct HarnessOptions {
+    data::SettingsRecord settings;
+    std::string mobileNumber = "01711234567";
+    bool logging = true;
+    // The call log's folder inside the program folder; the folder itself when empty.
+    std::string logFolder{};
+    // Used as it is and kept; a fresh folder (removed at the end) when empty.
+    std::filesystem::path programFolder{};
+    // Keep the sent messages and the trace (the line formats every message).
+    bool trace = true;
+    // A further layer between the engine and the scripted driver.
+    std::function<std::unique_ptr<capi::CapiDriver>(capi::CapiDriver& inner)> outerDriver{};
+};
+
+class EngineHarness {
+  public:
+    explicit EngineHarness(HarnessOptions options = {});
+    ~EngineHarness();
+    EngineHarness(const EngineHarness&) = delete;
+    EngineHarness& operator=(const EngineHarness&) = delete;
+
+    // The start-up steps of the console program: register, call log, phone
+    // book, listen, Timer1.
+    void startUp();
+    // Runs the timers and the line until `duration` of virtual time has passed.
+    void runFor(milliseconds duration);
+    // Runs step by step until `done` holds (true) or `limit` has passed (false).
+    bool runUntil(const std::function<bool()>& done, milliseconds limit = 120s);
+    relay::CallPhase phase() const { return engine.state().callPhase; }
+    milliseconds now() const { return clock.now(); }
+    // Every phase the engine was seen in, in order, each change once.
+    const std::vector<relay::CallPhase>& phases() const { return phases_; }
+    void notePhase();
+
+    exchange::PartyId addParty(std::string number, exchange::PartyBehaviour behaviour = {});
+    std::string callLogText() const;
+    std::string errorLogText() const;
+    // Every message the engine put, in order.
+    const std::vector<SentMessage>& sentMessages() const { return sent_; }
+    std::vector<std::string> sent() const;  // describeMessage texts
+    // The CIP masks of the LISTEN_REQs sent, "0x04010032" each.
+    std::vector<std::string> listenMasks() const;
+    // Empty when no PLCI or NCCI is live, no message was refused as a
+    // protocol violation and no indication is left or was never answered;
+    // else what is wrong.
+    std::string unsettled() const;
+    // The whole line trace (both directions and the line's notes), for
+    // failure messages; `lastLines` 0 gives all of it.
+    std::string traceText(size_t lastLines = 0) const;
+
+    std::filesystem::path appDir;
+    std::filesystem::path logFile;
+    exchange::ManualClock clock;
+    exchange::LineSimulator line;
+    exchange::InProcessDriver driver;
+    ScriptedDriver scripted;
+    relay::TimerSchedule timers;
+    VirtualWallClock wallClock;
+    RecordingShell shell;
+    std::unique_ptr<capi::CapiDriver> outer;  // HarnessOptions::outerDriver's layer
+    relay::Engine engine;
+
+  private:
+    bool ownFolder_;
+    std::vector<SentMessage> sent_;
+    std::vector<std::string> trace_;
+    std::vector<relay::CallPhase> phases_;
+};
+
+}  // namespace tellmaro::test

@@ -1,0 +1,574 @@
+#include "support/flow_runner.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "capi/byte_order.h"
+#include "data/call_dir_file.h"
+#include "data/call_log_texts.h"
+#include "data/settings_file.h"
+#include "exchange/simulated/audio_block.h"
+#include "relay/prompt_file.h"
+
+namespace tellmaro::test {
+
+using Words = std::vector<std::string>;
+
+constexpr milliseconds kBlockTime{256};
+
+struct FlowRun::Script {
+    std::string error;
+    exchange::Scenario scenario;
+    HarnessOptions options;
+    data::PhoneBook phoneBook;
+    std::vector<Words> steps;
+    std::vector<Words> expectations;
+    std::vector<milliseconds> sweep;
+};
+
+namespace {
+
+std::string joined(const Words& words, size_t from = 0, const char* between = " ") {
+    std::string text;
+    for (size_t i = from; i < words.size(); ++i) {
+        text += (i > from ? between : "") + words[i];
+    }
+    return text;
+}
+
+long number(std::string_view text, int base = 10) {
+    long value = -1;
+    std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return value;
+}
+
+// "relay KEY=VALUE ...": the relay's settings, phone book and log folder.
+std::string relaySetting(FlowRun::Script& s, const std::string& item) {
+    const auto eq = std::min(item.find('='), item.size());
+    const std::string key = item.substr(0, eq);
+    const std::string value = item.substr(std::min(eq + 1, item.size()));
+    auto& set = s.options.settings;
+    const std::map<std::string, std::function<void()>> keys = {
+        {"confirm-key", [&] { set.starConfirms = value == "*"; }},
+        {"disconnect", [&] { set.totalDisconnect = value == "total"; }},
+        {"mode", [&] { set.callBack = value == "call-back"; }},
+        {"line-access", [&] { set.lineAccessEnabled = value == "on"; }},
+        {"line-access-digits", [&] { set.lineAccessDigits = static_cast<uint8_t>(number(value)); }},
+        {"line-access-chars", [&] { set.lineAccessChars = value; }},
+        {"mobile", [&] { s.options.mobileNumber = value; }},
+        {"log-folder", [&] { s.options.logFolder = value; }},
+        {"phonebook",
+         [&] {
+             const auto colon = std::min(value.find(':'), value.size());
+             (void)s.phoneBook.append({value.substr(0, colon), value.substr(colon + 1), "Eintrag"});
+         }},
+    };
+    auto known = keys.find(key);
+    if (known == keys.end()) {
+        return "unknown relay setting '" + item + "'";
+    }
+    known->second();
+    return {};
+}
+
+std::optional<std::string> readStatement(FlowRun::Script& s, const Words& w,
+                                         const exchange::Scenario& sofar) {
+    static const Words kSteps = {"check", "wait", "fault", "switch", "suspend", "resume"};
+    if (w[0] == "relay") {
+        std::string error;
+        for (size_t i = 1; i < w.size() && error.empty(); ++i) {
+            error = relaySetting(s, w[i]);
+        }
+        return error;
+    }
+    if (w[0] == "expect") {
+        // Lists go on over several statements: sent, log, shell, PARTY events, PARTY prompts.
+        const size_t head = sofar.party(w[1]) ? 3 : 2;
+        const bool list = w[1] == "sent" || w[1] == "log" || w[1] == "shell" ||
+                          (head == 3 && w.size() >= 3 && w[2] != "heard");
+        for (auto& e : s.expectations) {
+            if (list && w.size() >= head && e.size() >= head &&
+                std::equal(w.begin(), w.begin() + static_cast<ptrdiff_t>(head), e.begin())) {
+                e.insert(e.end(), w.begin() + static_cast<ptrdiff_t>(head), w.end());
+                return "";
+            }
+        }
+        s.expectations.push_back(w);
+        return "";
+    }
+    if (std::find(kSteps.begin(), kSteps.end(), w[0]) == kSteps.end() && !sofar.party(w[0])) {
+        return std::nullopt;
+    }
+    if (w[0] == "wait" && w.size() == 4 && w[2] == "by") {
+        const auto dots = std::min(w[1].find(".."), w[1].size());
+        auto from = exchange::parseDuration(w[1].substr(0, dots)).value_or(-1ms);
+        auto to = exchange::parseDuration(w[1].substr(std::min(dots + 2, w[1].size())));
+        auto by = exchange::parseDuration(w[3]).value_or(0ms);
+        if (from < 0ms || !to || by <= 0ms || !s.sweep.empty()) {
+            return "a ranged wait needs FROM..TO by STEP, and a flow has at most one";
+        }
+        for (milliseconds t = from; t <= to.value_or(0ms); t += by) {
+            s.sweep.push_back(t);
+        }
+    }
+    s.steps.push_back(w);
+    return "";
+}
+
+// --- What happened, as words ----------------------------------------------------
+
+// " KIND appl=1 #N len=L Field=value ... @ADDRESS At=1020ms ": the message as
+// describeMessage writes it, the address at offset 8 in hex, the time.
+std::string messageWords(const SentMessage& m) {
+    char extra[48];
+    std::snprintf(extra, sizeof extra, " @%X At=%lldms ",
+                  m.bytes.size() >= 12 ? capi::readU32(m.bytes, 8) : 0,
+                  static_cast<long long>(m.at.count()));
+    return " " + m.text + extra;
+}
+
+// Each line of the call log as a word: "caller=1711234567", "time=14:05:34"
+// (the day is the virtual clock's), "talk=4_s", "refused", "-" for a blank line.
+Words logWords(const std::string& log) {
+    namespace t = data::call_log_texts;
+    static const std::pair<std::string_view, const char*> kLines[] = {
+        {t::kCaller, "caller"},
+        {t::kCallTime, "time"},
+        {t::kRefusedCaller, "refused"},
+        {t::kDialledNumber, "dialled"},
+        {t::kConversationStart, "talk-start"},
+        {t::kConversationEnd, "talk-end"},
+        {t::kConversationDuration, "talk"},
+        {t::kConnectionEnd, "end"},
+        {t::kConnectionDuration, "length"},
+        {t::kCancelledByMobile, "cancelled"},
+        {t::kNotReachable, "unreachable"},
+        {t::kMobileHungUp, "hung-up"}};
+    Words words;
+    for (size_t at = 0; at < log.size();) {
+        const size_t end = std::min(log.find("\r\n", at), log.size());
+        const std::string line = log.substr(at, end - at);
+        std::string word = line.empty() ? "-" : "?" + line;
+        for (const auto& [label, key] : kLines) {
+            if (line.starts_with(label)) {
+                std::string value = line.substr(label.size());
+                value.erase(0, value.starts_with("03.12.2001 ") ? 11 : 0);
+                std::replace(value.begin(), value.end(), ' ', '_');
+                word = key + (label.ends_with(": ") ? "=" + value : "");
+            }
+        }
+        words.push_back(word);
+        at = end + 2;
+    }
+    return words;
+}
+
+// The hashes of the blocks a prompt file yields: one per read of a record,
+// the last read filling what it lacks with line silence.
+std::vector<uint64_t> promptBlockHashes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<uint64_t> hashes;
+    for (size_t at = 0;; at += relay::kPromptRecordLength) {
+        std::vector<uint8_t> block(relay::kBlockLength, relay::kLineSilence);
+        const size_t got = at < bytes.size() ? std::min(relay::kBlockLength, bytes.size() - at) : 0;
+        std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(at), got, block.begin());
+        hashes.push_back(exchange::audioBlockHash(block));
+        if (at + relay::kPromptRecordLength > bytes.size()) {
+            return hashes;
+        }
+    }
+}
+
+// The prompts a party heard: each the longest run of blocks from one prompt
+// file, "welcome" when whole (every record and the read that finds the end),
+// "welcome(cut)" when not. One silent block follows a whole prompt and none a
+// cut one; any other pause before the next prompt is a "pause".
+Words promptWords(const EngineHarness& h, exchange::PartyId party) {
+    std::map<std::string, std::vector<uint64_t>> library;
+    for (const auto& file : std::filesystem::directory_iterator(h.appDir)) {
+        if (file.path().extension() == ".pdt") {
+            library[file.path().stem().string()] = promptBlockHashes(file.path());
+        }
+    }
+    std::vector<const exchange::ReceivedBlock*> blocks;
+    for (const auto& block : h.line.partyRecord(party).received) {
+        if (!block.origin.id) {
+            blocks.push_back(&block);
+        }
+    }
+    Words words;
+    std::optional<milliseconds> gapEnds;
+    for (size_t i = 0, run = 1; i < blocks.size(); i += run) {
+        std::string name = "?";
+        bool whole = false;
+        run = 1;
+        for (const auto& [file, hashes] : library) {
+            size_t n = 0;
+            while (n < hashes.size() && i + n < blocks.size() && blocks[i + n]->hash == hashes[n]) {
+                ++n;
+            }
+            if (n > 0 && (name == "?" || n > run)) {
+                whole = n == hashes.size();
+                name = file + (whole ? "" : "(cut)");
+                run = n;
+            }
+        }
+        if (gapEnds && std::abs((blocks[i]->at - *gapEnds).count()) > kBlockTime.count() / 2) {
+            words.push_back("pause");
+        }
+        words.push_back(name);
+        gapEnds = blocks[i + run - 1]->at + kBlockTime * (whole ? 2 : 1);
+    }
+    return words;
+}
+
+// --- Matching --------------------------------------------------------------------
+
+// An expected item against what happened: "talk=*" takes any value, a
+// trailing "?" marks an item that may be missing; a message item is
+// "KIND#N@ADDRESS" and the "Field=value" words after it, each found in the
+// message's words.
+bool sameItem(const Words& item, const std::string& actual) {
+    std::string head = item[0];
+    head.erase(head.size() - (head.ends_with('?') ? 1 : 0));
+    if (!actual.starts_with(" ")) {
+        return head.ends_with("=*") ? actual.starts_with(head.substr(0, head.size() - 1))
+                                    : head == actual;
+    }
+    const auto number = head.find('#');
+    const auto address = head.find('@');
+    Words parts(item.begin() + 1, item.end());
+    parts.push_back(head.substr(0, std::min(number, address)));
+    if (number != std::string::npos) {
+        parts.push_back(head.substr(number, address - number));
+    }
+    if (address != std::string::npos) {
+        parts.push_back(head.substr(address));
+    }
+    return std::all_of(parts.begin(), parts.end(), [&](const std::string& part) {
+        return actual.find(" " + part + " ") != std::string::npos;
+    });
+}
+
+// Whether `actual` is `items` in order; "..." stands for any run.
+bool matches(const std::vector<Words>& items, size_t i, const Words& actual, size_t j) {
+    if (i == items.size()) {
+        return j == actual.size();
+    }
+    if (items[i][0] == "...") {
+        for (size_t k = j; k <= actual.size(); ++k) {
+            if (matches(items, i + 1, actual, k)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    return (j < actual.size() && sameItem(items[i], actual[j]) &&
+            matches(items, i + 1, actual, j + 1)) ||
+           (items[i][0].ends_with('?') && matches(items, i + 1, actual, j));
+}
+
+// The expected words from `from` on against `actual`; for messages the
+// items are grouped and only messages of the kinds named are compared.
+std::string listVerdict(const Words& expected, size_t from, Words actual, bool messages = false) {
+    std::vector<Words> items;
+    Words kinds;
+    for (size_t i = from; i < expected.size(); ++i) {
+        if (!messages || items.empty() || expected[i] == "..." ||
+            expected[i].find('=') == std::string::npos) {
+            items.push_back({expected[i]});
+            kinds.push_back(" " + expected[i].substr(0, expected[i].find_first_of("#@?")) + " ");
+        } else {
+            items.back().push_back(expected[i]);
+        }
+    }
+    if (messages) {
+        std::erase_if(actual, [&](const std::string& m) {
+            return std::none_of(kinds.begin(), kinds.end(),
+                                [&](const std::string& kind) { return m.starts_with(kind); });
+        });
+    }
+    return matches(items, 0, actual, 0) ? ""
+                                        : "   was: " + joined(actual, 0, messages ? "\n" : " ");
+}
+
+}  // namespace
+
+// --- Flow files --------------------------------------------------------------------
+
+std::vector<Flow> flowsOf(std::string_view text) {
+    Words lines;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        lines.emplace_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].starts_with("flow ")) {
+            starts.push_back(i);
+        }
+    }
+    starts.push_back(lines.size());
+    std::vector<Flow> flows;
+    for (size_t f = 0; f + 1 < starts.size(); ++f) {
+        // The shared lines, then the flow's own in their places (for the line
+        // numbers of errors); a party the flow defines anew replaces the shared one.
+        Words text(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(starts[0]));
+        text.resize(lines.size());
+        bool ends = false;
+        for (size_t i = starts[f] + 1; i < starts[f + 1]; ++i) {
+            const std::string& line = lines[i];
+            ends = ends || line.starts_with("end ");
+            auto name = line.substr(0, line.find(' ', 6) + 1);
+            auto shared =
+                std::find_if(text.begin(), text.begin() + static_cast<ptrdiff_t>(starts[0]),
+                             [&](const std::string& l) { return l.starts_with(name); });
+            (line.starts_with("party ") &&
+                     shared != text.begin() + static_cast<ptrdiff_t>(starts[0])
+                 ? *shared
+                 : text[i]) = line;
+        }
+        flows.push_back(
+            {lines[starts[f]].substr(5), joined(text, 0, "\n") + (ends ? "" : "\nend 0s")});
+    }
+    return flows;
+}
+
+std::vector<Flow> readFlows(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return flowsOf(text.str());
+}
+
+// --- Playing -------------------------------------------------------------------------
+
+FlowRun::FlowRun(const Flow& flow, size_t sweep, HarnessOptions options)
+    : script_(std::make_unique<Script>()), sweep_(sweep) {
+    Script& s = *script_;
+    s.options = std::move(options);
+    auto parsed =
+        exchange::parseScenario(flow.text, [&s](const Words& w, const exchange::Scenario& sofar) {
+            return readStatement(s, w, sofar);
+        });
+    s.scenario = parsed.scenario.value_or(exchange::Scenario{});
+    s.error = parsed.error;
+    if (!s.error.empty()) {
+        fail(flow.name + ": " + s.error);
+    }
+    h_ = std::make_unique<EngineHarness>(s.options);
+    if (s.phoneBook.callDirCount() > 0) {
+        (void)data::SaveCallDir(h_->appDir, s.phoneBook);
+    }
+    line_ = std::make_unique<exchange::ScenarioRunner>(h_->line, h_->clock, s.scenario);
+    h_->startUp();
+    line_->poll();
+}
+
+FlowRun::~FlowRun() = default;
+
+size_t FlowRun::sweepValues() const {
+    return std::max<size_t>(1, script_->sweep.size());
+}
+
+void FlowRun::play(bool strict) {
+    for (const auto& words : script_->error.empty() ? script_->steps : std::vector<Words>{}) {
+        step(words, strict);
+        h_->notePhase();
+    }
+    h_->runFor(std::max(script_->scenario.end - h_->now(), 0ms));
+}
+
+void FlowRun::step(const Words& w, bool strict) {
+    EngineHarness& h = *h_;
+    const std::string a = w.size() > 1 ? w[1] : "";
+    const std::string b = w.size() > 2 ? w[2] : "";
+    if (w[0] == "wait" && a == "phase") {
+        auto wanted = static_cast<relay::CallPhase>(number(b));
+        if (!h.runUntil([&] { return h.phase() == wanted; }, 30s) && strict) {
+            fail(joined(w) + ": never reached");
+        }
+    } else if (w[0] == "wait" && a == "block") {
+        const auto& record = h.line.partyRecord(line_->party(b));
+        h.runUntil([&, sent = record.blocksSent] { return record.blocksSent > sent; }, 1s);
+    } else if (w[0] == "wait" && (w.size() == 4 || exchange::parseDuration(a))) {
+        h.runFor(w.size() == 4 ? script_->sweep.at(sweep_) : *exchange::parseDuration(a));
+    } else if (w[0] == "check") {
+        if (auto wrong = verdict(w); strict && !wrong.empty()) {
+            fail(wrong);
+        }
+    } else if (w[0] == "switch") {
+        h.shell.activated = a == "on";
+        h.engine.activationChanged(h.shell.activated);
+    } else if (w[0] == "suspend") {
+        const bool done =
+            h.engine.suspendRelay(a == "analysis" ? relay::kTraySuspendedForAnalysis
+                                                  : relay::kTraySuspendedForConfiguration);
+        if (done != (b != "fails")) {
+            fail(joined(w) + (done ? ": suspended" : ": not suspended"));
+        }
+    } else if (w[0] == "resume") {
+        h.engine.resumeRelay();
+    } else if (w[0] == "fault" && a == "short-block") {
+        h.scripted.shortenNextDataB3Ind(static_cast<uint16_t>(number(b)),
+                                        w.size() > 3 ? number(w[3].substr(1), 16) : 0);
+    } else if (w[0] == "fault" && a == "refuse-block") {
+        h.line.controller().refuseNextDataB3Req(0x300C);
+    } else if (w[0] == "fault" && a == "put") {
+        h.line.controller().failNextPut(static_cast<uint16_t>(number(b.substr(2), 16)));
+    } else if (w[0] == "fault" && a == "error-log") {
+        std::filesystem::create_directory(h.appDir / "error.log");
+    } else if (w[0] == "fault" && a == "log-folder") {
+        std::filesystem::remove_all(h.logFile.parent_path());
+    } else if (w[0] == "fault" && a == "keep-alive") {
+        h.timers.setTimerEnabled(relay::TimerId::Timer2, false);
+    } else if (w[0] == "fault" && a == "missing") {
+        std::filesystem::remove(h.appDir / b);
+    } else if (!script_->scenario.party(w[0]) || w[0] == "wait") {
+        fail("cannot do '" + joined(w) + "'");
+    } else if (a == "call") {
+        exchange::CallOptions call;
+        call.callerId = b == "withheld"    ? exchange::CallerId::Restricted
+                        : b == "absent"    ? exchange::CallerId::Absent
+                        : b == "type-only" ? exchange::CallerId::TypeOnly
+                                           : exchange::CallerId::Number;
+        h.line.callPcNow(line_->party(w[0]), call);
+    } else if (a == "hangup") {
+        h.line.hangUpNow(line_->party(w[0]));
+    } else if (a == "keys" && !b.empty()) {
+        h.line.pressKeysNow(line_->party(w[0]), b);
+    } else {
+        fail("cannot do '" + joined(w) + "'");
+    }
+}
+
+std::string FlowRun::verdict(const Words& w) {
+    EngineHarness& h = *h_;
+    const std::string& kind = w.at(1);
+    const std::string arg = w.size() > 2 ? w[2] : "";
+    auto is = [](bool holds, const std::string& was) { return holds ? "" : "   was: " + was; };
+    std::string wrong;
+    if (kind == "phases" || kind == "phase") {
+        Words seen;
+        for (auto phase : h.phases()) {
+            seen.push_back(std::to_string(static_cast<int>(phase)));
+        }
+        wrong = kind == "phase" ? is(seen.back() == arg, seen.back()) : listVerdict(w, 2, seen);
+    } else if (kind == "sent") {
+        Words sent;
+        for (const auto& message : h.sentMessages()) {
+            sent.push_back(messageWords(message));
+        }
+        wrong = listVerdict(w, 2, sent, true);
+    } else if (kind == "log") {
+        wrong = listVerdict(w, 2, logWords(h.callLogText()));
+    } else if (kind == "shell") {
+        wrong = listVerdict(w, 2, h.shell.changes);
+    } else if (kind == "timer") {
+        const bool on = h.timers.timerEnabled(static_cast<relay::TimerId>(number(arg) - 1));
+        wrong = is((on ? "on" : "off") == w.back(), on ? "on" : "off");
+    } else if (kind == "call-log") {
+        const bool open = h.engine.callLog().isOpen();
+        wrong = is((open ? "open" : "closed") == arg, open ? "open" : "closed");
+    } else if (kind == "settings") {  // log=on|off, in the engine and in the file
+        auto stored = data::LoadSettings(h.appDir).settings.value_or(data::SettingsRecord{});
+        const std::string now = std::string("log=") +
+                                (h.engine.settings().logEnabled ? "on" : "off") +
+                                (stored.logEnabled ? ", stored on" : ", stored off");
+        wrong = is(now == arg + ", stored " + arg.substr(4), now);
+    } else if (kind == "error-log") {
+        wrong = is(h.errorLogText().find(joined(w, 2)) != std::string::npos, h.errorLogText());
+    } else if (arg == "events") {
+        Words events;
+        for (const auto& e : h.line.partyRecord(line_->party(kind)).events) {
+            events.push_back(exchange::partyEventName(e.event));
+            std::replace(events.back().begin(), events.back().end(), ' ', '-');
+        }
+        wrong = listVerdict(w, 3, events);
+    } else if (arg == "prompts") {
+        wrong = listVerdict(w, 3, promptWords(h, line_->party(kind)));
+    } else if (arg == "heard" && w.size() >= 4) {  // blocks=N and missing=N may follow
+        auto heard =
+            exchange::checkHeard(h.line.partyRecord(line_->party(kind)), line_->party(w[3]));
+        const std::string got =
+            "blocks=" + std::to_string(heard.blocks) + " missing=" + std::to_string(heard.missing);
+        bool holds = heard.blocks > 0 && heard.repeated + heard.reordered + heard.damaged == 0 &&
+                     (heard.missing == 0 || joined(w).find(" missing=") != std::string::npos);
+        for (size_t i = 4; i < w.size(); ++i) {
+            holds = holds && (" " + got + " ").find(" " + w[i] + " ") != std::string::npos;
+        }
+        wrong = is(holds, got + ", " + heard.describe());
+    } else {
+        wrong = "   no such expectation";
+    }
+    return wrong.empty() ? "" : joined(w) + "\n" + wrong;
+}
+
+void FlowRun::check() {
+    EngineHarness& h = *h_;
+    if (!script_->error.empty()) {
+        return;
+    }
+    for (const auto& line : line_->check().lines) {
+        if (line.starts_with("FAILED")) {
+            fail(line);
+        }
+    }
+    bool shellExpected = false;
+    bool errorExpected = false;
+    for (const auto& e : script_->expectations) {
+        shellExpected = shellExpected || e[1] == "shell";
+        errorExpected = errorExpected || e[1] == "error-log";
+        if (auto wrong = verdict(e); !wrong.empty()) {
+            fail(wrong);
+        }
+    }
+    // What every flow must leave: nothing sent to address 0; unless the
+    // flow says otherwise, an empty error.log, nothing shown but tray
+    // states, and the relay ready with the menu on once the call is over;
+    // the relay registered while the program runs.
+    for (const auto& message : h.sentMessages()) {
+        if (message.bytes.size() >= 12 && capi::readU32(message.bytes, 8) == 0) {
+            fail("sent to address 0: " + message.text);
+        }
+    }
+    if (!errorExpected && !h.errorLogText().empty()) {
+        fail("error.log: " + h.errorLogText());
+    }
+    if (!shellExpected &&
+        (h.shell.ended || !h.shell.messages.empty() ||
+         (h.phase() == relay::CallPhase::Idle &&
+          (h.shell.trays.back() != relay::kTrayReady.toolTip || !h.shell.menuEnabled)))) {
+        fail("shown: " + joined(h.shell.changes));
+    }
+    if (!h.shell.ended && h.line.accounting().applications != 1) {
+        fail("the relay is not registered");
+    }
+    if (!failures_.empty()) {
+        failures_ += "end of the trace:\n" + h.traceText(40);
+    }
+}
+
+std::string playFlow(const Flow& flow) {
+    for (size_t value = 0, values = 1; value < values; ++value) {
+        FlowRun run(flow, value);
+        values = run.sweepValues();
+        run.play();
+        run.check();
+        if (!run.failures().empty()) {
+            return values > 1
+                       ? "ranged wait, value " + std::to_string(value) + ":\n" + run.failures()
+                       : run.failures();
+        }
+    }
+    return {};
+}
+
+}  // namespace tellmaro::test
