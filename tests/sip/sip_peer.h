@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -60,6 +61,28 @@ inline uint16_t freeUdpPort() {
     }
 }
 
+// Waits until something has bound UDP `port` on 127.0.0.1 (a child process
+// starting up on a busy machine can take seconds); false after `timeout`.
+inline bool waitForUdpPort(uint16_t port,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        std::ifstream table("/proc/net/udp");
+        for (std::string row; std::getline(table, row);) {
+            std::istringstream fields(row);
+            std::string slot, local;
+            fields >> slot >> local;
+            if (local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
 // The tests' own folder for scenario files.
 inline std::string scenario(const std::string& name) {
     return std::string(TELLMARO_SIP_SCENARIOS) + "/" + name;
@@ -102,8 +125,8 @@ class Sipp {
         argv.insert(argv.end(), extra.begin(), extra.end());
         process_ =
             std::make_unique<ChildProcess>(argv, (dir / (name + ".out")).string(), dir.string());
-        // SIPp opens its sockets at once; no message of its own says so.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // SIPp says nothing when its sockets are open: watch for its port.
+        waitForUdpPort(port);
     }
     ChildProcess& process() { return *process_; }
     std::string messages() const {
