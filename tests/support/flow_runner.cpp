@@ -302,6 +302,30 @@ std::string listVerdict(const Words& expected, size_t from, Words actual, bool m
 
 // --- Flow files --------------------------------------------------------------------
 
+namespace {
+
+// A flow's text: the shared lines, then the flow's own in their places (for
+// the line numbers of errors); a party the flow defines anew replaces the
+// shared one.
+std::string flowText(Words lines, size_t shared, size_t first, size_t last) {
+    Words text(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(shared));
+    text.resize(lines.size());
+    bool ends = false;
+    for (size_t i = first; i < last; ++i) {
+        const std::string& line = lines[i];
+        ends = ends || line.starts_with("end ");
+        auto name = line.substr(0, line.find(' ', 6) + 1);
+        auto same = std::find_if(text.begin(), text.begin() + static_cast<ptrdiff_t>(shared),
+                                 [&](const std::string& l) { return l.starts_with(name); });
+        (line.starts_with("party ") && same != text.begin() + static_cast<ptrdiff_t>(shared)
+             ? *same
+             : text[i]) = line;
+    }
+    return joined(text, 0, "\n") + (ends ? "" : "\nend 0s");
+}
+
+}  // namespace
+
 std::vector<Flow> flowsOf(std::string_view text) {
     Words lines;
     for (size_t at = 0; at <= text.size();) {
@@ -318,25 +342,22 @@ std::vector<Flow> flowsOf(std::string_view text) {
     starts.push_back(lines.size());
     std::vector<Flow> flows;
     for (size_t f = 0; f + 1 < starts.size(); ++f) {
-        // The shared lines, then the flow's own in their places (for the line
-        // numbers of errors); a party the flow defines anew replaces the shared one.
-        Words text(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(starts[0]));
-        text.resize(lines.size());
-        bool ends = false;
-        for (size_t i = starts[f] + 1; i < starts[f + 1]; ++i) {
-            const std::string& line = lines[i];
-            ends = ends || line.starts_with("end ");
-            auto name = line.substr(0, line.find(' ', 6) + 1);
-            auto shared =
-                std::find_if(text.begin(), text.begin() + static_cast<ptrdiff_t>(starts[0]),
-                             [&](const std::string& l) { return l.starts_with(name); });
-            (line.starts_with("party ") &&
-                     shared != text.begin() + static_cast<ptrdiff_t>(starts[0])
-                 ? *shared
-                 : text[i]) = line;
+        Flow flow{lines[starts[f]].substr(5), {}};
+        // "each A | B | C": the flow once with A in that line's place, once with B, ...
+        auto each = std::find_if(lines.begin() + static_cast<ptrdiff_t>(starts[f]),
+                                 lines.begin() + static_cast<ptrdiff_t>(starts[f + 1]),
+                                 [](const std::string& line) { return line.starts_with("each "); });
+        std::istringstream alternatives(each == lines.end() ? "" : each->substr(5));
+        for (std::string alternative;
+             std::getline(alternatives, alternative, '|') || flow.texts.empty();) {
+            Words variant = lines;
+            if (each != lines.end()) {
+                alternative.erase(0, alternative.find_first_not_of(' '));
+                variant[static_cast<size_t>(each - lines.begin())] = alternative;
+            }
+            flow.texts.push_back(flowText(variant, starts[0], starts[f] + 1, starts[f + 1]));
         }
-        flows.push_back(
-            {lines[starts[f]].substr(5), joined(text, 0, "\n") + (ends ? "" : "\nend 0s")});
+        flows.push_back(flow);
     }
     return flows;
 }
@@ -350,12 +371,15 @@ std::vector<Flow> readFlows(const std::filesystem::path& file) {
 
 // --- Playing -------------------------------------------------------------------------
 
-FlowRun::FlowRun(const Flow& flow, size_t sweep, HarnessOptions options)
-    : script_(std::make_unique<Script>()), sweep_(sweep) {
+FlowRun::FlowRun(const Flow& flow, size_t variant, HarnessOptions options)
+    : script_(std::make_unique<Script>()),
+      texts_(flow.texts.size()),
+      sweep_(variant / flow.texts.size()) {
     Script& s = *script_;
     s.options = std::move(options);
+    const std::string& text = flow.texts[variant % texts_];
     auto parsed =
-        exchange::parseScenario(flow.text, [&s](const Words& w, const exchange::Scenario& sofar) {
+        exchange::parseScenario(text, [&s](const Words& w, const exchange::Scenario& sofar) {
             return readStatement(s, w, sofar);
         });
     s.scenario = parsed.scenario.value_or(exchange::Scenario{});
@@ -374,8 +398,8 @@ FlowRun::FlowRun(const Flow& flow, size_t sweep, HarnessOptions options)
 
 FlowRun::~FlowRun() = default;
 
-size_t FlowRun::sweepValues() const {
-    return std::max<size_t>(1, script_->sweep.size());
+size_t FlowRun::variants() const {
+    return texts_ * std::max<size_t>(1, script_->sweep.size());
 }
 
 void FlowRun::play(bool strict) {
@@ -559,13 +583,12 @@ void FlowRun::check() {
 std::string playFlow(const Flow& flow) {
     for (size_t value = 0, values = 1; value < values; ++value) {
         FlowRun run(flow, value);
-        values = run.sweepValues();
+        values = run.variants();
         run.play();
         run.check();
         if (!run.failures().empty()) {
-            return values > 1
-                       ? "ranged wait, value " + std::to_string(value) + ":\n" + run.failures()
-                       : run.failures();
+            return values > 1 ? "variant " + std::to_string(value) + ":\n" + run.failures()
+                              : run.failures();
         }
     }
     return {};

@@ -19,7 +19,9 @@ namespace tellmaro::test {
 
 struct Flow {
     std::string name;
-    std::string text;  // the whole file with the other flows' lines blank
+    // The whole file with the other flows' lines blank, one text for each
+    // alternative of its "each" line.
+    std::vector<std::string> texts;
 };
 
 std::vector<Flow> flowsOf(std::string_view text);
@@ -28,8 +30,9 @@ std::vector<Flow> readFlows(const std::filesystem::path& file);
 class FlowRun {
   public:
     // Reads the flow, prepares the program folder and the parties, and
-    // starts the relay. `sweep` picks the value of its ranged wait.
-    explicit FlowRun(const Flow& flow, size_t sweep = 0, HarnessOptions options = {});
+    // starts the relay. `variant` picks the alternative of its "each" line
+    // and the value of its ranged wait.
+    explicit FlowRun(const Flow& flow, size_t variant = 0, HarnessOptions options = {});
     ~FlowRun();
 
     // Plays the steps. Not `strict` (a fault was injected): a phase that is
@@ -39,8 +42,8 @@ class FlowRun {
     void check();
     // Empty when everything held, else one line per failure.
     const std::string& failures() const { return failures_; }
-    // How many values its ranged wait takes (1 without one).
-    size_t sweepValues() const;
+    // How many plays the flow takes: its alternatives times its wait's values.
+    size_t variants() const;
     EngineHarness& harness() { return *h_; }
 
     struct Script;
@@ -51,13 +54,14 @@ class FlowRun {
     void fail(const std::string& what) { failures_ += what + "\n"; }
 
     std::unique_ptr<Script> script_;
+    size_t texts_;
     size_t sweep_;
     std::unique_ptr<EngineHarness> h_;
     std::unique_ptr<exchange::ScenarioRunner> line_;
     std::string failures_;
 };
 
-// Plays the flow once for each value of its ranged wait; the failures.
+// Plays every variant of the flow; the failures of the first that fails.
 std::string playFlow(const Flow& flow);
 
 }  // namespace tellmaro::test
