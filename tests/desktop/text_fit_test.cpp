@@ -173,18 +173,14 @@ class TextFitTest : public QObject {
         }
         phoneBook->close();
 
-        // The positive verdict, then the negative one for a single B channel.
-        for (uint16_t bChannels : {2, 1}) {
-            d.checked.profile.emplace();
-            capi::writeU16(*d.checked.profile, 0, 1);
-            capi::writeU16(*d.checked.profile, 2, bChannels);
-            capi::writeU32(*d.checked.profile, 4, 0x08);
-            d.entry("PMNUcapi")->trigger();
-            QWidget* analysis = visible("FRMcapi");
-            QVERIFY(!analysis->findChild<QLabel*>("LBLcompatible")->text().isEmpty());
-            misfits << misfitsOnScreen();
-            analysis->close();
-        }
+        // The verdict for a single B channel, the longer one.
+        d.checked.profile.emplace();
+        capi::writeU16(*d.checked.profile, 0, 1);
+        capi::writeU16(*d.checked.profile, 2, 1);
+        d.entry("PMNUcapi")->trigger();
+        QVERIFY(!visible("FRMcapi")->findChild<QLabel*>("LBLcompatible")->text().isEmpty());
+        misfits << misfitsOnScreen();
+        visible("FRMcapi")->close();
 
         for (const char* text : kMessages) {
             std::unique_ptr<QMessageBox> box(
