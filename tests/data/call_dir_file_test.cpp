@@ -67,7 +67,8 @@ TEST(CallDirCodec, LastRecordMayStopRightAfterItsData) {
     EXPECT_EQ(kOneEntryBook, decodeCallDir(std::span(kOneEntry).first(2 * 128 + 13)).phoneBook);
     const auto cut = decodeCallDir(std::span(kOneEntry).first(2 * 128 + 12));
     EXPECT_FALSE(cut.phoneBook);
-    EXPECT_TRUE(contains(cut.error, "comment")) << cut.error;
+    EXPECT_TRUE(contains(cut.error, "comment at byte 11 runs past the end of the file"))
+        << cut.error;
 }
 
 TEST(CallDirCodec, RejectsFilesThatDoNotAddUp) {
@@ -81,7 +82,8 @@ TEST(CallDirCodec, RejectsFilesThatDoNotAddUp) {
         {concat({record(hexBytes("FF FF")), record({})}), "negative"},
         {std::vector(kOneEntry.begin(), kOneEntry.begin() + 256), "needs 3 records"},
         {concat({kEmptyBook, record({})}), "needs 2 records"},  // an entry would be lost
-        {overrunsRecord, "entry 1 (record 3): the field number at byte 3"},
+        {overrunsRecord,
+         "entry 1 (record 3): the field number at byte 3 runs past the end of its 128-byte record"},
     };
     for (const auto& [bytes, message] : cases) {
         const auto decoded = decodeCallDir(bytes);
@@ -134,7 +136,9 @@ TEST(CallDirFile, RefusedSaveLeavesTheFileAlone) {
     test::TempDir dir;
     ASSERT_TRUE(SaveCallDir(dir.path(), kOneEntryBook).ok);
     const auto saved = SaveCallDir(dir.path(), bookOf({}, {{"2", "3", std::string(200, 'x')}}));
-    EXPECT_TRUE(contains(saved.error, "entry 1")) << saved.error;
+    EXPECT_TRUE(contains(saved.error,
+                         "entry 1 does not fit its 128-byte record: 6 + 1 + 1 + 200 = 208 bytes"))
+        << saved.error;
     EXPECT_BYTES_EQ(kOneEntry, fileBytes(dir / "tellmaro.dir"));
     EXPECT_EQ(std::set<std::string>{"tellmaro.dir"}, dir.names());
 }

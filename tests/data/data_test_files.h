@@ -1,10 +1,9 @@
 #pragma once
-// Files for the data tests: a fresh directory per test, removed with
-// everything in it afterwards, and whole-file reads and writes.
-
-#include <unistd.h>
+// A fresh directory per data test, removed with everything in it afterwards,
+// and whole-file reads and writes.
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,22 +16,13 @@ namespace tellmaro::test {
 class TempDir {
   public:
     TempDir() {
-        static int counter = 0;
-        path_ =
-            std::filesystem::temp_directory_path() /
-            ("tellmaro-data-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
+        std::string name = (std::filesystem::temp_directory_path() / "tellmaro-data-XXXXXX");
+        path_ = ::mkdtemp(name.data());
     }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-
+    ~TempDir() { std::filesystem::remove_all(path_); }
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-    // Names of everything in the directory, to catch stray temporary files.
+    // Everything in the directory, to catch stray temporary files.
     std::set<std::string> names() const {
         std::set<std::string> out;
         for (const auto& entry : std::filesystem::directory_iterator(path_)) {
@@ -51,9 +41,9 @@ inline std::vector<uint8_t> fileBytes(const std::filesystem::path& file) {
 }
 
 inline void writeFile(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 inline bool contains(const std::string& text, const std::string& part) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/byte_compare.h"
 
 namespace tellmaro::data {
@@ -39,27 +41,33 @@ TEST(Windows1252, MapsBytesToTheCharactersWindowsShows) {
     }
 }
 
+// Where, and whether the bytes are no UTF-8 or the character has no code;
+// the second byte's bounds after E0, ED, F0 and F4 are met exactly.
 TEST(Windows1252, ReportsWhereUtf8CannotBeConverted) {
-    struct Case {
-        std::string_view utf8;
-        size_t offset;
+    const std::tuple<std::string_view, size_t, const char*> cases[] = {
+        {"ab\xC2\x80", 2, "U+0080"},  // its byte holds the euro sign
+        {"x日", 1, "U+65E5"},
+        {"ab😀", 2, "U+1F600"},
+        {"a\xC3", 1, "invalid"},  // sequence cut off
+        {"\xC3 ", 0, "invalid"},  // continuation byte missing
+        {"\x80", 0, "invalid"},   // stray continuation byte
+        {"\xC0\x80", 0, "invalid"},
+        {"\xE0\x9F\xBF", 0, "invalid"},  // overlong
+        {"\xE0\xA0\x80", 0, "U+0800"},
+        {"\xE2\x82\xC0", 0, "invalid"},
+        {"\xE2\x82\xBF", 0, "U+20BF"},
+        {"ok\xED\xA0\x80", 2, "invalid"},  // surrogate
+        {"\xED\x9F\xBF", 0, "U+D7FF"},
+        {"\xF0\x8F\xBF\xBF", 0, "invalid"},
+        {"\xF0\x90\x80\x80", 0, "U+10000"},
+        {"\xF4\x8F\xBF\xBF", 0, "U+10FFFF"},
+        {"\xF4\x90\x80\x80", 0, "invalid"},  // above U+10FFFF
     };
-    const Case cases[] = {
-        {"ab\xC2\x80", 2},        // U+0080: its byte holds the euro sign
-        {"x日", 1},               // no code for it
-        {"ab😀", 2},               // outside the code page's plane
-        {"a\xC3", 1},             // sequence cut off
-        {"\xC3 ", 0},             // continuation byte missing
-        {"\x80", 0},              // stray continuation byte
-        {"\xC0\x80", 0},          // overlong
-        {"ok\xED\xA0\x80", 2},    // surrogate
-        {"\xF4\x90\x80\x80", 0},  // above U+10FFFF
-    };
-    for (const Case& c : cases) {
-        const auto result = utf8ToWindows1252(c.utf8);
-        EXPECT_FALSE(result.ok()) << testing::PrintToString(c.utf8);
-        EXPECT_EQ(c.offset, result.errorOffset) << testing::PrintToString(c.utf8);
-        EXPECT_FALSE(result.error.empty());
+    for (const auto& [utf8, offset, error] : cases) {
+        const auto result = utf8ToWindows1252(utf8);
+        EXPECT_FALSE(result.ok()) << testing::PrintToString(utf8);
+        EXPECT_EQ(offset, result.errorOffset) << testing::PrintToString(utf8);
+        EXPECT_NE(result.error.find(error), std::string::npos) << result.error;
     }
 }
 

@@ -1,8 +1,6 @@
 // The desktop program's hidden main window on the simulated line, used as a
-// user does, through the tray menu: the ways start-up goes, gives up or stops,
-// its splash, each window suspending the relay while it is open, and the CAPI
-// analysis's verdict; the tray during a call is tested with the engine. The
-// tray and the message boxes are doubles; time is real, Timer6 fired by hand.
+// user does, through the tray menu; the tray during a call and the relay's
+// suspension are tested with the engine. Time is real, Timer6 fired by hand.
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -185,11 +183,9 @@ class DesktopTest : public QObject {
                     &shell::MainWindow::shutdown);
             QSignalSpy ended(d.window.get(), &shell::MainWindow::ended);
             QVERIFY(d.window->start());
-            QVERIFY(d.entry("PMNUactive")->isChecked());
             bySignal ? (void)raise(SIGTERM) : d.entry("PMNUend")->trigger();
             QTRY_COMPARE(ended.count(), 1);
-            QVERIFY(!d.tray.shown);
-            QCOMPARE(d.line.accounting().applications, size_t{0});
+            QVERIFY(!d.tray.shown && d.line.accounting().applications == 0);
         }
     }
 
@@ -275,48 +271,40 @@ class DesktopTest : public QObject {
         QTRY_VERIFY(splash.isNull());
     }
 
-    // Opening a window suspends the relay, its "OK" resumes it once, as it
-    // was; how the relay does that is tested with the engine. A refused
-    // listen request leaves the relay as it was and the window empty.
+    // Each entry opens its window behind the relay's suspension, and its "OK"
+    // resumes the relay once; a refused listen request leaves the window empty.
     void eachWindowSuspendsTheRelayWhileOpen_data() {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("window");
-        QTest::addColumn<bool>("activated");
         QTest::addColumn<bool>("refused");
-        QTest::addColumn<QStringList>("tips");  // from the opening; the last from the closing
-        const auto row = [](const char* name, const char* entry, const char* window, bool activated,
-                            bool refused, const QStringList& tips) {
-            QTest::newRow(name) << entry << window << activated << refused << tips;
-        };
+        QTest::addColumn<QString>("suspended");  // the tray's tip while it is open
         const QString analysing = "Wegen CAPI-Analyse daktiviert";
-        row("settings", "PMNUset", "Options", true, false, {kConfiguring, kReady});
-        row("phone book", "PMNUcalldir", "FRMcalldir", true, false, {kConfiguring, kReady});
-        row("analysis", "PMNUcapi", "FRMcapi", true, false, {analysing, kReady});
-        row("settings, switched off", "PMNUset", "Options", false, false,
-            {kOff, kConfiguring, kOff});
-        row("phone book, switched off", "PMNUcalldir", "FRMcalldir", false, false,
-            {kOff, kConfiguring, kOff});
-        row("settings, refused", "PMNUset", "Options", true, true, {kReady});
-        row("phone book, refused", "PMNUcalldir", "FRMcalldir", true, true, {kReady});
-        row("analysis, refused", "PMNUcapi", "FRMcapi", true, true, {kReady});
+        QTest::newRow("settings") << "PMNUset"
+                                  << "Options" << false << kConfiguring;
+        QTest::newRow("phone book") << "PMNUcalldir"
+                                    << "FRMcalldir" << false << kConfiguring;
+        QTest::newRow("analysis") << "PMNUcapi"
+                                  << "FRMcapi" << false << analysing;
+        QTest::newRow("settings, refused") << "PMNUset"
+                                           << "Options" << true << "";
+        QTest::newRow("phone book, refused") << "PMNUcalldir"
+                                             << "FRMcalldir" << true << "";
+        QTest::newRow("analysis, refused") << "PMNUcapi"
+                                           << "FRMcapi" << true << "";
     }
     void eachWindowSuspendsTheRelayWhileOpen() {
         QFETCH(QString, entry);
         QFETCH(QString, window);
-        QFETCH(bool, activated);
         QFETCH(bool, refused);
-        QFETCH(QStringList, tips);
+        QFETCH(QString, suspended);
         Desktop d;
         QVERIFY(d.make().start());
         d.tray.tips.clear();
-        if (!activated) {
-            d.entry("PMNUactive")->trigger();
-        }
         if (refused) {
             d.line.controller().failNextPut(0x1103);
         }
         d.entry(entry)->trigger();
-        QCOMPARE(d.tray.tips, tips.mid(0, tips.size() - 1));
+        QCOMPARE(d.tray.tips.join(""), suspended);
         QCOMPARE(d.enabledEntries(), refused ? kAllEntries : kOnlyEnd);
         QWidget* opened = visibleWindow(window);
         QVERIFY(opened);
@@ -328,10 +316,10 @@ class DesktopTest : public QObject {
         }
         // Deleted on closing, which resumes nothing more.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(d.tray.tips, tips);
+        QCOMPARE(d.tray.tips, refused ? QStringList{kReady} : QStringList({suspended, kReady}));
         QCOMPARE(d.enabledEntries(), kAllEntries);
         // Each icon is the one loaded at start-up, not a copy per change.
-        QCOMPARE(d.tray.icons.last(), d.tray.icons.at(activated ? 1 : 0));
+        QCOMPARE(d.tray.icons.last(), d.tray.icons.at(1));
     }
 
     // The verdict icons are plain green and red squares here.

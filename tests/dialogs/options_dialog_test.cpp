@@ -1,15 +1,10 @@
-// The settings dialog on a live engine, driven as a user does: what opening
-// shows, how the controls follow the user, what "OK", "Abbrechen" and the
-// close box leave in the files and the engine. The rules of the number
-// fields and their messages are tested in tests/data/input_rules_test.cpp;
-// the relay's suspension while a window is open in tests/desktop.
+// The settings dialog on a live engine, driven as a user does; the rules of
+// the number fields and their messages are tested in tests/data.
 #include <QApplication>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTimer>
 #include <QtTest>
 #include <fstream>
 #include <memory>
@@ -170,12 +165,10 @@ class OptionsDialogTest : public QObject {
         }
     }
 
-    void keysLeadToTheControls() {
-        Setup s;
+    void theControlsFollowTheUser() {
+        Setup s({configured(), kMobile, false});
         s.open();
         QCOMPARE(s.focused(), QString("OKButton"));
-        QTest::keyClick(s.dialog.get(), Qt::Key_R, Qt::AltModifier);
-        QCOMPARE(s.focused(), QString("TXTown_number"));
         QTest::keyClick(s.dialog.get(), Qt::Key_H, Qt::AltModifier);
         QCOMPARE(s.focused(), QString("TXTmobile_number"));
         // Each frame's two option buttons form a group of their own.
@@ -184,11 +177,6 @@ class OptionsDialogTest : public QObject {
         QCOMPARE(s.seen({"RADstar_enter", "RADhash_enter", "RADtotal_esc", "RADpc_esc",
                          "RADdirect_call", "RADcall_back"}),
                  QString("hash_enter pc_esc call_back"));
-    }
-
-    void theControlsFollowTheUser() {
-        Setup s({configured(), kMobile, false});
-        s.open();
         auto lineAccess = [&] { return s.seen({"TXTline_char", "CHKline", "TXTline_digits"}); };
         auto logFile = [&] { return s.seen({"CHKfile", "BTNclear_log", "LBLlog_file"}); };
         auto* chars = s.control<QLineEdit>("TXTline_char");
@@ -361,29 +349,6 @@ class OptionsDialogTest : public QObject {
         s.click("OKButton");  // confirming configures it
         QVERIFY(!s.dialog->isVisible());
         QVERIFY(data::LoadSettings(s.h.appDir).configured());
-    }
-
-    // A save dialog proposing "Handy.log", which does not ask before reusing a file.
-    void theWindowSystemsFileDialog() {
-        const QString target = QDir::tempPath() + "/Handy.log";
-        for (bool accept : {true, false}) {
-            QString asked;
-            QTimer::singleShot(0, [&] {
-                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                QVERIFY(dialog);
-                asked = dialog->nameFilters().join(';') + " " +
-                        QFileInfo(dialog->selectedFiles().value(0)).fileName() +
-                        (dialog->acceptMode() == QFileDialog::AcceptSave ? " save" : " open") +
-                        (dialog->testOption(QFileDialog::DontConfirmOverwrite) ? "" : " confirms");
-                dialog->setDirectory(QDir::tempPath());
-                dialog->selectFile(target);
-                accept ? static_cast<QDialog*>(dialog)->accept() : dialog->reject();
-            });
-            const auto chosen = tellmaro::dialogs::QtLogFileDialog().askForLogFile(nullptr, {});
-            QCOMPARE(asked,
-                     QString("Protokoll (*.log);Text (*.txt);Alle Dateien (*.*) Handy.log save"));
-            QCOMPARE(chosen.value_or(""), accept ? target : "");
-        }
     }
 };
 
