@@ -67,23 +67,6 @@ Received LineHarness::expect(Command command, Subcommand subcommand) {
     return *received;
 }
 
-Received LineHarness::expectAfterAudio(Command command, Subcommand subcommand) {
-    for (;;) {
-        auto received = get();
-        if (!received || !received->header.is(Command::DataB3, Subcommand::Ind) ||
-            command == Command::DataB3) {
-            if (!received) {
-                ADD_FAILURE() << "no message";
-                return {};
-            }
-            EXPECT_TRUE(received->header.is(command, subcommand)) << "got " << received->text();
-            return *received;
-        }
-        putOk(relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, received->address(),
-                               received->word(kDataHandle)));
-    }
-}
-
 void LineHarness::expectNothing() {
     if (auto received = get()) {
         ADD_FAILURE() << "unexpected " << received->text();
@@ -126,44 +109,6 @@ Leg LineHarness::callAndConnect(const std::string& number, std::chrono::millisec
     expect(Command::ConnectB3Active, Subcommand::Ind);
     putOk(relay.connectB3ActiveResp(leg.ncci));
     return leg;
-}
-
-void LineHarness::hangUp(const Leg& leg) {
-    putOk(relay.disconnectReq(capi::DisconnectReqNumber::SendDisconnectReq, leg.plci));
-    expect(Command::Disconnect, Subcommand::Conf);
-    for (;;) {
-        auto received = get();
-        if (!received) {
-            ADD_FAILURE() << "no DISCONNECT_IND";
-            return;
-        }
-        if (received->header.is(Command::DataB3, Subcommand::Ind)) {
-            putOk(relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, received->address(),
-                                   received->word(kDataHandle)));
-        } else if (received->header.is(Command::DisconnectB3, Subcommand::Ind)) {
-            putOk(relay.disconnectB3Resp(received->address()));
-        } else if (received->header.is(Command::Disconnect, Subcommand::Ind)) {
-            putOk(relay.disconnectResp(received->header.messageNumber, received->address()));
-            return;
-        } else {
-            ADD_FAILURE() << "unexpected " << received->text();
-        }
-    }
-}
-
-size_t LineHarness::answerBlocks(uint32_t ncci) {
-    size_t answered = 0;
-    while (auto received = get()) {
-        if (!received->header.is(Command::DataB3, Subcommand::Ind)) {
-            ADD_FAILURE() << "unexpected " << received->text();
-            continue;
-        }
-        EXPECT_EQ(received->address(), ncci);
-        putOk(
-            relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, ncci, received->word(kDataHandle)));
-        ++answered;
-    }
-    return answered;
 }
 
 std::string LineHarness::violations() const {

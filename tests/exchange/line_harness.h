@@ -56,8 +56,6 @@ class LineHarness {
     std::optional<Received> get();
     // The next message, which must be this one.
     Received expect(Command command, Subcommand subcommand);
-    // The same, answering the DATA_B3_INDs that come first as the relay does.
-    Received expectAfterAudio(Command command, Subcommand subcommand);
     void expectNothing();
     void advance(std::chrono::milliseconds step);
 
@@ -66,12 +64,6 @@ class LineHarness {
     Leg answerCallFrom(PartyId party);
     // The relay's call to `number`, up to the active B3 connection.
     Leg callAndConnect(const std::string& number, std::chrono::milliseconds answerWithin = 10s);
-    // The relay's clearing of a leg, answered to the end.
-    void hangUp(const Leg& leg);
-    // Answers every DATA_B3_IND waiting; other messages must not be there.
-    size_t answerBlocks(uint32_t ncci);
-
-    bool clean() const { return line.accounting().clean(); }
     std::string violations() const;
 };
 
