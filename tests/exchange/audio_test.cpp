@@ -1,104 +1,80 @@
 // Audio on a B3 connection: one numbered block per 256 ms with fresh handles,
 // at most 7 unanswered, blocks played to the far party, and the check of
 // what a party heard.
-#include <gtest/gtest.h>
-
 #include <set>
 
 #include "exchange/simulated/audio_block.h"
-#include "line_harness.h"
+#include "line_flow.h"
 
 namespace tellmaro::exchange::test {
 namespace {
 
-constexpr size_t kHandle = 18;
-
 TEST(Audio, OneBlockPer256MillisecondsWithFreshHandlesBelow256) {
-    LineHarness h;
-    PartyId mobile = h.line.addParty("0171");
-    h.listen();
-    Leg leg = h.answerCallFrom(mobile);
-    h.advance(255ms);
-    h.expectNothing();
+    LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 255ms; nothing");
     uint16_t previous = 0xFFFF;
     for (uint32_t i = 0; i < 600; ++i) {  // past a wrap of the handles
-        h.advance(i == 0 ? 1ms : 256ms);
-        auto ind = h.expect(Command::DataB3, Subcommand::Ind);
-        ASSERT_EQ(ind.address(), leg.ncci);
-        ASSERT_EQ(ind.word(16), 2048u) << "Data length";
-        uint16_t handle = ind.word(kHandle);
-        ASSERT_LT(handle, 256u);
-        ASSERT_NE(handle, previous);
-        previous = handle;
+        f.play(i == 0 ? "wait 1ms" : "wait 256ms");
+        auto ind = f.get("DATA_B3_IND NCCI=0x00010101 DataLength=2048");
+        ASSERT_LT(ind.word(18), 256u);
+        ASSERT_NE(ind.word(18), previous);
+        previous = ind.word(18);
         auto origin = recogniseAudioBlock(ind.block);
-        ASSERT_EQ(origin.id, (AudioBlockId{mobile, i}));
-        EXPECT_FALSE(origin.damaged);
-        h.putOk(h.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, leg.ncci, handle));
-        h.expectNothing();
+        ASSERT_EQ(origin.id, (AudioBlockId{f.party("mobile"), i}));
+        ASSERT_FALSE(origin.damaged);
+        f.play("put data-resp m; nothing");
     }
 }
 
-TEST(Audio, HandlesOfUnansweredBlocksAreNotReusedAndDroppedBlocksAreLost) {
-    LineHarness h;
-    PartyId mobile = h.line.addParty("0171");
-    h.listen();
-    Leg leg = h.answerCallFrom(mobile);
-    h.advance(10 * 256ms);
+TEST(Audio, SevenUnansweredBlocksDropTheRestAndKeepTheirHandles) {
+    LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 2560ms");
     std::set<uint16_t> handles;
-    while (auto ind = h.get()) {
-        handles.insert(ind->word(kHandle));
+    for (int i = 0; i < 7; ++i) {
+        handles.insert(f.get("DATA_B3_IND").word(18));
     }
+    f.play("nothing; check line dropped=3 unanswered-blocks=7");
     ASSERT_EQ(handles.size(), 7u);
     for (uint16_t handle : handles) {
-        h.putOk(h.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, leg.ncci, handle));
+        f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, f.leg("m").ncci, handle));
     }
-    h.advance(256ms);
-    auto next = h.expect(Command::DataB3, Subcommand::Ind);
-    EXPECT_EQ(recogniseAudioBlock(next.block).id, (AudioBlockId{mobile, 10}));
-    EXPECT_EQ(handles.count(next.word(kHandle)), 0u);
+    f.play("wait 256ms");
+    auto next = f.get("DATA_B3_IND");
+    EXPECT_EQ(recogniseAudioBlock(next.block).id, (AudioBlockId{f.party("mobile"), 10}));
+    EXPECT_EQ(handles.count(next.word(18)), 0u);
 }
 
 // The relay's way: every block from one leg is sent on to the other with
 // its handle plus 256, and answered once its copy is confirmed.
 TEST(Audio, BlocksPutOnALegArePlayedToItsPartyInOrderAndConfirmed) {
-    LineHarness h;
-    PartyId mobile = h.line.addParty("0171");
-    PartyBehaviour answersAfter1s;
-    answersAfter1s.answerAfter = 1s;
-    PartyId alice = h.line.addParty("0301", answersAfter1s);
-    h.listen();
-    Leg aliceLeg = h.callAndConnect("0301");
-    Leg mobileLeg = h.answerCallFrom(mobile);
+    LineFlow f(R"(party mobile 0171; party alice 0301 answer=1s
+        listen; put dial 0301; get CONNECT_CONF >a; wait 1s; get CONNECT_ACTIVE_IND
+        put active-resp a; put b3 a; get CONNECT_B3_CONF; get CONNECT_B3_ACTIVE_IND
+        put b3-active-resp a; answer mobile m)");
+    uint32_t mobile = f.leg("m").ncci, alice = f.leg("a").ncci;
     std::vector<uint8_t> prompt(2048, 0xD5);
     for (int round = 0; round < 120; ++round) {
-        h.advance(256ms);
-        std::vector<Received> blocks;
-        while (auto ind = h.get()) {
-            ASSERT_TRUE(ind->header.is(Command::DataB3, Subcommand::Ind)) << ind->text();
-            blocks.push_back(*ind);
-        }
-        ASSERT_EQ(blocks.size(), 2u);
+        f.play("wait 256ms");
+        Received blocks[] = {f.get("DATA_B3_IND"), f.get("DATA_B3_IND")};
+        f.play("nothing");
         for (const auto& ind : blocks) {
-            bool fromMobile = ind.address() == mobileLeg.ncci;
-            const uint8_t* data = fromMobile ? ind.block.data() : prompt.data();
-            h.putOk(h.relay.dataB3Req(fromMobile ? aliceLeg.ncci : mobileLeg.ncci, data, 2048,
-                                      ind.word(kHandle) + 256, 0));
+            bool fromMobile = ind.address() == mobile;
+            f.put(f.relay.dataB3Req(fromMobile ? alice : mobile,
+                                    fromMobile ? ind.block.data() : prompt.data(), 2048,
+                                    ind.word(18) + 256, 0));
         }
         for (const auto& ind : blocks) {
-            auto conf = h.expect(Command::DataB3, Subcommand::Conf);
-            EXPECT_EQ(conf.word(12), ind.word(kHandle) + 256);
-            EXPECT_EQ(conf.word(14), 0u) << "Info";
-            h.putOk(h.relay.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, ind.address(),
-                                       ind.word(kHandle)));
+            auto conf = f.get("DATA_B3_CONF Info=0x0000");
+            EXPECT_EQ(conf.word(12), ind.word(18) + 256);
+            f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, ind.address(),
+                                     ind.word(18)));
         }
     }
-    HeardCheck heard = checkHeard(h.line.partyRecord(alice), mobile);
+    HeardCheck heard = checkHeard(f.line.partyRecord(f.party("alice")), f.party("mobile"));
     EXPECT_TRUE(heard.ok()) << heard.describe();
     EXPECT_GE(heard.blocks, 115u);
-    auto prompts = unnumberedHashes(h.line.partyRecord(mobile));
-    EXPECT_EQ(prompts.size(), h.line.partyRecord(alice).blocksSent);
+    auto prompts = unnumberedHashes(f.line.partyRecord(f.party("mobile")));
+    EXPECT_EQ(prompts.size(), f.line.partyRecord(f.party("alice")).blocksSent);
     EXPECT_EQ(prompts.front(), audioBlockHash(prompt));
-    EXPECT_TRUE(h.line.accounting().clean()) << h.violations();
+    f.play("check clean");
 }
 
 TEST(Audio, CheckHeardFindsGapsRepeatsAndDamage) {
