@@ -55,20 +55,6 @@ LineConfig configOf(std::string_view text, LineConfig config) {
 
 }  // namespace
 
-// A message that failed to arrive reads as zeros, so the test goes on to
-// report it instead of crashing.
-uint32_t Received::address() const {
-    return bytes.size() >= 12 ? capi::readU32(bytes, 8) : 0;
-}
-
-uint16_t Received::word(size_t offset) const {
-    return bytes.size() >= offset + 2 ? capi::readU16(bytes, offset) : 0;
-}
-
-std::string Received::text() const {
-    return capi::describeMessage(bytes);
-}
-
 LineFlow::LineFlow(std::string_view text, LineConfig config) : line(clock, configOf(text, config)) {
     EXPECT_EQ(driver.registerApplication(capi::RegisterParams{}, appl), 0u);
     relay.setApplId(static_cast<uint16_t>(appl));
@@ -121,8 +107,9 @@ void LineFlow::run(const Words& w) {
     } else if (verb == "answer") {  // a party's call up to its active B3 connection
         std::string l = w.size() > 2 ? w[2] : w.at(1);
         play(w[1] + " call; get CONNECT_IND >" + l + "; put answer " + l +
-             "; get CONNECT_ACTIVE_IND; put active-resp " + l + "; get CONNECT_B3_IND; put b3-resp " +
-             l + "; get CONNECT_B3_ACTIVE_IND; put b3-active-resp " + l);
+             "; get CONNECT_ACTIVE_IND; put active-resp " + l +
+             "; get CONNECT_B3_IND; put b3-resp " + l +
+             "; get CONNECT_B3_ACTIVE_IND; put b3-active-resp " + l);
     } else if (verb == "put") {
         putTemplate(w);
     } else if (verb == "get") {
@@ -242,8 +229,8 @@ std::optional<Received> LineFlow::next() {
     }
     Received received{{message.begin(), message.end()}, *capi::readHeader(message), {}};
     if (received.header.is(capi::Command::DataB3, capi::Subcommand::Ind)) {
-        uint64_t pointer = capi::kDataB3Uses64BitPointer ? capi::readU64(message, 22)
-                                                         : capi::readU32(message, 12);
+        uint64_t pointer =
+            capi::kDataB3Uses64BitPointer ? capi::readU64(message, 22) : capi::readU32(message, 12);
         received.block = {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(pointer)),
                           capi::readU16(message, 16)};
     }

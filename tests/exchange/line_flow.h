@@ -15,6 +15,7 @@
 
 #include "capi/message_header.h"
 #include "capi/message_templates.h"
+#include "capi/message_trace.h"
 #include "exchange/controller/clock.h"
 #include "exchange/controller/in_process_driver.h"
 #include "exchange/simulated/line_simulator.h"
@@ -30,9 +31,12 @@ struct Received {
     capi::MessageHeader header;
     std::span<const uint8_t> block;  // a DATA_B3_IND's data, read through its pointer
 
-    uint32_t address() const;
-    uint16_t word(size_t offset) const;  // zero beyond the message
-    std::string text() const;
+    // A message that failed to arrive reads as zeros, so the test goes on to report it.
+    uint32_t address() const { return word(8) | uint32_t{word(10)} << 16; }
+    uint16_t word(size_t at) const {
+        return bytes.size() >= at + 2 ? static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8) : 0;
+    }
+    std::string text() const { return capi::describeMessage(bytes); }
 };
 
 // A PLCI and its NCCI as a flow names them, and what the last indication on
