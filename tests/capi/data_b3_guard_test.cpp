@@ -4,6 +4,7 @@
 #include <deque>
 #include <vector>
 
+#include "capi/byte_order.h"
 #include "capi/data_b3_guard.h"
 #include "capi/message_templates.h"
 #include "support/byte_compare.h"
@@ -53,11 +54,8 @@ std::vector<uint8_t> dataB3Ind(uint32_t ncci, uint16_t handle) {
     auto bytes = hexBytes(
         "1E 00 01 00 86 82 01 00  00 00 00 00  00 00 00 00  00 08  00 00  00 00"
         "00 00 00 00 00 00 00 00");
-    for (int i = 0; i < 4; ++i) {
-        bytes[8 + i] = static_cast<uint8_t>(ncci >> (8 * i));
-    }
-    bytes[18] = static_cast<uint8_t>(handle);
-    bytes[19] = static_cast<uint8_t>(handle >> 8);
+    writeU32(bytes, 8, ncci);
+    writeU16(bytes, 18, handle);
     return bytes;
 }
 

@@ -64,6 +64,9 @@ std::vector<LayoutCase> layoutCases() {
          hexBytes("0D 00 03 00 82 80 83 00  01 02 00 00  00")},
         {"CONNECT_B3_RESP", [](auto& t) { return t.connectB3Resp(0x10101, 0); },
          hexBytes("0F 00 03 00 82 83 C7 00  01 01 01 00  00 00  00")},
+        {"CONNECT_B3_RESP echoing an NCPI length",
+         [](auto& t) { return t.connectB3Resp(0x10101, 5); },
+         hexBytes("0F 00 03 00 82 83 C7 00  01 01 01 00  00 00  05")},
         {"CONNECT_B3_ACTIVE_RESP", [](auto& t) { return t.connectB3ActiveResp(0x10101); },
          hexBytes("0C 00 03 00 83 83 84 00  01 01 01 00")},
         {"INFO_REQ keypad", [](auto& t) { return t.infoReqKeypad(0x201); },
@@ -181,29 +184,11 @@ TEST(MessageTemplates, NumberFieldsAreAlwaysTwentyCharacters) {
     EXPECT_EQ(longer.size(), 83u);
 }
 
-TEST(MessageTemplates, ApplIdAndEchoedNumbersFollowEachUse) {
+TEST(MessageTemplates, ApplIdFillsBothBytes) {
     MessageTemplates templates;
-    templates.setApplId(1);
-    EXPECT_EQ(templates.connectRespRefuse(0x0001, 0x101)[6], 0x01);
     templates.setApplId(0x0207);
     auto refuse = toVector(templates.connectRespRefuse(0xBEEF, 0x101));
-    EXPECT_EQ(refuse[2], 0x07);
-    EXPECT_EQ(refuse[3], 0x02);
-    EXPECT_EQ(refuse[6], 0xEF);
-    EXPECT_EQ(refuse[7], 0xBE);
-
-    // Only the echoed number changes between refusals; the answer always has 200.
-    auto answer = toVector(templates.connectRespAnswer(0x101, kOwn));
-    EXPECT_EQ(answer[6], 200);
-    EXPECT_EQ(answer[7], 0);
-}
-
-TEST(MessageTemplates, ConnectB3RespEchoesOnlyTheNcpiLength) {
-    MessageTemplates templates;
-    auto bytes = toVector(templates.connectB3Resp(0x10101, 5));
-    ASSERT_EQ(bytes.size(), 15u);
-    EXPECT_EQ(bytes[0], 15);
-    EXPECT_EQ(bytes[14], 5);
+    EXPECT_BYTES_EQ(hexBytes("07 02 02 83 EF BE"), std::vector<uint8_t>(&refuse[2], &refuse[8]));
 }
 
 }  // namespace

@@ -1,141 +1,80 @@
-// Audio on a B3 connection: one numbered block per 256 ms, at most 7
-// unanswered, blocks played to the far party, and the blocks' numbering.
-#include <gtest/gtest.h>
-
+// Audio on a B3 connection: one numbered block per 256 ms with fresh handles,
+// at most 7 unanswered, blocks played to the far party, and the check of
+// what a party heard.
 #include <set>
 
 #include "exchange/simulated/audio_block.h"
-#include "line_harness.h"
+#include "line_flow.h"
 
 namespace tellmaro::exchange::test {
 namespace {
 
-constexpr size_t kHandle = 18;
-
 TEST(Audio, OneBlockPer256MillisecondsWithFreshHandlesBelow256) {
-    LineHarness h;
-    PartyId mobile = h.line.addParty("0171");
-    h.listen();
-    Leg leg = h.answerCallFrom(mobile);
-
-    h.advance(255ms);
-    h.expectNothing();
-    std::set<uint16_t> recent;
-    uint16_t previous = 0;
+    LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 255ms; nothing");
+    uint16_t previous = 0xFFFF;
     for (uint32_t i = 0; i < 600; ++i) {  // past a wrap of the handles
-        h.advance(i == 0 ? 1ms : 256ms);
-        auto ind = h.expect(Command::DataB3, Subcommand::Ind);
-        ASSERT_EQ(ind.address(), leg.ncci);
-        ASSERT_EQ(ind.word(16), 2048u) << "Data length";
-        uint16_t handle = ind.word(kHandle);
-        ASSERT_LT(handle, 256u);
-        if (i > 0) {
-            ASSERT_NE(handle, previous);
-        }
-        previous = handle;
+        f.play(i == 0 ? "wait 1ms" : "wait 256ms");
+        auto ind = f.get("DATA_B3_IND NCCI=0x00010101 DataLength=2048");
+        ASSERT_LT(ind.word(18), 256u);
+        ASSERT_NE(ind.word(18), previous);
+        previous = ind.word(18);
         auto origin = recogniseAudioBlock(ind.block);
-        ASSERT_TRUE(origin.id);
-        EXPECT_EQ(*origin.id, (AudioBlockId{mobile, i}));
-        EXPECT_FALSE(origin.damaged);
-        h.putOk(h.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, leg.ncci, handle));
-        h.expectNothing();
+        ASSERT_EQ(origin.id, (AudioBlockId{f.party("mobile"), i}));
+        ASSERT_FALSE(origin.damaged);
+        f.play("put data-resp m; nothing");
     }
-    EXPECT_EQ(h.line.partyRecord(mobile).blocksSent, 600u);
-    EXPECT_TRUE(h.line.violations().empty()) << h.violations();
 }
 
-TEST(Audio, ConnectionWithSevenUnansweredBlocksDropsTheRestAndCountsThem) {
-    LineHarness h;
-    PartyId mobile = h.line.addParty("0171");
-    h.listen();
-    Leg leg = h.answerCallFrom(mobile);
-
-    h.advance(10 * 256ms);
+TEST(Audio, SevenUnansweredBlocksDropTheRestAndKeepTheirHandles) {
+    LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 2560ms");
     std::set<uint16_t> handles;
-    std::vector<Received> blocks;
-    while (auto ind = h.get()) {
-        handles.insert(ind->word(kHandle));
-        blocks.push_back(*ind);
+    for (int i = 0; i < 7; ++i) {
+        handles.insert(f.get("DATA_B3_IND").word(18));
     }
-    EXPECT_EQ(blocks.size(), 7u);
-    EXPECT_EQ(handles.size(), 7u) << "handles of unanswered blocks are not reused";
-    auto accounting = h.line.accounting();
-    EXPECT_EQ(accounting.droppedAudioBlocks, 3u);
-    EXPECT_EQ(accounting.unansweredDataB3Inds, 7u);
-
-    for (const auto& block : blocks) {
-        h.putOk(
-            h.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, leg.ncci, block.word(kHandle)));
+    f.play("nothing; check line dropped=3 unanswered-blocks=7");
+    ASSERT_EQ(handles.size(), 7u);
+    for (uint16_t handle : handles) {
+        f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, f.leg("m").ncci, handle));
     }
-    h.advance(256ms);
-    auto next = h.expect(Command::DataB3, Subcommand::Ind);
-    EXPECT_EQ(recogniseAudioBlock(next.block).id, (AudioBlockId{mobile, 10}))
-        << "blocks 7 to 9 were lost";
-    EXPECT_EQ(handles.count(next.word(kHandle)), 0u);
+    f.play("wait 256ms");
+    auto next = f.get("DATA_B3_IND");
+    EXPECT_EQ(recogniseAudioBlock(next.block).id, (AudioBlockId{f.party("mobile"), 10}));
+    EXPECT_EQ(handles.count(next.word(18)), 0u);
 }
 
 // The relay's way: every block from one leg is sent on to the other with
 // its handle plus 256, and answered once its copy is confirmed.
 TEST(Audio, BlocksPutOnALegArePlayedToItsPartyInOrderAndConfirmed) {
-    LineHarness h;
-    PartyId mobile = h.line.addParty("0171");
-    PartyId alice = h.line.addParty("0301", [] {
-        PartyBehaviour b;
-        b.answerAfter = 1s;
-        return b;
-    }());
-    h.listen();
-    Leg aliceLeg = h.callAndConnect("0301");
-    Leg mobileLeg = h.answerCallFrom(mobile);
+    LineFlow f(R"(party mobile 0171; party alice 0301 answer=1s
+        listen; put dial 0301; get CONNECT_CONF >a; wait 1s; get CONNECT_ACTIVE_IND
+        put active-resp a; put b3 a; get CONNECT_B3_CONF; get CONNECT_B3_ACTIVE_IND
+        put b3-active-resp a; answer mobile m)");
+    uint32_t mobile = f.leg("m").ncci, alice = f.leg("a").ncci;
     std::vector<uint8_t> prompt(2048, 0xD5);
-
     for (int round = 0; round < 120; ++round) {
-        h.advance(256ms);
-        std::vector<Received> blocks;
-        while (auto ind = h.get()) {
-            ASSERT_TRUE(ind->header.is(Command::DataB3, Subcommand::Ind)) << ind->text();
-            blocks.push_back(*ind);
-        }
-        ASSERT_EQ(blocks.size(), 2u);
+        f.play("wait 256ms");
+        Received blocks[] = {f.get("DATA_B3_IND"), f.get("DATA_B3_IND")};
+        f.play("nothing");
         for (const auto& ind : blocks) {
-            bool fromMobile = ind.address() == mobileLeg.ncci;
-            uint32_t to = fromMobile ? aliceLeg.ncci : mobileLeg.ncci;
-            // Alice hears the mobile; the mobile hears a prompt block.
-            const uint8_t* data = fromMobile ? ind.block.data() : prompt.data();
-            h.putOk(h.relay.dataB3Req(to, data, 2048, ind.word(kHandle) + 256, 0));
+            bool fromMobile = ind.address() == mobile;
+            f.put(f.relay.dataB3Req(fromMobile ? alice : mobile,
+                                    fromMobile ? ind.block.data() : prompt.data(), 2048,
+                                    ind.word(18) + 256, 0));
         }
         for (const auto& ind : blocks) {
-            auto conf = h.expect(Command::DataB3, Subcommand::Conf);
-            EXPECT_EQ(conf.word(12), ind.word(kHandle) + 256);
-            EXPECT_EQ(conf.word(14), 0u) << "Info";
-            h.putOk(h.relay.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, ind.address(),
-                                       ind.word(kHandle)));
+            auto conf = f.get("DATA_B3_CONF Info=0x0000");
+            EXPECT_EQ(conf.word(12), ind.word(18) + 256);
+            f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, ind.address(),
+                                     ind.word(18)));
         }
     }
-    HeardCheck heard = checkHeard(h.line.partyRecord(alice), mobile);
+    HeardCheck heard = checkHeard(f.line.partyRecord(f.party("alice")), f.party("mobile"));
     EXPECT_TRUE(heard.ok()) << heard.describe();
     EXPECT_GE(heard.blocks, 115u);
-    auto prompts = unnumberedHashes(h.line.partyRecord(mobile));
-    EXPECT_EQ(prompts.size(), h.line.partyRecord(alice).blocksSent);
+    auto prompts = unnumberedHashes(f.line.partyRecord(f.party("mobile")));
+    EXPECT_EQ(prompts.size(), f.line.partyRecord(f.party("alice")).blocksSent);
     EXPECT_EQ(prompts.front(), audioBlockHash(prompt));
-    EXPECT_TRUE(h.clean()) << h.violations();
-}
-
-TEST(Audio, ScriptedRefusalOfADataBlockConfirmsWithItsInfoAndPlaysNothing) {
-    LineHarness h;
-    PartyId mobile = h.line.addParty("0171");
-    h.listen();
-    Leg leg = h.answerCallFrom(mobile);
-    std::vector<uint8_t> block(2048, 1);
-
-    h.line.controller().refuseNextDataB3Req(0x300C);
-    h.putOk(h.relay.dataB3Req(leg.ncci, block.data(), 2048, 3, 0));
-    EXPECT_EQ(h.expect(Command::DataB3, Subcommand::Conf).word(14), 0x300Cu);
-    h.putOk(h.relay.dataB3Req(leg.ncci, block.data(), 2048, 4, 0));
-    EXPECT_EQ(h.expect(Command::DataB3, Subcommand::Conf).word(14), 0u);
-    EXPECT_EQ(h.line.partyRecord(mobile).received.size(), 1u);
-    EXPECT_EQ(h.line.accounting().refusedDataB3Reqs, 1u);
-    EXPECT_TRUE(h.line.violations().empty());
+    f.play("check clean");
 }
 
 TEST(Audio, CheckHeardFindsGapsRepeatsAndDamage) {
@@ -143,14 +82,8 @@ TEST(Audio, CheckHeardFindsGapsRepeatsAndDamage) {
         PartyRecord r;
         for (uint32_t s : sequences) {
             auto block = makeAudioBlock({7, s});
-            ReceivedBlock received;
-            received.origin = recogniseAudioBlock(block);
-            r.received.push_back(received);
-        }
-        if (damageLast) {
-            auto block = makeAudioBlock({7, 99});
-            block[100] ^= 1;
-            r.received.back().origin = recogniseAudioBlock(block);
+            block[100] ^= damageLast && r.received.size() + 1 == sequences.size() ? 1 : 0;
+            r.received.push_back({{}, 0, recogniseAudioBlock(block), {}});
         }
         return r;
     };
