@@ -14,6 +14,7 @@
 #include "data/settings_file.h"
 #include "exchange/simulated/audio_block.h"
 #include "relay/prompt_file.h"
+#include "support/child_process.h"
 
 namespace tellmaro::test {
 
@@ -171,8 +172,7 @@ Words logWords(const std::string& log) {
 // The hashes of the blocks a prompt file yields: one per read of a record,
 // the last read filling what it lacks with line silence.
 std::vector<uint64_t> promptBlockHashes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = readFile(file);
     std::vector<uint64_t> hashes;
     for (size_t at = 0;; at += relay::kPromptRecordLength) {
         std::vector<uint8_t> block(relay::kBlockLength, relay::kLineSilence);
@@ -363,10 +363,7 @@ std::vector<Flow> flowsOf(std::string_view text) {
 }
 
 std::vector<Flow> readFlows(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return flowsOf(text.str());
+    return flowsOf(readFile(file));
 }
 
 // --- Playing -------------------------------------------------------------------------
