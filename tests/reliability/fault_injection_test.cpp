@@ -75,6 +75,8 @@ TEST(FaultInjection, EveryFailedDriverCallOfEveryFlow) {
             FlowRun run(flow);
             auto& h = run.harness();
             h.scripted.failCallAfter(base + n, code.code, driverGone);
+            // As a modal message box does, the timer ticks on while it is open.
+            h.shell.whileShown = [&h] { h.engine.onTimer(relay::TimerId::Timer1); };
             run.play(false);
             ASSERT_TRUE(h.scripted.faultFired());
             const auto& put = h.scripted.failedPut();

@@ -134,6 +134,9 @@ void RecordingShell::showMessage(std::string_view caption, std::string_view text
                                  relay::MessageIcon icon) {
     messages.push_back({std::string(caption), std::string(text), icon});
     changes.push_back(caption == relay::kErrorCaption ? "error-message" : "notice");
+    if (whileShown) {
+        whileShown();
+    }
 }
 
 void RecordingShell::closeWindowsAndEnd() {

@@ -114,6 +114,7 @@ class RecordingShell final : public relay::ShellPort {
 
     std::vector<std::string> trays;  // tool tips, in order
     bool menuEnabled = true, activated = true, ended = false;
+    std::function<void()> whileShown;  // what runs while a message box is open
     std::vector<ShownMessage> messages;
     // Everything shown, in order: "ready" (for kTrayReady), "menu-on", "error-message", "end".
     std::vector<std::string> changes;
