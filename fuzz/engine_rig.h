@@ -1,20 +1,13 @@
 #pragma once
-// The dispatcher fuzzer's rig, shared with its seed maker and the regression
-// tests: a short flow on the engine harness puts the engine into a phase,
-// then a driver layer hands out given messages and holds the engine to
-// libcapi20's rules.
+// The dispatcher fuzzer's rig, shared with the regression tests: a short flow
+// on the engine harness puts the engine into a phase, then a driver layer
+// hands out given messages and holds the engine to libcapi20's rules.
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <vector>
 
 #include "capi/byte_order.h"
 #include "capi/message_header.h"
@@ -22,46 +15,39 @@
 
 namespace tellmaro::fuzz {
 
-using namespace std::chrono_literals;
-using std::chrono::milliseconds;
+using namespace test;
 
-inline constexpr size_t kNcci = 8;
-inline constexpr size_t kData32 = 12;
-inline constexpr size_t kDataLength = 16;
-inline constexpr size_t kDataHandle = 18;
-inline constexpr size_t kData64 = 22;
-inline constexpr size_t kLayout64 = 30;
-inline constexpr size_t kRespHandle = 12;
+// DATA_B3 field offsets.
+inline constexpr size_t kNcci = 8, kData32 = 12, kRespHandle = 12, kDataLength = 16,
+                        kDataHandle = 18, kData64 = 22, kLayout64 = 30;
 inline constexpr size_t kBlockSize = 2048;
-inline constexpr size_t kBlocks = 8;
 
 [[noreturn]] inline void violated(const char* rule) {
     std::fprintf(stderr, "libcapi20 rule broken: %s\n", rule);
     std::abort();
 }
 
+inline bool isDataB3(std::span<const uint8_t> message, capi::Subcommand sub) {
+    auto header = capi::readHeader(message);
+    return header && header->is(capi::Command::DataB3, sub);
+}
+
 // Passes everything on until armed; then hands out the fuzzed messages and
-// keeps the puts to itself. Either way it holds the engine to libcapi20's
-// rules: a DATA_B3_RESP answers one delivered block once, and a
-// DATA_B3_REQ's block is readable and at most 2048 bytes.
-class FuzzDriver final : public test::ForwardingDriver {
+// keeps the puts to itself. Either way a DATA_B3_RESP must answer one
+// delivered block once, and a DATA_B3_REQ's block be readable and at most
+// 2048 bytes.
+class FuzzDriver final : public ForwardingDriver {
   public:
     explicit FuzzDriver(capi::CapiDriver& inner) : ForwardingDriver(inner) {
-        for (auto& block : blocks_) {
-            // Separate allocations of exactly one block, so that reading past
-            // one is caught.
+        for (auto& block : blocks_) {  // one allocation each, so that reading past one is caught
             block = std::make_unique<uint8_t[]>(kBlockSize);
             std::memset(block.get(), 0xD5, kBlockSize);
         }
     }
 
     void arm() { armed_ = true; }
-    // Before arm(): sees every message the line delivers.
-    std::function<void(std::span<const uint8_t>)> onReceived;
-    // Sees every put.
     std::function<void(std::span<const uint8_t>)> onPut;
-    // False: a DATA_B3_REQ's block is not read (a test then checks the
-    // pointers itself instead of faulting on a wild one).
+    // False: a test checks the DATA_B3_REQ's pointers itself instead of faulting on a wild one.
     bool readBlocks = true;
     void queue(std::span<const uint8_t> bytes) { queue_.emplace_back(bytes.begin(), bytes.end()); }
 
@@ -69,7 +55,11 @@ class FuzzDriver final : public test::ForwardingDriver {
         return armed_ ? capi::kCapiOk : inner_.release(applId);
     }
     uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override {
-        check(message);
+        if (isDataB3(message, capi::Subcommand::Resp)) {
+            checkResponse(message);
+        } else if (isDataB3(message, capi::Subcommand::Req)) {
+            checkRequestBlock(message);
+        }
         if (onPut) {
             onPut(message);
         }
@@ -80,9 +70,6 @@ class FuzzDriver final : public test::ForwardingDriver {
             uint32_t result = inner_.getMessage(applId, message);
             if (result == capi::kCapiOk) {
                 noteDelivered(message);
-                if (onReceived) {
-                    onReceived(message);
-                }
             }
             return result;
         }
@@ -98,17 +85,14 @@ class FuzzDriver final : public test::ForwardingDriver {
             std::max<size_t>(capi::readU16(current_, capi::kLengthOffset), capi::kHeaderSize);
         current_.resize(std::max(current_.size(), length));
         message = std::span<const uint8_t>(current_.data(), length);
-        auto header = capi::readHeader(message);
-        if (header && header->is(capi::Command::DataB3, capi::Subcommand::Ind) &&
-            message.size() >= kDataLength) {
+        if (isDataB3(message, capi::Subcommand::Ind) && message.size() >= kDataLength) {
             // The one thing a real driver guarantees: the block pointer is its own buffer.
             const auto pointer = reinterpret_cast<uintptr_t>(blocks_[nextBlock_].get());
-            nextBlock_ = (nextBlock_ + 1) % kBlocks;
+            nextBlock_ = (nextBlock_ + 1) % blocks_.size();
+            capi::writeU32(current_, kData32,
+                           message.size() >= kLayout64 ? 0 : static_cast<uint32_t>(pointer));
             if (message.size() >= kLayout64) {
-                capi::writeU32(current_, kData32, 0);
                 capi::writeU64(current_, kData64, pointer);
-            } else {
-                capi::writeU32(current_, kData32, static_cast<uint32_t>(pointer));
             }
         }
         noteDelivered(message);
@@ -116,43 +100,29 @@ class FuzzDriver final : public test::ForwardingDriver {
     }
 
   private:
-    struct Block {
-        uint32_t ncci;
-        uint16_t handle;
-        bool operator==(const Block&) const = default;
-    };
+    using Block = std::pair<uint32_t, uint16_t>;  // NCCI and data handle
 
     void noteDelivered(std::span<const uint8_t> message) {
-        auto header = capi::readHeader(message);
-        if (header && header->is(capi::Command::DataB3, capi::Subcommand::Ind) &&
-            message.size() >= kDataHandle + 2) {
-            unanswered_.push_back(
-                {capi::readU32(message, kNcci), capi::readU16(message, kDataHandle)});
+        if (isDataB3(message, capi::Subcommand::Ind) && message.size() >= kDataHandle + 2) {
+            unanswered_.emplace_back(capi::readU32(message, kNcci),
+                                     capi::readU16(message, kDataHandle));
         }
     }
 
-    void check(std::span<const uint8_t> message) {
-        auto header = capi::readHeader(message);
-        if (!header) {
-            return;
+    void checkResponse(std::span<const uint8_t> message) {
+        if (message.size() < kRespHandle + 2) {
+            violated("DATA_B3_RESP too short");
         }
-        if (header->is(capi::Command::DataB3, capi::Subcommand::Resp)) {
-            if (message.size() < kRespHandle + 2) {
-                violated("DATA_B3_RESP too short");
-            }
-            const Block answered{capi::readU32(message, kNcci),
-                                 capi::readU16(message, kRespHandle)};
-            auto it = std::find(unanswered_.begin(), unanswered_.end(), answered);
-            if (it == unanswered_.end()) {
-                violated("DATA_B3_RESP for no outstanding DATA_B3_IND");
-            }
-            unanswered_.erase(it);
-        } else if (header->is(capi::Command::DataB3, capi::Subcommand::Req)) {
-            checkRequestBlock(message, header->length);
+        auto it =
+            std::find(unanswered_.begin(), unanswered_.end(),
+                      Block{capi::readU32(message, kNcci), capi::readU16(message, kRespHandle)});
+        if (it == unanswered_.end()) {
+            violated("DATA_B3_RESP for no outstanding DATA_B3_IND");
         }
+        unanswered_.erase(it);
     }
 
-    void checkRequestBlock(std::span<const uint8_t> message, uint16_t length) {
+    void checkRequestBlock(std::span<const uint8_t> message) {
         if (message.size() < kDataLength + 2) {
             violated("DATA_B3_REQ too short");
         }
@@ -161,12 +131,11 @@ class FuzzDriver final : public test::ForwardingDriver {
             violated("DATA_B3_REQ block larger than registered");
         }
         uint64_t pointer = 0;
-        if (length >= kLayout64 && message.size() >= kLayout64) {
+        if (capi::readU16(message, capi::kLengthOffset) >= kLayout64 &&
+            message.size() >= kLayout64) {
             pointer = capi::readU64(message, kData64);
         }
-        if (pointer == 0) {
-            pointer = capi::readU32(message, kData32);
-        }
+        pointer = pointer != 0 ? pointer : capi::readU32(message, kData32);
         const uint8_t* block = nullptr;
         for (const auto& own : blocks_) {
             const auto address = reinterpret_cast<uintptr_t>(own.get());
@@ -186,15 +155,15 @@ class FuzzDriver final : public test::ForwardingDriver {
     bool armed_ = false;
     std::deque<std::vector<uint8_t>> queue_;
     std::vector<uint8_t> current_;
-    std::array<std::unique_ptr<uint8_t[]>, kBlocks> blocks_;
+    std::array<std::unique_ptr<uint8_t[]>, 8> blocks_;
     size_t nextBlock_ = 0;
     std::vector<Block> unanswered_;
     std::array<uint8_t, 65536> scratch_{};
 };
 
 // The phases the first input byte picks from, as flows.
-inline const std::vector<test::Flow>& scripts() {
-    static const auto flows = test::flowsOf(R"(line 0711555000
+inline const std::vector<Flow>& scripts() {
+    static const auto flows = flowsOf(R"(line 0711555000
 party mobile 01711234567
 party alice 0301234567 answer=300ms
 at 1s mobile call
@@ -225,7 +194,7 @@ struct ProgramFolder {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
-    std::filesystem::path path = test::freshProgramFolder();
+    std::filesystem::path path = freshProgramFolder();
 };
 
 struct Rig {
@@ -234,8 +203,8 @@ struct Rig {
           h(run.harness()),
           driver(static_cast<FuzzDriver&>(*h.outer)) {}
 
-    static test::HarnessOptions options(const std::filesystem::path& folder) {
-        test::HarnessOptions options;
+    static HarnessOptions options(const std::filesystem::path& folder) {
+        HarnessOptions options;
         options.programFolder = folder;
         options.trace = false;
         options.outerDriver = [](capi::CapiDriver& inner) {
@@ -257,8 +226,8 @@ struct Rig {
         }
     }
 
-    test::FlowRun run;
-    test::EngineHarness& h;
+    FlowRun run;
+    EngineHarness& h;
     FuzzDriver& driver;
 };
 
@@ -279,8 +248,7 @@ inline void replayDispatcherInput(const std::filesystem::path& folder,
     if (prepare) {
         prepare(rig);
     }
-    size_t at = 1;
-    while (at < input.size() && !rig.h.shell.ended) {
+    for (size_t at = 1; at < input.size() && !rig.h.shell.ended;) {
         const size_t length = input[at++];
         if (length == 0xFF) {
             rig.tick(1000ms);

@@ -20,6 +20,14 @@
 
 using namespace tellmaro::sip;
 
+namespace {
+void require(bool holds) {
+    if (!holds) {
+        std::abort();
+    }
+}
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
     std::vector<std::string_view> parts;
@@ -31,48 +39,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     parts.push_back(input);
 
     CallingParty calling = callingPartyOf({parts[0], parts[1], parts[2]}, NumberPlan{});
-    for (char c : calling.digits) {
-        if (c < '0' || c > '9') {
-            std::abort();
-        }
-    }
-    if (calling.presentation == Presentation::Restricted && !calling.digits.empty()) {
-        std::abort();
-    }
+    require(calling.digits.find_first_not_of("0123456789") == std::string::npos);
+    require(calling.presentation != Presentation::Restricted || calling.digits.empty());
     // CONNECT_IND's calling party number: type and plan, presentation, digits.
     const auto capi = callingNumberFor(calling).encode();
-    const bool withheld = calling.digits.empty();
-    if (capi.size() != 2 + calling.digits.size() || (capi[0] & 0x8F) != 0x01 ||
-        capi[1] != (withheld ? 0xA3 : 0x83) ||
-        std::string(capi.begin() + 2, capi.end()) != calling.digits) {
-        std::abort();
-    }
+    require(capi.size() == 2 + calling.digits.size() && (capi[0] & 0x8F) == 0x01 &&
+            capi[1] == (calling.digits.empty() ? 0xA3 : 0x83) &&
+            std::string(capi.begin() + 2, capi.end()) == calling.digits);
     if (size >= 2) {
         const auto status = static_cast<uint16_t>(data[0] | data[1] << 8);
-        const uint16_t reason = capiReason(causeForSipStatus(status));
         const uint16_t refusal = sipStatusForReject(status);
-        if ((reason & 0xFF80) != 0x3480 || refusal < 400 || refusal > 699) {
-            std::abort();
-        }
+        require((capiReason(causeForSipStatus(status)) & 0xFF80) == 0x3480 && refusal >= 400 &&
+                refusal <= 699);
     }
     if (auto offer = chooseMedia(parts[3])) {
-        auto answer = buildSdp("192.0.2.1", 4000, 1, &*offer);
-        auto reread = chooseMedia(answer);
-        if (!reread || reread->codec != offer->codec ||
-            reread->audioPayloadType != offer->audioPayloadType ||
-            reread->eventPayloadType != offer->eventPayloadType) {
-            std::abort();
-        }
+        auto reread = chooseMedia(buildSdp("192.0.2.1", 4000, 1, &*offer));
+        require(reread && reread->codec == offer->codec &&
+                reread->audioPayloadType == offer->audioPayloadType &&
+                reread->eventPayloadType == offer->eventPayloadType);
     }
     (void)keyOfInfo(parts[2], parts[4]);
     auto account = parseSipAccount(parts[4]);
-    if (!account.account && account.error.empty()) {
-        std::abort();
-    }
+    require(account.account || !account.error.empty());
     (void)redactCredentials(parts[4]);
-    std::string dialled = numberToDial(parts[4], std::vector<std::string>{std::string(parts[0])});
-    if (dialled.size() > parts[4].size()) {
-        std::abort();
-    }
+    require(numberToDial(parts[4], std::vector<std::string>{std::string(parts[0])}).size() <=
+            parts[4].size());
     return 0;
 }

@@ -4,35 +4,21 @@
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 
 namespace tellmaro::test {
 
 std::vector<uint8_t> hexBytes(std::string_view hex) {
-    std::vector<uint8_t> out;
-    int pending = -1;
-    for (char c : hex) {
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            continue;
-        }
-        int nibble;
-        if (c >= '0' && c <= '9') {
-            nibble = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            nibble = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            nibble = c - 'A' + 10;
-        } else {
-            throw std::invalid_argument("not a hex digit in test vector");
-        }
-        if (pending < 0) {
-            pending = nibble;
-        } else {
-            out.push_back(static_cast<uint8_t>(pending * 16 + nibble));
-            pending = -1;
-        }
+    std::string digits;
+    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits),
+                 [](char c) { return !std::isspace(static_cast<unsigned char>(c)); });
+    if (digits.size() % 2 != 0 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        throw std::invalid_argument("not pairs of hex digits in test vector: " + digits);
     }
-    if (pending >= 0) {
-        throw std::invalid_argument("odd number of hex digits in test vector");
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     }
     return out;
 }
@@ -49,62 +35,33 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
     return out;
 }
 
-namespace {
-
-constexpr size_t kRow = 8;
-
-std::string hexRow(std::span<const uint8_t> bytes, size_t offset) {
-    std::string row;
-    char cell[4];
-    for (size_t i = offset; i < offset + kRow; ++i) {
-        if (i < bytes.size()) {
-            std::snprintf(cell, sizeof cell, "%02X ", bytes[i]);
-            row += cell;
-        } else {
-            row += "   ";
-        }
-    }
-    return row;
-}
-
-bool rowDiffers(std::span<const uint8_t> a, std::span<const uint8_t> b, size_t offset) {
-    for (size_t i = offset; i < offset + kRow; ++i) {
-        bool inA = i < a.size();
-        bool inB = i < b.size();
-        if (inA != inB || (inA && a[i] != b[i])) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
-std::string sideBySideHex(std::span<const uint8_t> expected, std::span<const uint8_t> actual) {
-    std::string out = "offset  expected                   actual\n";
-    size_t longest = std::max(expected.size(), actual.size());
-    char label[32];
-    for (size_t offset = 0; offset < longest; offset += kRow) {
-        std::snprintf(label, sizeof label, "%5zu %c ", offset,
-                      rowDiffers(expected, actual, offset) ? '*' : ' ');
-        out += label;
-        out += hexRow(expected, offset);
-        out += "| ";
-        out += hexRow(actual, offset);
-        out += '\n';
-    }
-    return out;
-}
-
 ::testing::AssertionResult bytesEqual(std::span<const uint8_t> expected,
                                       std::span<const uint8_t> actual) {
-    if (expected.size() == actual.size() &&
-        std::equal(expected.begin(), expected.end(), actual.begin())) {
+    if (std::ranges::equal(expected, actual)) {
         return ::testing::AssertionSuccess();
+    }
+    // Rows of 8 bytes: expected | actual, '*' on rows that differ.
+    auto cell = [](std::span<const uint8_t> bytes, size_t i) {
+        char text[4] = "   ";
+        if (i < bytes.size()) {
+            std::snprintf(text, sizeof text, "%02X ", bytes[i]);
+        }
+        return std::string(text);
+    };
+    std::string rows = "offset  expected                   actual\n";
+    for (size_t row = 0; row < std::max(expected.size(), actual.size()); row += 8) {
+        std::string left, right;
+        for (size_t i = row; i < row + 8; ++i) {
+            left += cell(expected, i);
+            right += cell(actual, i);
+        }
+        char label[32];
+        std::snprintf(label, sizeof label, "%5zu %c ", row, left == right ? ' ' : '*');
+        rows += label + left + "| " + right + "\n";
     }
     return ::testing::AssertionFailure() << "byte buffers differ (expected " << expected.size()
                                          << " bytes, actual " << actual.size() << " bytes)\n"
-                                         << sideBySideHex(expected, actual);
+                                         << rows;
 }
 
 }  // namespace tellmaro::test

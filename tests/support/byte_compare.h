@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,15 +13,9 @@ namespace tellmaro::test {
 
 // Parses "FF 00 1a ..." (whitespace ignored) into bytes; throws on bad input.
 std::vector<uint8_t> hexBytes(std::string_view hex);
-
 // Bytes of a text literal, without a terminator.
 std::vector<uint8_t> textBytes(std::string_view text);
-
-// Concatenation helper for building expected buffers piecewise.
 std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts);
-
-// Two columns of 8-byte hex rows: expected | actual, '*' on rows that differ.
-std::string sideBySideHex(std::span<const uint8_t> expected, std::span<const uint8_t> actual);
 
 ::testing::AssertionResult bytesEqual(std::span<const uint8_t> expected,
                                       std::span<const uint8_t> actual);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,6 +19,14 @@
 extern char** environ;
 
 namespace tellmaro::test {
+
+// Empty when missing or unreadable (a directory, say).
+inline std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 class ChildProcess {
   public:
@@ -67,22 +76,11 @@ class ChildProcess {
         return wait();
     }
     bool running() const {
-        if (reaped_) {
-            return false;
-        }
-        if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-            reaped_ = true;
-            return false;
-        }
-        return true;
+        reaped_ = reaped_ || waitpid(pid_, &status_, WNOHANG) == pid_;
+        return !reaped_;
     }
 
-    std::string output() const {
-        std::ifstream in(output_);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string output() const { return readFile(output_); }
     // Waits up to `timeout` until the output contains `text`.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
         auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -13,6 +13,7 @@
 #include "data/settings_file.h"
 #include "data/windows1252.h"
 #include "exchange/simulated/virtual_time.h"
+#include "support/child_process.h"
 
 namespace tellmaro::test {
 
@@ -27,13 +28,6 @@ std::filesystem::path scratchRoot() {
         return shm;
     }
     return std::filesystem::temp_directory_path();
-}
-
-std::string readText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // DATA_B3_IND field offsets.
@@ -140,6 +134,9 @@ void RecordingShell::showMessage(std::string_view caption, std::string_view text
                                  relay::MessageIcon icon) {
     messages.push_back({std::string(caption), std::string(text), icon});
     changes.push_back(caption == relay::kErrorCaption ? "error-message" : "notice");
+    if (whileShown) {
+        whileShown();
+    }
 }
 
 void RecordingShell::closeWindowsAndEnd() {
@@ -241,29 +238,11 @@ exchange::PartyId EngineHarness::addParty(std::string number, exchange::PartyBeh
 }
 
 std::string EngineHarness::callLogText() const {
-    return data::windows1252ToUtf8(readText(logFile));
+    return data::windows1252ToUtf8(readFile(logFile));
 }
 
 std::string EngineHarness::errorLogText() const {
-    return readText(appDir / "error.log");
-}
-
-std::vector<std::string> EngineHarness::sent() const {
-    std::vector<std::string> texts;
-    for (const auto& message : sent_) {
-        texts.push_back(message.text);
-    }
-    return texts;
-}
-
-std::vector<std::string> EngineHarness::listenMasks() const {
-    std::vector<std::string> masks;
-    for (const auto& message : sent_) {
-        if (auto at = message.text.find(" CIPMask="); message.text.starts_with("LISTEN_REQ ")) {
-            masks.push_back(message.text.substr(at + 9, 10));
-        }
-    }
-    return masks;
+    return readFile(appDir / "error.log");
 }
 
 std::string EngineHarness::unsettled() const {

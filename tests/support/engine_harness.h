@@ -1,17 +1,12 @@
 #pragma once
-// A fresh engine on the in-process line simulator, in virtual time: the
-// window timers, the wall clock and the shell are test doubles, and the
-// program directory is a temporary folder with the real voice prompts. The
-// flow tests, the fault sweep, the soak, the window tests, the dispatcher
-// fuzzer and the engine benchmark all run the engine this way.
+// A fresh engine on the in-process line simulator, in virtual time: timers,
+// wall clock and shell are test doubles, the program directory a temporary
+// folder with the real voice prompts.
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "data/settings_record.h"
 #include "exchange/controller/clock.h"
@@ -35,8 +30,7 @@ class VirtualWallClock final : public relay::WallClock {
     const exchange::Clock& clock_;
 };
 
-// Passes every call on; a layer between the engine and the line overrides
-// what it changes or watches.
+// Passes every call on; a layer overrides what it changes or watches.
 class ForwardingDriver : public capi::CapiDriver {
   public:
     explicit ForwardingDriver(capi::CapiDriver& inner) : inner_(inner) {}
@@ -63,8 +57,7 @@ class ForwardingDriver : public capi::CapiDriver {
     capi::CapiDriver& inner_;
 };
 
-// Between the engine and the in-process driver: alters what the engine
-// receives for faults the line never makes, and fails driver calls.
+// Makes the faults the line never makes: altered indications, failed calls.
 class ScriptedDriver final : public ForwardingDriver {
   public:
     using ForwardingDriver::ForwardingDriver;
@@ -75,10 +68,9 @@ class ScriptedDriver final : public ForwardingDriver {
         shortenTo_ = length;
         shortenOn_ = ncci;
     }
-    // Fails the first put or get made after `counted` driver calls that did
-    // something (every put, and every get that brought a message) with
-    // `code`. With `driverGone`, the driver is missing from then on: the
-    // installed check and registration give 0x1009.
+    // Fails with `code` the first put or get after `counted` puts and gets
+    // that brought a message; with `driverGone`, the installed check and
+    // registration give 0x1009 from then on.
     void failCallAfter(size_t counted, uint32_t code, bool driverGone = false);
     size_t countedCalls() const { return counted_; }
     bool faultFired() const { return fired_; }
@@ -121,12 +113,10 @@ class RecordingShell final : public relay::ShellPort {
     void closeWindowsAndEnd() override;
 
     std::vector<std::string> trays;  // tool tips, in order
-    bool menuEnabled = true;
-    bool activated = true;
-    bool ended = false;
+    bool menuEnabled = true, activated = true, ended = false;
+    std::function<void()> whileShown;  // what runs while a message box is open
     std::vector<ShownMessage> messages;
-    // Everything shown, in order: "ready" for kTrayReady (the constant's
-    // name), "menu on", "message error" (or "notice"), "end".
+    // Everything shown, in order: "ready" (for kTrayReady), "menu-on", "error-message", "end".
     std::vector<std::string> changes;
 };
 
@@ -144,12 +134,10 @@ struct HarnessOptions {
     data::SettingsRecord settings;
     std::string mobileNumber = "01711234567";
     bool logging = true;
-    // The call log's folder inside the program folder; the folder itself when empty.
-    std::string logFolder{};
-    // Used as it is and kept; a fresh folder (removed at the end) when empty.
+    std::string logFolder{};  // inside the program folder
+    // Used as it is and kept; when empty a fresh folder, removed at the end.
     std::filesystem::path programFolder{};
-    // Keep the sent messages and the trace (the line formats every message).
-    bool trace = true;
+    bool trace = true;  // keep the sent messages and the trace
     // A further layer between the engine and the scripted driver.
     std::function<std::unique_ptr<capi::CapiDriver>(capi::CapiDriver& inner)> outerDriver{};
 };
@@ -161,8 +149,7 @@ class EngineHarness {
     EngineHarness(const EngineHarness&) = delete;
     EngineHarness& operator=(const EngineHarness&) = delete;
 
-    // The start-up steps of the console program: register, call log, phone
-    // book, listen, Timer1.
+    // The console program's start-up: register, call log, phone book, listen, Timer1.
     void startUp();
     // Runs the timers and the line until `duration` of virtual time has passed.
     void runFor(milliseconds duration);
@@ -179,15 +166,10 @@ class EngineHarness {
     std::string errorLogText() const;
     // Every message the engine put, in order.
     const std::vector<SentMessage>& sentMessages() const { return sent_; }
-    std::vector<std::string> sent() const;  // describeMessage texts
-    // The CIP masks of the LISTEN_REQs sent, "0x04010032" each.
-    std::vector<std::string> listenMasks() const;
     // Empty when no PLCI or NCCI is live, no message was refused as a
-    // protocol violation and no indication is left or was never answered;
-    // else what is wrong.
+    // protocol violation and every indication was answered; else what is wrong.
     std::string unsettled() const;
-    // The whole line trace (both directions and the line's notes), for
-    // failure messages; `lastLines` 0 gives all of it.
+    // The line trace's last lines (0: all of it), for failure messages.
     std::string traceText(size_t lastLines = 0) const;
 
     std::filesystem::path appDir;

@@ -14,6 +14,7 @@
 #include "data/settings_file.h"
 #include "exchange/simulated/audio_block.h"
 #include "relay/prompt_file.h"
+#include "support/child_process.h"
 
 namespace tellmaro::test {
 
@@ -120,10 +121,7 @@ std::optional<std::string> readStatement(FlowRun::Script& s, const Words& w,
     return "";
 }
 
-// --- What happened, as words ----------------------------------------------------
-
-// " KIND appl=1 #N len=L Field=value ... @ADDRESS At=1020ms ": the message as
-// describeMessage writes it, the address at offset 8 in hex, the time.
+// " KIND appl=1 #N len=L Field=value ... @ADDRESS At=1020ms ", the address at offset 8.
 std::string messageWords(const SentMessage& m) {
     char extra[48];
     std::snprintf(extra, sizeof extra, " @%X At=%lldms ",
@@ -168,11 +166,9 @@ Words logWords(const std::string& log) {
     return words;
 }
 
-// The hashes of the blocks a prompt file yields: one per read of a record,
-// the last read filling what it lacks with line silence.
+// The hashes of a prompt file's blocks, the last filled up with line silence.
 std::vector<uint64_t> promptBlockHashes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = readFile(file);
     std::vector<uint64_t> hashes;
     for (size_t at = 0;; at += relay::kPromptRecordLength) {
         std::vector<uint8_t> block(relay::kBlockLength, relay::kLineSilence);
@@ -228,12 +224,8 @@ Words promptWords(const EngineHarness& h, exchange::PartyId party) {
     return words;
 }
 
-// --- Matching --------------------------------------------------------------------
-
-// An expected item against what happened: "talk=*" takes any value, a
-// trailing "?" marks an item that may be missing; a message item is
-// "KIND#N@ADDRESS" and the "Field=value" words after it, each found in the
-// message's words.
+// "talk=*" takes any value, a trailing "?" marks an item that may be missing;
+// a message item is "KIND#N@ADDRESS" and "Field=value" words, each found in the message.
 bool sameItem(const Words& item, const std::string& actual) {
     std::string head = item[0];
     head.erase(head.size() - (head.ends_with('?') ? 1 : 0));
@@ -274,8 +266,7 @@ bool matches(const std::vector<Words>& items, size_t i, const Words& actual, siz
            (items[i][0].ends_with('?') && matches(items, i + 1, actual, j));
 }
 
-// The expected words from `from` on against `actual`; for messages the
-// items are grouped and only messages of the kinds named are compared.
+// Expected words from `from` on; only messages of the kinds named are compared.
 std::string listVerdict(const Words& expected, size_t from, Words actual, bool messages = false) {
     std::vector<Words> items;
     Words kinds;
@@ -298,15 +289,8 @@ std::string listVerdict(const Words& expected, size_t from, Words actual, bool m
                                         : "   was: " + joined(actual, 0, messages ? "\n" : " ");
 }
 
-}  // namespace
-
-// --- Flow files --------------------------------------------------------------------
-
-namespace {
-
-// A flow's text: the shared lines, then the flow's own in their places (for
-// the line numbers of errors); a party the flow defines anew replaces the
-// shared one.
+// The shared lines, then the flow's own in their places (for the line numbers
+// of errors); a party the flow defines anew replaces the shared one.
 std::string flowText(Words lines, size_t shared, size_t first, size_t last) {
     Words text(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(shared));
     text.resize(lines.size());
@@ -363,13 +347,8 @@ std::vector<Flow> flowsOf(std::string_view text) {
 }
 
 std::vector<Flow> readFlows(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return flowsOf(text.str());
+    return flowsOf(readFile(file));
 }
-
-// --- Playing -------------------------------------------------------------------------
 
 FlowRun::FlowRun(const Flow& flow, size_t variant, HarnessOptions options)
     : script_(std::make_unique<Script>()),
@@ -554,10 +533,8 @@ void FlowRun::check() {
             fail(wrong);
         }
     }
-    // What every flow must leave: nothing sent to address 0; unless the
-    // flow says otherwise, an empty error.log, nothing shown but tray
-    // states, and the relay ready with the menu on once the call is over;
-    // the relay registered while the program runs.
+    // Every flow: nothing sent to address 0, the relay registered; unless it
+    // says otherwise, no error.log, only tray states shown, ready when idle.
     for (const auto& message : h.sentMessages()) {
         if (message.bytes.size() >= 12 && capi::readU32(message.bytes, 8) == 0) {
             fail("sent to address 0: " + message.text);

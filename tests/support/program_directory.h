@@ -4,11 +4,7 @@
 // registered mobile 01711234567, and the speed-dial code 42 for Alice.
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
-#include <string>
 
 #include "data/call_dir_file.h"
 #include "data/mobile_number_file.h"
@@ -64,17 +60,10 @@ class ProgramDirectory {
         return start("tellmaro-console", name);
     }
 
-    std::string callLog() const { return data::windows1252ToUtf8(read(log())); }
-    std::string errorLog() const { return read(dir() / "error.log"); }
+    std::string callLog() const { return data::windows1252ToUtf8(readFile(log())); }
+    std::string errorLog() const { return readFile(dir() / "error.log"); }
 
   private:
-    static std::string read(const std::filesystem::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
     std::filesystem::path root_;
 };
 

@@ -8,16 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "support/child_process.h"
 
@@ -68,27 +61,20 @@ class SimulatorProcess {
     std::string output() const { return process_->output(); }
 
   private:
-    static uint16_t freePort() {
+    // Port 0 binds a free port; another connects.
+    static uint16_t freePort() { return onLoopback(0, bind); }
+    bool accepting() const { return onLoopback(port_, connect) != 0; }
+    static uint16_t onLoopback(uint16_t port, int (*use)(int, const sockaddr*, socklen_t)) {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
+        address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        const bool ok = use(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         socklen_t length = sizeof address;
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
         close(fd);
-        return ntohs(address.sin_port);
-    }
-
-    bool accepting() const {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port_);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        return ok;
+        return ok ? ntohs(address.sin_port) : 0;
     }
 
     std::filesystem::path dir_;
