@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <random>
 
@@ -60,6 +65,23 @@ TEST(Libcapi20Setup, SaysWhatWasTriedAndWhatFailed) {
     }
     fs::remove_all(home);
     EXPECT_NE(describeLibcapi20Setup("no such file", {}).find("libcapi20-3"), std::string::npos);
+}
+
+// The probe itself, on loopback: a listening port, a closed one, a bad port name.
+TEST(Libcapi20Setup, ProbesTheServer) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    EXPECT_EQ(probeTcp("127.0.0.1", port), Reach::reached);
+    close(listener);
+    EXPECT_EQ(probeTcp("127.0.0.1", port), Reach::refused);
+    EXPECT_EQ(probeTcp("127.0.0.1", "no-such-service"), Reach::badPort);
 }
 
 // A configured trace level is the user's wish; without one the library is silenced.
