@@ -1,6 +1,5 @@
 // Every driver call of every flow in fault_flows.scenario failing in turn: after the report the
-// relay is idle and listening and the same steps take the same course; with the driver gone it
-// ends.
+// relay is idle and listening and the same steps run again; with the driver gone it ends.
 #include <gtest/gtest.h>
 
 #include "support/flow_runner.h"
