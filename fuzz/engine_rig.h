@@ -1,7 +1,6 @@
 #pragma once
-// The dispatcher fuzzer's rig, shared with the regression tests: a short flow
-// on the engine harness puts the engine into a phase, then a driver layer
-// hands out given messages and holds the engine to libcapi20's rules.
+// The dispatcher fuzzer's rig, shared with the regression tests: a short flow puts the engine into
+// a phase, then a driver layer hands out given messages and holds the engine to libcapi20's rules.
 
 #include <algorithm>
 #include <array>
@@ -17,10 +16,9 @@ namespace tellmaro::fuzz {
 
 using namespace test;
 
-// DATA_B3 field offsets.
+// DATA_B3 field offsets, and the registered block size.
 inline constexpr size_t kNcci = 8, kData32 = 12, kRespHandle = 12, kDataLength = 16,
-                        kDataHandle = 18, kData64 = 22, kLayout64 = 30;
-inline constexpr size_t kBlockSize = 2048;
+                        kDataHandle = 18, kData64 = 22, kLayout64 = 30, kBlockSize = 2048;
 
 [[noreturn]] inline void violated(const char* rule) {
     std::fprintf(stderr, "libcapi20 rule broken: %s\n", rule);
@@ -32,10 +30,8 @@ inline bool isDataB3(std::span<const uint8_t> message, capi::Subcommand sub) {
     return header && header->is(capi::Command::DataB3, sub);
 }
 
-// Passes everything on until armed; then hands out the fuzzed messages and
-// keeps the puts to itself. Either way a DATA_B3_RESP must answer one
-// delivered block once, and a DATA_B3_REQ's block be readable and at most
-// 2048 bytes.
+// Passes everything on until armed, then hands out the fuzzed messages and keeps the puts. A
+// DATA_B3_RESP must answer one delivered block once, a DATA_B3_REQ's block be readable, <= 2048.
 class FuzzDriver final : public ForwardingDriver {
   public:
     explicit FuzzDriver(capi::CapiDriver& inner) : ForwardingDriver(inner) {
@@ -78,8 +74,7 @@ class FuzzDriver final : public ForwardingDriver {
         }
         current_ = std::move(queue_.front());
         queue_.pop_front();
-        // As libcapi20_driver.cpp: at least a header, and as long as its
-        // Length field says; the buffer behind it is the driver's.
+        // As libcapi20_driver.cpp: at least a header, as long as its Length says, in our buffer.
         current_.resize(std::max<size_t>(current_.size(), capi::kHeaderSize));
         const size_t length =
             std::max<size_t>(capi::readU16(current_, capi::kLengthOffset), capi::kHeaderSize);
@@ -190,10 +185,7 @@ wait phase 3
 
 // The program folder with the real prompts, made once per process.
 struct ProgramFolder {
-    ~ProgramFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
+    ~ProgramFolder() { std::filesystem::remove_all(path); }
     std::filesystem::path path = freshProgramFolder();
 };
 
@@ -213,8 +205,7 @@ struct Rig {
         return options;
     }
 
-    // Only the engine's timers, every 10 ms tick of `step`: the line is left
-    // behind once armed.
+    // Only the engine's timers, in 10 ms ticks: the line is left behind once armed.
     void tick(milliseconds step) {
         for (milliseconds passed{0}; passed < step && !h.shell.ended; passed += 10ms) {
             h.clock.advance(10ms);
@@ -231,17 +222,15 @@ struct Rig {
     FuzzDriver& driver;
 };
 
-// One fuzz input: the first byte picks the script, then each message is a
-// length byte and that many bytes (length 255: one second passes instead),
-// one per Timer1 tick. `prepare` may adjust the rig once it is armed.
+// The first byte picks the script, then a length byte and that many bytes per Timer1 tick (255:
+// one second passes); `prepare` may adjust the rig once armed.
 inline void replayDispatcherInput(const std::filesystem::path& folder,
                                   std::span<const uint8_t> input,
                                   const std::function<void(Rig&)>& prepare = {}) {
     if (input.empty()) {
         return;
     }
-    std::error_code ignored;
-    std::filesystem::remove(folder / "error.log", ignored);
+    std::filesystem::remove(folder / "error.log");
     Rig rig(folder, input[0] % scripts().size());
     rig.run.play(false);
     rig.driver.arm();

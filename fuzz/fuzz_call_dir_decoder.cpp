@@ -1,5 +1,5 @@
-// "tellmaro.dir" bytes of any shape into the phone book decoder; a phone book
-// it accepts must store and read back unchanged.
+// "tellmaro.dir" bytes into the phone book decoder; what it accepts stores and reads back
+// unchanged.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -13,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!decoded.phoneBook) {
         return 0;
     }
-    // Entries too long for a record cannot come out of a record, so storing
-    // what was read never fails.
+    // What came out of records fits into records.
     const data::EncodeCallDirResult encoded = data::encodeCallDir(*decoded.phoneBook);
     if (!encoded.ok) {
         std::abort();

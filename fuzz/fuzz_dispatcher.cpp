@@ -1,9 +1,4 @@
-// The engine's dispatcher fed arbitrary received messages. The first input
-// byte picks the phase a short scripted call on the in-process simulator
-// leaves the engine in; the rest is a sequence of messages handed out by
-// getMessage one per Timer1 tick (see replayDispatcherInput). From then on
-// puts are accepted and checked against what libcapi20 tolerates, but reach
-// no line.
+// The engine's dispatcher fed arbitrary received messages in a phase (see replayDispatcherInput).
 #include <cstdint>
 #include <span>
 

@@ -1,5 +1,4 @@
-// "tellmaro.mob" of any content, read through the file as the program does;
-// a number it accepts is one or more digits.
+// "tellmaro.mob" of any content, read as the program does; a number it accepts is digits.
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>

@@ -1,5 +1,4 @@
-// A client's byte stream into the remote-CAPI frame reader, in pieces whose
-// sizes come from the input, and every complete body into the request parser.
+// A client's byte stream into the remote-CAPI frame reader in pieces, every body into the parser.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -12,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rcapi::FrameReader reader;
     size_t at = 0;
     while (at < size) {
-        // One byte gives the piece's size (1 to 64), then the piece itself.
+        // A size byte (1 to 64), then the piece.
         const size_t piece = std::min<size_t>(size - at - 1, (data[at] & 0x3F) + 1);
         ++at;
         reader.append(std::span(data + at, piece));

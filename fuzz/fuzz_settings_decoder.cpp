@@ -1,6 +1,4 @@
-// "tellmaro.ini" bytes of any shape into the settings decoder; a record it
-// accepts must store and read back unchanged (the stored bytes may differ,
-// as any nonzero flag reads as set).
+// "tellmaro.ini" bytes into the settings decoder; what it accepts stores and reads back unchanged.
 #include <cstdint>
 #include <cstdlib>
 #include <span>

@@ -1,9 +1,5 @@
-// What a SIP peer controls, in any bytes: the caller's headers, an SDP body,
-// an INFO body and the sip.conf text; the relay's dial field too. The input
-// is split at '\0' into From, P-Asserted-Identity, Privacy, SDP and the rest.
-// A presented number is digits only and never longer than what came in, and
-// the CAPI calling number made of it is well formed; a chosen codec reads
-// back from the SDP we build for it; any final status becomes a CAPI reason.
+// What a SIP peer controls, split at '\0' into From, P-Asserted-Identity, Privacy, SDP and the
+// rest (INFO body, sip.conf, dial field): numbers stay digits, codecs and statuses map back.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -20,13 +16,7 @@
 
 using namespace tellmaro::sip;
 
-namespace {
-void require(bool holds) {
-    if (!holds) {
-        std::abort();
-    }
-}
-}  // namespace
+#define require(holds) ((holds) ? (void)0 : std::abort())
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);

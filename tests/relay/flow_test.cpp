@@ -1,8 +1,7 @@
-// One test per flow of the flow files in tests/relay/flows: the file names
-// the suite (cancel.scenario: Cancel), the flow the test.
+// One test per flow of the files in tests/relay/flows: cancel.scenario is suite Cancel.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <set>
 
 #include "support/flow_runner.h"
 
@@ -21,25 +20,19 @@ class FlowTest : public ::testing::Test {
     Flow flow_;
 };
 
-std::string suiteName(const std::filesystem::path& file) {
-    std::string name;
-    bool upper = true;
-    for (char c : file.stem().string()) {
-        name += c == '_' ? "" : std::string(1, upper ? static_cast<char>(std::toupper(c)) : c);
-        upper = c == '_';
-    }
-    return name;
-}
-
 const bool registered = [] {
-    std::vector<std::filesystem::path> files;
+    std::set<std::filesystem::path> files;
     for (const auto& file : std::filesystem::directory_iterator(TELLMARO_FLOW_DIR)) {
-        files.push_back(file.path());
+        files.insert(file.path());
     }
-    std::sort(files.begin(), files.end());
     for (const auto& file : files) {
+        std::string suite;  // teardown_x: TeardownX
+        for (bool upper = true; char c : file.stem().string()) {
+            suite += c == '_' ? "" : std::string(1, upper ? static_cast<char>(std::toupper(c)) : c);
+            upper = c == '_';
+        }
         for (Flow& flow : readFlows(file)) {
-            ::testing::RegisterTest(suiteName(file).c_str(), flow.name.c_str(), nullptr, nullptr,
+            ::testing::RegisterTest(suite.c_str(), flow.name.c_str(), nullptr, nullptr,
                                     file.c_str(), 0,
                                     [flow]() -> ::testing::Test* { return new FlowTest(flow); });
         }

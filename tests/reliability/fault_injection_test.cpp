@@ -1,7 +1,5 @@
-// Every driver call of every flow in fault_flows.scenario failing in turn.
-// After each report the relay is idle, registered and listening, the line
-// settled, and the registered mobile's next call takes the same course; or,
-// with the driver gone, the program has ended.
+// Every driver call of every flow in fault_flows.scenario failing in turn: after the report the
+// relay is idle and listening and the same steps run again; with the driver gone it ends.
 #include <gtest/gtest.h>
 
 #include "support/flow_runner.h"
@@ -10,11 +8,7 @@ namespace tellmaro::test {
 namespace {
 
 // The error.log text after "CAPI-Fehler" for each code the report tells apart.
-struct Code {
-    uint32_t code;
-    const char* text;
-};
-constexpr Code kCodes[] = {
+constexpr std::pair<uint32_t, const char*> kCodes[] = {
     {0x1103, "No:0x1103 The message could not be accepted because of a queue full condition"},
     {0x1108, "No:0x1108 OS rescoue error (e.g. no memory)"},
     {0x1006, ""},
@@ -27,9 +21,9 @@ std::string errorLine(const EngineHarness& h) {
     return end == log.size() - 2 && end > 19 ? log.substr(19, end - 19) : "not one line: " + log;
 }
 
-void expectRecovered(FlowRun& run, const Code& code) {
+void expectRecovered(FlowRun& run, const char* text) {
     auto& h = run.harness();
-    EXPECT_EQ(errorLine(h), std::string("CAPI-Fehler") + code.text);
+    EXPECT_EQ(errorLine(h), std::string("CAPI-Fehler") + text);
     for (bool again : {false, true}) {  // and after the same steps once more
         EXPECT_EQ(h.phase(), relay::CallPhase::Idle);
         EXPECT_EQ(h.line.accounting().applications, 1u);
@@ -44,8 +38,7 @@ void expectRecovered(FlowRun& run, const Code& code) {
     EXPECT_TRUE(h.shell.menuEnabled);
 }
 
-// Re-registration gives 0x1009: the message is shown once and the program
-// ends, with nothing left open on the line.
+// Re-registration gives 0x1009: the message is shown once, the program ends, the line settled.
 void expectEnded(const EngineHarness& h) {
     ASSERT_EQ(h.shell.messages.size(), 1u);
     EXPECT_EQ(h.shell.messages[0].text, relay::kDriverNotInstalled);
@@ -67,14 +60,14 @@ TEST(FaultInjection, EveryFailedDriverCallOfEveryFlow) {
         ASSERT_EQ(clean.failures(), "") << flow.name;
         const size_t calls = clean.harness().scripted.countedCalls() - base;
         for (size_t n = 0; n < calls; ++n) {
-            const Code& code = kCodes[n % std::size(kCodes)];
+            const auto& [code, text] = kCodes[n % std::size(kCodes)];
             const bool driverGone = n % 16 == 5;
             SCOPED_TRACE(::testing::Message()
                          << flow.name << ": call " << n << " of " << calls << " fails with 0x"
-                         << std::hex << code.code << (driverGone ? ", driver gone" : ""));
+                         << std::hex << code << (driverGone ? ", driver gone" : ""));
             FlowRun run(flow);
             auto& h = run.harness();
-            h.scripted.failCallAfter(base + n, code.code, driverGone);
+            h.scripted.failCallAfter(base + n, code, driverGone);
             // As a modal message box does, the timer ticks on while it is open.
             h.shell.whileShown = [&h] { h.engine.onTimer(relay::TimerId::Timer1); };
             run.play(false);
@@ -87,7 +80,7 @@ TEST(FaultInjection, EveryFailedDriverCallOfEveryFlow) {
             } else if (driverGone) {
                 expectEnded(h);
             } else {
-                expectRecovered(run, code);
+                expectRecovered(run, text);
             }
             if (::testing::Test::HasFailure()) {
                 ADD_FAILURE() << h.traceText(40);

@@ -1,6 +1,5 @@
-// tellmaro-console through libcapi20 when tellmaro-sim dies in the middle of
-// a relayed call: the lost driver is reported and the program ends by
-// itself; nothing hangs.
+// tellmaro-sim dies under tellmaro-console in a relayed call: the lost driver is reported and the
+// program ends by itself.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -41,8 +40,7 @@ TEST(SimulatorKilled, ConsoleReportsTheLostDriverAndEnds) {
     kill(sim.pid(), SIGKILL);
     sim.wait();
 
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (console.running() && std::chrono::steady_clock::now() < deadline) {
+    for (int tries = 0; console.running() && tries < 250; ++tries) {
         std::this_thread::sleep_for(20ms);
     }
     ASSERT_FALSE(console.running()) << "still running after 5 s:\n" << console.output();

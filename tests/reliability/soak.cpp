@@ -1,8 +1,5 @@
-// Many calls in virtual time with seeded random events: hang-ups and cancels
-// at random moments, busy and unreachable parties, short and refused blocks,
-// second callers. After each call the relay must be ready, the line settled
-// and the call log hold a complete entry.
-//   soak_calls [CALLS] [SEED] [TRACE LINES SHOWN PER FAILURE]
+// Many calls in virtual time with seeded random events; after each the relay is ready, the line
+// settled and the call log complete.   soak_calls [CALLS] [SEED] [TRACE LINES SHOWN PER FAILURE]
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -81,9 +78,8 @@ struct Soak {
         h->runFor(std::max(start + hangUp - h->now(), 0ms));
         h->line.hangUpNow(mobile);
         h->runUntil([&] { return h->phase() == relay::CallPhase::Idle; }, 30s);
-        h->runFor(3s);  // the second caller and every clearing end
-        h->line.controller().refuseNextDataB3Req(
-            0);  // a fault armed for no block must not carry over
+        h->runFor(3s);                                // the second caller and every clearing end
+        h->line.controller().refuseNextDataB3Req(0);  // one armed for no block must not carry over
         check(call);
     }
 

@@ -1,6 +1,5 @@
 #pragma once
-// Byte-buffer assertions for layout tests: on a mismatch both buffers are
-// printed as hex side by side, with the differing rows marked.
+// Byte-buffer assertions: on a mismatch both buffers are printed as hex side by side.
 
 #include <gtest/gtest.h>
 
@@ -24,5 +23,3 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts);
 
 #define EXPECT_BYTES_EQ(expected, actual) \
     EXPECT_TRUE(::tellmaro::test::bytesEqual((expected), (actual)))
-#define ASSERT_BYTES_EQ(expected, actual) \
-    ASSERT_TRUE(::tellmaro::test::bytesEqual((expected), (actual)))

@@ -1,6 +1,5 @@
 #pragma once
-// A program started by a test, its standard output and error in a file, and
-// reaped at the end (terminated first if it still runs).
+// A program started by a test, its output in a file, reaped at the end (killed if it still runs).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,10 +22,18 @@ namespace tellmaro::test {
 
 // Empty when missing or unreadable (a directory, say).
 inline std::string readFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(file, std::ios::binary).rdbuf();
     return text.str();
+}
+
+// A new folder of that name, with a random tail, under `root` (default: the temporary folder).
+inline std::filesystem::path freshFolder(const std::string& name, std::filesystem::path root = {}) {
+    std::random_device random;
+    root = (root.empty() ? std::filesystem::temp_directory_path() : root) /
+           (name + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(root);
+    return root;
 }
 
 class ChildProcess {
@@ -51,9 +59,8 @@ class ChildProcess {
         posix_spawn_file_actions_destroy(&actions);
     }
     ~ChildProcess() {
-        if (spawned_ && !reaped_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
+        if (running()) {
+            stop(SIGKILL);
         }
     }
     ChildProcess(const ChildProcess&) = delete;
@@ -61,34 +68,30 @@ class ChildProcess {
 
     bool spawned() const { return spawned_; }
     pid_t pid() const { return pid_; }
-
     // Its exit status, or -1 when a signal ended it.
     int wait() {
-        if (!reaped_) {
-            waitpid(pid_, &status_, 0);
-            reaped_ = true;
-        }
+        reaped_ = reaped_ || waitpid(pid_, &status_, 0) == pid_;
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
     }
-    // Asks it to stop with `signal` and waits for its exit status.
     int stop(int signal = SIGTERM) {
         kill(pid_, signal);
         return wait();
     }
+    // A look whether it still runs may reap it.
     bool running() const {
-        reaped_ = reaped_ || waitpid(pid_, &status_, WNOHANG) == pid_;
+        reaped_ = reaped_ || !spawned_ || waitpid(pid_, &status_, WNOHANG) == pid_;
         return !reaped_;
     }
 
     std::string output() const { return readFile(output_); }
     // Waits up to `timeout` until the output contains `text`.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
+        for (auto end = std::chrono::steady_clock::now() + timeout;
+             std::chrono::steady_clock::now() < end;
+             std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
             if (output().find(text) != std::string::npos) {
                 return true;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return false;
     }
@@ -97,7 +100,6 @@ class ChildProcess {
     std::string output_;
     pid_t pid_ = -1;
     bool spawned_ = false;
-    // A look whether it still runs may reap it.
     mutable bool reaped_ = false;
     mutable int status_ = 0;
 };

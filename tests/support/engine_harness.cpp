@@ -2,9 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "capi/byte_order.h"
@@ -19,20 +17,7 @@ namespace tellmaro::test {
 
 namespace {
 
-// In memory where the system offers it: these folders are thrown away, and
-// the fsyncs of saving files to disk would take most of a test's time.
-std::filesystem::path scratchRoot() {
-    std::error_code error;
-    std::filesystem::path shm = "/dev/shm";
-    if (std::filesystem::is_directory(shm, error) && access(shm.c_str(), W_OK) == 0) {
-        return shm;
-    }
-    return std::filesystem::temp_directory_path();
-}
-
-// DATA_B3_IND field offsets.
-constexpr size_t kDataNcci = 8;
-constexpr size_t kDataLength = 16;
+constexpr size_t kDataNcci = 8, kDataLength = 16;  // DATA_B3_IND field offsets
 
 exchange::LineConfig lineConfig() {
     exchange::LineConfig config;
@@ -42,32 +27,15 @@ exchange::LineConfig lineConfig() {
 
 }  // namespace
 
+// In memory where possible: the fsyncs of saving files to disk would take most of a test's time.
 std::filesystem::path freshProgramFolder() {
-    std::random_device random;
-    auto dir =
-        scratchRoot() / ("tellmaro-engine-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(dir);
+    auto dir = freshFolder("tellmaro-engine-", access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "");
     for (const auto& file : std::filesystem::directory_iterator(TELLMARO_ASSET_DIR)) {
         if (file.path().extension() == ".pdt") {
             std::filesystem::copy_file(file.path(), dir / file.path().filename());
         }
     }
     return dir;
-}
-
-void ScriptedDriver::failCallAfter(size_t counted, uint32_t code, bool driverGone) {
-    failAfter_ = counted;
-    failCode_ = code;
-    driverGoneOnFault_ = driverGone;
-    fired_ = false;
-}
-
-uint32_t ScriptedDriver::installed() {
-    return gone() ? capi::kCapiNotInstalled : inner_.installed();
-}
-
-uint32_t ScriptedDriver::registerApplication(const capi::RegisterParams& params, uint32_t& applId) {
-    return gone() ? capi::kCapiNotInstalled : inner_.registerApplication(params, applId);
 }
 
 uint32_t ScriptedDriver::putMessage(uint32_t applId, std::span<const uint8_t> message) {
@@ -125,11 +93,6 @@ void RecordingShell::setTray(relay::TrayState state) {
     changes.push_back(name);
 }
 
-void RecordingShell::setConfigurationMenuEnabled(bool enabled) {
-    menuEnabled = enabled;
-    changes.push_back(enabled ? "menu-on" : "menu-off");
-}
-
 void RecordingShell::showMessage(std::string_view caption, std::string_view text,
                                  relay::MessageIcon icon) {
     messages.push_back({std::string(caption), std::string(text), icon});
@@ -137,11 +100,6 @@ void RecordingShell::showMessage(std::string_view caption, std::string_view text
     if (whileShown) {
         whileShown();
     }
-}
-
-void RecordingShell::closeWindowsAndEnd() {
-    ended = true;
-    changes.push_back("end");
 }
 
 EngineHarness::EngineHarness(HarnessOptions options)
@@ -202,10 +160,6 @@ void EngineHarness::startUp() {
     }
 }
 
-void EngineHarness::runFor(milliseconds duration) {
-    (void)runUntil([] { return false; }, duration);
-}
-
 bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds limit) {
     milliseconds end = clock.now() + limit;
     while (!shell.ended) {
@@ -225,24 +179,6 @@ bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds lim
         }
     }
     return false;
-}
-
-void EngineHarness::notePhase() {
-    if (phase() != phases_.back()) {
-        phases_.push_back(phase());
-    }
-}
-
-exchange::PartyId EngineHarness::addParty(std::string number, exchange::PartyBehaviour behaviour) {
-    return line.addParty(std::move(number), std::move(behaviour));
-}
-
-std::string EngineHarness::callLogText() const {
-    return data::windows1252ToUtf8(readFile(logFile));
-}
-
-std::string EngineHarness::errorLogText() const {
-    return readFile(appDir / "error.log");
 }
 
 std::string EngineHarness::unsettled() const {
@@ -269,8 +205,7 @@ std::string EngineHarness::traceText(size_t lastLines) const {
     size_t first = lastLines == 0 || lastLines >= trace_.size() ? 0 : trace_.size() - lastLines;
     std::string text;
     for (size_t i = first; i < trace_.size(); ++i) {
-        text += trace_[i];
-        text += '\n';
+        text += trace_[i] + '\n';
     }
     return text;
 }

@@ -1,29 +1,31 @@
 #pragma once
-// A fresh engine on the in-process line simulator, in virtual time: timers,
-// wall clock and shell are test doubles, the program directory a temporary
-// folder with the real voice prompts.
+// A fresh engine on the in-process line in virtual time; the program directory a temporary folder
+// with the real prompts.
 
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "capi/message_header.h"
 #include "data/settings_record.h"
+#include "data/windows1252.h"
 #include "exchange/controller/clock.h"
 #include "exchange/controller/in_process_driver.h"
 #include "exchange/simulated/line_simulator.h"
 #include "relay/engine.h"
 #include "relay/timer_schedule.h"
+#include "support/child_process.h"
 
 namespace tellmaro::test {
 
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
+// 03.12.2001 14:05:33 plus the virtual time.
 class VirtualWallClock final : public relay::WallClock {
   public:
     explicit VirtualWallClock(const exchange::Clock& clock) : clock_(clock) {}
-    // 03.12.2001 14:05:33 plus the virtual time.
     data::LocalTime now() const override;
 
   private:
@@ -62,23 +64,28 @@ class ScriptedDriver final : public ForwardingDriver {
   public:
     using ForwardingDriver::ForwardingDriver;
 
-    // The next DATA_B3_IND (on `ncci`, or on any connection when 0) arrives
-    // with this data length; its block and handle stay as the line sent them.
+    // The next DATA_B3_IND (on `ncci`, any when 0) claims this data length.
     void shortenNextDataB3Ind(uint16_t length, uint32_t ncci = 0) {
         shortenTo_ = length;
         shortenOn_ = ncci;
     }
-    // Fails with `code` the first put or get after `counted` puts and gets
-    // that brought a message; with `driverGone`, the installed check and
-    // registration give 0x1009 from then on.
-    void failCallAfter(size_t counted, uint32_t code, bool driverGone = false);
+    // Fails with `code` the call after `counted` calls that brought a message; `driverGone`: 0x1009
+    // from then on.
+    void failCallAfter(size_t counted, uint32_t code, bool driverGone = false) {
+        failAfter_ = counted;
+        failCode_ = code;
+        driverGoneOnFault_ = driverGone;
+        fired_ = false;
+    }
     size_t countedCalls() const { return counted_; }
     bool faultFired() const { return fired_; }
     // The header of the put that failed; none when a get failed.
     const std::optional<capi::MessageHeader>& failedPut() const { return failedPut_; }
 
-    uint32_t installed() override;
-    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override;
+    uint32_t installed() override { return gone() ? capi::kCapiNotInstalled : inner_.installed(); }
+    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override {
+        return gone() ? capi::kCapiNotInstalled : inner_.registerApplication(params, applId);
+    }
     uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override;
     uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override;
 
@@ -86,11 +93,9 @@ class ScriptedDriver final : public ForwardingDriver {
     bool faultDue() const { return failCode_ && !fired_ && counted_ == failAfter_; }
     bool gone() const { return fired_ && driverGoneOnFault_; }
 
-    size_t counted_ = 0;
-    size_t failAfter_ = 0;
+    size_t counted_ = 0, failAfter_ = 0;
     std::optional<uint32_t> failCode_;
-    bool driverGoneOnFault_ = false;
-    bool fired_ = false;
+    bool driverGoneOnFault_ = false, fired_ = false;
     std::optional<capi::MessageHeader> failedPut_;
     std::optional<uint16_t> shortenTo_;
     uint32_t shortenOn_ = 0;
@@ -98,19 +103,24 @@ class ScriptedDriver final : public ForwardingDriver {
 };
 
 struct ShownMessage {
-    std::string caption;
-    std::string text;
+    std::string caption, text;
     relay::MessageIcon icon;
 };
 
 class RecordingShell final : public relay::ShellPort {
   public:
     void setTray(relay::TrayState state) override;
-    void setConfigurationMenuEnabled(bool enabled) override;
+    void setConfigurationMenuEnabled(bool enabled) override {
+        menuEnabled = enabled;
+        changes.push_back(enabled ? "menu-on" : "menu-off");
+    }
     bool relayActivated() const override { return activated; }
     void showMessage(std::string_view caption, std::string_view text,
                      relay::MessageIcon icon) override;
-    void closeWindowsAndEnd() override;
+    void closeWindowsAndEnd() override {
+        ended = true;
+        changes.push_back("end");
+    }
 
     std::vector<std::string> trays;  // tool tips, in order
     bool menuEnabled = true, activated = true, ended = false;
@@ -120,11 +130,11 @@ class RecordingShell final : public relay::ShellPort {
     std::vector<std::string> changes;
 };
 
-// A message the engine put and the line took.
+// A message the engine put and the line took; `text` as describeMessage gives it.
 struct SentMessage {
     milliseconds at{0};
     std::vector<uint8_t> bytes;
-    std::string text;  // describeMessage
+    std::string text;
 };
 
 // A temporary folder with the voice prompts, removed by the caller.
@@ -134,10 +144,9 @@ struct HarnessOptions {
     data::SettingsRecord settings;
     std::string mobileNumber = "01711234567";
     bool logging = true;
-    std::string logFolder{};  // inside the program folder
-    // Used as it is and kept; when empty a fresh folder, removed at the end.
-    std::filesystem::path programFolder{};
-    bool trace = true;  // keep the sent messages and the trace
+    std::string logFolder{};                // inside the program folder
+    std::filesystem::path programFolder{};  // kept; when empty a fresh one, removed at the end
+    bool trace = true;                      // keep the sent messages and the trace
     // A further layer between the engine and the scripted driver.
     std::function<std::unique_ptr<capi::CapiDriver>(capi::CapiDriver& inner)> outerDriver{};
 };
@@ -151,29 +160,33 @@ class EngineHarness {
 
     // The console program's start-up: register, call log, phone book, listen, Timer1.
     void startUp();
-    // Runs the timers and the line until `duration` of virtual time has passed.
-    void runFor(milliseconds duration);
+    void runFor(milliseconds duration) {
+        (void)runUntil([] { return false; }, duration);
+    }
     // Runs step by step until `done` holds (true) or `limit` has passed (false).
     bool runUntil(const std::function<bool()>& done, milliseconds limit = 120s);
     relay::CallPhase phase() const { return engine.state().callPhase; }
     milliseconds now() const { return clock.now(); }
-    // Every phase the engine was seen in, in order, each change once.
+    // Every phase the engine was seen in, each change once.
     const std::vector<relay::CallPhase>& phases() const { return phases_; }
-    void notePhase();
+    void notePhase() {
+        if (phase() != phases_.back()) {
+            phases_.push_back(phase());
+        }
+    }
 
-    exchange::PartyId addParty(std::string number, exchange::PartyBehaviour behaviour = {});
-    std::string callLogText() const;
-    std::string errorLogText() const;
-    // Every message the engine put, in order.
+    exchange::PartyId addParty(std::string number, exchange::PartyBehaviour behaviour = {}) {
+        return line.addParty(std::move(number), std::move(behaviour));
+    }
+    std::string callLogText() const { return data::windows1252ToUtf8(readFile(logFile)); }
+    std::string errorLogText() const { return readFile(appDir / "error.log"); }
     const std::vector<SentMessage>& sentMessages() const { return sent_; }
-    // Empty when no PLCI or NCCI is live, no message was refused as a
-    // protocol violation and every indication was answered; else what is wrong.
+    // Empty when no PLCI or NCCI is live, nothing was refused and every indication answered.
     std::string unsettled() const;
     // The line trace's last lines (0: all of it), for failure messages.
     std::string traceText(size_t lastLines = 0) const;
 
-    std::filesystem::path appDir;
-    std::filesystem::path logFile;
+    std::filesystem::path appDir, logFile;
     exchange::ManualClock clock;
     exchange::LineSimulator line;
     exchange::InProcessDriver driver;

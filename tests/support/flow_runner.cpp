@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -27,8 +25,7 @@ struct FlowRun::Script {
     exchange::Scenario scenario;
     HarnessOptions options;
     data::PhoneBook phoneBook;
-    std::vector<Words> steps;
-    std::vector<Words> expectations;
+    std::vector<Words> steps, expectations;
     std::vector<milliseconds> sweep;
 };
 
@@ -130,8 +127,7 @@ std::string messageWords(const SentMessage& m) {
     return " " + m.text + extra;
 }
 
-// Each line of the call log as a word: "caller=1711234567", "time=14:05:34"
-// (the day is the virtual clock's), "talk=4_s", "refused", "-" for a blank line.
+// Each call-log line as a word: "caller=1711234567", "time=14:05:34", "talk=4_s", "-" when blank.
 Words logWords(const std::string& log) {
     namespace t = data::call_log_texts;
     static const std::pair<std::string_view, const char*> kLines[] = {
@@ -181,10 +177,8 @@ std::vector<uint64_t> promptBlockHashes(const std::filesystem::path& file) {
     }
 }
 
-// The prompts a party heard: each the longest run of blocks from one prompt
-// file, "welcome" when whole (every record and the read that finds the end),
-// "welcome(cut)" when not. One silent block follows a whole prompt and none a
-// cut one; any other pause before the next prompt is a "pause".
+// The prompts a party heard, each the longest run of one file's blocks: "welcome", "welcome(cut)",
+// and "pause" for a gap other than the one silent block after a whole prompt.
 Words promptWords(const EngineHarness& h, exchange::PartyId party) {
     std::map<std::string, std::vector<uint64_t>> library;
     for (const auto& file : std::filesystem::directory_iterator(h.appDir)) {
@@ -224,8 +218,7 @@ Words promptWords(const EngineHarness& h, exchange::PartyId party) {
     return words;
 }
 
-// "talk=*" takes any value, a trailing "?" marks an item that may be missing;
-// a message item is "KIND#N@ADDRESS" and "Field=value" words, each found in the message.
+// "talk=*" takes any value, "X?" may be missing; "KIND#N@ADDRESS Field=value" parts in a message.
 bool sameItem(const Words& item, const std::string& actual) {
     std::string head = item[0];
     head.erase(head.size() - (head.ends_with('?') ? 1 : 0));
@@ -289,8 +282,7 @@ std::string listVerdict(const Words& expected, size_t from, Words actual, bool m
                                         : "   was: " + joined(actual, 0, messages ? "\n" : " ");
 }
 
-// The shared lines, then the flow's own in their places (for the line numbers
-// of errors); a party the flow defines anew replaces the shared one.
+// The shared lines, then the flow's own in their places; its parties replace shared ones.
 std::string flowText(Words lines, size_t shared, size_t first, size_t last) {
     Words text(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(shared));
     text.resize(lines.size());
@@ -533,8 +525,7 @@ void FlowRun::check() {
             fail(wrong);
         }
     }
-    // Every flow: nothing sent to address 0, the relay registered; unless it
-    // says otherwise, no error.log, only tray states shown, ready when idle.
+    // Every flow: nothing sent to address 0, registered; unless expected, no error.log or message.
     for (const auto& message : h.sentMessages()) {
         if (message.bytes.size() >= 12 && capi::readU32(message.bytes, 8) == 0) {
             fail("sent to address 0: " + message.text);

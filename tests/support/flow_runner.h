@@ -1,10 +1,6 @@
 #pragma once
-// Flows: scenarios of the line simulator that also set up the relay, play
-// steps in order and expect things of the relay (docs/scenario-format.md,
-// "Flows"), played on a fresh engine harness in virtual time. A flow file
-// holds several flows: the statements before its first "flow NAME" line
-// belong to every flow, a flow's own party replacing a shared one of the
-// same name.
+// Flows (docs/scenario-format.md, "Flows"): line scenarios that also set up the relay, play steps
+// and expect things of it, on a fresh engine harness in virtual time.
 
 #include <filesystem>
 #include <memory>
@@ -17,10 +13,9 @@
 
 namespace tellmaro::test {
 
+// One flow: the whole file with the other flows' lines blank, once per alternative of its "each".
 struct Flow {
     std::string name;
-    // The whole file with the other flows' lines blank, one text for each
-    // alternative of its "each" line.
     std::vector<std::string> texts;
 };
 
@@ -29,21 +24,17 @@ std::vector<Flow> readFlows(const std::filesystem::path& file);
 
 class FlowRun {
   public:
-    // Reads the flow, prepares the program folder and the parties, and
-    // starts the relay. `variant` picks the alternative of its "each" line
-    // and the value of its ranged wait.
+    // Prepares the folder and parties and starts the relay; `variant` picks the "each"
+    // alternative and the ranged wait's value.
     explicit FlowRun(const Flow& flow, size_t variant = 0, HarnessOptions options = {});
     ~FlowRun();
 
-    // Plays the steps. Not `strict` (a fault was injected): a phase that is
-    // never reached is no failure, and checks are left out.
+    // Not `strict` (a fault was injected): unreached phases and failed checks are no failures.
     void play(bool strict = true);
     // The expectations, then what every flow must leave behind.
     void check();
-    // Empty when everything held, else one line per failure.
-    const std::string& failures() const { return failures_; }
-    // How many plays the flow takes: its alternatives times its wait's values.
-    size_t variants() const;
+    const std::string& failures() const { return failures_; }  // one line per failure
+    size_t variants() const;  // alternatives times the ranged wait's values
     EngineHarness& harness() { return *h_; }
 
     struct Script;
@@ -54,8 +45,7 @@ class FlowRun {
     void fail(const std::string& what) { failures_ += what + "\n"; }
 
     std::unique_ptr<Script> script_;
-    size_t texts_;
-    size_t sweep_;
+    size_t texts_, sweep_;
     std::unique_ptr<EngineHarness> h_;
     std::unique_ptr<exchange::ScenarioRunner> line_;
     std::string failures_;

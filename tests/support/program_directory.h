@@ -1,10 +1,7 @@
 #pragma once
-// A fresh copy of the build's program directory for tests that run the real
-// programs, configured like a user's: logging on, own number 0711555000, the
-// registered mobile 01711234567, and the speed-dial code 42 for Alice.
+// A fresh copy of the build's program directory for tests that run the real programs.
 
 #include <cstdlib>
-#include <random>
 
 #include "data/call_dir_file.h"
 #include "data/mobile_number_file.h"
@@ -17,9 +14,7 @@ namespace tellmaro::test {
 class ProgramDirectory {
   public:
     explicit ProgramDirectory(const std::filesystem::path& programDir) {
-        std::random_device random;
-        root_ = std::filesystem::temp_directory_path() /
-                ("tellmaro-program-" + std::to_string(random()) + std::to_string(random()));
+        root_ = freshFolder("tellmaro-program-");
         std::filesystem::create_directories(root_ / "run");
         // Qt wants a runtime directory that only its owner can enter.
         std::filesystem::permissions(root_ / "run", std::filesystem::perms::owner_all);
@@ -37,7 +32,7 @@ class ProgramDirectory {
     std::filesystem::path dir() const { return root_ / "program"; }
     std::filesystem::path log() const { return root_ / "Handy.log"; }
 
-    // Writes tellmaro.ini, tellmaro.mob and tellmaro.dir; false if any failed.
+    // Like a user's: logging on, own number 0711555000, mobile 01711234567, code 42 for Alice.
     bool configure() const {
         data::SettingsRecord settings;
         settings.logEnabled = true;

@@ -1,7 +1,6 @@
 #pragma once
-// tellmaro-sim in a process of its own, for tests and benchmarks that go
-// through the real libcapi20: a private HOME whose .capi20rc names it, a
-// free port, its output in a file, and the process reaped at the end.
+// tellmaro-sim in a process of its own, for tests through the real libcapi20: a private HOME
+// whose .capi20rc names its free port.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,7 +9,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <random>
 
 #include "support/child_process.h"
 
@@ -18,14 +16,10 @@ namespace tellmaro::test {
 
 class SimulatorProcess {
   public:
-    // Writes the scenario, points HOME at a .capi20rc for the chosen port and
-    // starts the simulator; waits until it accepts connections.
+    // Starts the simulator on the scenario and waits until it accepts connections.
     SimulatorProcess(const std::string& simulator, const std::string& scenario) {
-        std::random_device random;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("tellmaro-sim-" + std::to_string(random()) + std::to_string(random()));
-        std::filesystem::create_directories(dir_);
-        port_ = freePort();
+        dir_ = freshFolder("tellmaro-sim-");
+        port_ = onLoopback(0, bind);
         // libcapi20 drops the last character of every line, the last one too.
         std::ofstream(dir_ / ".capi20rc")
             << "REMOTE rcapi 127.0.0.1 " << port_ << "\nTRACELEVEL 0\n";
@@ -37,7 +31,8 @@ class SimulatorProcess {
                                      (dir_ / "scenario.txt").string()},
             (dir_ / "sim.out").string());
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (spawned() && !accepting() && std::chrono::steady_clock::now() < deadline) {
+        while (spawned() && onLoopback(port_, connect) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
@@ -47,7 +42,6 @@ class SimulatorProcess {
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
-
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
@@ -62,8 +56,6 @@ class SimulatorProcess {
 
   private:
     // Port 0 binds a free port; another connects.
-    static uint16_t freePort() { return onLoopback(0, bind); }
-    bool accepting() const { return onLoopback(port_, connect) != 0; }
     static uint16_t onLoopback(uint16_t port, int (*use)(int, const sockaddr*, socklen_t)) {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
