@@ -13,11 +13,10 @@ TEST(Audio, OneBlockPer256MillisecondsWithFreshHandlesBelow256) {
     LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 255ms; nothing");
     uint16_t previous = 0xFFFF;
     for (uint32_t i = 0; i < 600; ++i) {  // past a wrap of the handles
-        f.play(i == 0 ? "wait 1ms" : "wait 256ms");
-        auto ind = f.get("DATA_B3_IND NCCI=0x00010101 DataLength=2048");
+        auto ind = f.play(i == 0 ? "wait 1ms; get DATA_B3_IND NCCI=0x00010101 DataLength=2048"
+                                 : "wait 256ms; get DATA_B3_IND DataLength=2048");
         ASSERT_LT(ind.word(18), 256u);
-        ASSERT_NE(ind.word(18), previous);
-        previous = ind.word(18);
+        ASSERT_NE(std::exchange(previous, ind.word(18)), ind.word(18));
         auto origin = recogniseAudioBlock(ind.block);
         ASSERT_EQ(origin.id, (AudioBlockId{f.party("mobile"), i}));
         ASSERT_FALSE(origin.damaged);
@@ -29,15 +28,14 @@ TEST(Audio, SevenUnansweredBlocksDropTheRestAndKeepTheirHandles) {
     LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 2560ms");
     std::set<uint16_t> handles;
     for (int i = 0; i < 7; ++i) {
-        handles.insert(f.get("DATA_B3_IND").word(18));
+        handles.insert(f.play("get DATA_B3_IND").word(18));
     }
     f.play("nothing; check line dropped=3 unanswered-blocks=7");
     ASSERT_EQ(handles.size(), 7u);
     for (uint16_t handle : handles) {
         f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, f.leg("m").ncci, handle));
     }
-    f.play("wait 256ms");
-    auto next = f.get("DATA_B3_IND");
+    auto next = f.play("wait 256ms; get DATA_B3_IND");
     EXPECT_EQ(recogniseAudioBlock(next.block).id, (AudioBlockId{f.party("mobile"), 10}));
     EXPECT_EQ(handles.count(next.word(18)), 0u);
 }
@@ -52,8 +50,7 @@ TEST(Audio, BlocksPutOnALegArePlayedToItsPartyInOrderAndConfirmed) {
     uint32_t mobile = f.leg("m").ncci, alice = f.leg("a").ncci;
     std::vector<uint8_t> prompt(2048, 0xD5);
     for (int round = 0; round < 120; ++round) {
-        f.play("wait 256ms");
-        Received blocks[] = {f.get("DATA_B3_IND"), f.get("DATA_B3_IND")};
+        Received blocks[] = {f.play("wait 256ms; get DATA_B3_IND"), f.play("get DATA_B3_IND")};
         f.play("nothing");
         for (const auto& ind : blocks) {
             bool fromMobile = ind.address() == mobile;
@@ -62,8 +59,7 @@ TEST(Audio, BlocksPutOnALegArePlayedToItsPartyInOrderAndConfirmed) {
                                     ind.word(18) + 256, 0));
         }
         for (const auto& ind : blocks) {
-            auto conf = f.get("DATA_B3_CONF Info=0x0000");
-            EXPECT_EQ(conf.word(12), ind.word(18) + 256);
+            EXPECT_EQ(f.play("get DATA_B3_CONF Info=0x0000").word(12), ind.word(18) + 256);
             f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, ind.address(),
                                      ind.word(18)));
         }

@@ -1,6 +1,5 @@
 // What the in-process driver presents: the controller, data blocks reached
-// through message pointers as libcapi20 lays them out, faults on demand and
-// the limits of registration.
+// through message pointers as libcapi20 lays them out and the limits of registration.
 #include "capi/byte_order.h"
 #include "exchange/simulated/audio_block.h"
 #include "line_flow.h"
@@ -31,8 +30,8 @@ TEST(InProcessDriver, PresentsTheControllerItsProfileAllows) {
 TEST(InProcessDriver, DataBlocksTravelThroughTheirPointers) {
     LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 512ms");
     PartyId mobile = f.party("mobile");
-    auto first = f.get("DATA_B3_IND");
-    auto second = f.get("DATA_B3_IND");
+    auto first = f.play("get DATA_B3_IND");
+    auto second = f.play("get DATA_B3_IND");
     if (capi::kDataB3Uses64BitPointer) {
         ASSERT_EQ(first.bytes.size(), 30u);
         EXPECT_EQ(capi::readU32(first.bytes, 12), 0u) << "Data";
@@ -50,13 +49,13 @@ TEST(InProcessDriver, DataBlocksTravelThroughTheirPointers) {
     auto request = f.relay.dataB3Req(first.address(), block.data(), 2048, 1, 0);
     std::vector<uint8_t> message(request.begin(), request.end());
     f.put(message);
-    f.get("DATA_B3_CONF Info=0x0000");
+    f.play("get DATA_B3_CONF Info=0x0000");
     std::fill(message.begin() + 12, message.begin() + 16, 0);
     if (message.size() >= 30) {
         std::fill(message.begin() + 22, message.begin() + 30, 0);
     }
     f.put(message);
-    f.get("DATA_B3_CONF Info=0x2007");
+    f.play("get DATA_B3_CONF Info=0x2007");
     ASSERT_EQ(f.line.partyRecord(mobile).received.size(), 1u);
     EXPECT_EQ(f.line.partyRecord(mobile).received[0].hash, audioBlockHash(block));
 
@@ -64,25 +63,6 @@ TEST(InProcessDriver, DataBlocksTravelThroughTheirPointers) {
     f.play("mobile hangup; get DISCONNECT_B3_IND");
     EXPECT_EQ(recogniseAudioBlock(second.block).id, (AudioBlockId{mobile, 1}));
     f.play("get DISCONNECT_IND; check line held-blocks=0");
-}
-
-TEST(Faults, NextPutAndNextGetFailOnceWithTheGivenCode) {
-    LineFlow f("");
-    f.line.controller().failNextPut(0x1103);
-    f.play("put listen => 0x1103; nothing; put listen");  // the refused one had no effect
-    f.line.controller().failNextGet(0x1105);
-    std::span<const uint8_t> message;
-    EXPECT_EQ(f.driver.getMessage(f.appl, message), 0x1105u);
-    f.play("get LISTEN_CONF; check violations");  // still there
-}
-
-TEST(Faults, DroppedConnectionFailsEveryGetAndPutUntilReleased) {
-    LineFlow f("party mobile 0171; party other 0172\nlisten; answer mobile m");
-    f.line.controller().dropConnection(f.appl);
-    std::span<const uint8_t> message;
-    f.play("wait 1s; put listen => 0x1108; other call");
-    EXPECT_EQ(f.driver.getMessage(f.appl, message), 0x1108u);
-    f.play("check other events call-not-offered; release; check idle");
 }
 
 TEST(Registration, LimitsAreRefusedWithTheirCodes) {

@@ -2,17 +2,19 @@
 
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 
 #include "capi/byte_order.h"
+#include "capi/message_header.h"
 #include "capi/message_trace.h"
 #include "exchange/simulated/virtual_time.h"
+#include "support/flow_runner.h"
 
 namespace tellmaro::exchange::test {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 constexpr char kOwnNumber[] = "0301234567";
 
 uint32_t number(const std::string& text) {
@@ -24,89 +26,64 @@ std::string dashed(std::string text) {
     return text;
 }
 
-// Statements of a flow text with their line numbers; `;` separates them.
-std::vector<std::pair<int, Words>> statements(std::string_view text) {
-    std::vector<std::pair<int, Words>> out;
-    std::istringstream lines{std::string(text)};
-    std::string line;
-    for (int n = 1; std::getline(lines, line); ++n) {
-        if (auto start = line.find_first_not_of(" \t");
-            start == std::string::npos || line[start] == '#') {
-            continue;
-        }
-        std::istringstream parts(line);
-        for (std::string part; std::getline(parts, part, ';');) {
-            std::istringstream split(part);
-            Words words{std::istream_iterator<std::string>(split), {}};
-            if (!words.empty()) {
-                out.emplace_back(n, words);
-            }
-        }
-    }
-    return out;
-}
-
-LineConfig configOf(std::string_view text, LineConfig config) {
-    for (const auto& [n, words] : statements(text)) {
-        config.indicationsLeaveAtOnce |= words[0] == "remote";
-    }
-    return config;
+// The scenario grammar reads the parties; every other statement is a step.
+FlowScript readScript(const std::string& text) {
+    FlowScript s;
+    auto parsed = parseScenario(text + "\nline " + kOwnNumber + "\nend 0s",
+                                [&s](const Words& w, const Scenario&) {
+                                    s.remote |= w[0] == "remote";
+                                    s.steps.push_back(w);
+                                    return std::optional<std::string>("");
+                                });
+    EXPECT_TRUE(parsed.scenario) << parsed.error;
+    s.scenario = parsed.scenario.value_or(Scenario{});
+    s.steps.resize(parsed.scenario ? s.steps.size() : 0);
+    return s;
 }
 
 }  // namespace
 
-LineFlow::LineFlow(std::string_view text, LineConfig config) : line(clock, configOf(text, config)) {
-    EXPECT_EQ(driver.registerApplication(capi::RegisterParams{}, appl), 0u);
-    relay.setApplId(static_cast<uint16_t>(appl));
-    std::map<std::string, std::string> parties;  // a flow's own replaces a shared one
-    std::vector<std::pair<int, Words>> steps;
-    for (auto& [n, words] : statements(text)) {
-        if (words[0] == "party") {
-            std::string& party = parties[words.at(1)];
-            party.clear();
-            for (const auto& word : words) {
-                party += word + " ";
-            }
-        } else if (words[0] != "remote") {
-            steps.emplace_back(n, words);
-        }
-    }
-    std::string scenario = "line " + config.lineNumber + "\n";
-    for (const auto& [name, party] : parties) {
-        scenario += party + "\n";
-    }
-    auto parsed = parseScenario(scenario + "end 1s");
-    EXPECT_TRUE(parsed.scenario) << parsed.error;
-    parties_ = std::make_unique<ScenarioRunner>(line, clock, parsed.scenario.value_or(Scenario{}));
-    for (const auto& [n, words] : steps) {
-        SCOPED_TRACE("line " + std::to_string(n));
-        run(words);
+LineFlow::LineFlow(const std::string& text, LineConfig config)
+    : script_(readScript(text)), line(clock, [&] {
+          config.indicationsLeaveAtOnce |= script_.remote;
+          return scenarioLineConfig(script_.scenario, config);
+      }()) {
+    runner_ = std::make_unique<ScenarioRunner>(line, clock, script_.scenario);
+    step({"register"});
+    for (const auto& w : script_.steps) {
+        step(w);
     }
 }
 
-void LineFlow::play(std::string_view steps) {
-    for (const auto& [n, words] : statements(steps)) {
-        run(words);
+Received LineFlow::play(const std::string& steps) {
+    for (const auto& w : readScript(steps).steps) {
+        step(w);
     }
+    return last_;
 }
 
 FlowLeg& LineFlow::leg(const std::string& name) {
-    if (std::isdigit(static_cast<unsigned char>(name[0]))) {
-        literal_ = {number(name), number(name), 1, 0};
-        return literal_;
+    if (std::isdigit(static_cast<unsigned char>(name[0]))) {  // an address as it is
+        return literal_ = {number(name), number(name), 1, 0};
     }
     return legs_[name];
 }
 
-void LineFlow::run(const Words& w) {
+void LineFlow::step(const Words& w) {
+    std::string said;
+    for (const auto& word : w) {
+        said += word + " ";
+    }
+    SCOPED_TRACE(said);
     const std::string& verb = w[0];
+    CapiController& controller = line.controller();
     if (verb == "wait") {
         runLineUntil(line, clock, clock.now() + *parseDuration(w.at(1)));
     } else if (verb == "listen") {
         play("put listen; get LISTEN_CONF Info=0x0000");
     } else if (verb == "answer") {  // a party's call up to its active B3 connection
-        std::string l = w.size() > 2 ? w[2] : w.at(1);
-        play(w[1] + " call; get CONNECT_IND >" + l + "; put answer " + l +
+        const std::string& l = w.back();
+        play(w.at(1) + " call; get CONNECT_IND >" + l + "; put answer " + l +
              "; get CONNECT_ACTIVE_IND; put active-resp " + l +
              "; get CONNECT_B3_IND; put b3-resp " + l +
              "; get CONNECT_B3_ACTIVE_IND; put b3-active-resp " + l);
@@ -115,10 +92,8 @@ void LineFlow::run(const Words& w) {
     } else if (verb == "get") {
         get(w);
     } else if (verb == "nothing") {
-        while (audio_ && skipAudio()) {
-        }
-        if (auto received = next()) {
-            ADD_FAILURE() << "unexpected " << received->text();
+        if (auto r = next(""); !r.bytes.empty()) {
+            ADD_FAILURE() << "unexpected " << capi::describeMessage(r.bytes);
         }
     } else if (verb == "audio") {
         audio_ = true;
@@ -129,8 +104,13 @@ void LineFlow::run(const Words& w) {
         EXPECT_EQ(driver.release(appl), 0u);
     } else if (verb == "check") {
         check(w);
-    } else if (verb == "refuse-block") {
-        line.controller().refuseNextDataB3Req(static_cast<uint16_t>(number(w.at(1))));
+    } else if (verb == "fault" && w.at(1) == "drop") {
+        controller.dropConnection(appl);
+    } else if (verb == "fault") {  // the next put, get or DATA_B3_REQ fails with the code
+        uint32_t code = number(w.at(2));
+        w[1] == "put"   ? controller.failNextPut(code)
+        : w[1] == "get" ? controller.failNextGet(code)
+                        : controller.refuseNextDataB3Req(static_cast<uint16_t>(code));
     } else if (w.size() >= 2 && w[1] == "call") {
         CallOptions options;
         for (size_t i = 2; i < w.size(); ++i) {
@@ -142,29 +122,26 @@ void LineFlow::run(const Words& w) {
                                                       : CallerId::TypeOnly;
             }
         }
-        line.callPcNow(party(w[0]), options);
+        line.callPcNow(party(verb), options);
     } else if (w.size() == 2 && w[1] == "hangup") {
-        line.hangUpNow(party(w[0]));
+        line.hangUpNow(party(verb));
     } else if (w.size() == 3 && w[1] == "keys") {
-        line.pressKeysNow(party(w[0]), w[2]);
-    } else {
-        ADD_FAILURE() << "cannot read '" << verb << "'";
+        line.pressKeysNow(party(verb), w[2]);
+    } else if (verb != "remote") {
+        ADD_FAILURE() << "cannot do this";
     }
 }
 
-void LineFlow::put(std::span<const uint8_t> message, uint32_t expected, uint32_t applId) {
-    EXPECT_EQ(driver.putMessage(applId ? applId : appl, message), expected)
-        << capi::describeMessage(message);
+void LineFlow::put(std::span<const uint8_t> message, uint32_t expected) {
+    EXPECT_EQ(driver.putMessage(appl, message), expected) << capi::describeMessage(message);
 }
 
-// put TEMPLATE [LEG] [@OFFSET=BYTE,...] [length=N] [size=N] [appl=N] [=> CODE]
+// put TEMPLATE [LEG] [@OFFSET=HH,HH...] [length=N] [size=N] [=> CODE]
 void LineFlow::putTemplate(const Words& w) {
     auto& t = relay;
     const std::string& kind = w.at(1);
-    bool named = w.size() > 2 && w[2].find_first_of("=>@") == std::string::npos;
-    FlowLeg& l = leg(named ? w[2] : "-");
+    FlowLeg& l = leg(w.size() > 2 && w[2].find_first_of("=>@") == std::string::npos ? w[2] : "-");
     using DR = capi::DisconnectReqNumber;
-    using RN = capi::DataB3RespNumber;
     const std::map<std::string, std::function<capi::MessageTemplates::Bytes()>> templates = {
         {"listen", [&] { return t.listenReq(capi::ListenMask::Calls); }},
         {"listen-none", [&] { return t.listenReq(capi::ListenMask::None); }},
@@ -186,8 +163,8 @@ void LineFlow::putTemplate(const Words& w) {
          [&] { return t.disconnectB3Req(capi::DisconnectB3ReqNumber::First, l.ncci); }},
         {"b3-disconnect-resp", [&] { return t.disconnectB3Resp(l.ncci); }},
         {"data", [&] { return t.dataB3Req(l.ncci, block_.data(), 2048, 300, 0); }},
-        {"big-data", [&] { return t.dataB3Req(l.ncci, block_.data(), 4096, 1, 0); }},
-        {"data-resp", [&] { return t.dataB3Resp(RN::OnReceipt, l.ncci, l.dataHandle); }},
+        {"data-resp",
+         [&] { return t.dataB3Resp(capi::DataB3RespNumber::OnReceipt, l.ncci, l.dataHandle); }},
         {"reset", [&] { return t.resetB3Req(l.ncci); }},
         {"reset-resp", [&] { return t.resetB3Resp(l.ncci); }},
     };
@@ -196,78 +173,61 @@ void LineFlow::putTemplate(const Words& w) {
         return;
     }
     auto made = templates.at(kind)();
-    Bytes m(made.begin(), made.end());
+    std::vector<uint8_t> m(made.begin(), made.end());
     uint32_t expected = 0;
-    uint32_t applId = 0;
     for (size_t i = 2; i < w.size(); ++i) {
-        if (w[i][0] == '@') {
-            size_t at = number(w[i].substr(1, w[i].find('=') - 1));
-            std::istringstream values(w[i].substr(w[i].find('=') + 1));
-            for (std::string value; std::getline(values, value, ',');) {
-                m.at(at++) = static_cast<uint8_t>(std::stoul(value, nullptr, 16));
+        const std::string& o = w[i];
+        const std::string value = o.substr(o.find('=') + 1);
+        if (o[0] == '@') {
+            size_t at = number(o.substr(1, o.find('=') - 1));
+            std::istringstream bytes(value);
+            for (std::string byte; std::getline(bytes, byte, ',');) {
+                m.at(at++) = static_cast<uint8_t>(std::stoul(byte, nullptr, 16));
             }
-        } else if (w[i].starts_with("length=")) {
-            capi::writeU16(m, 0, static_cast<uint16_t>(number(w[i].substr(7))));
-        } else if (w[i].starts_with("size=")) {
-            m.resize(number(w[i].substr(5)));
-        } else if (w[i].starts_with("appl=")) {
-            applId = number(w[i].substr(5));
-        } else if (w[i] == "=>") {
+        } else if (o.starts_with("length=")) {
+            capi::writeU16(m, 0, static_cast<uint16_t>(number(value)));
+        } else if (o.starts_with("size=")) {
+            m.resize(number(value));
+        } else if (o == "=>") {
             expected = number(w.at(++i));
         }
     }
-    put(m, expected, applId);
+    put(m, expected);
 }
 
-std::optional<Received> LineFlow::next() {
-    if (held_) {
-        return std::exchange(held_, std::nullopt);
-    }
-    std::span<const uint8_t> message;
-    if (driver.getMessage(appl, message) != 0) {
-        return std::nullopt;
-    }
-    Received received{{message.begin(), message.end()}, *capi::readHeader(message), {}};
-    if (received.header.is(capi::Command::DataB3, capi::Subcommand::Ind)) {
-        uint64_t pointer =
-            capi::kDataB3Uses64BitPointer ? capi::readU64(message, 22) : capi::readU32(message, 12);
-        received.block = {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(pointer)),
-                          capi::readU16(message, 16)};
-    }
-    return received;
-}
-
-bool LineFlow::skipAudio() {
-    held_ = next();
-    if (!held_ || !held_->header.is(capi::Command::DataB3, capi::Subcommand::Ind)) {
-        return false;
-    }
-    put(relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, held_->address(), held_->word(18)));
-    held_.reset();
-    return true;
-}
-
-Received LineFlow::get(std::string_view kindAndFields) {
-    return get(statements("get " + std::string(kindAndFields)).at(0).second);
-}
-
-// get KIND [>LEG] [FIELD=VALUE ...]
-Received LineFlow::get(const Words& w) {
-    if (audio_ && w.at(1) != "DATA_B3_IND") {
-        while (skipAudio()) {
+// The next message; in audio mode blocks are answered on the way unless `kind` asks for one.
+Received LineFlow::next(const std::string& kind) {
+    for (std::span<const uint8_t> m; driver.getMessage(appl, m) == 0;) {
+        Received r{{m.begin(), m.end()}, {}};
+        if (capi::readHeader(m)->is(capi::Command::DataB3, capi::Subcommand::Ind)) {
+            uint64_t pointer =
+                capi::kDataB3Uses64BitPointer ? capi::readU64(m, 22) : capi::readU32(m, 12);
+            r.block = {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(pointer)),
+                       capi::readU16(m, 16)};
+            if (audio_ && kind != "DATA_B3_IND") {
+                put(relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, r.address(), r.word(18)));
+                continue;
+            }
         }
+        return r;
     }
-    auto received = next();
-    if (!received) {
-        ADD_FAILURE() << "no message, expected " << w.at(1);
-        return {};
+    return {};
+}
+
+// get KIND [>LEG] [FIELD=VALUE ...], or get => CODE for a get that fails
+void LineFlow::get(const Words& w) {
+    if (w.at(1) == "=>") {
+        std::span<const uint8_t> m;
+        EXPECT_EQ(driver.getMessage(appl, m), number(w.at(2)));
+        return;
     }
-    std::string text = received->text() + " ";
-    if (!text.starts_with(w.at(1) + " ")) {
-        ADD_FAILURE() << "got " << text << ", expected " << w[1];
-        return *received;
+    last_ = next(w[1]);
+    const std::string text = capi::describeMessage(last_.bytes) + " ";
+    if (!text.starts_with(w[1] + " ")) {
+        ADD_FAILURE() << "got " << text;
+        return;
     }
-    uint32_t address = received->address();
+    const uint32_t address = last_.address();
     FlowLeg* l = nullptr;
     for (size_t i = 2; i < w.size(); ++i) {
         if (w[i][0] == '>') {
@@ -283,12 +243,11 @@ Received LineFlow::get(const Words& w) {
     }
     if (l) {
         (address > 0xFFFF ? l->ncci : l->plci) = address;
-        if (received->header.subcommand == 0x82) {  // what a response echoes
-            l->messageNumber = received->header.messageNumber;
-            l->dataHandle = received->word(18);
+        if (capi::readHeader(last_.bytes)->subcommand == 0x82) {  // what a response echoes
+            l->messageNumber = capi::readHeader(last_.bytes)->messageNumber;
+            l->dataHandle = last_.word(18);
         }
     }
-    return *received;
 }
 
 void LineFlow::check(const Words& w) {
@@ -299,12 +258,13 @@ void LineFlow::check(const Words& w) {
         kinds.push_back(dashed(violationKindName(v.kind)));
         violations += v.detail + " in " + v.message + "\n";
     }
+    const Words rest(w.begin() + 2, w.end());
     if (w.at(1) == "idle") {
         EXPECT_TRUE(accounting.idle());
     } else if (w[1] == "clean") {
         EXPECT_TRUE(accounting.clean()) << violations;
     } else if (w[1] == "violations") {
-        EXPECT_EQ(kinds, Words(w.begin() + 2, w.end())) << violations;
+        EXPECT_EQ(kinds, rest) << violations;
     } else if (w[1] == "line") {
         const std::map<std::string, uint64_t> counts = {
             {"applications", accounting.applications},
@@ -323,9 +283,9 @@ void LineFlow::check(const Words& w) {
             {"held-blocks", driver.heldBlocks()},
             {"events-due", line.nextEventTime().has_value()},
         };
-        for (size_t i = 2; i < w.size(); ++i) {
-            auto eq = w[i].find('=');
-            EXPECT_EQ(counts.at(w[i].substr(0, eq)), number(w[i].substr(eq + 1))) << w[i];
+        for (const auto& count : rest) {
+            auto eq = count.find('=');
+            EXPECT_EQ(counts.at(count.substr(0, eq)), number(count.substr(eq + 1))) << count;
         }
     } else {
         const PartyRecord& r = line.partyRecord(party(w[1]));
@@ -343,24 +303,30 @@ void LineFlow::check(const Words& w) {
     }
 }
 
-std::vector<std::pair<std::string, std::string>> readLineFlows(const std::string& file) {
-    std::ifstream in(std::string(TELLMARO_LINE_FLOWS_DIR) + "/" + file);
-    std::string shared;
-    std::vector<std::pair<std::string, std::string>> flows;
-    size_t lines = 0;
-    for (std::string line; std::getline(in, line); ++lines) {
-        if (line.starts_with("flow ")) {  // blank lines keep the file's line numbers
-            auto name = line.substr(5, line.find(';') - 5);
-            auto rest = line.find(';') == std::string::npos ? "" : line.substr(line.find(';') + 1);
-            auto skipped = std::count(shared.begin(), shared.end(), '\n');
-            flows.emplace_back(name, shared + std::string(lines - skipped, '\n') + rest);
-        } else {
-            (flows.empty() ? shared : flows.back().second) += line;
+namespace {
+
+class LineFlows : public ::testing::TestWithParam<const char*> {};
+
+// One flow file per family of flows; "flow NAME; STEPS" is a flow on one line.
+TEST_P(LineFlows, PlayAsWritten) {
+    std::ifstream in(std::string(TELLMARO_LINE_FLOWS_DIR) + "/" + GetParam());
+    std::stringstream file;
+    file << in.rdbuf();
+    auto flows = tellmaro::test::flowsOf(
+        std::regex_replace(file.str(), std::regex("(^|\n)(flow [^;\n]*);"), "$1$2\n"));
+    EXPECT_FALSE(flows.empty());
+    for (const auto& flow : flows) {
+        SCOPED_TRACE(flow.name);
+        for (const auto& text : flow.texts) {
+            LineFlow run(text.substr(0, text.rfind("\nend ")));
         }
-        (flows.empty() ? shared : flows.back().second) += "\n";
     }
-    EXPECT_FALSE(flows.empty()) << file;
-    return flows;
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, LineFlows,
+                         ::testing::Values("calls.scenario", "clearing.scenario",
+                                           "strictness.scenario"));
+
+}  // namespace
 
 }  // namespace tellmaro::exchange::test
