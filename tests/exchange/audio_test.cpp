@@ -33,7 +33,7 @@ TEST(Audio, SevenUnansweredBlocksDropTheRestAndKeepTheirHandles) {
     f.play("nothing; check line dropped=3 unanswered-blocks=7");
     ASSERT_EQ(handles.size(), 7u);
     for (uint16_t handle : handles) {
-        f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, f.leg("m").ncci, handle));
+        f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, f.legs.at("m").ncci, handle));
     }
     auto next = f.play("wait 256ms; get DATA_B3_IND");
     EXPECT_EQ(recogniseAudioBlock(next.block).id, (AudioBlockId{f.party("mobile"), 10}));
@@ -47,7 +47,7 @@ TEST(Audio, BlocksPutOnALegArePlayedToItsPartyInOrderAndConfirmed) {
         listen; put dial 0301; get CONNECT_CONF >a; wait 1s; get CONNECT_ACTIVE_IND
         put active-resp a; put b3 a; get CONNECT_B3_CONF; get CONNECT_B3_ACTIVE_IND
         put b3-active-resp a; answer mobile m)");
-    uint32_t mobile = f.leg("m").ncci, alice = f.leg("a").ncci;
+    uint32_t mobile = f.legs.at("m").ncci, alice = f.legs.at("a").ncci;
     std::vector<uint8_t> prompt(2048, 0xD5);
     for (int round = 0; round < 120; ++round) {
         Received blocks[] = {f.play("wait 256ms; get DATA_B3_IND"), f.play("get DATA_B3_IND")};

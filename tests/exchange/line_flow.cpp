@@ -41,138 +41,49 @@ FlowScript readScript(const std::string& text) {
     return s;
 }
 
-}  // namespace
-
-LineFlow::LineFlow(const std::string& text, LineConfig config)
-    : script_(readScript(text)), line(clock, [&] {
-          config.indicationsLeaveAtOnce |= script_.remote;
-          return scenarioLineConfig(script_.scenario, config);
-      }()) {
-    runner_ = std::make_unique<ScenarioRunner>(line, clock, script_.scenario);
-    step({"register"});
-    for (const auto& w : script_.steps) {
-        step(w);
-    }
-}
-
-Received LineFlow::play(const std::string& steps) {
-    for (const auto& w : readScript(steps).steps) {
-        step(w);
-    }
-    return last_;
-}
-
-FlowLeg& LineFlow::leg(const std::string& name) {
-    if (std::isdigit(static_cast<unsigned char>(name[0]))) {  // an address as it is
-        return literal_ = {number(name), number(name), 1, 0};
-    }
-    return legs_[name];
-}
-
-void LineFlow::step(const Words& w) {
-    std::string said;
-    for (const auto& word : w) {
-        said += word + " ";
-    }
-    SCOPED_TRACE(said);
-    const std::string& verb = w[0];
-    CapiController& controller = line.controller();
-    if (verb == "wait") {
-        runLineUntil(line, clock, clock.now() + *parseDuration(w.at(1)));
-    } else if (verb == "listen") {
-        play("put listen; get LISTEN_CONF Info=0x0000");
-    } else if (verb == "answer") {  // a party's call up to its active B3 connection
-        const std::string& l = w.back();
-        play(w.at(1) + " call; get CONNECT_IND >" + l + "; put answer " + l +
-             "; get CONNECT_ACTIVE_IND; put active-resp " + l +
-             "; get CONNECT_B3_IND; put b3-resp " + l +
-             "; get CONNECT_B3_ACTIVE_IND; put b3-active-resp " + l);
-    } else if (verb == "put") {
-        putTemplate(w);
-    } else if (verb == "get") {
-        get(w);
-    } else if (verb == "nothing") {
-        if (auto r = next(""); !r.bytes.empty()) {
-            ADD_FAILURE() << "unexpected " << capi::describeMessage(r.bytes);
-        }
-    } else if (verb == "audio") {
-        audio_ = true;
-    } else if (verb == "register") {
-        EXPECT_EQ(driver.registerApplication(capi::RegisterParams{}, appl), 0u);
-        relay.setApplId(static_cast<uint16_t>(appl));
-    } else if (verb == "release") {
-        EXPECT_EQ(driver.release(appl), 0u);
-    } else if (verb == "check") {
-        check(w);
-    } else if (verb == "fault" && w.at(1) == "drop") {
-        controller.dropConnection(appl);
-    } else if (verb == "fault") {  // the next put, get or DATA_B3_REQ fails with the code
-        uint32_t code = number(w.at(2));
-        w[1] == "put"   ? controller.failNextPut(code)
-        : w[1] == "get" ? controller.failNextGet(code)
-                        : controller.refuseNextDataB3Req(static_cast<uint16_t>(code));
-    } else if (w.size() >= 2 && w[1] == "call") {
-        CallOptions options;
-        for (size_t i = 2; i < w.size(); ++i) {
-            if (w[i].starts_with("cip=")) {
-                options.cip = static_cast<uint16_t>(number(w[i].substr(4)));
-            } else {
-                options.callerId = w[i] == "withheld" ? CallerId::Restricted
-                                   : w[i] == "absent" ? CallerId::Absent
-                                                      : CallerId::TypeOnly;
-            }
-        }
-        line.callPcNow(party(verb), options);
-    } else if (w.size() == 2 && w[1] == "hangup") {
-        line.hangUpNow(party(verb));
-    } else if (w.size() == 3 && w[1] == "keys") {
-        line.pressKeysNow(party(verb), w[2]);
-    } else if (verb != "remote") {
-        ADD_FAILURE() << "cannot do this";
-    }
-}
-
-void LineFlow::put(std::span<const uint8_t> message, uint32_t expected) {
-    EXPECT_EQ(driver.putMessage(appl, message), expected) << capi::describeMessage(message);
-}
-
 // put TEMPLATE [LEG] [@OFFSET=HH,HH...] [length=N] [size=N] [=> CODE]
-void LineFlow::putTemplate(const Words& w) {
-    auto& t = relay;
+void putTemplate(LineFlow& f, const Words& w) {
+    using T = capi::MessageTemplates;
+    static std::vector<uint8_t> block(4096, 0x5A);
+    T& t = f.relay;
     const std::string& kind = w.at(1);
-    FlowLeg& l = leg(w.size() > 2 && w[2].find_first_of("=>@") == std::string::npos ? w[2] : "-");
-    using DR = capi::DisconnectReqNumber;
-    const std::map<std::string, std::function<capi::MessageTemplates::Bytes()>> templates = {
+    FlowLeg& l = f.legs[w.size() > 2 && w[2].find_first_of("=>@") == std::string::npos ? w[2] : ""];
+    const std::map<std::string, T::Bytes (T::*)(uint32_t)> onPlci = {
+        {"active-resp", &T::connectActiveResp},
+        {"b3", &T::connectB3Req},
+        {"keypad", &T::infoReqKeypad}};
+    const std::map<std::string, T::Bytes (T::*)(uint32_t)> onNcci = {
+        {"b3-active-resp", &T::connectB3ActiveResp},
+        {"dtmf", &T::facilityReqDtmfListen},
+        {"facility-resp", &T::facilityResp},
+        {"b3-disconnect-resp", &T::disconnectB3Resp},
+        {"reset", &T::resetB3Req},
+        {"reset-resp", &T::resetB3Resp}};
+    const std::map<std::string, T::Bytes (T::*)(uint16_t, uint32_t)> echoing = {
+        {"alert", &T::alertReq},
+        {"refuse", &T::connectRespRefuse},
+        {"disconnect-resp", &T::disconnectResp}};
+    const std::map<std::string, std::function<T::Bytes()>> others = {
         {"listen", [&] { return t.listenReq(capi::ListenMask::Calls); }},
         {"listen-none", [&] { return t.listenReq(capi::ListenMask::None); }},
         {"seize", [&] { return t.connectReqSeizure(kOwnNumber); }},
         {"dial", [&] { return t.connectReqToNumber(w.at(2), kOwnNumber); }},
-        {"alert", [&] { return t.alertReq(l.messageNumber, l.plci); }},
         {"answer", [&] { return t.connectRespAnswer(l.plci, kOwnNumber); }},
-        {"refuse", [&] { return t.connectRespRefuse(l.messageNumber, l.plci); }},
-        {"active-resp", [&] { return t.connectActiveResp(l.plci); }},
-        {"b3", [&] { return t.connectB3Req(l.plci); }},
         {"b3-resp", [&] { return t.connectB3Resp(l.ncci, 0); }},
-        {"b3-active-resp", [&] { return t.connectB3ActiveResp(l.ncci); }},
-        {"keypad", [&] { return t.infoReqKeypad(l.plci); }},
-        {"dtmf", [&] { return t.facilityReqDtmfListen(l.ncci); }},
-        {"facility-resp", [&] { return t.facilityResp(l.ncci); }},
-        {"disconnect", [&] { return t.disconnectReq(DR::SendDisconnectReq, l.plci); }},
-        {"disconnect-resp", [&] { return t.disconnectResp(l.messageNumber, l.plci); }},
+        {"disconnect",
+         [&] { return t.disconnectReq(capi::DisconnectReqNumber::SendDisconnectReq, l.plci); }},
         {"b3-disconnect",
          [&] { return t.disconnectB3Req(capi::DisconnectB3ReqNumber::First, l.ncci); }},
-        {"b3-disconnect-resp", [&] { return t.disconnectB3Resp(l.ncci); }},
-        {"data", [&] { return t.dataB3Req(l.ncci, block_.data(), 2048, 300, 0); }},
+        {"data", [&] { return t.dataB3Req(l.ncci, block.data(), 2048, 300, 0); }},
         {"data-resp",
          [&] { return t.dataB3Resp(capi::DataB3RespNumber::OnReceipt, l.ncci, l.dataHandle); }},
-        {"reset", [&] { return t.resetB3Req(l.ncci); }},
-        {"reset-resp", [&] { return t.resetB3Resp(l.ncci); }},
     };
-    if (!templates.contains(kind)) {
-        ADD_FAILURE() << "no template '" << kind << "'";
-        return;
-    }
-    auto made = templates.at(kind)();
+    auto made = onPlci.contains(kind)    ? (t.*onPlci.at(kind))(l.plci)
+                : onNcci.contains(kind)  ? (t.*onNcci.at(kind))(l.ncci)
+                : echoing.contains(kind) ? (t.*echoing.at(kind))(l.messageNumber, l.plci)
+                : others.contains(kind)  ? others.at(kind)()
+                                         : T::Bytes{};
+    EXPECT_FALSE(made.empty()) << "no template " << kind;
     std::vector<uint8_t> m(made.begin(), made.end());
     uint32_t expected = 0;
     for (size_t i = 2; i < w.size(); ++i) {
@@ -192,20 +103,21 @@ void LineFlow::putTemplate(const Words& w) {
             expected = number(w.at(++i));
         }
     }
-    put(m, expected);
+    f.put(m, expected);
 }
 
 // The next message; in audio mode blocks are answered on the way unless `kind` asks for one.
-Received LineFlow::next(const std::string& kind) {
-    for (std::span<const uint8_t> m; driver.getMessage(appl, m) == 0;) {
+Received next(LineFlow& f, const std::string& kind) {
+    for (std::span<const uint8_t> m; f.driver.getMessage(f.appl, m) == 0;) {
         Received r{{m.begin(), m.end()}, {}};
         if (capi::readHeader(m)->is(capi::Command::DataB3, capi::Subcommand::Ind)) {
             uint64_t pointer =
                 capi::kDataB3Uses64BitPointer ? capi::readU64(m, 22) : capi::readU32(m, 12);
             r.block = {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(pointer)),
                        capi::readU16(m, 16)};
-            if (audio_ && kind != "DATA_B3_IND") {
-                put(relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, r.address(), r.word(18)));
+            if (f.audio && kind != "DATA_B3_IND") {
+                f.put(
+                    f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, r.address(), r.word(18)));
                 continue;
             }
         }
@@ -215,43 +127,42 @@ Received LineFlow::next(const std::string& kind) {
 }
 
 // get KIND [>LEG] [FIELD=VALUE ...], or get => CODE for a get that fails
-void LineFlow::get(const Words& w) {
-    if (w.at(1) == "=>") {
-        std::span<const uint8_t> m;
-        EXPECT_EQ(driver.getMessage(appl, m), number(w.at(2)));
+void get(LineFlow& f, const Words& w) {
+    if (std::span<const uint8_t> m; w.at(1) == "=>") {
+        EXPECT_EQ(f.driver.getMessage(f.appl, m), number(w.at(2)));
         return;
     }
-    last_ = next(w[1]);
-    const std::string text = capi::describeMessage(last_.bytes) + " ";
+    f.last = next(f, w[1]);
+    const std::string text = capi::describeMessage(f.last.bytes) + " ";
     if (!text.starts_with(w[1] + " ")) {
         ADD_FAILURE() << "got " << text;
         return;
     }
-    const uint32_t address = last_.address();
+    const uint32_t address = f.last.address();
     FlowLeg* l = nullptr;
     for (size_t i = 2; i < w.size(); ++i) {
         if (w[i][0] == '>') {
-            l = &legs_[w[i].substr(1)];
+            l = &f.legs[w[i].substr(1)];
         } else {
             EXPECT_NE(text.find(" " + w[i] + " "), std::string::npos) << w[i] << " in " << text;
         }
     }
-    for (auto& [name, known] : legs_) {
+    for (auto& [name, known] : f.legs) {
         if (!l && address > 0xFF && known.plci == (address & 0xFFFF)) {
             l = &known;
         }
     }
-    if (l) {
+    if (auto header = capi::readHeader(f.last.bytes); l) {
         (address > 0xFFFF ? l->ncci : l->plci) = address;
-        if (capi::readHeader(last_.bytes)->subcommand == 0x82) {  // what a response echoes
-            l->messageNumber = capi::readHeader(last_.bytes)->messageNumber;
-            l->dataHandle = last_.word(18);
+        if (header->subcommand == 0x82) {  // what a response echoes
+            l->messageNumber = header->messageNumber;
+            l->dataHandle = f.last.word(18);
         }
     }
 }
 
-void LineFlow::check(const Words& w) {
-    auto accounting = line.accounting();
+void check(LineFlow& f, const Words& w) {
+    auto accounting = f.line.accounting();
     std::string violations;
     Words kinds;
     for (const auto& v : accounting.violations) {
@@ -280,15 +191,14 @@ void LineFlow::check(const Words& w) {
             {"never-answered", accounting.neverAnswered.size()},
             {"unanswered", accounting.unanswered.size()},
             {"discarded-by-release", accounting.indicationsDiscardedByRelease},
-            {"held-blocks", driver.heldBlocks()},
-            {"events-due", line.nextEventTime().has_value()},
-        };
+            {"held-blocks", f.driver.heldBlocks()},
+            {"events-due", f.line.nextEventTime().has_value()}};
         for (const auto& count : rest) {
             auto eq = count.find('=');
             EXPECT_EQ(counts.at(count.substr(0, eq)), number(count.substr(eq + 1))) << count;
         }
     } else {
-        const PartyRecord& r = line.partyRecord(party(w[1]));
+        const PartyRecord& r = f.line.partyRecord(f.party(w[1]));
         Words events;
         for (const auto& e : r.events) {
             events.push_back(dashed(partyEventName(e.event)));
@@ -301,6 +211,92 @@ void LineFlow::check(const Words& w) {
             EXPECT_EQ(r.received.size(), number(w.at(3))) << "blocks received";
         }
     }
+}
+
+void step(LineFlow& f, const Words& w) {
+    std::string said;
+    for (const auto& word : w) {
+        said += word + " ";
+    }
+    SCOPED_TRACE(said);
+    const std::string& verb = w[0];
+    CapiController& controller = f.line.controller();
+    if (verb == "wait") {
+        runLineUntil(f.line, f.clock, f.clock.now() + *parseDuration(w.at(1)));
+    } else if (verb == "listen") {
+        f.play("put listen; get LISTEN_CONF Info=0x0000");
+    } else if (verb == "answer") {  // a party's call up to its active B3 connection
+        const std::string& l = w.back();
+        f.play(w.at(1) + " call; get CONNECT_IND >" + l + "; put answer " + l +
+               "; get CONNECT_ACTIVE_IND; put active-resp " + l +
+               "; get CONNECT_B3_IND; put b3-resp " + l +
+               "; get CONNECT_B3_ACTIVE_IND; put b3-active-resp " + l);
+    } else if (verb == "put") {
+        putTemplate(f, w);
+    } else if (verb == "get") {
+        get(f, w);
+    } else if (auto r = verb == "nothing" ? next(f, "") : Received{}; !r.bytes.empty()) {
+        ADD_FAILURE() << "unexpected " << capi::describeMessage(r.bytes);
+    } else if (verb == "audio") {
+        f.audio = true;
+    } else if (verb == "register") {
+        EXPECT_EQ(f.driver.registerApplication(capi::RegisterParams{}, f.appl), 0u);
+        f.relay.setApplId(static_cast<uint16_t>(f.appl));
+    } else if (verb == "release") {
+        EXPECT_EQ(f.driver.release(f.appl), 0u);
+    } else if (verb == "check") {
+        check(f, w);
+    } else if (verb == "fault" && w.at(1) == "drop") {
+        controller.dropConnection(f.appl);
+    } else if (verb == "fault") {  // the next put, get or DATA_B3_REQ fails with the code
+        uint32_t code = number(w.at(2));
+        w[1] == "put"   ? controller.failNextPut(code)
+        : w[1] == "get" ? controller.failNextGet(code)
+                        : controller.refuseNextDataB3Req(static_cast<uint16_t>(code));
+    } else if (w.size() >= 2 && w[1] == "call") {
+        CallOptions options;
+        for (size_t i = 2; i < w.size(); ++i) {
+            if (w[i].starts_with("cip=")) {
+                options.cip = static_cast<uint16_t>(number(w[i].substr(4)));
+            } else {
+                options.callerId = w[i] == "withheld" ? CallerId::Restricted
+                                   : w[i] == "absent" ? CallerId::Absent
+                                                      : CallerId::TypeOnly;
+            }
+        }
+        f.line.callPcNow(f.party(verb), options);
+    } else if (w.size() == 2 && w[1] == "hangup") {
+        f.line.hangUpNow(f.party(verb));
+    } else if (w.size() == 3 && w[1] == "keys") {
+        f.line.pressKeysNow(f.party(verb), w[2]);
+    } else if (verb != "remote" && verb != "nothing") {
+        ADD_FAILURE() << "cannot do this";
+    }
+}
+
+}  // namespace
+
+LineFlow::LineFlow(const std::string& text, LineConfig config)
+    : script(readScript(text)), line(clock, [&] {
+          config.indicationsLeaveAtOnce |= script.remote;
+          return scenarioLineConfig(script.scenario, config);
+      }()) {
+    runner = std::make_unique<ScenarioRunner>(line, clock, script.scenario);
+    play("register");
+    for (const auto& w : script.steps) {
+        step(*this, w);
+    }
+}
+
+Received LineFlow::play(const std::string& steps) {
+    for (const auto& w : readScript(steps).steps) {
+        step(*this, w);
+    }
+    return last;
+}
+
+void LineFlow::put(std::span<const uint8_t> message, uint32_t expected) {
+    EXPECT_EQ(driver.putMessage(appl, message), expected) << capi::describeMessage(message);
 }
 
 namespace {

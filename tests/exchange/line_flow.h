@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "capi/message_templates.h"
-#include "exchange/controller/clock.h"
 #include "exchange/controller/in_process_driver.h"
 #include "exchange/simulated/scenario_runner.h"
 
@@ -30,13 +29,10 @@ struct Received {
     uint32_t address() const { return word(8) | uint32_t{word(10)} << 16; }
 };
 
-// A PLCI and its NCCI as a flow names them, and what the last indication on
-// them carried that a response echoes.
+// A PLCI, its NCCI, and what the last indication on them carried that a response echoes.
 struct FlowLeg {
-    uint32_t plci = 0;
-    uint32_t ncci = 0;
-    uint16_t messageNumber = 1;
-    uint16_t dataHandle = 0;
+    uint32_t plci = 0, ncci = 0;
+    uint16_t messageNumber = 0, dataHandle = 0;
 };
 
 struct FlowScript {
@@ -45,38 +41,23 @@ struct FlowScript {
     bool remote = false;
 };
 
-class LineFlow {
-    FlowScript script_;  // read first: "remote" changes the line
-
-  public:
-    // Party lines and steps, as in a flow file; the line's number is 0301234567.
+// Party lines and steps as in a flow file; the line's number is 0301234567.
+struct LineFlow {
     explicit LineFlow(const std::string& text, LineConfig config = {});
-
-    // The message the last `get` of the steps read.
-    Received play(const std::string& steps);
+    Received play(const std::string& steps);  // the message the last `get` read
     void put(std::span<const uint8_t> message, uint32_t expected = 0);
-    PartyId party(const std::string& name) const { return runner_->party(name); }
-    FlowLeg& leg(const std::string& name);
+    PartyId party(const std::string& name) const { return runner->party(name); }
 
+    FlowScript script;  // read first: "remote" changes the line
     ManualClock clock;
     LineSimulator line;
     InProcessDriver driver{line.controller()};
     capi::MessageTemplates relay;
     uint32_t appl = 0;
-
-  private:
-    void step(const Words& w);
-    void putTemplate(const Words& w);
-    Received next(const std::string& kind);
-    void get(const Words& w);
-    void check(const Words& w);
-
-    std::unique_ptr<ScenarioRunner> runner_;
-    std::map<std::string, FlowLeg> legs_;
-    FlowLeg literal_;
-    bool audio_ = false;  // blocks are answered unless a step gets them
-    Received last_;
-    std::vector<uint8_t> block_ = std::vector<uint8_t>(4096, 0x5A);
+    std::unique_ptr<ScenarioRunner> runner;
+    std::map<std::string, FlowLeg> legs;
+    bool audio = false;  // blocks are answered unless a step gets them
+    Received last;
 };
 
 }  // namespace tellmaro::exchange::test
