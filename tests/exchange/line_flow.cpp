@@ -48,41 +48,33 @@ void putTemplate(LineFlow& f, const Words& w) {
     T& t = f.relay;
     const std::string& kind = w.at(1);
     FlowLeg& l = f.legs[w.size() > 2 && w[2].find_first_of("=>@") == std::string::npos ? w[2] : ""];
-    const std::map<std::string, T::Bytes (T::*)(uint32_t)> onPlci = {
-        {"active-resp", &T::connectActiveResp},
-        {"b3", &T::connectB3Req},
-        {"keypad", &T::infoReqKeypad}};
-    const std::map<std::string, T::Bytes (T::*)(uint32_t)> onNcci = {
-        {"b3-active-resp", &T::connectB3ActiveResp},
-        {"dtmf", &T::facilityReqDtmfListen},
-        {"facility-resp", &T::facilityResp},
-        {"b3-disconnect-resp", &T::disconnectB3Resp},
-        {"reset", &T::resetB3Req},
-        {"reset-resp", &T::resetB3Resp}};
-    const std::map<std::string, T::Bytes (T::*)(uint16_t, uint32_t)> echoing = {
-        {"alert", &T::alertReq},
-        {"refuse", &T::connectRespRefuse},
-        {"disconnect-resp", &T::disconnectResp}};
-    const std::map<std::string, std::function<T::Bytes()>> others = {
+    using DR = capi::DisconnectReqNumber;
+    using RN = capi::DataB3RespNumber;
+    const std::map<std::string, std::function<T::Bytes()>> templates = {
         {"listen", [&] { return t.listenReq(capi::ListenMask::Calls); }},
         {"listen-none", [&] { return t.listenReq(capi::ListenMask::None); }},
         {"seize", [&] { return t.connectReqSeizure(kOwnNumber); }},
         {"dial", [&] { return t.connectReqToNumber(w.at(2), kOwnNumber); }},
+        {"alert", [&] { return t.alertReq(l.messageNumber, l.plci); }},
         {"answer", [&] { return t.connectRespAnswer(l.plci, kOwnNumber); }},
+        {"refuse", [&] { return t.connectRespRefuse(l.messageNumber, l.plci); }},
+        {"active-resp", [&] { return t.connectActiveResp(l.plci); }},
+        {"b3", [&] { return t.connectB3Req(l.plci); }},
         {"b3-resp", [&] { return t.connectB3Resp(l.ncci, 0); }},
-        {"disconnect",
-         [&] { return t.disconnectReq(capi::DisconnectReqNumber::SendDisconnectReq, l.plci); }},
+        {"b3-active-resp", [&] { return t.connectB3ActiveResp(l.ncci); }},
+        {"keypad", [&] { return t.infoReqKeypad(l.plci); }},
+        {"dtmf", [&] { return t.facilityReqDtmfListen(l.ncci); }},
+        {"facility-resp", [&] { return t.facilityResp(l.ncci); }},
+        {"disconnect", [&] { return t.disconnectReq(DR::SendDisconnectReq, l.plci); }},
+        {"disconnect-resp", [&] { return t.disconnectResp(l.messageNumber, l.plci); }},
         {"b3-disconnect",
          [&] { return t.disconnectB3Req(capi::DisconnectB3ReqNumber::First, l.ncci); }},
+        {"b3-disconnect-resp", [&] { return t.disconnectB3Resp(l.ncci); }},
         {"data", [&] { return t.dataB3Req(l.ncci, block.data(), 2048, 300, 0); }},
-        {"data-resp",
-         [&] { return t.dataB3Resp(capi::DataB3RespNumber::OnReceipt, l.ncci, l.dataHandle); }},
-    };
-    auto made = onPlci.contains(kind)    ? (t.*onPlci.at(kind))(l.plci)
-                : onNcci.contains(kind)  ? (t.*onNcci.at(kind))(l.ncci)
-                : echoing.contains(kind) ? (t.*echoing.at(kind))(l.messageNumber, l.plci)
-                : others.contains(kind)  ? others.at(kind)()
-                                         : T::Bytes{};
+        {"data-resp", [&] { return t.dataB3Resp(RN::OnReceipt, l.ncci, l.dataHandle); }},
+        {"reset", [&] { return t.resetB3Req(l.ncci); }},
+        {"reset-resp", [&] { return t.resetB3Resp(l.ncci); }}};
+    auto made = templates.contains(kind) ? templates.at(kind)() : T::Bytes{};
     EXPECT_FALSE(made.empty()) << "no template " << kind;
     std::vector<uint8_t> m(made.begin(), made.end());
     uint32_t expected = 0;

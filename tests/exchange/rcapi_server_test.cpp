@@ -3,12 +3,8 @@
 // reaches the client in the same turn.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
-#include <chrono>
 
 #include "capi/message_header.h"
 #include "capi/message_templates.h"
@@ -22,34 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// capi20_register(2, 7, 2048, ...) as libcapi20 sends it.
-const char* const kRegisterFrame =
-    "00 17  00 00 00 00 F2 FF 00 00 00 00 00 00  00 08 02 00 07 00 00 08 02";
-
-int connectTo(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    return fd;
-}
-
-// Every frame body the server has sent so far.
-std::vector<std::vector<uint8_t>> framesFrom(int fd, rcapi::FrameReader& reader) {
-    uint8_t buffer[4096];
-    ssize_t n = 0;
-    while ((n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
-        reader.append(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
-    }
-    std::vector<std::vector<uint8_t>> bodies;
-    while (auto body = reader.next()) {
-        bodies.push_back(*body);
-    }
-    return bodies;
-}
-
 TEST(RcapiServer, AWatchedDescriptorWakesTheLoopAndWhatItsHookCausesGoesOut) {
     SteadyClock clock;
     LineConfig config;
@@ -60,7 +28,6 @@ TEST(RcapiServer, AWatchedDescriptorWakesTheLoopAndWhatItsHookCausesGoesOut) {
     RcapiServer server(backend, clock);
     std::string error;
     ASSERT_TRUE(server.listen(0, error)) << error;
-
     int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     int hooks = 0;
     server.watch(wake, [&] {
@@ -70,18 +37,33 @@ TEST(RcapiServer, AWatchedDescriptorWakesTheLoopAndWhatItsHookCausesGoesOut) {
         line.callPcNow(mobile);
     });
 
-    int client = connectTo(server.port());
+    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, htons(server.port()), {htonl(INADDR_LOOPBACK)}, {}};
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     capi::MessageTemplates templates;
     templates.setApplId(1);
-    auto frames = test::concat({test::hexBytes(kRegisterFrame),
-                                rcapi::messageFrame(templates.listenReq(capi::ListenMask::Calls))});
+    // capi20_register(2, 7, 2048, ...) as libcapi20 sends it, and a LISTEN_REQ.
+    auto frames = test::concat(
+        {test::hexBytes("00 17  00 00 00 00 F2 FF 00 00 00 00 00 00  00 08 02 00 07 00 00 08 02"),
+         rcapi::messageFrame(templates.listenReq(capi::ListenMask::Calls))});
     ASSERT_EQ(send(client, frames.data(), frames.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(frames.size()));
     rcapi::FrameReader reader;
+    auto bodies = [&] {  // every frame the server has sent since
+        uint8_t buffer[4096];
+        for (ssize_t n; (n = recv(client, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) {
+            reader.append(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
+        }
+        std::vector<std::vector<uint8_t>> got;
+        while (auto body = reader.next()) {
+            got.push_back(*body);
+        }
+        return got;
+    };
     size_t answers = 0;  // the registration, LISTEN_CONF
     for (int turn = 0; turn < 100 && answers < 2; ++turn) {
         server.runOnce(20ms);
-        answers += framesFrom(client, reader).size();
+        answers += bodies().size();
     }
     ASSERT_EQ(answers, 2u);
     EXPECT_EQ(hooks, 0);
@@ -90,10 +72,9 @@ TEST(RcapiServer, AWatchedDescriptorWakesTheLoopAndWhatItsHookCausesGoesOut) {
     ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
     server.runOnce(60s);
     EXPECT_EQ(hooks, 1);
-    auto bodies = framesFrom(client, reader);
-    ASSERT_EQ(bodies.size(), 1u);
-    EXPECT_TRUE(capi::readHeader(bodies[0])->is(capi::Command::Connect, capi::Subcommand::Ind));
-
+    auto after = bodies();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_TRUE(capi::readHeader(after[0])->is(capi::Command::Connect, capi::Subcommand::Ind));
     close(client);
     server.runOnce(0ms);
     close(wake);
