@@ -301,7 +301,7 @@ TEST_P(LineFlows, PlayAsWritten) {
     std::stringstream file;
     file << in.rdbuf();
     auto flows = tellmaro::test::flowsOf(
-        std::regex_replace(file.str(), std::regex("(^|\n)(flow [^;\n]*);"), "$1$2\n"));
+        std::regex_replace(file.str(), std::regex("(^|\n)(flow [^;\n]*); *"), "$1$2\n"));
     EXPECT_FALSE(flows.empty());
     for (const auto& flow : flows) {
         SCOPED_TRACE(flow.name);
