@@ -17,12 +17,7 @@ TEST(InProcessDriver, PresentsTheControllerItsProfileAllows) {
     EXPECT_EQ(f.driver.getProfile(2, count), 0x2002u);
 
     LineConfig oneChannel;
-    oneChannel.identity.profile = makeProfile({.controllers = 1,
-                                               .bChannels = 1,
-                                               .globalOptions = 0,
-                                               .b1Support = 2,
-                                               .b2Support = 2,
-                                               .b3Support = 1});
+    oneChannel.identity.profile = makeProfile({.bChannels = 1});
     LineFlow("put seize; put seize; get CONNECT_CONF Info=0x0000; get CONNECT_CONF Info=0x2003",
              oneChannel);
 }

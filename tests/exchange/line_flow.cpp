@@ -1,7 +1,9 @@
 #include "line_flow.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <numeric>
 #include <regex>
 #include <sstream>
 
@@ -206,11 +208,9 @@ void check(LineFlow& f, const Words& w) {
 }
 
 void step(LineFlow& f, const Words& w) {
-    std::string said;
-    for (const auto& word : w) {
-        said += word + " ";
-    }
-    SCOPED_TRACE(said);
+    SCOPED_TRACE(
+        std::accumulate(w.begin(), w.end(), std::string(),
+                        [](const std::string& a, const std::string& b) { return a + b + " "; }));
     const std::string& verb = w[0];
     CapiController& controller = f.line.controller();
     if (verb == "wait") {
@@ -291,30 +291,21 @@ void LineFlow::put(std::span<const uint8_t> message, uint32_t expected) {
     EXPECT_EQ(driver.putMessage(appl, message), expected) << capi::describeMessage(message);
 }
 
-namespace {
-
-class LineFlows : public ::testing::TestWithParam<const char*> {};
-
-// One flow file per family of flows; "flow NAME; STEPS" is a flow on one line.
-TEST_P(LineFlows, PlayAsWritten) {
-    std::ifstream in(std::string(TELLMARO_LINE_FLOWS_DIR) + "/" + GetParam());
-    std::stringstream file;
-    file << in.rdbuf();
-    auto flows = tellmaro::test::flowsOf(
-        std::regex_replace(file.str(), std::regex("(^|\n)(flow [^;\n]*); *"), "$1$2\n"));
-    EXPECT_FALSE(flows.empty());
-    for (const auto& flow : flows) {
-        SCOPED_TRACE(flow.name);
-        for (const auto& text : flow.texts) {
-            LineFlow run(text.substr(0, text.rfind("\nend ")));
+// Every flow of every file; "flow NAME; STEPS" is a flow on one line.
+TEST(LineFlows, PlayAsWritten) {
+    for (const auto& file : std::filesystem::directory_iterator(TELLMARO_LINE_FLOWS_DIR)) {
+        std::stringstream text;
+        text << std::ifstream(file.path()).rdbuf();
+        auto flows = tellmaro::test::flowsOf(
+            std::regex_replace(text.str(), std::regex("(^|\n)(flow [^;\n]*); *"), "$1$2\n"));
+        EXPECT_FALSE(flows.empty()) << file.path();
+        for (const auto& flow : flows) {
+            SCOPED_TRACE(file.path().filename().string() + ": " + flow.name);
+            for (const auto& variant : flow.texts) {
+                LineFlow run(variant.substr(0, variant.rfind("\nend ")));
+            }
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Files, LineFlows,
-                         ::testing::Values("calls.scenario", "clearing.scenario",
-                                           "strictness.scenario"));
-
-}  // namespace
 
 }  // namespace tellmaro::exchange::test
