@@ -7,9 +7,6 @@
 
 #include <map>
 #include <memory>
-#include <span>
-#include <string>
-#include <vector>
 
 #include "capi/message_templates.h"
 #include "exchange/controller/in_process_driver.h"
