@@ -1,8 +1,5 @@
 // Audio on a B3 connection: one numbered block per 256 ms with fresh handles,
-// at most 7 unanswered, blocks played to the far party, and the check of
-// what a party heard.
-#include <set>
-
+// blocks played to the far party, and the check of what a party heard.
 #include "exchange/simulated/audio_block.h"
 #include "line_flow.h"
 
@@ -22,22 +19,6 @@ TEST(Audio, OneBlockPer256MillisecondsWithFreshHandlesBelow256) {
         ASSERT_FALSE(origin.damaged);
         f.play("put data-resp m; nothing");
     }
-}
-
-TEST(Audio, SevenUnansweredBlocksDropTheRestAndKeepTheirHandles) {
-    LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 2560ms");
-    std::set<uint16_t> handles;
-    for (int i = 0; i < 7; ++i) {
-        handles.insert(f.play("get DATA_B3_IND").word(18));
-    }
-    f.play("nothing; check line dropped=3 unanswered-blocks=7");
-    ASSERT_EQ(handles.size(), 7u);
-    for (uint16_t handle : handles) {
-        f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, f.legs.at("m").ncci, handle));
-    }
-    auto next = f.play("wait 256ms; get DATA_B3_IND");
-    EXPECT_EQ(recogniseAudioBlock(next.block).id, (AudioBlockId{f.party("mobile"), 10}));
-    EXPECT_EQ(handles.count(next.word(18)), 0u);
 }
 
 // The relay's way: every block from one leg is sent on to the other with

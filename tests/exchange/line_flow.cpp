@@ -246,15 +246,13 @@ void step(LineFlow& f, const Words& w) {
         : w[1] == "get" ? controller.failNextGet(code)
                         : controller.refuseNextDataB3Req(static_cast<uint16_t>(code));
     } else if (w.size() >= 2 && w[1] == "call") {
+        const std::map<std::string, CallerId> ids = {{"withheld", CallerId::Restricted},
+                                                     {"absent", CallerId::Absent},
+                                                     {"type-only", CallerId::TypeOnly}};
         CallOptions options;
-        for (size_t i = 2; i < w.size(); ++i) {
-            if (w[i].starts_with("cip=")) {
-                options.cip = static_cast<uint16_t>(number(w[i].substr(4)));
-            } else {
-                options.callerId = w[i] == "withheld" ? CallerId::Restricted
-                                   : w[i] == "absent" ? CallerId::Absent
-                                                      : CallerId::TypeOnly;
-            }
+        for (const auto& o : std::span(w).subspan(2)) {
+            o.starts_with("cip=") ? void(options.cip = static_cast<uint16_t>(number(o.substr(4))))
+                                  : void(options.callerId = ids.at(o));
         }
         f.line.callPcNow(f.party(verb), options);
     } else if (w.size() == 2 && w[1] == "hangup") {
