@@ -45,11 +45,8 @@ TEST(Registration, LimitsAreRefusedWithTheirCodes) {
     LineFlow f("", config);
     auto& controller = f.line.controller();
     uint32_t appl = 0;
-    capi::RegisterParams tinyBlocks, noConnections;
-    tinyBlocks.maxB3BlockSize = 64;
-    noConnections.maxLogicalConnections = 0;
-    EXPECT_EQ(f.driver.registerApplication(tinyBlocks, appl), 0x1002u);
-    EXPECT_EQ(f.driver.registerApplication(noConnections, appl), 0x1005u);
+    EXPECT_EQ(f.driver.registerApplication({.maxB3BlockSize = 64}, appl), 0x1002u);
+    EXPECT_EQ(f.driver.registerApplication({.maxLogicalConnections = 0}, appl), 0x1005u);
     EXPECT_EQ(controller.registerApplicationWithId(f.appl, {}), 0x1101u) << "id in use";
     EXPECT_EQ(controller.registerApplicationWithId(77, {}), 0u);
     EXPECT_EQ(f.driver.registerApplication({}, appl), 0x1001u);

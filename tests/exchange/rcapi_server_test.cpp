@@ -29,11 +29,9 @@ TEST(RcapiServer, AWatchedDescriptorWakesTheLoopAndWhatItsHookCausesGoesOut) {
     std::string error;
     ASSERT_TRUE(server.listen(0, error)) << error;
     int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    int hooks = 0;
     server.watch(wake, [&] {
         uint64_t count = 0;
         EXPECT_EQ(read(wake, &count, sizeof count), static_cast<ssize_t>(sizeof count));
-        ++hooks;
         line.callPcNow(mobile);
     });
 
@@ -66,12 +64,10 @@ TEST(RcapiServer, AWatchedDescriptorWakesTheLoopAndWhatItsHookCausesGoesOut) {
         answers += bodies().size();
     }
     ASSERT_EQ(answers, 2u);
-    EXPECT_EQ(hooks, 0);
 
     uint64_t one = 1;
     ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
-    server.runOnce(60s);
-    EXPECT_EQ(hooks, 1);
+    server.runOnce(60s);  // returns at once, with the hook's indication sent
     auto after = bodies();
     ASSERT_EQ(after.size(), 1u);
     EXPECT_TRUE(capi::readHeader(after[0])->is(capi::Command::Connect, capi::Subcommand::Ind));
