@@ -1,5 +1,7 @@
-// What the in-process driver presents: the controller, data blocks behind
-// pointers as libcapi20 lays them out, and the limits of registration.
+// What an application sees through the in-process driver: the controller,
+// data blocks behind pointers as libcapi20 lays them out, the limits of
+// registration, and audio: one numbered block per 256 ms with fresh handles,
+// blocks played to the far party, and the check of what a party heard.
 #include "capi/byte_order.h"
 #include "exchange/simulated/audio_block.h"
 #include "line_flow.h"
@@ -58,6 +60,72 @@ TEST(Registration, LimitsAreRefusedWithTheirCodes) {
     EXPECT_EQ(f.driver.registerApplication({}, appl), 0x1009u);
     controller.setDriverPresent(true);
     EXPECT_EQ(f.driver.registerApplication({}, appl), 0u);
+}
+
+TEST(Audio, OneBlockPer256MillisecondsWithFreshHandlesBelow256) {
+    LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 255ms; nothing");
+    uint16_t previous = 0xFFFF;
+    for (uint32_t i = 0; i < 600; ++i) {  // past a wrap of the handles
+        auto ind = f.play(i == 0 ? "wait 1ms; get DATA_B3_IND NCCI=0x00010101 DataLength=2048"
+                                 : "wait 256ms; get DATA_B3_IND DataLength=2048");
+        ASSERT_LT(ind.word(18), 256u);
+        ASSERT_NE(std::exchange(previous, ind.word(18)), ind.word(18));
+        auto origin = recogniseAudioBlock(ind.block);
+        ASSERT_EQ(origin.id, (AudioBlockId{f.party("mobile"), i}));
+        ASSERT_FALSE(origin.damaged);
+        f.play("put data-resp m; nothing");
+    }
+}
+
+// The relay's way: every block from one leg is sent on to the other with
+// its handle plus 256, and answered once its copy is confirmed.
+TEST(Audio, BlocksPutOnALegArePlayedToItsPartyInOrderAndConfirmed) {
+    LineFlow f(R"(party mobile 0171; party alice 0301 answer=1s
+        listen; put dial 0301; get CONNECT_CONF >a; wait 1s; get CONNECT_ACTIVE_IND
+        put active-resp a; put b3 a; get CONNECT_B3_CONF; get CONNECT_B3_ACTIVE_IND
+        put b3-active-resp a; answer mobile m)");
+    uint32_t mobile = f.legs.at("m").ncci, alice = f.legs.at("a").ncci;
+    std::vector<uint8_t> prompt(2048, 0xD5);
+    for (int round = 0; round < 120; ++round) {
+        Received blocks[] = {f.play("wait 256ms; get DATA_B3_IND"), f.play("get DATA_B3_IND")};
+        f.play("nothing");
+        for (const auto& ind : blocks) {
+            bool fromMobile = ind.address() == mobile;
+            f.put(f.relay.dataB3Req(fromMobile ? alice : mobile,
+                                    fromMobile ? ind.block.data() : prompt.data(), 2048,
+                                    ind.word(18) + 256, 0));
+        }
+        for (const auto& ind : blocks) {
+            EXPECT_EQ(f.play("get DATA_B3_CONF Info=0x0000").word(12), ind.word(18) + 256);
+            f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, ind.address(),
+                                     ind.word(18)));
+        }
+    }
+    HeardCheck heard = checkHeard(f.line.partyRecord(f.party("alice")), f.party("mobile"));
+    EXPECT_TRUE(heard.ok()) << heard.describe();
+    EXPECT_GE(heard.blocks, 115u);
+    auto prompts = unnumberedHashes(f.line.partyRecord(f.party("mobile")));
+    EXPECT_EQ(prompts.size(), f.line.partyRecord(f.party("alice")).blocksSent);
+    EXPECT_EQ(prompts.front(), audioBlockHash(prompt));
+    f.play("check clean");
+}
+
+TEST(Audio, CheckHeardFindsGapsRepeatsAndDamage) {
+    auto record = [](std::initializer_list<uint32_t> sequences, bool damageLast = false) {
+        PartyRecord r;
+        for (uint32_t s : sequences) {
+            auto block = makeAudioBlock({7, s});
+            block[100] ^= damageLast && r.received.size() + 1 == sequences.size() ? 1 : 0;
+            r.received.push_back({{}, 0, recogniseAudioBlock(block), {}});
+        }
+        return r;
+    };
+    EXPECT_TRUE(checkHeard(record({4, 5, 6}), 7).ok());
+    EXPECT_FALSE(checkHeard(record({4, 5, 6}), 8).ok()) << "nothing from another party";
+    EXPECT_EQ(checkHeard(record({4, 6, 7}), 7).missing, 1u);
+    EXPECT_EQ(checkHeard(record({4, 5, 5}), 7).repeated, 1u);
+    EXPECT_EQ(checkHeard(record({4, 6, 5}), 7).reordered, 1u);
+    EXPECT_EQ(checkHeard(record({4, 5, 6}, true), 7).damaged, 1u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Reading scenario files: the documented example, and clear errors.
+// Reading scenario files, and their clear errors.
 #include <gtest/gtest.h>
 
 #include "exchange/simulated/scenario.h"
@@ -8,19 +8,13 @@ namespace {
 
 using std::chrono::milliseconds;
 
-TEST(Scenario, ReadsTheDocumentedExampleWithEventsInTimeOrder) {
-    auto parsed = parseScenario(R"(
-        line 0711555000
-        party mobile 01711234567 answer=1s keys=500ms:12,2s:#
+TEST(Scenario, ReadsPartiesEventsInTimeOrderAndExpectations) {
+    auto parsed = parseScenario(R"(line 0711555000
+        party mobile 01711234567 answer=1s keys=500ms:12,2s:#; party bob 089999 busy callback=refuse
         # parties and events may come in any order
-        party alice 0301234567 answer=3s hangup=20s
-        party bob 089999 busy callback=refuse
-        at 40s mobile hangup
-        at 1s mobile call
-        at 2s bob call withheld cip=4
-        expect alice heard mobile; expect mobile called; expect idle; expect clean
-        end 45s
-    )");
+        at 40s mobile hangup; at 1s mobile call; at 2s bob call withheld cip=4
+        party alice 0301234567 answer=3s hangup=20s; expect alice heard mobile; expect mobile called
+        expect idle; expect clean; end 45s)");
     ASSERT_TRUE(parsed.scenario) << parsed.error;
     const Scenario& s = *parsed.scenario;
     EXPECT_EQ(s.lineNumber + " " + std::to_string(s.parties.size()), "0711555000 3");
