@@ -23,11 +23,6 @@ uint32_t number(const std::string& text) {
     return static_cast<uint32_t>(std::stoul(text, nullptr, 0));
 }
 
-std::string dashed(std::string text) {
-    std::replace(text.begin(), text.end(), ' ', '-');
-    return text;
-}
-
 // The scenario grammar reads the parties; every other statement is a step.
 FlowScript readScript(const std::string& text) {
     FlowScript s;
@@ -156,6 +151,7 @@ void get(LineFlow& f, const Words& w) {
 }
 
 void check(LineFlow& f, const Words& w) {
+    auto dashed = [](std::string t) { return std::replace(t.begin(), t.end(), ' ', '-'), t; };
     auto accounting = f.line.accounting();
     std::string violations;
     Words kinds;
@@ -238,13 +234,12 @@ void step(LineFlow& f, const Words& w) {
         EXPECT_EQ(f.driver.release(f.appl), 0u);
     } else if (verb == "check") {
         check(f, w);
-    } else if (verb == "fault" && w.at(1) == "drop") {
-        controller.dropConnection(f.appl);
     } else if (verb == "fault") {  // the next put, get or DATA_B3_REQ fails with the code
-        uint32_t code = number(w.at(2));
-        w[1] == "put"   ? controller.failNextPut(code)
-        : w[1] == "get" ? controller.failNextGet(code)
-                        : controller.refuseNextDataB3Req(static_cast<uint16_t>(code));
+        const uint32_t code = w.size() > 2 ? number(w[2]) : 0;
+        w.at(1) == "put" ? controller.failNextPut(code)
+        : w[1] == "get"  ? controller.failNextGet(code)
+        : w[1] == "drop" ? controller.dropConnection(f.appl)
+                         : controller.refuseNextDataB3Req(static_cast<uint16_t>(code));
     } else if (w.size() >= 2 && w[1] == "call") {
         const std::map<std::string, CallerId> ids = {{"withheld", CallerId::Restricted},
                                                      {"absent", CallerId::Absent},

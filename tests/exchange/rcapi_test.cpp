@@ -1,8 +1,6 @@
-// Remote CAPI: the framing, against the bytes libcapi20's rcapi module sends
-// and expects (registration, manufacturer and messages also meet the real
-// library in libcapi20_client_tests); and the server's loop as a network on
-// another thread drives it: a watched eventfd wakes it, and what the hook
-// feeds into the controller reaches the client in the same turn.
+// Remote CAPI: framing against the bytes libcapi20's rcapi module sends and
+// expects (libcapi20_client_tests meets the real library), and the server's
+// loop woken by a watched descriptor as a network on another thread does it.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
@@ -33,7 +31,8 @@ TEST(RcapiFrame, ReadsRequestsFromAnyPiecesAndAnswersInKind) {
     std::vector<uint8_t> block(2048, 0x5A);
     rcapi::FrameReader reader;
     std::vector<rcapi::Request> requests;
-    for (uint8_t byte : test::concat({registration, profile, test::hexBytes("08 20"), dataReq, block})) {
+    for (uint8_t byte :
+         test::concat({registration, profile, test::hexBytes("08 20"), dataReq, block})) {
         reader.append(std::span<const uint8_t>(&byte, 1));
         while (auto body = reader.next()) {
             auto parsed = rcapi::parseRequest(*body);
@@ -68,8 +67,9 @@ TEST(RcapiFrame, ReadsRequestsFromAnyPiecesAndAnswersInKind) {
         {rcapi::profileAnswer(profileRequest, 0, profileBytes),
          test::concat({test::hexBytes("00 4C  00 00 00 00 E1 FF 00 00  00 00"), profileBytes})},
         {rcapi::versionAnswer(profileRequest, capi::CapiVersion{2, 0, 1, 7}),
-         test::hexBytes("00 1B  00 00 00 00 FD FF 00 00  00 02 00 00 00 00 00 00 00 01 00 00 00 07 00 "
-                  "00 00")},
+         test::hexBytes(
+             "00 1B  00 00 00 00 FD FF 00 00  00 02 00 00 00 00 00 00 00 01 00 00 00 07 00 "
+             "00 00")},
     };
     for (const auto& [made, expected] : answers) {
         EXPECT_BYTES_EQ(expected, made);
