@@ -49,7 +49,6 @@ void putTemplate(LineFlow& f, const Words& w) {
     using RN = capi::DataB3RespNumber;
     const std::map<std::string, std::function<T::Bytes()>> templates = {
         {"listen", [&] { return t.listenReq(capi::ListenMask::Calls); }},
-        {"listen-none", [&] { return t.listenReq(capi::ListenMask::None); }},
         {"seize", [&] { return t.connectReqSeizure(kOwnNumber); }},
         {"dial", [&] { return t.connectReqToNumber(w.at(2), kOwnNumber); }},
         {"alert", [&] { return t.alertReq(l.messageNumber, l.plci); }},
@@ -124,8 +123,7 @@ void get(LineFlow& f, const Words& w) {
     f.last = next(f, w[1]);
     const std::string text = capi::describeMessage(f.last.bytes) + " ";
     if (!text.starts_with(w[1] + " ")) {
-        ADD_FAILURE() << "got " << text;
-        return;
+        return ADD_FAILURE() << "got " << text;
     }
     const uint32_t address = f.last.address();
     FlowLeg* l = nullptr;
@@ -159,13 +157,12 @@ void check(LineFlow& f, const Words& w) {
         kinds.push_back(dashed(violationKindName(v.kind)));
         violations += v.detail + " in " + v.message + "\n";
     }
-    const Words rest(w.begin() + 2, w.end());
     if (w.at(1) == "idle") {
         EXPECT_TRUE(accounting.idle());
     } else if (w[1] == "clean") {
         EXPECT_TRUE(accounting.clean()) << violations;
     } else if (w[1] == "violations") {
-        EXPECT_EQ(kinds, rest) << violations;
+        EXPECT_EQ(kinds, Words(w.begin() + 2, w.end())) << violations;
     } else if (w[1] == "line") {
         const std::map<std::string, uint64_t> counts = {
             {"applications", accounting.applications},
@@ -183,7 +180,7 @@ void check(LineFlow& f, const Words& w) {
             {"discarded-by-release", accounting.indicationsDiscardedByRelease},
             {"held-blocks", f.driver.heldBlocks()},
             {"events-due", f.line.nextEventTime().has_value()}};
-        for (const auto& count : rest) {
+        for (const auto& count : std::span(w).subspan(2)) {
             auto eq = count.find('=');
             EXPECT_EQ(counts.at(count.substr(0, eq)), number(count.substr(eq + 1))) << count;
         }

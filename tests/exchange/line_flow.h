@@ -1,7 +1,6 @@
 #pragma once
-// The line simulator driven as the relay drives it, through the in-process
-// driver in virtual time with the relay's own message templates, by the steps
-// of a line flow (docs/scenario-format.md, "Line flows").
+// The line simulator driven as the relay drives it: the in-process driver in virtual time,
+// the relay's templates, the steps of a line flow (docs/scenario-format.md, "Line flows").
 
 #include <gtest/gtest.h>
 
