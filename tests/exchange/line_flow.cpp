@@ -28,7 +28,6 @@ FlowScript readScript(const std::string& text) {
     FlowScript s;
     auto parsed = parseScenario(text + "\nline " + kOwnNumber + "\nend 0s",
                                 [&s](const Words& w, const Scenario&) {
-                                    s.remote |= w[0] == "remote";
                                     s.steps.push_back(w);
                                     return std::optional<std::string>("");
                                 });
@@ -260,7 +259,7 @@ void step(LineFlow& f, const Words& w) {
 
 LineFlow::LineFlow(const std::string& text, LineConfig config)
     : script(readScript(text)), line(clock, [&] {
-          config.indicationsLeaveAtOnce |= script.remote;
+          config.indicationsLeaveAtOnce |= std::ranges::count(script.steps, Words{"remote"}) > 0;
           return scenarioLineConfig(script.scenario, config);
       }()) {
     runner = std::make_unique<ScenarioRunner>(line, clock, script.scenario);

@@ -34,7 +34,6 @@ struct FlowLeg {
 struct FlowScript {
     Scenario scenario;  // its parties
     std::vector<Words> steps;
-    bool remote = false;
 };
 
 // Party lines and steps as in a flow file; the line's number is 0301234567.
@@ -44,7 +43,7 @@ struct LineFlow {
     void put(std::span<const uint8_t> message, uint32_t expected = 0);
     PartyId party(const std::string& name) const { return runner->party(name); }
 
-    FlowScript script;  // read first: "remote" changes the line
+    FlowScript script;  // read first: "remote" makes the line one over remote CAPI
     ManualClock clock;
     LineSimulator line;
     InProcessDriver driver{line.controller()};

@@ -61,8 +61,7 @@ TEST(RcapiFrame, ReadsRequestsFromAnyPiecesAndAnswersInKind) {
         EXPECT_FALSE(rcapi::parseRequest(test::hexBytes(bad)).request) << bad;
     }
 
-    std::vector<uint8_t> profileBytes(64, 0);
-    profileBytes[0] = 1;
+    std::vector<uint8_t> profileBytes(64, 1);
     const std::pair<std::vector<uint8_t>, std::vector<uint8_t>> answers[] = {
         {rcapi::profileAnswer(profileRequest, 0, profileBytes),
          test::concat({test::hexBytes("00 4C  00 00 00 00 E1 FF 00 00  00 00"), profileBytes})},
