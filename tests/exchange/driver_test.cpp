@@ -1,6 +1,7 @@
-// What the in-process driver presents: the controller, data blocks reached
-// through message pointers as libcapi20 lays them out, faults on demand and
-// the limits of registration.
+// What an application sees through the in-process driver: the controller,
+// data blocks behind pointers as libcapi20 lays them out, the limits of
+// registration, and audio: one numbered block per 256 ms with fresh handles,
+// blocks played to the far party, and the check of what a party heard.
 #include "capi/byte_order.h"
 #include "exchange/simulated/audio_block.h"
 #include "line_flow.h"
@@ -13,76 +14,30 @@ TEST(InProcessDriver, PresentsTheControllerItsProfileAllows) {
     capi::CapiProfile count{};
     count.fill(0xEE);
     ASSERT_EQ(f.driver.getProfile(0, count), 0u);
-    EXPECT_EQ(capi::readU16(count, 0), 1u);
-    EXPECT_EQ(count[2], 0u);
+    EXPECT_EQ(count[0] | count[1] << 8 | count[2] << 16, 1) << "one controller, reserved 0";
     EXPECT_EQ(f.driver.getProfile(2, count), 0x2002u);
 
     LineConfig oneChannel;
-    oneChannel.identity.profile = makeProfile({.controllers = 1,
-                                               .bChannels = 1,
-                                               .globalOptions = 0,
-                                               .b1Support = 2,
-                                               .b2Support = 2,
-                                               .b3Support = 1});
+    oneChannel.identity.profile = makeProfile({.bChannels = 1});
     LineFlow("put seize; put seize; get CONNECT_CONF Info=0x0000; get CONNECT_CONF Info=0x2003",
              oneChannel);
 }
 
+// Blocks come through Data64 (Data is 0) and stay held until answered or
+// their call ends; a request's block comes from Data64, else from Data.
 TEST(InProcessDriver, DataBlocksTravelThroughTheirPointers) {
     LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 512ms");
-    PartyId mobile = f.party("mobile");
-    auto first = f.get("DATA_B3_IND");
-    auto second = f.get("DATA_B3_IND");
-    if (capi::kDataB3Uses64BitPointer) {
-        ASSERT_EQ(first.bytes.size(), 30u);
-        EXPECT_EQ(capi::readU32(first.bytes, 12), 0u) << "Data";
-    }
-    EXPECT_EQ(f.driver.heldBlocks(), 2u);
-    auto expected = makeAudioBlock({mobile, 0});
-    ASSERT_EQ(first.block.size(), expected.size());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), first.block.begin()));
-    f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, first.address(), first.word(18)));
-    EXPECT_EQ(f.driver.heldBlocks(), 1u);
-
-    // A request's block comes from Data64, else from Data; without either it
-    // is a coding error.
-    std::vector<uint8_t> block(2048, 0x42);
-    auto request = f.relay.dataB3Req(first.address(), block.data(), 2048, 1, 0);
-    std::vector<uint8_t> message(request.begin(), request.end());
-    f.put(message);
-    f.get("DATA_B3_CONF Info=0x0000");
-    std::fill(message.begin() + 12, message.begin() + 16, 0);
-    if (message.size() >= 30) {
-        std::fill(message.begin() + 22, message.begin() + 30, 0);
-    }
-    f.put(message);
-    f.get("DATA_B3_CONF Info=0x2007");
-    ASSERT_EQ(f.line.partyRecord(mobile).received.size(), 1u);
-    EXPECT_EQ(f.line.partyRecord(mobile).received[0].hash, audioBlockHash(block));
-
-    // The unanswered block stays readable until its call ends.
+    auto first = f.play("get DATA_B3_IND");
+    f.play("get DATA_B3_IND; check line held-blocks=2; put data-resp m; check line held-blocks=1");
+    EXPECT_EQ(first.bytes.size() == 30 && capi::readU32(first.bytes, 12) == 0,
+              capi::kDataB3Uses64BitPointer);
+    const auto expected = makeAudioBlock({f.party("mobile"), 0});
+    EXPECT_TRUE(std::ranges::equal(expected, first.block));
+    f.play("put data m; get DATA_B3_CONF Info=0x0000; check mobile received 1");
+    f.play("put data m @12=00,00,00,00 size=22 length=22; get DATA_B3_CONF Info=0x2007");
     f.play("mobile hangup; get DISCONNECT_B3_IND");
-    EXPECT_EQ(recogniseAudioBlock(second.block).id, (AudioBlockId{mobile, 1}));
+    EXPECT_TRUE(std::ranges::equal(expected, first.block)) << "readable until its call ends";
     f.play("get DISCONNECT_IND; check line held-blocks=0");
-}
-
-TEST(Faults, NextPutAndNextGetFailOnceWithTheGivenCode) {
-    LineFlow f("");
-    f.line.controller().failNextPut(0x1103);
-    f.play("put listen => 0x1103; nothing; put listen");  // the refused one had no effect
-    f.line.controller().failNextGet(0x1105);
-    std::span<const uint8_t> message;
-    EXPECT_EQ(f.driver.getMessage(f.appl, message), 0x1105u);
-    f.play("get LISTEN_CONF; check violations");  // still there
-}
-
-TEST(Faults, DroppedConnectionFailsEveryGetAndPutUntilReleased) {
-    LineFlow f("party mobile 0171; party other 0172\nlisten; answer mobile m");
-    f.line.controller().dropConnection(f.appl);
-    std::span<const uint8_t> message;
-    f.play("wait 1s; put listen => 0x1108; other call");
-    EXPECT_EQ(f.driver.getMessage(f.appl, message), 0x1108u);
-    f.play("check other events call-not-offered; release; check idle");
 }
 
 TEST(Registration, LimitsAreRefusedWithTheirCodes) {
@@ -91,11 +46,8 @@ TEST(Registration, LimitsAreRefusedWithTheirCodes) {
     LineFlow f("", config);
     auto& controller = f.line.controller();
     uint32_t appl = 0;
-    capi::RegisterParams tinyBlocks, noConnections;
-    tinyBlocks.maxB3BlockSize = 64;
-    noConnections.maxLogicalConnections = 0;
-    EXPECT_EQ(f.driver.registerApplication(tinyBlocks, appl), 0x1002u);
-    EXPECT_EQ(f.driver.registerApplication(noConnections, appl), 0x1005u);
+    EXPECT_EQ(f.driver.registerApplication({.maxB3BlockSize = 64}, appl), 0x1002u);
+    EXPECT_EQ(f.driver.registerApplication({.maxLogicalConnections = 0}, appl), 0x1005u);
     EXPECT_EQ(controller.registerApplicationWithId(f.appl, {}), 0x1101u) << "id in use";
     EXPECT_EQ(controller.registerApplicationWithId(77, {}), 0u);
     EXPECT_EQ(f.driver.registerApplication({}, appl), 0x1001u);
@@ -107,6 +59,70 @@ TEST(Registration, LimitsAreRefusedWithTheirCodes) {
     EXPECT_EQ(f.driver.registerApplication({}, appl), 0x1009u);
     controller.setDriverPresent(true);
     EXPECT_EQ(f.driver.registerApplication({}, appl), 0u);
+}
+
+TEST(Audio, OneBlockPer256MillisecondsWithFreshHandlesBelow256) {
+    LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 255ms; nothing");
+    uint16_t previous = 0xFFFF;
+    for (uint32_t i = 0; i < 600; ++i) {  // past a wrap of the handles
+        auto ind = f.play(i == 0 ? "wait 1ms; get DATA_B3_IND NCCI=0x00010101 DataLength=2048"
+                                 : "wait 256ms; get DATA_B3_IND DataLength=2048");
+        ASSERT_LT(ind.word(18), 256u);
+        ASSERT_NE(std::exchange(previous, ind.word(18)), ind.word(18));
+        ASSERT_EQ(recogniseAudioBlock(ind.block).id, (AudioBlockId{f.party("mobile"), i}));
+        f.play("put data-resp m; nothing");
+    }
+}
+
+// The relay's way: every block from one leg is sent on to the other with
+// its handle plus 256, and answered once its copy is confirmed.
+TEST(Audio, BlocksPutOnALegArePlayedToItsPartyInOrderAndConfirmed) {
+    LineFlow f(R"(party mobile 0171; party alice 0301 answer=1s
+        listen; put dial 0301; get CONNECT_CONF >a; wait 1s; get CONNECT_ACTIVE_IND
+        put active-resp a; put b3 a; get CONNECT_B3_CONF; get CONNECT_B3_ACTIVE_IND
+        put b3-active-resp a; answer mobile m)");
+    uint32_t mobile = f.legs.at("m").ncci, alice = f.legs.at("a").ncci;
+    std::vector<uint8_t> prompt(2048, 0xD5);
+    for (int round = 0; round < 120; ++round) {
+        Received blocks[] = {f.play("wait 256ms; get DATA_B3_IND"), f.play("get DATA_B3_IND")};
+        f.play("nothing");
+        for (const auto& ind : blocks) {
+            bool fromMobile = ind.address() == mobile;
+            f.put(f.relay.dataB3Req(fromMobile ? alice : mobile,
+                                    fromMobile ? ind.block.data() : prompt.data(), 2048,
+                                    ind.word(18) + 256, 0));
+        }
+        for (const auto& ind : blocks) {
+            EXPECT_EQ(f.play("get DATA_B3_CONF Info=0x0000").word(12), ind.word(18) + 256);
+            f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, ind.address(),
+                                     ind.word(18)));
+        }
+    }
+    HeardCheck heard = checkHeard(f.line.partyRecord(f.party("alice")), f.party("mobile"));
+    EXPECT_TRUE(heard.ok()) << heard.describe();
+    EXPECT_GE(heard.blocks, 115u);
+    auto prompts = unnumberedHashes(f.line.partyRecord(f.party("mobile")));
+    EXPECT_EQ(prompts.size(), f.line.partyRecord(f.party("alice")).blocksSent);
+    EXPECT_EQ(prompts.front(), audioBlockHash(prompt));
+    f.play("check clean");
+}
+
+TEST(Audio, CheckHeardFindsGapsRepeatsAndDamage) {
+    auto record = [](std::initializer_list<uint32_t> sequences, bool damageLast = false) {
+        PartyRecord r;
+        for (uint32_t s : sequences) {
+            auto block = makeAudioBlock({7, s});
+            block[100] ^= damageLast && r.received.size() + 1 == sequences.size() ? 1 : 0;
+            r.received.push_back({{}, 0, recogniseAudioBlock(block), {}});
+        }
+        return r;
+    };
+    EXPECT_TRUE(checkHeard(record({4, 5, 6}), 7).ok());
+    EXPECT_FALSE(checkHeard(record({4, 5, 6}), 8).ok()) << "nothing from another party";
+    EXPECT_EQ(checkHeard(record({4, 6, 7}), 7).missing, 1u);
+    EXPECT_EQ(checkHeard(record({4, 5, 5}), 7).repeated, 1u);
+    EXPECT_EQ(checkHeard(record({4, 6, 5}), 7).reordered, 1u);
+    EXPECT_EQ(checkHeard(record({4, 5, 6}, true), 7).damaged, 1u);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The production path for real: Debian's libcapi20 talking remote CAPI to
-// tellmaro-sim in another process. A small client registers, reads the
-// manufacturer, listens, takes a call, exchanges audio both ways, receives DTMF and
-// sees the caller hang up; the simulator checks its scenario.
+// Debian's libcapi20 talking remote CAPI to tellmaro-sim in another process:
+// a small client takes a call with audio both ways, DTMF and the caller's hang-up.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,8 +15,6 @@ namespace tellmaro::test {
 namespace {
 
 using namespace std::chrono_literals;
-using capi::Command;
-using capi::Subcommand;
 
 TEST(Libcapi20Client, TakesACallThroughTheRealLibraryAndTheSimulator) {
     SimulatorProcess sim(TELLMARO_SIM_PATH, R"(line 0711555000
@@ -51,27 +47,26 @@ TEST(Libcapi20Client, TakesACallThroughTheRealLibraryAndTheSimulator) {
         }
         auto header = *capi::readHeader(m);
         uint32_t address = capi::readU32(m, 8);
-        if (header.is(Command::Connect, Subcommand::Ind)) {
+        if (header.is(capi::Command::Connect, capi::Subcommand::Ind)) {
             put(t.connectRespAnswer(address, "0711555000"));
-        } else if (header.is(Command::ConnectActive, Subcommand::Ind)) {
+        } else if (header.is(capi::Command::ConnectActive, capi::Subcommand::Ind)) {
             put(t.connectActiveResp(address));
-        } else if (header.is(Command::ConnectB3, Subcommand::Ind)) {
+        } else if (header.is(capi::Command::ConnectB3, capi::Subcommand::Ind)) {
             put(t.connectB3Resp(address, 0));
-        } else if (header.is(Command::ConnectB3Active, Subcommand::Ind)) {
+        } else if (header.is(capi::Command::ConnectB3Active, capi::Subcommand::Ind)) {
             put(t.facilityReqDtmfListen(address));
             put(t.connectB3ActiveResp(address));
-        } else if (header.is(Command::DataB3, Subcommand::Ind)) {
+        } else if (header.is(capi::Command::DataB3, capi::Subcommand::Ind)) {
             std::vector<uint8_t> echo(m[16] | m[17] << 8, 0x5A);  // audio goes both ways
             put(t.dataB3Req(address, echo.data(), 2048, static_cast<uint16_t>(blocks++ % 200), 0));
             put(t.dataB3Resp(capi::DataB3RespNumber::OnReceipt, address, capi::readU16(m, 18)));
-        } else if (header.is(Command::Facility, Subcommand::Ind)) {
+        } else if (header.is(capi::Command::Facility, capi::Subcommand::Ind)) {
             keys.append(m.begin() + 15, m.begin() + 15 + m[14]);
             put(t.facilityResp(address));
-        } else if (header.is(Command::DisconnectB3, Subcommand::Ind)) {
+        } else if (header.is(capi::Command::DisconnectB3, capi::Subcommand::Ind)) {
             put(t.disconnectB3Resp(address));
-        } else if (header.is(Command::Disconnect, Subcommand::Ind)) {
+        } else if ((ended = header.is(capi::Command::Disconnect, capi::Subcommand::Ind))) {
             put(t.disconnectResp(header.messageNumber, address));
-            ended = true;
         }
     }
     EXPECT_TRUE(ended);

@@ -1,173 +1,53 @@
 #include "line_flow.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <numeric>
+#include <regex>
 #include <sstream>
 
 #include "capi/byte_order.h"
+#include "capi/message_header.h"
 #include "capi/message_trace.h"
 #include "exchange/simulated/virtual_time.h"
+#include "support/flow_runner.h"
 
 namespace tellmaro::exchange::test {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 constexpr char kOwnNumber[] = "0301234567";
 
 uint32_t number(const std::string& text) {
     return static_cast<uint32_t>(std::stoul(text, nullptr, 0));
 }
 
-std::string dashed(std::string text) {
-    std::replace(text.begin(), text.end(), ' ', '-');
-    return text;
-}
-
-// Statements of a flow text with their line numbers; `;` separates them.
-std::vector<std::pair<int, Words>> statements(std::string_view text) {
-    std::vector<std::pair<int, Words>> out;
-    std::istringstream lines{std::string(text)};
-    std::string line;
-    for (int n = 1; std::getline(lines, line); ++n) {
-        if (auto start = line.find_first_not_of(" \t");
-            start == std::string::npos || line[start] == '#') {
-            continue;
-        }
-        std::istringstream parts(line);
-        for (std::string part; std::getline(parts, part, ';');) {
-            std::istringstream split(part);
-            Words words{std::istream_iterator<std::string>(split), {}};
-            if (!words.empty()) {
-                out.emplace_back(n, words);
-            }
-        }
-    }
-    return out;
-}
-
-LineConfig configOf(std::string_view text, LineConfig config) {
-    for (const auto& [n, words] : statements(text)) {
-        config.indicationsLeaveAtOnce |= words[0] == "remote";
-    }
-    return config;
-}
-
-}  // namespace
-
-LineFlow::LineFlow(std::string_view text, LineConfig config) : line(clock, configOf(text, config)) {
-    EXPECT_EQ(driver.registerApplication(capi::RegisterParams{}, appl), 0u);
-    relay.setApplId(static_cast<uint16_t>(appl));
-    std::map<std::string, std::string> parties;  // a flow's own replaces a shared one
-    std::vector<std::pair<int, Words>> steps;
-    for (auto& [n, words] : statements(text)) {
-        if (words[0] == "party") {
-            std::string& party = parties[words.at(1)];
-            party.clear();
-            for (const auto& word : words) {
-                party += word + " ";
-            }
-        } else if (words[0] != "remote") {
-            steps.emplace_back(n, words);
-        }
-    }
-    std::string scenario = "line " + config.lineNumber + "\n";
-    for (const auto& [name, party] : parties) {
-        scenario += party + "\n";
-    }
-    auto parsed = parseScenario(scenario + "end 1s");
+// The scenario grammar reads the parties; every other statement is a step.
+FlowScript readScript(const std::string& text) {
+    FlowScript s;
+    auto parsed = parseScenario(text + "\nline " + kOwnNumber + "\nend 0s",
+                                [&s](const Words& w, const Scenario&) {
+                                    s.steps.push_back(w);
+                                    return std::optional<std::string>("");
+                                });
     EXPECT_TRUE(parsed.scenario) << parsed.error;
-    parties_ = std::make_unique<ScenarioRunner>(line, clock, parsed.scenario.value_or(Scenario{}));
-    for (const auto& [n, words] : steps) {
-        SCOPED_TRACE("line " + std::to_string(n));
-        run(words);
-    }
+    s.scenario = parsed.scenario.value_or(Scenario{});
+    s.steps.resize(parsed.scenario ? s.steps.size() : 0);
+    return s;
 }
 
-void LineFlow::play(std::string_view steps) {
-    for (const auto& [n, words] : statements(steps)) {
-        run(words);
-    }
-}
-
-FlowLeg& LineFlow::leg(const std::string& name) {
-    if (std::isdigit(static_cast<unsigned char>(name[0]))) {
-        literal_ = {number(name), number(name), 1, 0};
-        return literal_;
-    }
-    return legs_[name];
-}
-
-void LineFlow::run(const Words& w) {
-    const std::string& verb = w[0];
-    if (verb == "wait") {
-        runLineUntil(line, clock, clock.now() + *parseDuration(w.at(1)));
-    } else if (verb == "listen") {
-        play("put listen; get LISTEN_CONF Info=0x0000");
-    } else if (verb == "answer") {  // a party's call up to its active B3 connection
-        std::string l = w.size() > 2 ? w[2] : w.at(1);
-        play(w[1] + " call; get CONNECT_IND >" + l + "; put answer " + l +
-             "; get CONNECT_ACTIVE_IND; put active-resp " + l +
-             "; get CONNECT_B3_IND; put b3-resp " + l +
-             "; get CONNECT_B3_ACTIVE_IND; put b3-active-resp " + l);
-    } else if (verb == "put") {
-        putTemplate(w);
-    } else if (verb == "get") {
-        get(w);
-    } else if (verb == "nothing") {
-        while (audio_ && skipAudio()) {
-        }
-        if (auto received = next()) {
-            ADD_FAILURE() << "unexpected " << received->text();
-        }
-    } else if (verb == "audio") {
-        audio_ = true;
-    } else if (verb == "register") {
-        EXPECT_EQ(driver.registerApplication(capi::RegisterParams{}, appl), 0u);
-        relay.setApplId(static_cast<uint16_t>(appl));
-    } else if (verb == "release") {
-        EXPECT_EQ(driver.release(appl), 0u);
-    } else if (verb == "check") {
-        check(w);
-    } else if (verb == "refuse-block") {
-        line.controller().refuseNextDataB3Req(static_cast<uint16_t>(number(w.at(1))));
-    } else if (w.size() >= 2 && w[1] == "call") {
-        CallOptions options;
-        for (size_t i = 2; i < w.size(); ++i) {
-            if (w[i].starts_with("cip=")) {
-                options.cip = static_cast<uint16_t>(number(w[i].substr(4)));
-            } else {
-                options.callerId = w[i] == "withheld" ? CallerId::Restricted
-                                   : w[i] == "absent" ? CallerId::Absent
-                                                      : CallerId::TypeOnly;
-            }
-        }
-        line.callPcNow(party(w[0]), options);
-    } else if (w.size() == 2 && w[1] == "hangup") {
-        line.hangUpNow(party(w[0]));
-    } else if (w.size() == 3 && w[1] == "keys") {
-        line.pressKeysNow(party(w[0]), w[2]);
-    } else {
-        ADD_FAILURE() << "cannot read '" << verb << "'";
-    }
-}
-
-void LineFlow::put(std::span<const uint8_t> message, uint32_t expected, uint32_t applId) {
-    EXPECT_EQ(driver.putMessage(applId ? applId : appl, message), expected)
-        << capi::describeMessage(message);
-}
-
-// put TEMPLATE [LEG] [@OFFSET=BYTE,...] [length=N] [size=N] [appl=N] [=> CODE]
-void LineFlow::putTemplate(const Words& w) {
-    auto& t = relay;
+// put TEMPLATE [LEG] [@OFFSET=HH,HH...] [length=N] [size=N] [=> CODE]
+void putTemplate(LineFlow& f, const Words& w) {
+    using T = capi::MessageTemplates;
+    static std::vector<uint8_t> block(4096, 0x5A);
+    T& t = f.relay;
     const std::string& kind = w.at(1);
-    bool named = w.size() > 2 && w[2].find_first_of("=>@") == std::string::npos;
-    FlowLeg& l = leg(named ? w[2] : "-");
+    FlowLeg& l = f.legs[w.size() > 2 && w[2].find_first_of("=>@") == std::string::npos ? w[2] : ""];
     using DR = capi::DisconnectReqNumber;
     using RN = capi::DataB3RespNumber;
-    const std::map<std::string, std::function<capi::MessageTemplates::Bytes()>> templates = {
+    const std::map<std::string, std::function<T::Bytes()>> templates = {
         {"listen", [&] { return t.listenReq(capi::ListenMask::Calls); }},
-        {"listen-none", [&] { return t.listenReq(capi::ListenMask::None); }},
         {"seize", [&] { return t.connectReqSeizure(kOwnNumber); }},
         {"dial", [&] { return t.connectReqToNumber(w.at(2), kOwnNumber); }},
         {"alert", [&] { return t.alertReq(l.messageNumber, l.plci); }},
@@ -185,114 +65,91 @@ void LineFlow::putTemplate(const Words& w) {
         {"b3-disconnect",
          [&] { return t.disconnectB3Req(capi::DisconnectB3ReqNumber::First, l.ncci); }},
         {"b3-disconnect-resp", [&] { return t.disconnectB3Resp(l.ncci); }},
-        {"data", [&] { return t.dataB3Req(l.ncci, block_.data(), 2048, 300, 0); }},
-        {"big-data", [&] { return t.dataB3Req(l.ncci, block_.data(), 4096, 1, 0); }},
+        {"data", [&] { return t.dataB3Req(l.ncci, block.data(), 2048, 300, 0); }},
         {"data-resp", [&] { return t.dataB3Resp(RN::OnReceipt, l.ncci, l.dataHandle); }},
         {"reset", [&] { return t.resetB3Req(l.ncci); }},
-        {"reset-resp", [&] { return t.resetB3Resp(l.ncci); }},
-    };
-    if (!templates.contains(kind)) {
-        ADD_FAILURE() << "no template '" << kind << "'";
-        return;
-    }
-    auto made = templates.at(kind)();
-    Bytes m(made.begin(), made.end());
+        {"reset-resp", [&] { return t.resetB3Resp(l.ncci); }}};
+    auto made = templates.contains(kind) ? templates.at(kind)() : T::Bytes{};
+    EXPECT_FALSE(made.empty()) << "no template " << kind;
+    std::vector<uint8_t> m(made.begin(), made.end());
     uint32_t expected = 0;
-    uint32_t applId = 0;
     for (size_t i = 2; i < w.size(); ++i) {
-        if (w[i][0] == '@') {
-            size_t at = number(w[i].substr(1, w[i].find('=') - 1));
-            std::istringstream values(w[i].substr(w[i].find('=') + 1));
-            for (std::string value; std::getline(values, value, ',');) {
-                m.at(at++) = static_cast<uint8_t>(std::stoul(value, nullptr, 16));
+        const std::string& o = w[i];
+        const std::string value = o.substr(o.find('=') + 1);
+        if (o[0] == '@') {
+            size_t at = number(o.substr(1, o.find('=') - 1));
+            std::istringstream bytes(value);
+            for (std::string byte; std::getline(bytes, byte, ',');) {
+                m.at(at++) = static_cast<uint8_t>(std::stoul(byte, nullptr, 16));
             }
-        } else if (w[i].starts_with("length=")) {
-            capi::writeU16(m, 0, static_cast<uint16_t>(number(w[i].substr(7))));
-        } else if (w[i].starts_with("size=")) {
-            m.resize(number(w[i].substr(5)));
-        } else if (w[i].starts_with("appl=")) {
-            applId = number(w[i].substr(5));
-        } else if (w[i] == "=>") {
+        } else if (o.starts_with("length=")) {
+            capi::writeU16(m, 0, static_cast<uint16_t>(number(value)));
+        } else if (o.starts_with("size=")) {
+            m.resize(number(value));
+        } else if (o == "=>") {
             expected = number(w.at(++i));
         }
     }
-    put(m, expected, applId);
+    f.put(m, expected);
 }
 
-std::optional<Received> LineFlow::next() {
-    if (held_) {
-        return std::exchange(held_, std::nullopt);
-    }
-    std::span<const uint8_t> message;
-    if (driver.getMessage(appl, message) != 0) {
-        return std::nullopt;
-    }
-    Received received{{message.begin(), message.end()}, *capi::readHeader(message), {}};
-    if (received.header.is(capi::Command::DataB3, capi::Subcommand::Ind)) {
-        uint64_t pointer =
-            capi::kDataB3Uses64BitPointer ? capi::readU64(message, 22) : capi::readU32(message, 12);
-        received.block = {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(pointer)),
-                          capi::readU16(message, 16)};
-    }
-    return received;
-}
-
-bool LineFlow::skipAudio() {
-    held_ = next();
-    if (!held_ || !held_->header.is(capi::Command::DataB3, capi::Subcommand::Ind)) {
-        return false;
-    }
-    put(relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, held_->address(), held_->word(18)));
-    held_.reset();
-    return true;
-}
-
-Received LineFlow::get(std::string_view kindAndFields) {
-    return get(statements("get " + std::string(kindAndFields)).at(0).second);
-}
-
-// get KIND [>LEG] [FIELD=VALUE ...]
-Received LineFlow::get(const Words& w) {
-    if (audio_ && w.at(1) != "DATA_B3_IND") {
-        while (skipAudio()) {
+// The next message; in audio mode blocks are answered on the way unless `kind` asks for one.
+Received next(LineFlow& f, const std::string& kind) {
+    for (std::span<const uint8_t> m; f.driver.getMessage(f.appl, m) == 0;) {
+        Received r{{m.begin(), m.end()}, {}};
+        if (capi::readHeader(m)->is(capi::Command::DataB3, capi::Subcommand::Ind)) {
+            uint64_t pointer =
+                capi::kDataB3Uses64BitPointer ? capi::readU64(m, 22) : capi::readU32(m, 12);
+            r.block = {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(pointer)),
+                       capi::readU16(m, 16)};
+            if (f.audio && kind != "DATA_B3_IND") {
+                f.put(
+                    f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, r.address(), r.word(18)));
+                continue;
+            }
         }
+        return r;
     }
-    auto received = next();
-    if (!received) {
-        ADD_FAILURE() << "no message, expected " << w.at(1);
-        return {};
+    return {};
+}
+
+// get KIND [>LEG] [FIELD=VALUE ...], or get => CODE for a get that fails
+void get(LineFlow& f, const Words& w) {
+    if (std::span<const uint8_t> m; w.at(1) == "=>") {
+        EXPECT_EQ(f.driver.getMessage(f.appl, m), number(w.at(2)));
+        return;
     }
-    std::string text = received->text() + " ";
-    if (!text.starts_with(w.at(1) + " ")) {
-        ADD_FAILURE() << "got " << text << ", expected " << w[1];
-        return *received;
+    f.last = next(f, w[1]);
+    const std::string text = capi::describeMessage(f.last.bytes) + " ";
+    if (!text.starts_with(w[1] + " ")) {
+        return ADD_FAILURE() << "got " << text;
     }
-    uint32_t address = received->address();
+    const uint32_t address = f.last.address();
     FlowLeg* l = nullptr;
     for (size_t i = 2; i < w.size(); ++i) {
         if (w[i][0] == '>') {
-            l = &legs_[w[i].substr(1)];
+            l = &f.legs[w[i].substr(1)];
         } else {
             EXPECT_NE(text.find(" " + w[i] + " "), std::string::npos) << w[i] << " in " << text;
         }
     }
-    for (auto& [name, known] : legs_) {
+    for (auto& [name, known] : f.legs) {
         if (!l && address > 0xFF && known.plci == (address & 0xFFFF)) {
             l = &known;
         }
     }
-    if (l) {
+    if (auto header = capi::readHeader(f.last.bytes); l) {
         (address > 0xFFFF ? l->ncci : l->plci) = address;
-        if (received->header.subcommand == 0x82) {  // what a response echoes
-            l->messageNumber = received->header.messageNumber;
-            l->dataHandle = received->word(18);
+        if (header->subcommand == 0x82) {  // what a response echoes
+            l->messageNumber = header->messageNumber;
+            l->dataHandle = f.last.word(18);
         }
     }
-    return *received;
 }
 
-void LineFlow::check(const Words& w) {
-    auto accounting = line.accounting();
+void check(LineFlow& f, const Words& w) {
+    auto dashed = [](std::string t) { return std::replace(t.begin(), t.end(), ' ', '-'), t; };
+    auto accounting = f.line.accounting();
     std::string violations;
     Words kinds;
     for (const auto& v : accounting.violations) {
@@ -320,15 +177,14 @@ void LineFlow::check(const Words& w) {
             {"never-answered", accounting.neverAnswered.size()},
             {"unanswered", accounting.unanswered.size()},
             {"discarded-by-release", accounting.indicationsDiscardedByRelease},
-            {"held-blocks", driver.heldBlocks()},
-            {"events-due", line.nextEventTime().has_value()},
-        };
-        for (size_t i = 2; i < w.size(); ++i) {
-            auto eq = w[i].find('=');
-            EXPECT_EQ(counts.at(w[i].substr(0, eq)), number(w[i].substr(eq + 1))) << w[i];
+            {"held-blocks", f.driver.heldBlocks()},
+            {"events-due", f.line.nextEventTime().has_value()}};
+        for (const auto& count : std::span(w).subspan(2)) {
+            auto eq = count.find('=');
+            EXPECT_EQ(counts.at(count.substr(0, eq)), number(count.substr(eq + 1))) << count;
         }
     } else {
-        const PartyRecord& r = line.partyRecord(party(w[1]));
+        const PartyRecord& r = f.line.partyRecord(f.party(w[1]));
         Words events;
         for (const auto& e : r.events) {
             events.push_back(dashed(partyEventName(e.event)));
@@ -343,24 +199,102 @@ void LineFlow::check(const Words& w) {
     }
 }
 
-std::vector<std::pair<std::string, std::string>> readLineFlows(const std::string& file) {
-    std::ifstream in(std::string(TELLMARO_LINE_FLOWS_DIR) + "/" + file);
-    std::string shared;
-    std::vector<std::pair<std::string, std::string>> flows;
-    size_t lines = 0;
-    for (std::string line; std::getline(in, line); ++lines) {
-        if (line.starts_with("flow ")) {  // blank lines keep the file's line numbers
-            auto name = line.substr(5, line.find(';') - 5);
-            auto rest = line.find(';') == std::string::npos ? "" : line.substr(line.find(';') + 1);
-            auto skipped = std::count(shared.begin(), shared.end(), '\n');
-            flows.emplace_back(name, shared + std::string(lines - skipped, '\n') + rest);
-        } else {
-            (flows.empty() ? shared : flows.back().second) += line;
+void step(LineFlow& f, const Words& w) {
+    SCOPED_TRACE(
+        std::accumulate(w.begin(), w.end(), std::string(),
+                        [](const std::string& a, const std::string& b) { return a + b + " "; }));
+    const std::string& verb = w[0];
+    CapiController& controller = f.line.controller();
+    if (verb == "wait") {
+        runLineUntil(f.line, f.clock, f.clock.now() + *parseDuration(w.at(1)));
+    } else if (verb == "listen") {
+        f.play("put listen; get LISTEN_CONF Info=0x0000");
+    } else if (verb == "answer") {  // a party's call up to its active B3 connection
+        const std::string& l = w.back();
+        f.play(w.at(1) + " call; get CONNECT_IND >" + l + "; put answer " + l +
+               "; get CONNECT_ACTIVE_IND; put active-resp " + l +
+               "; get CONNECT_B3_IND; put b3-resp " + l +
+               "; get CONNECT_B3_ACTIVE_IND; put b3-active-resp " + l);
+    } else if (verb == "put") {
+        putTemplate(f, w);
+    } else if (verb == "get") {
+        get(f, w);
+    } else if (auto r = verb == "nothing" ? next(f, "") : Received{}; !r.bytes.empty()) {
+        ADD_FAILURE() << "unexpected " << capi::describeMessage(r.bytes);
+    } else if (verb == "audio") {
+        f.audio = true;
+    } else if (verb == "register") {
+        EXPECT_EQ(f.driver.registerApplication(capi::RegisterParams{}, f.appl), 0u);
+        f.relay.setApplId(static_cast<uint16_t>(f.appl));
+    } else if (verb == "release") {
+        EXPECT_EQ(f.driver.release(f.appl), 0u);
+    } else if (verb == "check") {
+        check(f, w);
+    } else if (verb == "fault") {  // the next put, get or DATA_B3_REQ fails with the code
+        const uint32_t code = w.size() > 2 ? number(w[2]) : 0;
+        w.at(1) == "put" ? controller.failNextPut(code)
+        : w[1] == "get"  ? controller.failNextGet(code)
+        : w[1] == "drop" ? controller.dropConnection(f.appl)
+                         : controller.refuseNextDataB3Req(static_cast<uint16_t>(code));
+    } else if (w.size() >= 2 && w[1] == "call") {
+        const std::map<std::string, CallerId> ids = {{"withheld", CallerId::Restricted},
+                                                     {"absent", CallerId::Absent},
+                                                     {"type-only", CallerId::TypeOnly}};
+        CallOptions options;
+        for (const auto& o : std::span(w).subspan(2)) {
+            o.starts_with("cip=") ? void(options.cip = static_cast<uint16_t>(number(o.substr(4))))
+                                  : void(options.callerId = ids.at(o));
         }
-        (flows.empty() ? shared : flows.back().second) += "\n";
+        f.line.callPcNow(f.party(verb), options);
+    } else if (w.size() == 2 && w[1] == "hangup") {
+        f.line.hangUpNow(f.party(verb));
+    } else if (w.size() == 3 && w[1] == "keys") {
+        f.line.pressKeysNow(f.party(verb), w[2]);
+    } else if (verb != "remote" && verb != "nothing") {
+        ADD_FAILURE() << "cannot do this";
     }
-    EXPECT_FALSE(flows.empty()) << file;
-    return flows;
+}
+
+}  // namespace
+
+LineFlow::LineFlow(const std::string& text, LineConfig config)
+    : script(readScript(text)), line(clock, [&] {
+          config.indicationsLeaveAtOnce |= std::ranges::count(script.steps, Words{"remote"}) > 0;
+          return scenarioLineConfig(script.scenario, config);
+      }()) {
+    runner = std::make_unique<ScenarioRunner>(line, clock, script.scenario);
+    play("register");
+    for (const auto& w : script.steps) {
+        step(*this, w);
+    }
+}
+
+Received LineFlow::play(const std::string& steps) {
+    for (const auto& w : readScript(steps).steps) {
+        step(*this, w);
+    }
+    return last;
+}
+
+void LineFlow::put(std::span<const uint8_t> message, uint32_t expected) {
+    EXPECT_EQ(driver.putMessage(appl, message), expected) << capi::describeMessage(message);
+}
+
+// Every flow of every file; "flow NAME; STEPS" is a flow on one line.
+TEST(LineFlows, PlayAsWritten) {
+    for (const auto& file : std::filesystem::directory_iterator(TELLMARO_LINE_FLOWS_DIR)) {
+        std::stringstream text;
+        text << std::ifstream(file.path()).rdbuf();
+        auto flows = tellmaro::test::flowsOf(
+            std::regex_replace(text.str(), std::regex("(^|\n)(flow [^;\n]*); *"), "$1$2\n"));
+        EXPECT_FALSE(flows.empty()) << file.path();
+        for (const auto& flow : flows) {
+            SCOPED_TRACE(file.path().filename().string() + ": " + flow.name);
+            for (const auto& variant : flow.texts) {
+                LineFlow run(variant.substr(0, variant.rfind("\nend ")));
+            }
+        }
+    }
 }
 
 }  // namespace tellmaro::exchange::test
