@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -83,6 +84,46 @@ inline bool waitForUdpPort(uint16_t port,
     return false;
 }
 
+// Whether somebody holds the UDP port on 127.0.0.1.
+inline bool udpPortTaken(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool taken = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+    close(fd);
+    return taken;
+}
+
+// Polls `done` every 20 ms until it holds or `limit` has passed.
+template <typename Done>
+bool waitUntil(Done done, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+inline std::string readText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline size_t occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
 // The tests' own folder for scenario files.
 inline std::string scenario(const std::string& name) {
     return std::string(TELLMARO_SIP_SCENARIOS) + "/" + name;
@@ -96,6 +137,31 @@ inline std::filesystem::path scratchDir() {
     return dir;
 }
 
+// The records of SIPp's PCMA capture (16-byte record header, Ethernet frame).
+inline std::vector<std::string> captureRecords() {
+    const std::string capture = readText("/usr/share/sip-tester/g711a.pcap");
+    std::vector<std::string> records;
+    for (size_t at = 24; at + 16 <= capture.size();) {
+        uint32_t length = 0;
+        std::memcpy(&length, capture.data() + at + 8, 4);
+        records.push_back(capture.substr(at, 16 + length));
+        at += 16 + length;
+    }
+    return records;
+}
+
+// An injection file for caller.xml: "From;called;header;header;payload types" rows.
+inline std::string callerRows(const std::filesystem::path& dir, const std::string& name,
+                              const std::vector<std::string>& rows) {
+    auto path = dir / (name + ".csv");
+    std::ofstream out(path);
+    out << "SEQUENTIAL\n";
+    for (const auto& row : rows) {
+        out << row << "\n";
+    }
+    return path.string();
+}
+
 // SIPp running `scenarioFile` with keys; its messages logged for the checks.
 // It runs in `dir`, where a scenario finds files named without a folder.
 class Sipp {
@@ -104,6 +170,10 @@ class Sipp {
          uint16_t port, std::vector<std::pair<std::string, std::string>> keys,
          std::vector<std::string> extra = {})
         : messages_((dir / (name + ".msg")).string()) {
+        // caller.xml's talk.pcap, which SIPp opens when it loads any scenario.
+        std::error_code missing;
+        std::filesystem::copy_file("/usr/share/sip-tester/g711a.pcap", dir / "talk.pcap",
+                                   std::filesystem::copy_options::skip_existing, missing);
         std::vector<std::string> argv = {kSipp,
                                          "-sf",
                                          scenario(scenarioFile),
@@ -129,21 +199,9 @@ class Sipp {
         waitForUdpPort(port);
     }
     ChildProcess& process() { return *process_; }
-    std::string messages() const {
-        std::ifstream in(messages_);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string messages() const { return readText(messages_); }
     // How often `text` occurs in the message log.
-    size_t count(const std::string& text) const {
-        auto log = messages();
-        size_t n = 0;
-        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-            ++n;
-        }
-        return n;
-    }
+    size_t count(const std::string& text) const { return occurrences(messages(), text); }
     // Waits for the scenario's end; SIPp's exit status (0: every call succeeded).
     int finish(std::chrono::seconds timeout = std::chrono::seconds(30)) {
         auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -133,7 +133,6 @@ Step sipp(const std::string& name, const std::string& scenario, const std::strin
         if (role == "registrar") {
             c.endless.push_back(name);
         }
-        keys.push_back({"pc", kPc.number});
         c.sipps[name] = std::make_unique<Sipp>(c.dir, name, scenario, port, keys, extra);
         return c.sipps[name]->process().spawned() || c.fail("SIPp " + name + " did not start");
     };
@@ -180,15 +179,8 @@ Step providerDown() {
 // ninth packet lost and the rest sent up to 40 ms late, some overtaken.
 Step mobileAudio(bool impaired) {
     return [impaired](Chain& c) {
-        const std::string capture = readText("/usr/share/sip-tester/g711a.pcap");
-        std::string out = capture.substr(0, 24);
-        std::vector<std::string> packets;
-        for (size_t at = 24; at + 16 <= capture.size();) {
-            uint32_t length = 0;
-            std::memcpy(&length, capture.data() + at + 8, 4);
-            packets.push_back(capture.substr(at, 16 + length));
-            at += 16 + length;
-        }
+        auto packets = captureRecords();
+        std::string out = readText("/usr/share/sip-tester/g711a.pcap").substr(0, 24);
         std::mt19937 random(4711);
         for (size_t i = 0; i < packets.size(); ++i) {
             if (impaired && i % 9 == 4) {
@@ -205,15 +197,27 @@ Step mobileAudio(bool impaired) {
             }
             out += packets[i];
         }
-        std::ofstream(c.dir / "mobile.pcap", std::ios::binary) << out;
+        std::ofstream(c.dir / "talk.pcap", std::ios::binary) << out;
         return true;
     };
 }
 
-// The SIPp mobile: through the provider with its digest, keys #43#.
+// The SIPp mobile through the provider: keys #43#, talks, hangs up unless
+// the PC does first.
 Step sippMobile() {
-    return sipp("mobile", "sip_relay/mobile_caller.xml", "provider", {{"mobile", kMobile.number}},
-                {"-au", kMobile.number, "-ap", kMobile.password});
+    return [](Chain& c) {
+        auto rows = callerRows(c.dir, "mobile",
+                               {"<sip:" + kMobile.number + "@127.0.0.1>;" + kPc.number +
+                                ";X-No-Digest: yes;X-B: ;8 101"});
+        return sipp("mobile", "sip/caller.xml", "provider", {},
+                    {"-inf", rows, "-set", "mode", "talk"})(c);
+    };
+}
+
+// A SIPp party of the other network behind the provider, in callee_answer.xml's `mode`.
+Step callee(const std::string& mode) {
+    return sipp("bob", "sip/callee_answer.xml", "gateway",
+                {{"rtp_port", std::to_string(freeUdpPort())}}, {"-set", "mode", mode});
 }
 
 struct Flow {
@@ -286,9 +290,9 @@ const std::vector<Flow>& flows() {
          .phones = {"mobile", "alice"},
          .steps = {dial("mobile"), event("mobile", "CALL_ESTABLISHED"), pause(1500ms),
                    keys("mobile", "#"), keys("mobile", "42#"), event("alice", "CALL_ESTABLISHED"),
-                   pause(3s), hangUp("alice"), status("call 2 out"), pause(1500ms),
-                   sipp("bob", "sip/callee_busy.xml", "gateway"), keys("mobile", "#"),
-                   keys("mobile", "43#"), sippDone("bob"), pause(2s), hangUp("mobile")},
+                   pause(3s), hangUp("alice"), status("call 2 out"), pause(1500ms), callee("busy"),
+                   keys("mobile", "#"), keys("mobile", "43#"), sippDone("bob"), pause(2s),
+                   hangUp("mobile")},
          .callLog = kCallIn + dialled("0301234567") + kTalk + dialled("0899999") + kUnreachable +
                     connectionEnd("s"),
          .calls = {"call 2 out to '0301234567' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
@@ -314,11 +318,10 @@ const std::vector<Flow>& flows() {
         {.name = "CancelWhileRingingThenNoAnswer",
          .phones = {"mobile"},
          .steps = {dial("mobile"), event("mobile", "CALL_ESTABLISHED"), pause(1500ms),
-                   sipp("bob", "sip/callee_ringing.xml", "gateway"), keys("mobile", "#"),
-                   keys("mobile", "43#"), sippSaw("bob", "INVITE sip:"), pause(1s),
-                   keys("mobile", "*"), sippDone("bob"), pause(2s),
-                   sipp("bob", "sip_relay/callee_no_answer.xml", "gateway"), keys("mobile", "#"),
-                   keys("mobile", "43#"), sippDone("bob"), pause(1s), hangUp("mobile")},
+                   callee("ring"), keys("mobile", "#"), keys("mobile", "43#"),
+                   sippSaw("bob", "INVITE sip:"), pause(1s), keys("mobile", "*"), sippDone("bob"),
+                   pause(2s), callee("noanswer"), keys("mobile", "#"), keys("mobile", "43#"),
+                   sippDone("bob"), pause(1s), hangUp("mobile")},
          .callLog = kCallIn + dialled("0899999") +
                     "   Abbruch, Grund      : Abbruch durch den Handybenutzer\r\n" +
                     dialled("0899999") + kUnreachable + connectionEnd("s"),
@@ -332,9 +335,8 @@ const std::vector<Flow>& flows() {
         // party hangs up, and the PC hangs up on the mobile.
         {.name = "SippMobileKeysByInfoCalledPartyHangsUp",
          .settings = {"disconnect=total"},
-         .steps = {mobileAudio(false), sipp("bob", "sip_relay/callee_hangs_up.xml", "gateway"),
-                   sippMobile(), sippDone("bob"), sippDone("mobile"),
-                   sippSaw("mobile", "BYE sip:")},
+         .steps = {mobileAudio(false), callee("hangup"), sippMobile(), sippDone("bob"),
+                   sippDone("mobile"), sippSaw("mobile", "BYE sip:")},
          .callLog = kCallIn + dialled("0899999") + kTalk + connectionEnd("s"),
          .calls = {"call 2 out to '0899999' \\(PCMA\\): connected for \\d+ s; ended: cause 16, the "
                    "far end hung up \\(BYE\\)",
@@ -343,10 +345,8 @@ const std::vector<Flow>& flows() {
 
         // Its audio with loss, jitter and reordering; it hangs up itself.
         {.name = "SippMobileOnALossyLineHangsUp",
-         .steps = {mobileAudio(true),
-                   sipp("bob", "sip/callee_answer.xml", "gateway",
-                        {{"rtp_port", std::to_string(freeUdpPort())}}),
-                   sippMobile(), sippDone("mobile"), sippDone("bob")},
+         .steps = {mobileAudio(true), callee("answer"), sippMobile(), sippDone("mobile"),
+                   sippDone("bob")},
          .callLog = kCallIn + dialled("0899999") + kTalk + connectionEnd(" s"),
          .calls = {kMobileIn + "connected for \\d+ s; ended: cause 16, the far end hung up "
                                "\\(BYE\\); audio \\d+ frames in, \\d+ out, [1-9]\\d* lost",
@@ -365,10 +365,10 @@ const std::vector<Flow>& flows() {
               sipp("registrar", "sip/registrar.xml", "registrar",
                    {{"auth_user", kPc.number}, {"auth_password", kPc.password}, {"grant", "600"}}),
               status("registration registered"),
-              sipp("odd", "sip_relay/odd_caller.xml", "pc", {},
-                   {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "5", "-l", "1"}),
+              sipp("odd", "sip/caller.xml", "pc", {},
+                   {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "4", "-l", "1"}),
               sippDone("odd"),
-              sipp("stranger", "sip_relay/odd_caller.xml", "pc", {},
+              sipp("stranger", "sip/caller.xml", "pc", {},
                    {"-inf", TELLMARO_SIP_RELAY_DIR "/stranger.csv", "-i", "127.0.0.2"}),
               sippDone("stranger"), status("refused with 403")},
          .callLog = "Anrufende Nummer       : \r\nDatum/Uhrzeit          : <time>\r\n" + kRefused +

@@ -1,10 +1,7 @@
 #pragma once
-// The whole chain for the SIP end-to-end tests, each part a real program in a
-// process of its own: the provider (Kamailio as registrar and proxy, or a
-// SIPp registrar), tellmaro-sip with the relay (tellmaro-console) on it
-// through libcapi20, and the phones: baresip driven over its control port,
-// SIPp scenarios. Everything lives in one scratch folder, kept when a test
-// fails.
+// The chain for the SIP end-to-end tests, each part a real program: the
+// provider (Kamailio), tellmaro-sip with tellmaro-console on it through
+// libcapi20, and baresip phones driven over their control port.
 
 #include <fcntl.h>
 
@@ -36,46 +33,6 @@ inline const Subscriber kMobile{"01711234567", "mobile-pw"};
 inline const Subscriber kAlice{"0301234567", "alice-pw"};
 // Numbers the provider does not know go to the other network: SIPp parties.
 inline constexpr const char* kOtherNetwork = "0899999";
-
-inline std::string readText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline size_t occurrences(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
-// Polls `done` every 50 ms until it holds or `limit` has passed.
-template <typename Done>
-bool waitUntil(Done done, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
-// Whether somebody holds the UDP port on 127.0.0.1.
-inline bool udpPortTaken(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool taken = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
-    close(fd);
-    return taken;
-}
 
 // Kamailio with tests/sip_relay/provider.cfg and the four subscribers.
 class Provider {
