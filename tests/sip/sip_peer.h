@@ -84,18 +84,6 @@ inline bool waitForUdpPort(uint16_t port,
     return false;
 }
 
-// Whether somebody holds the UDP port on 127.0.0.1.
-inline bool udpPortTaken(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool taken = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
-    close(fd);
-    return taken;
-}
-
 // Polls `done` every 20 ms until it holds or `limit` has passed.
 template <typename Done>
 bool waitUntil(Done done, std::chrono::milliseconds limit) {
@@ -174,21 +162,10 @@ class Sipp {
         std::error_code missing;
         std::filesystem::copy_file("/usr/share/sip-tester/g711a.pcap", dir / "talk.pcap",
                                    std::filesystem::copy_options::skip_existing, missing);
-        std::vector<std::string> argv = {kSipp,
-                                         "-sf",
-                                         scenario(scenarioFile),
-                                         "-i",
-                                         "127.0.0.1",
-                                         "-p",
-                                         std::to_string(port),
-                                         "-mp",
-                                         std::to_string(freeUdpPort()),
-                                         "-nostdin",
-                                         "-trace_msg",
-                                         "-message_file",
-                                         messages_,
-                                         "-timeout",
-                                         "60s"};
+        std::vector<std::string> argv = {kSipp, "-sf", scenario(scenarioFile), "-i", "127.0.0.1"};
+        argv.insert(argv.end(), {"-p", std::to_string(port), "-mp", std::to_string(freeUdpPort())});
+        argv.insert(argv.end(), {"-nostdin", "-timeout", "60s", "-trace_msg"});
+        argv.insert(argv.end(), {"-message_file", messages_});
         for (const auto& [key, value] : keys) {
             argv.insert(argv.end(), {"-key", key, value});
         }
@@ -229,7 +206,7 @@ class LineUnderTest {
         options.registerAccount = registerAccount;
         options.log = [this](std::string_view line) {
             std::lock_guard lock(logMutex_);
-            log_.emplace_back(line);
+            (log_ += line) += "\n";
         };
         line_ = std::make_unique<sip::SipLine>(std::move(options));
     }
@@ -287,11 +264,6 @@ class LineUnderTest {
             drain();
         }
     }
-    // Events so far no longer match a waitFor.
-    void forget() {
-        drain();
-        consumed_.assign(consumed_.size(), true);
-    }
     void drain() {
         for (auto& event : line_->takeEvents()) {
             events_.push_back(std::move(event));
@@ -312,11 +284,7 @@ class LineUnderTest {
     }
     std::string logText() {
         std::lock_guard lock(logMutex_);
-        std::string text;
-        for (auto& line : log_) {
-            text += line + "\n";
-        }
-        return text;
+        return log_;
     }
 
   private:
@@ -324,7 +292,7 @@ class LineUnderTest {
     std::vector<sip::SipEvent> events_;
     std::vector<bool> consumed_;
     std::mutex logMutex_;
-    std::vector<std::string> log_;
+    std::string log_;
 };
 
 }  // namespace tellmaro::test

@@ -3,8 +3,6 @@
 // provider (Kamailio), tellmaro-sip with tellmaro-console on it through
 // libcapi20, and baresip phones driven over their control port.
 
-#include <fcntl.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -61,7 +59,8 @@ class Provider {
                                      (dir_ / "kamailio.cfg").string(), "-Y", dir_.string(), "-P",
                                      (dir_ / "kamailio.pid").string(), "-m", "16", "-M", "4"},
             (dir_ / "kamailio.out").string());
-        return waitUntil([this] { return udpPortTaken(port_) || !process_->running(); }, 10s) &&
+        return waitUntil([this] { return waitForUdpPort(port_, 0ms) || !process_->running(); },
+                         10s) &&
                process_->running();
     }
     // Its main process ends the others.
@@ -69,7 +68,7 @@ class Provider {
         if (process_ && process_->running()) {
             process_->stop(SIGTERM);
         }
-        waitUntil([this] { return !udpPortTaken(port_); }, 5s);
+        waitUntil([this] { return !waitForUdpPort(port_, 0ms); }, 5s);
     }
     ~Provider() { stop(); }
 
@@ -79,30 +78,26 @@ class Provider {
     std::unique_ptr<ChildProcess> process_;
 };
 
-// baresip as a phone registered with the provider: it answers by itself
-// when `autoAnswer`, plays a sine of `toneHz` and records what it hears
-// (sndfile). Driven by netstring JSON commands over ctrl_tcp, whose events
-// are collected.
+// baresip as a phone registered with the provider that answers by itself and
+// plays a sine; driven by netstring JSON commands over ctrl_tcp.
 class Baresip {
   public:
     Baresip(const fs::path& dir, const std::string& name, const Subscriber& user,
-            uint16_t providerPort, int toneHz, bool autoAnswer)
+            uint16_t providerPort)
         : dir_(dir / name), controlPort_(freeUdpPort()) {
         fs::create_directories(dir_);
         // ausine makes only 48 kHz stereo; baresip resamples it for G.711.
         std::ofstream(dir_ / "config")
             << "poll_method epoll\nsip_listen 127.0.0.1:" << freeUdpPort() << "\n"
             << "audio_player aubridge,nil\naudio_alert aubridge,nil\n"
-            << "audio_source ausine," << toneHz << "\nausrc_srate 48000\nausrc_channels 2\n"
+            << "audio_source ausine,440\nausrc_srate 48000\nausrc_channels 2\n"
             << "module_path /usr/lib/baresip/modules\n"
-            << "module g711.so\nmodule ausine.so\nmodule aubridge.so\nmodule sndfile.so\n"
-            << "snd_path " << dir_.string() << "\n"
+            << "module g711.so\nmodule ausine.so\nmodule aubridge.so\n"
             << "module_app account.so\nmodule_app menu.so\nmodule_app ctrl_tcp.so\n"
             << "ctrl_tcp_listen 127.0.0.1:" << controlPort_ << "\n";
         std::ofstream(dir_ / "accounts")
             << "<sip:" << user.number << "@127.0.0.1:" << providerPort
-            << ">;auth_pass=" << user.password << ";regint=600;audio_codecs=PCMA"
-            << (autoAnswer ? ";answermode=auto" : "") << "\n";
+            << ">;auth_pass=" << user.password << ";regint=600;audio_codecs=PCMA;answermode=auto\n";
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"/usr/bin/baresip", "-f", dir_.string(), "-n", "127.0.0.1"},
             (dir_ / "baresip.out").string());
@@ -133,18 +128,6 @@ class Baresip {
     bool waitForEvent(const std::string& type, size_t count, std::chrono::milliseconds limit) {
         return waitUntil([&] { return events(type) >= count; }, limit);
     }
-    // What it heard on its latest call.
-    fs::path recording() const {
-        fs::path latest;
-        for (const auto& entry : fs::directory_iterator(dir_)) {
-            auto name = entry.path().filename().string();
-            if (name.ends_with("-dec.wav") && (latest.empty() || name > latest.filename())) {
-                latest = entry.path();
-            }
-        }
-        return latest;
-    }
-    std::string log() const { return process_->output() + "\nevents: " + received_; }
 
   private:
     bool connect() {
@@ -243,7 +226,6 @@ class Pc {
     std::string sipOutput() const { return sip_ ? sip_->output() : ""; }
     std::string consoleOutput() const { return console_ ? console_->output() : ""; }
     std::string callLog() const { return program_.callLog(); }
-    const ProgramDirectory& program() const { return program_; }
 
   private:
     void runConsole(const std::vector<std::string>& args) {
