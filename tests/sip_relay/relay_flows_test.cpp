@@ -229,6 +229,7 @@ class Pc {
     }
 
     uint16_t sipPort() const { return sipPort_; }
+    uint16_t capiPort() const { return capiPort_; }
     std::string sipOutput() const { return sip_ ? sip_->output() : ""; }
     std::string consoleOutput() const { return console_ ? console_->output() : ""; }
     std::string callLog() const { return program_.callLog(); }
@@ -711,8 +712,9 @@ INSTANTIATE_TEST_SUITE_P(Flows, RelayOnSip, ::testing::ValuesIn(flows()),
                          [](const auto& info) { return info.param.name; });
 
 // The analysis window's verdict on the controller tellmaro-sip serves: one
-// controller, two B channels, DTMF: the green light.
-TEST(SipController, AnalysisShowsTheGreenLight) {
+// controller, two B channels, DTMF: the green light. Its remote-CAPI port
+// listens on the loopback only, as no --listen said otherwise.
+TEST(SipController, AnalysisShowsTheGreenLightOnTheLoopbackOnly) {
     auto dir = scratchDir();
     Pc pc(dir, {});
     ASSERT_TRUE(pc.startSip({"registrar = 127.0.0.1:" + std::to_string(freeUdpPort())}, false))
@@ -727,6 +729,12 @@ TEST(SipController, AnalysisShowsTheGreenLight) {
                                "Number of supported B channels: 2\r\n"),
               std::string::npos)
         << report.text;
+    char loopback[40], anywhere[16];
+    std::snprintf(loopback, sizeof loopback, "0100007F:%04X 00000000:0000 0A", pc.capiPort());
+    std::snprintf(anywhere, sizeof anywhere, "00000000:%04X", pc.capiPort());
+    const std::string sockets = readText("/proc/net/tcp") + readText("/proc/net/tcp6");
+    EXPECT_NE(sockets.find(loopback), std::string::npos) << sockets;
+    EXPECT_EQ(sockets.find(anywhere), std::string::npos) << sockets;
     EXPECT_EQ(pc.stop().second, 0);
     fs::remove_all(dir);
 }
