@@ -62,28 +62,6 @@ inline uint16_t freeUdpPort() {
     }
 }
 
-// Waits until something has bound UDP `port` on 127.0.0.1 (a child process
-// starting up on a busy machine can take seconds); false after `timeout`.
-inline bool waitForUdpPort(uint16_t port,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    char wanted[8];
-    std::snprintf(wanted, sizeof wanted, ":%04X", port);
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-        std::ifstream table("/proc/net/udp");
-        for (std::string row; std::getline(table, row);) {
-            std::istringstream fields(row);
-            std::string slot, local;
-            fields >> slot >> local;
-            if (local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-}
-
 // Polls `done` every 20 ms until it holds or `limit` has passed.
 template <typename Done>
 bool waitUntil(Done done, std::chrono::milliseconds limit) {
@@ -110,6 +88,16 @@ inline size_t occurrences(const std::string& text, const std::string& what) {
         ++n;
     }
     return n;
+}
+
+// Waits until something has bound UDP `port` (a child process starting up on
+// a busy machine can take seconds); false after `timeout`.
+inline bool waitForUdpPort(uint16_t port,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    char bound[32];
+    std::snprintf(bound, sizeof bound, ":%04X 00000000:0000", port);
+    return waitUntil([&] { return readText("/proc/net/udp").find(bound) != std::string::npos; },
+                     timeout);
 }
 
 // The tests' own folder for scenario files.
