@@ -67,16 +67,16 @@ class RtpCatcher {
             if (got < 12) {
                 continue;
             }
-            Packet packet;
-            packet.at = Clock::now();
-            packet.payloadType = buffer[1] & 0x7F;
-            packet.sequence = static_cast<uint16_t>((buffer[2] << 8) | buffer[3]);
-            packet.timestamp = (uint32_t(buffer[4]) << 24) | (uint32_t(buffer[5]) << 16) |
-                               (uint32_t(buffer[6]) << 8) | buffer[7];
-            packet.ssrc = (uint32_t(buffer[8]) << 24) | (uint32_t(buffer[9]) << 16) |
-                          (uint32_t(buffer[10]) << 8) | buffer[11];
-            packet.sourcePort = ntohs(source.sin_port);
-            packet.payload.assign(buffer + 12, buffer + got);
+            auto be = [&](int at, int bytes) {
+                uint32_t value = 0;
+                for (int i = 0; i < bytes; ++i) {
+                    value = value << 8 | buffer[at + i];
+                }
+                return value;
+            };
+            Packet packet{
+                Clock::now(), uint8_t(buffer[1] & 0x7F), uint16_t(be(2, 2)),         be(4, 4),
+                be(8, 4),     ntohs(source.sin_port),    {buffer + 12, buffer + got}};
             std::lock_guard lock(mutex_);
             packets_.push_back(std::move(packet));
         }

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -61,26 +62,42 @@ inline uint16_t freeUdpPort() {
     }
 }
 
-// Waits until something has bound UDP `port` on 127.0.0.1 (a child process
-// starting up on a busy machine can take seconds); false after `timeout`.
-inline bool waitForUdpPort(uint16_t port,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    char wanted[8];
-    std::snprintf(wanted, sizeof wanted, ":%04X", port);
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-        std::ifstream table("/proc/net/udp");
-        for (std::string row; std::getline(table, row);) {
-            std::istringstream fields(row);
-            std::string slot, local;
-            fields >> slot >> local;
-            if (local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) {
-                return true;
-            }
+// Polls `done` every 20 ms until it holds or `limit` has passed.
+template <typename Done>
+bool waitUntil(Done done, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    }
+    return true;
+}
+
+inline std::string readText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline size_t occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Waits until something has bound UDP `port` (a child process starting up on
+// a busy machine can take seconds); false after `timeout`.
+inline bool waitForUdpPort(uint16_t port,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    char bound[32];
+    std::snprintf(bound, sizeof bound, ":%04X 00000000:0000", port);
+    return waitUntil([&] { return readText("/proc/net/udp").find(bound) != std::string::npos; },
+                     timeout);
 }
 
 // The tests' own folder for scenario files.
@@ -96,6 +113,31 @@ inline std::filesystem::path scratchDir() {
     return dir;
 }
 
+// The records of SIPp's PCMA capture (16-byte record header, Ethernet frame).
+inline std::vector<std::string> captureRecords() {
+    const std::string capture = readText("/usr/share/sip-tester/g711a.pcap");
+    std::vector<std::string> records;
+    for (size_t at = 24; at + 16 <= capture.size();) {
+        uint32_t length = 0;
+        std::memcpy(&length, capture.data() + at + 8, 4);
+        records.push_back(capture.substr(at, 16 + length));
+        at += 16 + length;
+    }
+    return records;
+}
+
+// An injection file for caller.xml: "From;called;header;header;payload types" rows.
+inline std::string callerRows(const std::filesystem::path& dir, const std::string& name,
+                              const std::vector<std::string>& rows) {
+    auto path = dir / (name + ".csv");
+    std::ofstream out(path);
+    out << "SEQUENTIAL\n";
+    for (const auto& row : rows) {
+        out << row << "\n";
+    }
+    return path.string();
+}
+
 // SIPp running `scenarioFile` with keys; its messages logged for the checks.
 // It runs in `dir`, where a scenario finds files named without a folder.
 class Sipp {
@@ -104,21 +146,14 @@ class Sipp {
          uint16_t port, std::vector<std::pair<std::string, std::string>> keys,
          std::vector<std::string> extra = {})
         : messages_((dir / (name + ".msg")).string()) {
-        std::vector<std::string> argv = {kSipp,
-                                         "-sf",
-                                         scenario(scenarioFile),
-                                         "-i",
-                                         "127.0.0.1",
-                                         "-p",
-                                         std::to_string(port),
-                                         "-mp",
-                                         std::to_string(freeUdpPort()),
-                                         "-nostdin",
-                                         "-trace_msg",
-                                         "-message_file",
-                                         messages_,
-                                         "-timeout",
-                                         "60s"};
+        // caller.xml's talk.pcap, which SIPp opens when it loads any scenario.
+        std::error_code missing;
+        std::filesystem::copy_file("/usr/share/sip-tester/g711a.pcap", dir / "talk.pcap",
+                                   std::filesystem::copy_options::skip_existing, missing);
+        std::vector<std::string> argv = {kSipp, "-sf", scenario(scenarioFile), "-i", "127.0.0.1"};
+        argv.insert(argv.end(), {"-p", std::to_string(port), "-mp", std::to_string(freeUdpPort())});
+        argv.insert(argv.end(), {"-nostdin", "-timeout", "60s", "-trace_msg"});
+        argv.insert(argv.end(), {"-message_file", messages_});
         for (const auto& [key, value] : keys) {
             argv.insert(argv.end(), {"-key", key, value});
         }
@@ -129,21 +164,9 @@ class Sipp {
         waitForUdpPort(port);
     }
     ChildProcess& process() { return *process_; }
-    std::string messages() const {
-        std::ifstream in(messages_);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string messages() const { return readText(messages_); }
     // How often `text` occurs in the message log.
-    size_t count(const std::string& text) const {
-        auto log = messages();
-        size_t n = 0;
-        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-            ++n;
-        }
-        return n;
-    }
+    size_t count(const std::string& text) const { return occurrences(messages(), text); }
     // Waits for the scenario's end; SIPp's exit status (0: every call succeeded).
     int finish(std::chrono::seconds timeout = std::chrono::seconds(30)) {
         auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -171,7 +194,7 @@ class LineUnderTest {
         options.registerAccount = registerAccount;
         options.log = [this](std::string_view line) {
             std::lock_guard lock(logMutex_);
-            log_.emplace_back(line);
+            (log_ += line) += "\n";
         };
         line_ = std::make_unique<sip::SipLine>(std::move(options));
     }
@@ -229,11 +252,6 @@ class LineUnderTest {
             drain();
         }
     }
-    // Events so far no longer match a waitFor.
-    void forget() {
-        drain();
-        consumed_.assign(consumed_.size(), true);
-    }
     void drain() {
         for (auto& event : line_->takeEvents()) {
             events_.push_back(std::move(event));
@@ -254,11 +272,7 @@ class LineUnderTest {
     }
     std::string logText() {
         std::lock_guard lock(logMutex_);
-        std::string text;
-        for (auto& line : log_) {
-            text += line + "\n";
-        }
-        return text;
+        return log_;
     }
 
   private:
@@ -266,7 +280,7 @@ class LineUnderTest {
     std::vector<sip::SipEvent> events_;
     std::vector<bool> consumed_;
     std::mutex logMutex_;
-    std::vector<std::string> log_;
+    std::string log_;
 };
 
 }  // namespace tellmaro::test

@@ -1,19 +1,27 @@
-#include "sip_relay/audio_heard.h"
-
+// audio_heard RECORDING.wav ITEM...: whether a phone's recording (baresip's
+// sndfile module writes 16-bit WAV) holds the items in order, for
+// scripts/demo-sip: "FILE.pdt:SECONDS", a voice prompt found sample for sample
+// (the path from the prompt file to the phone is lossless G.711), or
+// "HERTZ:SECONDS", a tone (Goertzel); each heard at least that long and first
+// heard no earlier than the item before. Exit 0 if so.
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numbers>
+#include <optional>
 #include <sstream>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "exchange/sip/g711.h"
 
 namespace tellmaro::test {
-
 namespace {
 
 constexpr size_t kFrame = 160;   // 20 ms at 8 kHz
@@ -49,7 +57,10 @@ bool loud(const int16_t* samples) {
     return sum / kFrame > kLoud;
 }
 
-}  // namespace
+struct Heard {
+    double seconds = 0;  // 20 ms frames heard
+    double firstAt = 0;  // seconds into the recording
+};
 
 std::optional<std::vector<int16_t>> readWav(const std::string& path) {
     const std::string bytes = readAll(path);
@@ -158,4 +169,22 @@ bool heardInOrder(const std::vector<int16_t>& recording, const std::vector<std::
     return ok;
 }
 
+}  // namespace
 }  // namespace tellmaro::test
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr,
+                     "usage: audio_heard RECORDING.wav FILE.pdt:SECONDS|HERTZ:SECONDS...\n");
+        return 2;
+    }
+    auto recording = tellmaro::test::readWav(argv[1]);
+    if (!recording) {
+        std::fprintf(stderr, "audio_heard: %s is not a 16-bit mono WAV file\n", argv[1]);
+        return 2;
+    }
+    std::string report;
+    bool ok = tellmaro::test::heardInOrder(*recording, {argv + 2, argv + argc}, report);
+    std::fputs(report.c_str(), stdout);
+    return ok ? 0 : 1;
+}

@@ -1,26 +1,253 @@
 // The relay's calls on a SIP account, end to end and in real time: each flow
-// of the table runs tellmaro-console through libcapi20 on tellmaro-sip, the
-// provider, and phones nobody here wrote, then checks the relay's call log
-// (the lines it writes on tellmaro-sim), that the relay and tellmaro-sip end
-// idle with one status line per call, that every SIPp party had its call as
-// scripted, that the password shows nowhere, and, for the verbose flows, that
-// every CAPI connection ended with a DISCONNECT_IND that was answered.
+// runs tellmaro-console through libcapi20 on tellmaro-sip, the provider and
+// phones nobody here wrote, then checks the call log, that both programs end
+// idle with one status line per call, every SIPp party's call, and that the
+// password shows nowhere.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <random>
 #include <regex>
 
 #include "analysis/capi_report.h"
 #include "capi/libcapi20_driver.h"
-#include "sip_relay/sip_chain.h"
+#include "sip/sip_peer.h"
+#include "support/child_process.h"
+#include "support/program_directory.h"
 
 namespace tellmaro::test {
 namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct Subscriber {
+    std::string number;
+    std::string password;
+};
+// The PC's password has a '#' (sip.conf keeps it) and must never be shown.
+inline const Subscriber kPc{"0711555000", "pc#Secret-4711"};
+inline const Subscriber kMobile{"01711234567", "mobile-pw"};
+inline const Subscriber kAlice{"0301234567", "alice-pw"};
+// Numbers the provider does not know go to the other network: SIPp parties.
+inline constexpr const char* kOtherNetwork = "0899999";
+
+// Kamailio with tests/sip_relay/provider.cfg and the four subscribers.
+class Provider {
+  public:
+    Provider(const fs::path& dir, uint16_t gatewayPort)
+        : dir_(dir / "provider"), port_(freeUdpPort()) {
+        fs::create_directories(dir_ / "db");
+        std::ofstream(dir_ / "db" / "version") << "table_name(str) table_version(int)\n"
+                                               << "subscriber:7\nlocation:9\n";
+        std::ofstream users(dir_ / "db" / "subscriber");
+        users << "id(int,auto) username(str) domain(str) password(str)\n";
+        int id = 1;
+        for (const auto* user : {&kPc, &kMobile, &kAlice}) {
+            users << id++ << ":" << user->number << ":127.0.0.1:" << user->password << "\n";
+        }
+        std::string config = readText(TELLMARO_SIP_RELAY_DIR "/provider.cfg");
+        config = std::regex_replace(config, std::regex("@PORT@"), std::to_string(port_));
+        config = std::regex_replace(config, std::regex("@DB@"), (dir_ / "db").string());
+        config = std::regex_replace(config, std::regex("@GATEWAY@"), std::to_string(gatewayPort));
+        std::ofstream(dir_ / "kamailio.cfg") << config;
+    }
+    uint16_t port() const { return port_; }
+    bool start() {
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/sbin/kamailio", "-DD", "-E", "-f",
+                                     (dir_ / "kamailio.cfg").string(), "-Y", dir_.string(), "-P",
+                                     (dir_ / "kamailio.pid").string(), "-m", "16", "-M", "4"},
+            (dir_ / "kamailio.out").string());
+        return waitUntil([this] { return waitForUdpPort(port_, 0ms) || !process_->running(); },
+                         10s) &&
+               process_->running();
+    }
+    // Its main process ends the others.
+    void stop() {
+        if (process_ && process_->running()) {
+            process_->stop(SIGTERM);
+        }
+        waitUntil([this] { return !waitForUdpPort(port_, 0ms); }, 5s);
+    }
+    ~Provider() { stop(); }
+
+  private:
+    fs::path dir_;
+    uint16_t port_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+// baresip as a phone registered with the provider that answers by itself and
+// plays a sine; driven by netstring JSON commands over ctrl_tcp.
+class Baresip {
+  public:
+    Baresip(const fs::path& dir, const std::string& name, const Subscriber& user,
+            uint16_t providerPort)
+        : dir_(dir / name), controlPort_(freeUdpPort()) {
+        fs::create_directories(dir_);
+        // ausine makes only 48 kHz stereo; baresip resamples it for G.711.
+        std::ofstream(dir_ / "config")
+            << "poll_method epoll\nsip_listen 127.0.0.1:" << freeUdpPort() << "\n"
+            << "audio_player aubridge,nil\naudio_alert aubridge,nil\n"
+            << "audio_source ausine,440\nausrc_srate 48000\nausrc_channels 2\n"
+            << "module_path /usr/lib/baresip/modules\n"
+            << "module g711.so\nmodule ausine.so\nmodule aubridge.so\n"
+            << "module_app account.so\nmodule_app menu.so\nmodule_app ctrl_tcp.so\n"
+            << "ctrl_tcp_listen 127.0.0.1:" << controlPort_ << "\n";
+        std::ofstream(dir_ / "accounts")
+            << "<sip:" << user.number << "@127.0.0.1:" << providerPort
+            << ">;auth_pass=" << user.password << ";regint=600;audio_codecs=PCMA;answermode=auto\n";
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/baresip", "-f", dir_.string(), "-n", "127.0.0.1"},
+            (dir_ / "baresip.out").string());
+        waitUntil([this] { return connect(); }, 10s);
+    }
+    ~Baresip() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+
+    ChildProcess& process() { return *process_; }
+    void command(const std::string& name, const std::string& params = {}) {
+        std::string json =
+            "{\"command\":\"" + name + "\",\"params\":\"" + params + "\",\"token\":\"t\"}";
+        std::string frame = std::to_string(json.size()) + ":" + json + ",";
+        ssize_t sent = send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL);
+        (void)sent;
+    }
+    // How many events of `type` (CALL_ESTABLISHED, CALL_CLOSED, ...) came.
+    size_t events(const std::string& type) {
+        char buffer[4096];
+        for (ssize_t got; fd_ >= 0 && (got = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) {
+            received_.append(buffer, static_cast<size_t>(got));
+        }
+        return occurrences(received_, "\"type\":\"" + type + "\"");
+    }
+    bool waitForEvent(const std::string& type, size_t count, std::chrono::milliseconds limit) {
+        return waitUntil([&] { return events(type) >= count; }, limit);
+    }
+
+  private:
+    bool connect() {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(controlPort_);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            return true;
+        }
+        close(fd_);
+        fd_ = -1;
+        return false;
+    }
+
+    fs::path dir_;
+    uint16_t controlPort_;
+    int fd_ = -1;
+    std::string received_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+// tellmaro-sip on the PC's account and tellmaro-console on it through
+// libcapi20, in a copy of the program folder that is also the data folder:
+// sip.conf and the phone book lie side by side.
+class Pc {
+  public:
+    Pc(const fs::path& dir, const std::vector<std::string>& settings)
+        : dir_(dir), program_(TELLMARO_PROGRAM_DIR), capiPort_(freeUdpPort()) {
+        program_.configure();
+        std::ofstream(dir_ / ".capi20rc")
+            << "REMOTE rcapi 127.0.0.1 " << capiPort_ << "\nTRACELEVEL 0\n";
+        setenv("HOME", dir_.c_str(), 1);
+        // The user's own commands: another speed-dial code and the settings.
+        runConsole({"phonebook", "add", "43", kOtherNetwork, "Bob"});
+        if (!settings.empty()) {
+            std::vector<std::string> args{"set"};
+            args.insert(args.end(), settings.begin(), settings.end());
+            runConsole(args);
+        }
+    }
+    ~Pc() { stop(); }
+
+    // sip.conf (chmod 600) with `lines`, then tellmaro-sip; waits for its
+    // start-up line.
+    bool startSip(const std::vector<std::string>& lines, bool verbose) {
+        const fs::path conf = program_.dir() / "sip.conf";
+        {
+            std::ofstream out(conf);
+            out << "user = " << kPc.number << "\npassword = " << kPc.password << "\n"
+                << "listen = 127.0.0.1\nport = 0\nretry_min = 1\n";
+            std::random_device random;
+            auto rtp = 20000 + random() % 40000;
+            out << "rtp_ports = " << rtp << "-" << rtp + 20 << "\n";
+            for (const auto& line : lines) {
+                out << line << "\n";
+            }
+        }
+        fs::permissions(conf, fs::perms::owner_read | fs::perms::owner_write);
+        std::vector<std::string> argv{(program_.dir() / "tellmaro-sip").string(), "--config",
+                                      conf.string(), "--port", std::to_string(capiPort_)};
+        if (verbose) {
+            argv.push_back("--verbose");
+        }
+        sip_ = std::make_unique<ChildProcess>(argv, (dir_ / "tellmaro-sip.out").string());
+        if (!sip_->waitForOutput(" as a CAPI controller on ", 5s)) {
+            return false;
+        }
+        std::smatch port;
+        auto out = sip_->output();
+        if (std::regex_search(out, port, std::regex("; SIP port (\\d+)/"))) {
+            sipPort_ = static_cast<uint16_t>(std::stoi(port[1]));
+        }
+        return true;
+    }
+    bool startConsole() {
+        console_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{(program_.dir() / "tellmaro-console").string()},
+            (dir_ / "console.out").string());
+        return console_->waitForOutput("Tellmaro ist betriebsbereit", 10s);
+    }
+    // Both stop as a user stops them; their exit codes.
+    std::pair<int, int> stop() {
+        std::pair<int, int> codes{-2, -2};
+        if (console_ && console_->running()) {
+            codes.first = console_->stop(SIGTERM);
+        }
+        if (sip_ && sip_->running()) {
+            codes.second = sip_->stop(SIGTERM);
+        }
+        return codes;
+    }
+
+    uint16_t sipPort() const { return sipPort_; }
+    uint16_t capiPort() const { return capiPort_; }
+    std::string sipOutput() const { return sip_ ? sip_->output() : ""; }
+    std::string consoleOutput() const { return console_ ? console_->output() : ""; }
+    std::string callLog() const { return program_.callLog(); }
+
+  private:
+    void runConsole(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{(program_.dir() / "tellmaro-console").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildProcess(argv, (dir_ / "console-command.out").string()).wait();
+    }
+
+    fs::path dir_;
+    ProgramDirectory program_;
+    uint16_t capiPort_;
+    uint16_t sipPort_ = 0;
+    std::unique_ptr<ChildProcess> sip_;
+    std::unique_ptr<ChildProcess> console_;
+};
 
 struct Chain {
     explicit Chain(const std::vector<std::string>& settings)
@@ -44,10 +271,9 @@ struct Chain {
         return false;
     }
     bool addPhone(const std::string& name) {
-        const bool mobile = name == "mobile";
         auto& phone = phones[name];
-        phone = std::make_unique<Baresip>(dir, name, mobile ? kMobile : kAlice, provider.port(),
-                                          mobile ? 440 : 1000, true);
+        phone = std::make_unique<Baresip>(dir, name, name == "mobile" ? kMobile : kAlice,
+                                          provider.port());
         return phone->process().running() || fail(name + " (baresip) did not start");
     }
     bool phonesRegistered() {
@@ -133,7 +359,6 @@ Step sipp(const std::string& name, const std::string& scenario, const std::strin
         if (role == "registrar") {
             c.endless.push_back(name);
         }
-        keys.push_back({"pc", kPc.number});
         c.sipps[name] = std::make_unique<Sipp>(c.dir, name, scenario, port, keys, extra);
         return c.sipps[name]->process().spawned() || c.fail("SIPp " + name + " did not start");
     };
@@ -180,15 +405,8 @@ Step providerDown() {
 // ninth packet lost and the rest sent up to 40 ms late, some overtaken.
 Step mobileAudio(bool impaired) {
     return [impaired](Chain& c) {
-        const std::string capture = readText("/usr/share/sip-tester/g711a.pcap");
-        std::string out = capture.substr(0, 24);
-        std::vector<std::string> packets;
-        for (size_t at = 24; at + 16 <= capture.size();) {
-            uint32_t length = 0;
-            std::memcpy(&length, capture.data() + at + 8, 4);
-            packets.push_back(capture.substr(at, 16 + length));
-            at += 16 + length;
-        }
+        auto packets = captureRecords();
+        std::string out = readText("/usr/share/sip-tester/g711a.pcap").substr(0, 24);
         std::mt19937 random(4711);
         for (size_t i = 0; i < packets.size(); ++i) {
             if (impaired && i % 9 == 4) {
@@ -205,15 +423,27 @@ Step mobileAudio(bool impaired) {
             }
             out += packets[i];
         }
-        std::ofstream(c.dir / "mobile.pcap", std::ios::binary) << out;
+        std::ofstream(c.dir / "talk.pcap", std::ios::binary) << out;
         return true;
     };
 }
 
-// The SIPp mobile: through the provider with its digest, keys #43#.
+// The SIPp mobile through the provider: keys #43#, talks, hangs up unless
+// the PC does first.
 Step sippMobile() {
-    return sipp("mobile", "sip_relay/mobile_caller.xml", "provider", {{"mobile", kMobile.number}},
-                {"-au", kMobile.number, "-ap", kMobile.password});
+    return [](Chain& c) {
+        auto rows = callerRows(c.dir, "mobile",
+                               {"<sip:" + kMobile.number + "@127.0.0.1>;" + kPc.number +
+                                ";X-No-Digest: yes;X-B: ;8 101"});
+        return sipp("mobile", "sip/caller.xml", "provider", {},
+                    {"-inf", rows, "-set", "mode", "talk"})(c);
+    };
+}
+
+// A SIPp party of the other network behind the provider, in callee_answer.xml's `mode`.
+Step callee(const std::string& mode) {
+    return sipp("bob", "sip/callee_answer.xml", "gateway",
+                {{"rtp_port", std::to_string(freeUdpPort())}}, {"-set", "mode", mode});
 }
 
 struct Flow {
@@ -223,12 +453,11 @@ struct Flow {
     std::vector<Step> steps = {};
     std::string callLog = {};             // with <time> and <n> for the figures
     std::vector<std::string> calls = {};  // a regex for each of tellmaro-sip's call lines, in order
-    bool verbose = false;                 // --verbose: SIP and CAPI traced, and checked
+    bool verbose = false;                 // --verbose: SIP and CAPI traced
     bool sippRegistrar = false;           // the registrar is SIPp, started by a step; no proxy
     bool providerFirst = true;            // the provider runs before tellmaro-sip starts
     bool playsCaptures = false;           // SIPp plays RTP captures, which it does only for root
     std::vector<std::string> sipConf = {};
-    std::vector<std::string> disconnects = {};  // the Reasons of the DISCONNECT_INDs (verbose)
 };
 
 std::string maskedLog(const std::string& log) {
@@ -253,42 +482,15 @@ const std::string kUnreachable = "   Abbruch, Grund      : Der Angerufene ist ni
 const std::string kRefused = "Abbruch, Grund         : Nicht registrierte Handynummer\r\n";
 const std::string kMobileIn = "call 1 in from national '1711234567' to '0711555000' \\(PCMA\\): ";
 
-// The CAPI trace of tellmaro-sip --verbose: every PLCI the relay got
-// (CONNECT_IND, or CONNECT_CONF with Info 0) ends with a DISCONNECT_IND that
-// it answers. The reasons, in order, or what is wrong.
-std::vector<std::string> disconnectReasons(const std::string& trace, std::string& wrong) {
-    std::map<std::string, int> open;  // PLCI -> 1 open, 2 disconnect indicated
-    std::vector<std::string> reasons;
-    static const std::regex line(
-        R"((<-|->) (CONNECT_IND|CONNECT_CONF|DISCONNECT_IND|DISCONNECT_RESP) .*PLCI=(0x[0-9A-Fa-f]+)(?: Info=(0x[0-9A-Fa-f]+))?(?: Reason=(0x[0-9A-Fa-f]+))?)");
-    for (auto it = std::sregex_iterator(trace.begin(), trace.end(), line);
-         it != std::sregex_iterator(); ++it) {
-        const auto& m = *it;
-        const std::string kind = m[2], plci = m[3];
-        if (kind == "CONNECT_IND" || (kind == "CONNECT_CONF" && m[4] == "0x0000")) {
-            open[plci] = 1;
-        } else if (kind == "DISCONNECT_IND") {
-            open[plci] = 2;
-            reasons.push_back(m[5]);
-        } else if (kind == "DISCONNECT_RESP" && open[plci] == 2) {
-            open.erase(plci);
-        }
-    }
-    for (const auto& [plci, state] : open) {
-        wrong += "PLCI " + plci + (state == 1 ? " never disconnected; " : " not answered; ");
-    }
-    return reasons;
-}
-
 const std::vector<Flow>& flows() {
     static const std::vector<Flow> table = {
         {.name = "DirectAnswerSpeedDialOneSidedThenBusy",
          .phones = {"mobile", "alice"},
          .steps = {dial("mobile"), event("mobile", "CALL_ESTABLISHED"), pause(1500ms),
                    keys("mobile", "#"), keys("mobile", "42#"), event("alice", "CALL_ESTABLISHED"),
-                   pause(3s), hangUp("alice"), status("call 2 out"), pause(1500ms),
-                   sipp("bob", "sip/callee_busy.xml", "gateway"), keys("mobile", "#"),
-                   keys("mobile", "43#"), sippDone("bob"), pause(2s), hangUp("mobile")},
+                   pause(3s), hangUp("alice"), status("call 2 out"), pause(1500ms), callee("busy"),
+                   keys("mobile", "#"), keys("mobile", "43#"), sippDone("bob"), pause(2s),
+                   hangUp("mobile")},
          .callLog = kCallIn + dialled("0301234567") + kTalk + dialled("0899999") + kUnreachable +
                     connectionEnd("s"),
          .calls = {"call 2 out to '0301234567' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
@@ -314,11 +516,10 @@ const std::vector<Flow>& flows() {
         {.name = "CancelWhileRingingThenNoAnswer",
          .phones = {"mobile"},
          .steps = {dial("mobile"), event("mobile", "CALL_ESTABLISHED"), pause(1500ms),
-                   sipp("bob", "sip/callee_ringing.xml", "gateway"), keys("mobile", "#"),
-                   keys("mobile", "43#"), sippSaw("bob", "INVITE sip:"), pause(1s),
-                   keys("mobile", "*"), sippDone("bob"), pause(2s),
-                   sipp("bob", "sip_relay/callee_no_answer.xml", "gateway"), keys("mobile", "#"),
-                   keys("mobile", "43#"), sippDone("bob"), pause(1s), hangUp("mobile")},
+                   callee("ring"), keys("mobile", "#"), keys("mobile", "43#"),
+                   sippSaw("bob", "INVITE sip:"), pause(1s), keys("mobile", "*"), sippDone("bob"),
+                   pause(2s), callee("noanswer"), keys("mobile", "#"), keys("mobile", "43#"),
+                   sippDone("bob"), pause(1s), hangUp("mobile")},
          .callLog = kCallIn + dialled("0899999") +
                     "   Abbruch, Grund      : Abbruch durch den Handybenutzer\r\n" +
                     dialled("0899999") + kUnreachable + connectionEnd("s"),
@@ -332,9 +533,8 @@ const std::vector<Flow>& flows() {
         // party hangs up, and the PC hangs up on the mobile.
         {.name = "SippMobileKeysByInfoCalledPartyHangsUp",
          .settings = {"disconnect=total"},
-         .steps = {mobileAudio(false), sipp("bob", "sip_relay/callee_hangs_up.xml", "gateway"),
-                   sippMobile(), sippDone("bob"), sippDone("mobile"),
-                   sippSaw("mobile", "BYE sip:")},
+         .steps = {mobileAudio(false), callee("hangup"), sippMobile(), sippDone("bob"),
+                   sippDone("mobile"), sippSaw("mobile", "BYE sip:")},
          .callLog = kCallIn + dialled("0899999") + kTalk + connectionEnd("s"),
          .calls = {"call 2 out to '0899999' \\(PCMA\\): connected for \\d+ s; ended: cause 16, the "
                    "far end hung up \\(BYE\\)",
@@ -343,18 +543,15 @@ const std::vector<Flow>& flows() {
 
         // Its audio with loss, jitter and reordering; it hangs up itself.
         {.name = "SippMobileOnALossyLineHangsUp",
-         .steps = {mobileAudio(true),
-                   sipp("bob", "sip/callee_answer.xml", "gateway",
-                        {{"rtp_port", std::to_string(freeUdpPort())}}),
-                   sippMobile(), sippDone("mobile"), sippDone("bob")},
+         .steps = {mobileAudio(true), callee("answer"), sippMobile(), sippDone("mobile"),
+                   sippDone("bob")},
          .callLog = kCallIn + dialled("0899999") + kTalk + connectionEnd(" s"),
          .calls = {kMobileIn + "connected for \\d+ s; ended: cause 16, the far end hung up "
                                "\\(BYE\\); audio \\d+ frames in, \\d+ out, [1-9]\\d* lost",
                    "call 2 out to '0899999' \\(PCMA\\): connected for \\d+ s; ended: cause 16, "
                    "hung up here"},
          .verbose = true,
-         .playsCaptures = true,
-         .disconnects = {"0x3490", "0x3490", "0x3490"}},
+         .playsCaptures = true},
 
         // A SIPp registrar that checks the digest, down at first; callers
         // with odd headers and SDP straight to the PC's port; one from an
@@ -365,10 +562,10 @@ const std::vector<Flow>& flows() {
               sipp("registrar", "sip/registrar.xml", "registrar",
                    {{"auth_user", kPc.number}, {"auth_password", kPc.password}, {"grant", "600"}}),
               status("registration registered"),
-              sipp("odd", "sip_relay/odd_caller.xml", "pc", {},
-                   {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "5", "-l", "1"}),
+              sipp("odd", "sip/caller.xml", "pc", {},
+                   {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "4", "-l", "1"}),
               sippDone("odd"),
-              sipp("stranger", "sip_relay/odd_caller.xml", "pc", {},
+              sipp("stranger", "sip/caller.xml", "pc", {},
                    {"-inf", TELLMARO_SIP_RELAY_DIR "/stranger.csv", "-i", "127.0.0.2"}),
               sippDone("stranger"), status("refused with 403")},
          .callLog = "Anrufende Nummer       : \r\nDatum/Uhrzeit          : <time>\r\n" + kRefused +
@@ -382,8 +579,7 @@ const std::vector<Flow>& flows() {
                    "call 3 in from national '1711234567' to '0711555000' \\(PCMA\\): connected for "
                    "\\d+ s; ended: cause 16, the far end hung up \\(BYE\\)"},
          .verbose = true,
-         .sippRegistrar = true,
-         .disconnects = {"0x3490", "0x3490", "0x3490", "0x3490"}},
+         .sippRegistrar = true},
 
         // The provider comes up only after the PC and the phones; during the
         // conversation it goes down, then Alice's phone vanishes and the
@@ -401,14 +597,23 @@ const std::vector<Flow>& flows() {
                    kMobileIn + "connected for \\d+ s; ended: cause 41, no RTP for 3 s"},
          .verbose = true,
          .providerFirst = false,
-         .sipConf = {"rtp_timeout = 3"},
-         .disconnects = {"0x3490", "0x34A9", "0x34A9", "0x3490"}},
+         .sipConf = {"rtp_timeout = 3"}},
     };
     return table;
 }
 
 void PrintTo(const Flow& flow, std::ostream* out) {
     *out << flow.name;
+}
+
+// The first group of each match of `pattern` in `text`.
+std::vector<std::string> matches(const std::string& text, const std::regex& pattern) {
+    std::vector<std::string> found;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern);
+         it != std::sregex_iterator(); ++it) {
+        found.push_back((*it)[1]);
+    }
+    return found;
 }
 
 class RelayOnSip : public ::testing::TestWithParam<Flow> {};
@@ -451,12 +656,7 @@ TEST_P(RelayOnSip, Flow) {
           c.fail("the relay did not get ready again")) &&
          (waitUntil(
               [&] {
-                  auto out = c.pc.sipOutput();
-                  calls.clear();
-                  for (auto it = std::sregex_iterator(out.begin(), out.end(), callLine);
-                       it != std::sregex_iterator(); ++it) {
-                      calls.push_back((*it)[1]);
-                  }
+                  calls = matches(c.pc.sipOutput(), callLine);
                   return calls.size() >= flow.calls.size();
               },
               15s) ||
@@ -486,29 +686,17 @@ TEST_P(RelayOnSip, Flow) {
     }
     // Status: one start-up line first, then only registration, connection,
     // call and refusal lines.
-    static const std::regex statusLine(R"((?:^|\n)\d\d:\d\d:\d\d ([^\n]*))");
-    std::vector<std::string> lines;
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), statusLine);
-         it != std::sregex_iterator(); ++it) {
-        lines.push_back((*it)[1]);
-    }
+    auto lines = matches(out, std::regex(R"((?:^|\n)\d\d:\d\d:\d\d ([^\n]*))"));
     ASSERT_FALSE(lines.empty()) << out;
     EXPECT_TRUE(lines[0].starts_with("serving the SIP account 0711555000@127.0.0.1 as a CAPI "))
         << lines[0];
     static const std::regex known(
         R"(registration (registering|registered|failed|unregistered): .*|connection \d+ .*|application \d+ .*|call \d+ .*|INVITE from .* refused with \d+: .*|stopping)");
-    for (size_t i = 1; i < lines.size(); ++i) {
-        if (!flow.verbose) {
-            EXPECT_TRUE(std::regex_match(lines[i], known)) << lines[i];
-        }
+    for (size_t i = 1; i < lines.size() && !flow.verbose; ++i) {
+        EXPECT_TRUE(std::regex_match(lines[i], known)) << lines[i];
     }
     for (const auto& text : {out, c.pc.consoleOutput(), c.pc.callLog()}) {
         EXPECT_EQ(text.find(kPc.password), std::string::npos) << "the password shows";
-    }
-    if (flow.verbose) {
-        std::string wrong;
-        EXPECT_EQ(disconnectReasons(out, wrong), flow.disconnects);
-        EXPECT_EQ(wrong, "");
     }
     if (HasFailure()) {
         ADD_FAILURE() << "files in " << c.dir.string() << "\n--- tellmaro-sip (end)\n"
@@ -524,8 +712,9 @@ INSTANTIATE_TEST_SUITE_P(Flows, RelayOnSip, ::testing::ValuesIn(flows()),
                          [](const auto& info) { return info.param.name; });
 
 // The analysis window's verdict on the controller tellmaro-sip serves: one
-// controller, two B channels, DTMF: the green light.
-TEST(SipController, AnalysisShowsTheGreenLight) {
+// controller, two B channels, DTMF: the green light. Its remote-CAPI port
+// listens on the loopback only, as no --listen said otherwise.
+TEST(SipController, AnalysisShowsTheGreenLightOnTheLoopbackOnly) {
     auto dir = scratchDir();
     Pc pc(dir, {});
     ASSERT_TRUE(pc.startSip({"registrar = 127.0.0.1:" + std::to_string(freeUdpPort())}, false))
@@ -540,6 +729,12 @@ TEST(SipController, AnalysisShowsTheGreenLight) {
                                "Number of supported B channels: 2\r\n"),
               std::string::npos)
         << report.text;
+    char loopback[40], anywhere[16];
+    std::snprintf(loopback, sizeof loopback, "0100007F:%04X 00000000:0000 0A", pc.capiPort());
+    std::snprintf(anywhere, sizeof anywhere, "00000000:%04X", pc.capiPort());
+    const std::string sockets = readText("/proc/net/tcp") + readText("/proc/net/tcp6");
+    EXPECT_NE(sockets.find(loopback), std::string::npos) << sockets;
+    EXPECT_EQ(sockets.find(anywhere), std::string::npos) << sockets;
     EXPECT_EQ(pc.stop().second, 0);
     fs::remove_all(dir);
 }
