@@ -20,21 +20,19 @@
 #include "capi/byte_order.h"
 #include "data/call_dir_file.h"
 #include "desktop_harness.h"
-#include "dialogs/twips.h"
 #include "shell/message_boxes.h"
 
 namespace tellmaro::test {
 namespace {
 
-// A message box sizes itself to its text, so only the longest words can
-// overflow it: the ones with a path or a long compound, and a two-line text.
+// A message box sizes itself to its text: only its longest words, a path or a compound, can
+// overflow it.
 const char* const kMessages[] = {
     "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!\n"
     "Gelesen: ~/.capi20rc (REMOTE rcapi 127.0.0.1:2662); der Server 127.0.0.1:2662 weist die "
     "Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, tellmaro-sip)?",
     "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für automatische Amtsholung' "
     "ein!",
-    "Das Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten Parameter ein!",
 };
 
 // Adds "window/widget "text": needs WxH, has WxH" unless the text fits.
@@ -61,7 +59,7 @@ void checkLabel(const QLabel* label, QStringList& misfits) {
     }
     QSize needed = label->sizeHint();
     if (label->wordWrap()) {
-        // As the label wraps it at its width; no word may be wider than that.
+        // Wrapped at its width: no word may be wider.
         const int frame = label->width() - label->contentsRect().width() + 2 * label->margin();
         int widestWord = 0;
         for (const QString& word : label->text().split(QRegularExpression("\\s+"))) {
@@ -90,7 +88,7 @@ void checkButton(const QAbstractButton* button, QStringList& misfits) {
 }
 
 void checkHeader(const QHeaderView* header, QStringList& misfits) {
-    // Where a selected row sets the headers in bold, they are measured so.
+    // Measured in bold where a selected row sets them so.
     QFont font = header->font();
     font.setBold(header->highlightSections());
     const QFontMetrics metrics(font);
@@ -106,7 +104,6 @@ void checkHeader(const QHeaderView* header, QStringList& misfits) {
     }
 }
 
-// The walker: every text widget of every window on screen.
 QStringList misfitsOnScreen() {
     QStringList misfits;
     for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -129,14 +126,6 @@ QStringList misfitsOnScreen() {
     return misfits;
 }
 
-QWidget* visible(const char* name) {
-    QWidget* window = visibleWindow(name);
-    if (window == nullptr) {
-        qFatal("no window %s on screen", name);
-    }
-    return window;
-}
-
 }  // namespace
 
 class TextFitTest : public QObject {
@@ -147,9 +136,6 @@ class TextFitTest : public QObject {
         QTemporaryDir runtimeDir;
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
         const QFontInfo font(QApplication::font());
-        qInfo("measured with %s %g pt (%d px), the desktop's default font; layout scale %.2f",
-              qPrintable(font.family()), font.pointSizeF(), font.pixelSize(),
-              dialogs::layoutScale());
 
         Desktop d;
         data::PhoneBook book;
@@ -161,26 +147,24 @@ class TextFitTest : public QObject {
 
         d.entry("PMNUset")->trigger();
         misfits << misfitsOnScreen();
-        visible("Options")->close();
+        visibleWindow("Options")->close();
 
         d.entry("PMNUcalldir")->trigger();
-        QWidget* phoneBook = visible("FRMcalldir");
+        QWidget* phoneBook = visibleWindow("FRMcalldir");
         phoneBook->findChild<QTableWidget*>()->selectRow(1);
         for (const char* button : {"BTNnew", "BTNedit"}) {
             phoneBook->findChild<QPushButton*>(button)->click();
             misfits << misfitsOnScreen();
-            visible("DLGcalldata")->findChild<QPushButton*>("CancelButton")->click();
+            visibleWindow("DLGcalldata")->findChild<QPushButton*>("CancelButton")->click();
         }
         phoneBook->close();
 
-        // The verdict for a single B channel, the longer one.
-        d.checked.profile.emplace();
+        d.checked.profile.emplace();  // one B channel: the longer verdict
         capi::writeU16(*d.checked.profile, 0, 1);
         capi::writeU16(*d.checked.profile, 2, 1);
         d.entry("PMNUcapi")->trigger();
-        QVERIFY(!visible("FRMcapi")->findChild<QLabel*>("LBLcompatible")->text().isEmpty());
         misfits << misfitsOnScreen();
-        visible("FRMcapi")->close();
+        visibleWindow("FRMcapi")->close();
 
         for (const char* text : kMessages) {
             std::unique_ptr<QMessageBox> box(

@@ -1,7 +1,5 @@
-// Bad input to the real programs, one row each: what the user did wrong or
-// what is missing, the message that says what to do, and the exit status.
-// After every row, each file that was there before still holds its bytes,
-// where it was or in the copy that was set aside.
+// Bad input to the real programs, one row each: the message that says what to do and the
+// exit status; every file there before keeps its bytes, in place or in the copy set aside.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,8 +32,7 @@ std::map<fs::path, std::string> filesUnder(const fs::path& dir) {
     return files;
 }
 
-// One program run: a program folder of its own, configured or not, and a
-// HOME for the user's data folder and .capi20rc.
+// One run: a program folder of its own and a HOME for the data folder and .capi20rc.
 struct Setting {
     ProgramDirectory program{TELLMARO_PROGRAM_DIR};
     std::unique_ptr<SimulatorProcess> line;
@@ -54,11 +51,10 @@ struct Setting {
     }
 };
 
-// What rows prepare.
 void configured(Setting& r) {
     r.program.configure();
 }
-// An idle line, named in HOME's .capi20rc, for a program folder without settings.
+// An idle line, named in HOME's .capi20rc.
 void firstStart(Setting& r) {
     r.line = std::make_unique<SimulatorProcess>(TELLMARO_SIM_PATH, "end 60s\n");
     fs::copy_file(r.line->dir() / ".capi20rc", r.home / ".capi20rc");
@@ -68,37 +64,13 @@ void configuredOnALine(Setting& r) {
     configured(r);
     firstStart(r);
 }
-void noMobileNumber(Setting& r) {
-    configuredOnALine(r);
-    fs::remove(r.program.dir() / "tellmaro.mob");
-}
-void closedPort(Setting& r) {
-    configured(r);
-    r.write(".capi20rc", "REMOTE rcapi 127.0.0.1 9\n");
-}
-void noFinalNewline(Setting& r) {
-    configured(r);
-    r.write(".capi20rc", "REMOTE rcapi 127.0.0.1 99");
-}
-void settingsCutShort(Setting& r) {
-    configuredOnALine(r);
-    fs::resize_file(r.program.dir() / "tellmaro.ini",
-                    fs::file_size(r.program.dir() / "tellmaro.ini") - 1);
-}
-void phoneBookAnnouncingMore(Setting& r) {
-    configuredOnALine(r);
-    std::fstream(r.program.dir() / "tellmaro.dir", std::ios::binary | std::ios::in | std::ios::out)
-        .put(5);
-}
-
 struct Row {
     const char* what;
     void (*prepare)(Setting&);  // nullptr: nothing
     const char* command;        // a program of the program folder and its arguments; "~/" is HOME
     int exit;
-    const char* says;  // what the output holds, in parts separated by " | "
-    // When set, the program runs until it prints this, then gets SIGTERM.
-    const char* runsUntil = nullptr;
+    const char* says;                 // what the output holds, in parts separated by " | "
+    const char* runsUntil = nullptr;  // when set, it runs until it prints this, then gets SIGTERM
 };
 
 const Row kRows[] = {
@@ -117,19 +89,43 @@ const Row kRows[] = {
      "Tellmaro kann nicht starten: Die grafische Oberfläche ist nicht erreichbar.\nBitte starten"},
     {"a first start names the file and the command", firstStart, "tellmaro-console", 2,
      "noch nicht Konfiguriert | /.config/tellmaro/tellmaro.ini | tellmaro-console set own-number="},
-    {"no registered mobile number", noMobileNumber, "tellmaro-console", 2,
-     "noch nicht Konfiguriert"},
+    {"no registered mobile number",
+     [](Setting& r) {
+         configuredOnALine(r);
+         fs::remove(r.program.dir() / "tellmaro.mob");
+     },
+     "tellmaro-console", 2, "noch nicht Konfiguriert"},
     {"no .capi20rc", configured, "tellmaro-console", 1,
      "ISDN-Karte ist nicht richtig installiert! | Weder ~/.capi20rc noch /etc/capi20.conf"},
-    {"a closed port", closedPort, "tellmaro-console", 1,
+    {"a closed port",
+     [](Setting& r) {
+         configured(r);
+         r.write(".capi20rc", "REMOTE rcapi 127.0.0.1 9\n");
+     },
+     "tellmaro-console", 1,
      "ISDN-Karte ist nicht richtig installiert! | REMOTE rcapi 127.0.0.1:9 | weist die Verbindung "
      "ab"},
-    {"a .capi20rc without its final newline", noFinalNewline, "tellmaro-console", 1,
+    {"a .capi20rc without its final newline",
+     [](Setting& r) {
+         configured(r);
+         r.write(".capi20rc", "REMOTE rcapi 127.0.0.1 99");
+     },
+     "tellmaro-console", 1,
      "ISDN-Karte ist nicht richtig installiert! | 127.0.0.1:9) | endet ohne Zeilenumbruch"},
-    {"a settings record cut short", settingsCutShort, "tellmaro-console", 2,
+    {"a settings record cut short",
+     [](Setting& r) {
+         configuredOnALine(r);
+         fs::resize_file(r.program.dir() / "tellmaro.ini",
+                         fs::file_size(r.program.dir() / "tellmaro.ini") - 1);
+     },
+     "tellmaro-console", 2,
      "Die Datei tellmaro.ini ist beschädigt | .bad aufbewahrt | Die Einstellungen müssen neu "
      "eingegeben werden."},
-    {"a phone book that announces more entries than it holds", phoneBookAnnouncingMore,
+    {"a phone book that announces more entries than it holds",
+     [](Setting& r) {
+         configuredOnALine(r);
+         std::fstream(r.program.dir() / "tellmaro.dir", std::ios::in | std::ios::out).put(5);
+     },
      "tellmaro-console", 0, "Die Datei tellmaro.dir ist beschädigt | Das Telefonbuch ist leer.",
      "Tellmaro ist betriebsbereit"},
     {"no place for the settings",
@@ -154,15 +150,6 @@ const Row kRows[] = {
      "tellmaro-sim --port 0 ~/bad.scenario", 2, "no 'line' statement"},
 };
 
-std::vector<std::string> split(const std::string& text, const std::string& at) {
-    std::vector<std::string> parts;
-    for (size_t start = 0, end = 0; end != std::string::npos; start = end + at.size()) {
-        end = text.find(at, start);
-        parts.push_back(text.substr(start, end - start));
-    }
-    return parts;
-}
-
 TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.what);
@@ -170,12 +157,12 @@ TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
         if (row.prepare) {
             row.prepare(r);
         }
-        std::vector<std::string> argv = split(row.command, " ");
-        argv[0] = (r.program.dir() / argv[0]).string();
-        for (auto& arg : argv) {
-            if (arg.starts_with("~/")) {
-                arg = (r.home / arg.substr(2)).string();
-            }
+        std::vector<std::string> argv;
+        std::istringstream words(row.command);
+        for (std::string word; words >> word;) {
+            argv.push_back(argv.empty()             ? (r.program.dir() / word).string()
+                           : word.starts_with("~/") ? (r.home / word.substr(2)).string()
+                                                    : word);
         }
         const auto before = filesUnder(r.program.dir().parent_path());
         ChildProcess child(argv, (r.home / "out.txt").string());
@@ -186,18 +173,19 @@ TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
         } else {
             EXPECT_EQ(child.wait(), row.exit) << child.output();
         }
-        for (const std::string& text : split(row.says, " | ")) {
-            EXPECT_NE(child.output().find(text), std::string::npos) << text << "\n"
+        for (size_t start = 0, end = 0; end != std::string::npos; start = end + 3) {
+            end = std::string_view(row.says).find(" | ", start);
+            const std::string part = std::string(row.says).substr(start, end - start);
+            EXPECT_NE(child.output().find(part), std::string::npos) << part << "\n"
                                                                     << child.output();
         }
         const auto after = filesUnder(r.program.dir().parent_path());
         for (const auto& [file, bytes] : before) {
-            // Where it was (a log may have grown), or set aside beside it.
             bool kept = std::any_of(after.begin(), after.end(), [&](const auto& now) {
                 return (now.first == file && now.second.starts_with(bytes)) ||
                        (now.first.string().starts_with(file.string() + ".") && now.second == bytes);
             });
-            EXPECT_TRUE(kept) << file << " lost bytes";
+            EXPECT_TRUE(kept) << file << " lost bytes";  // a log may have grown
         }
     }
 }
