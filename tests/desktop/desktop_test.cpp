@@ -1,17 +1,13 @@
 // The desktop program on the simulated line, used through the tray menu as a user does.
-#include <QImage>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTemporaryDir>
-#include <QtTest>
 #include <csignal>
 #include <filesystem>
 
 #include "capi/byte_order.h"
 #include "desktop_harness.h"
+#include "dialogs/window_steps.h"
 #include "shell/stop_signals.h"
 
 namespace tellmaro::test {
@@ -22,7 +18,6 @@ namespace fs = std::filesystem;
 const QStringList kAllEntries = {"PMNUcapi", "PMNUcalldir", "PMNUactive", "PMNUset", "PMNUend"};
 const QStringList kOnlyEnd = {"PMNUend"};
 const QString kReady = "Tellmaro ist betriebsbereit";
-const QString kOff = "Tellmaro ist deaktiviert";
 
 void logTo(Desktop& d, bool enabled) {
     data::SettingsRecord settings = *data::LoadSettings(d.appDir).settings;
@@ -44,8 +39,14 @@ struct StartUp {
 };
 
 const StartUp kStartUps[] = {
-    {"configured", [](Desktop&) {}, true,
-     "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit", "", false},
+    {"configured, the splash closed by Timer6", [](Desktop&) {}, true,
+     "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit", "", false,
+     [](Desktop& d) {
+         QPointer<QWidget> splash = visibleWindow("frmSplash");
+         QTimerEvent due(d.window->splashTimer()->timerId());
+         QCoreApplication::sendEvent(d.window->splashTimer(), &due);
+         QTRY_VERIFY(splash.isNull());
+     }},
     {"a first start opens the settings, behind which start-up completes",
      [](Desktop& d) {
          fs::remove(d.appDir / "tellmaro.ini");
@@ -136,10 +137,8 @@ class DesktopTest : public QObject {
                 QCOMPARE(d.enabledEntries(), expected.menuLocked ? kOnlyEnd : kAllEntries);
                 QCOMPARE(d.line.accounting().applications, size_t{1});
             } else {
-                QCOMPARE(ended.count(), 1);
-                QCOMPARE(d.line.accounting().applications, size_t{0});
-                QVERIFY(!d.tray.shown);
-                QVERIFY(!visibleWindow("frmSplash") && !visibleWindow("Options"));
+                QVERIFY(ended.count() == 1 && d.line.accounting().applications == 0);
+                QVERIFY(!d.tray.shown && !visibleWindow("frmSplash") && !visibleWindow("Options"));
                 QVERIFY(!d.window->timers().timerEnabled(relay::TimerId::Timer1));
             }
             if (expected.then) {
@@ -171,45 +170,17 @@ class DesktopTest : public QObject {
             "Tellmaro Hinweis !!|Es ist keine Rufnummer des Handys eingetragen. Der Tellmaro "
             "bleibt deaktiviert, bis sie in den Einstellungen eingetragen ist!";
         QAction* active = d.entry("PMNUactive");
-        visibleWindow("Options")->findChild<QPushButton*>("CancelButton")->click();
+        act(visibleWindow("Options"), "CancelButton");
         QCOMPARE(d.messages.texts, QStringList{told});
-        QCOMPARE(d.tray.tips.last(), kOff);
         active->trigger();  // refused the same way
         QCOMPARE(d.messages.texts, QStringList({told, told}));
         QVERIFY(!active->isChecked());
-        QCOMPARE(d.tray.tips.last(), kOff);
-
+        QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist deaktiviert"));
         d.entry("PMNUset")->trigger();
-        QWidget* options = visibleWindow("Options");
-        options->findChild<QLineEdit*>("TXTmobile_number")->setText("01711234567");
-        options->findChild<QPushButton*>("OKButton")->click();
+        act(visibleWindow("Options"), "TXTmobile_number=01711234567 OKButton");
         QCOMPARE(d.tray.tips.last(), kReady);
         QVERIFY(active->isChecked());
         QCOMPARE(d.messages.texts.size(), 2);
-    }
-
-    // Timer6 closes the splash, unless a key or a click on its frame did before.
-    void theSplashClosesByTimer6OrEarlierOnAKeyOrItsFrame() {
-        for (const QString closedBy : {"", "key", "Frame1"}) {
-            Desktop d;
-            QVERIFY(d.make().start());
-            QPointer<QWidget> splash = visibleWindow("frmSplash");
-            QTimer* timer6 = d.window->splashTimer();
-            // A click on a picture or on the version does nothing.
-            QTest::mouseClick(splash->findChild<QWidget*>("Image1"), Qt::LeftButton);
-            QTest::mouseClick(splash->findChild<QWidget*>("lblVersion"), Qt::LeftButton);
-            QVERIFY(splash->isVisible());
-            if (closedBy == "key") {
-                QTest::keyClick(splash, Qt::Key_Space);
-            } else if (!closedBy.isEmpty()) {
-                QTest::mouseClick(splash->findChild<QWidget*>(closedBy), Qt::LeftButton);
-            }
-            QCOMPARE(splash->isVisible(), closedBy.isEmpty());
-            QTimerEvent due(timer6->timerId());
-            QCoreApplication::sendEvent(timer6, &due);
-            QVERIFY(!timer6->isActive());
-            QTRY_VERIFY(splash.isNull());
-        }
     }
 
     // Each window suspends the relay while open (the tray's tip says why); a
@@ -234,7 +205,7 @@ class DesktopTest : public QObject {
                 QCOMPARE(d.enabledEntries(), refused ? kAllEntries : kOnlyEnd);
                 QWidget* opened = visibleWindow(row.window);
                 QCOMPARE(showsSomething(opened), !refused);
-                refused ? (void)opened->close() : opened->findChild<QPushButton*>(row.ok)->click();
+                act(opened, refused ? "close" : row.ok);
                 QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
                 QCOMPARE(d.tray.tips, suspended + QStringList{kReady});
                 QCOMPARE(d.enabledEntries(), kAllEntries);
@@ -243,24 +214,13 @@ class DesktopTest : public QObject {
         }
     }
 
+    // A refused profile ends the report after the manufacturer, the light unlit ('-').
     void theAnalysisShowsTheCardsVerdict() {
-        const struct {
-            uint16_t bChannels;
-            uint32_t refused;
-            const char* verdict;
-            QColor light;
-        } rows[] = {
-            {2, 0,
-             "Ihre ISDN-Karte unterstützt alle nötigen Parameter um den Tellmaro nutzen zu "
-             "können",
-             Qt::green},
-            {1, 0,
-             "Ihre ISDN-Karte unterstützt leider nicht alle nötigen Parameter um den "
-             "Tellmaro nutzen zu können",
-             Qt::red},
-            {2, 0x2002, "", QColor()},
-        };
-        for (const auto& row : rows) {
+        const std::tuple<uint16_t, uint32_t, const char*, char> rows[] = {
+            {2, 0, "Ihre ISDN-Karte unterstützt alle nötigen Parameter", 'g'},
+            {1, 0, "Ihre ISDN-Karte unterstützt leider nicht alle nötigen Parameter", 'r'},
+            {2, 0x2002, "", '-'}};
+        for (const auto& [bChannels, refused, verdict, light] : rows) {
             Desktop d;
             for (const auto& [file, colour] :  // plain green and red squares
                  {std::pair{"trffc10a.ico", Qt::green}, std::pair{"trffc10c.ico", Qt::red}}) {
@@ -270,30 +230,22 @@ class DesktopTest : public QObject {
             }
             d.checked.profile.emplace();
             capi::writeU16(*d.checked.profile, 0, 1);
-            capi::writeU16(*d.checked.profile, 2, row.bChannels);
+            capi::writeU16(*d.checked.profile, 2, bChannels);
             capi::writeU32(*d.checked.profile, 4, 0x08);  // DTMF
-            d.checked.profileResult = row.refused;
+            d.checked.profileResult = refused;
             QVERIFY(d.make().start());
             d.entry("PMNUcapi")->trigger();
             QWidget* window = visibleWindow("FRMcapi");
-            // A refused profile ends the report after the manufacturer; the light stays unlit.
-            const QString report = window->findChild<QPlainTextEdit*>("text1")->toPlainText();
+            const QString report = control<QPlainTextEdit>(window, "text1")->toPlainText();
             QVERIFY2(report.contains("Manufacturer: 1.0, Tellmaro line simulator"),
                      qPrintable(report));
-            QCOMPARE(report.contains("B channels:"), row.refused == 0);
-            QCOMPARE(window->findChild<QLabel*>("LBLcompatible")->text(),
-                     QString::fromUtf8(row.verdict));
-            const QColor shown = window->findChild<QLabel*>("IMGtrafficlight")
-                                     ->pixmap()
-                                     .toImage()
-                                     .pixelColor(16, 16);
-            if (row.light.isValid()) {
-                QCOMPARE(shown, row.light);
-            } else {
-                QVERIFY(shown.isValid() && shown != QColor(Qt::green) && shown != QColor(Qt::red));
-                QVERIFY2(d.errorLog().find("CAPI-Fehler") != std::string::npos,
-                         d.errorLog().c_str());
-            }
+            QCOMPARE(report.contains("B channels:"), refused == 0);
+            const QString said = control<QLabel>(window, "LBLcompatible")->text();
+            QCOMPARE(said.left(QString::fromUtf8(verdict).size()), QString::fromUtf8(verdict));
+            const QColor shown =
+                control<QLabel>(window, "IMGtrafficlight")->pixmap().toImage().pixelColor(16, 16);
+            QCOMPARE(shown == Qt::green ? 'g' : shown == Qt::red ? 'r' : '-', light);
+            QCOMPARE(d.errorLog().find("CAPI-Fehler") != std::string::npos, refused != 0);
         }
     }
 
@@ -316,13 +268,11 @@ class DesktopTest : public QObject {
             QTest::mouseClick(widget->window()->windowHandle(), Qt::LeftButton, {},
                               widget->mapTo(widget->window(), widget->rect().center()));
         };
-        QPushButton* ok = phoneBook->findChild<QPushButton*>("BTNok");
         QSignalSpy trayClicked(&trayHost, &QPushButton::clicked);
-        QSignalSpy phoneBookOk(ok, &QPushButton::clicked);
+        QSignalSpy phoneBookOk(control(phoneBook, "BTNok"), &QPushButton::clicked);
         click(&trayHost);
-        click(ok);
-        QCOMPARE(trayClicked.count(), 1);
-        QCOMPARE(phoneBookOk.count(), 0);
+        click(control(phoneBook, "BTNok"));
+        QVERIFY(trayClicked.count() == 1 && phoneBookOk.count() == 0);
 
         d.messages.whileOpen = [&] {
             d.entry("PMNUend")->trigger();
@@ -330,9 +280,7 @@ class DesktopTest : public QObject {
         };
         QTest::mouseClick(entry->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
         QCOMPARE(d.messages.texts.size(), 1);  // the empty entry's refusal
-        QCOMPARE(ended.count(), 1);
-        QVERIFY(!phoneBook->isVisible());
-        QVERIFY(!entry || !entry->isVisible());
+        QVERIFY(ended.count() == 1 && !phoneBook->isVisible() && (!entry || !entry->isVisible()));
         QCOMPARE(d.line.accounting().applications, size_t{0});
     }
 

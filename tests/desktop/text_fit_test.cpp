@@ -1,25 +1,15 @@
 // Every text of every window, dialog and message box fits its widget with the
 // fonts of a plain Debian desktop, measured on screen in the font it is drawn in.
-#include <QAbstractButton>
-#include <QCheckBox>
 #include <QFontInfo>
 #include <QHeaderView>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QRegularExpression>
 #include <QStyleOptionButton>
 #include <QStyleOptionHeader>
 #include <QTableWidget>
-#include <QTemporaryDir>
-#include <QtTest>
-#include <algorithm>
-#include <memory>
 
 #include "capi/byte_order.h"
-#include "data/call_dir_file.h"
 #include "desktop_harness.h"
+#include "dialogs/window_steps.h"
 #include "shell/message_boxes.h"
 
 namespace tellmaro::test {
@@ -38,19 +28,14 @@ const char* const kMessages[] = {
 // Adds "window/widget "text": needs WxH, has WxH" unless the text fits.
 void check(const QWidget* widget, const QString& text, QSize needed, QSize room,
            QStringList& misfits) {
-    if (needed.width() <= room.width() && needed.height() <= room.height()) {
-        return;
+    if (needed.width() > room.width() || needed.height() > room.height()) {
+        misfits << QString("%1/%2 \"%3\": needs %4x%5, has %6x%7")
+                       .arg(widget->window()->objectName(), widget->metaObject()->className(), text)
+                       .arg(needed.width())
+                       .arg(needed.height())
+                       .arg(room.width())
+                       .arg(room.height());
     }
-    const QString name =
-        widget->objectName().isEmpty()
-            ? widget->parentWidget()->objectName() + "/" + widget->metaObject()->className()
-            : widget->objectName();
-    misfits << QString("%1/%2 \"%3\": needs %4x%5, has %6x%7")
-                   .arg(widget->window()->objectName(), name, text)
-                   .arg(needed.width())
-                   .arg(needed.height())
-                   .arg(room.width())
-                   .arg(room.height());
 }
 
 void checkLabel(const QLabel* label, QStringList& misfits) {
@@ -153,9 +138,9 @@ class TextFitTest : public QObject {
         QWidget* phoneBook = visibleWindow("FRMcalldir");
         phoneBook->findChild<QTableWidget*>()->selectRow(1);
         for (const char* button : {"BTNnew", "BTNedit"}) {
-            phoneBook->findChild<QPushButton*>(button)->click();
+            act(phoneBook, button);
             misfits << misfitsOnScreen();
-            visibleWindow("DLGcalldata")->findChild<QPushButton*>("CancelButton")->click();
+            act(visibleWindow("DLGcalldata"), "CancelButton");
         }
         phoneBook->close();
 

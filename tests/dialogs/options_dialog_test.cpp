@@ -1,11 +1,6 @@
 // The settings dialog on a live engine, driven as a user does; the rules of
 // the number fields and their messages are tested in tests/data.
 #include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QRadioButton>
-#include <QtTest>
 #include <fstream>
 #include <memory>
 
@@ -13,6 +8,7 @@
 #include "data/settings_file.h"
 #include "dialogs/log_file_dialog.h"
 #include "dialogs/options_dialog.h"
+#include "dialogs/window_steps.h"
 #include "tests/relay/engine_harness.h"
 
 namespace data = tellmaro::data;
@@ -58,59 +54,23 @@ struct Setup {
         dialog->activateWindow();
         (void)QTest::qWaitForWindowActive(dialog.get());
     }
-    template <typename Widget = QAbstractButton>
-    Widget* control(const QString& name) const {
-        auto* widget = dialog->findChild<Widget*>(name);
-        if (widget == nullptr) {
-            qFatal("no control %s", qPrintable(name));
-        }
-        return widget;
-    }
-    // Steps separated by spaces: NAME clicks it, NAME=TEXT sets its text, NAME+=KEYS types,
-    // "Esc" and "close" (the close box) close, file=PATH is the next file chosen.
+    // The shared steps, and file=PATH (in the folder) as the files chosen in turn.
     void act(const QString& steps) {
-        for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
-            const QString name = step.section('=', 0, 0), value = step.section('=', 1);
-            if (step == "Esc") {
-                QTest::keyClick(dialog.get(), Qt::Key_Escape);
-            } else if (step == "close") {
-                dialog->close();
-            } else if (name == "file") {
-                files.answers << QString::fromStdString((h.appDir / value.toStdString()).string());
-            } else if (name.endsWith('+')) {
-                QTest::keyClicks(control<QLineEdit>(name.chopped(1)), value);
-            } else if (step.contains('=')) {
-                control<QLineEdit>(name)->setText(value);
-            } else {
-                control(name)->click();
-            }
+        QStringList rest;
+        for (const QString& step : steps.split(' ')) {
+            step.startsWith("file=")
+                ? (void)(files.answers
+                         << QString::fromStdString((h.appDir / step.mid(5).toStdString()).string()))
+                : (void)(rest << step);
         }
+        tellmaro::test::act(dialog.get(), rest.join(' '));
     }
-    // The named controls as seen: a chosen option, a mark, a text, the log's
-    // label; "-" before a disabled one.
     QString seen(std::initializer_list<const char*> names = {
                      "RADstar_enter", "RADhash_enter", "CHKfile", "BTNclear_log", "LBLlog_file",
                      "RADtotal_esc", "RADpc_esc", "TXTown_number", "TXTmobile_number",
                      "TXTline_char", "CHKline", "TXTline_digits", "RADdirect_call",
                      "RADcall_back"}) const {
-        QStringList parts;
-        for (const char* name : names) {
-            auto* widget = control<QWidget>(name);
-            QString shown = QString(name).mid(3);
-            if (auto* option = qobject_cast<QRadioButton*>(widget)) {
-                if (!option->isChecked()) {
-                    continue;
-                }
-            } else if (auto* check = qobject_cast<QCheckBox*>(widget)) {
-                shown += check->isChecked() ? "[x]" : "[ ]";
-            } else if (auto* text = qobject_cast<QLineEdit*>(widget)) {
-                shown += "=" + text->text();
-            } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-                shown = label->text();
-            }
-            parts << (widget->isEnabled() ? "" : "-") + shown;
-        }
-        return parts.join(' ');
+        return tellmaro::test::seen(dialog.get(), names);
     }
     // The message boxes' texts since the last call.
     QStringList shown() {
