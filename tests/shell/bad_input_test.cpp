@@ -46,107 +46,93 @@ struct Setting {
             unsetenv(desktop);
         }
     }
-    void write(const std::string& name, const std::string& text) const {
-        std::ofstream(home / name) << text;
-    }
 };
 
-void configured(Setting& r) {
-    r.program.configure();
+// What a row sets up, steps separated by ';': "configured", "line" (an idle one named in
+// HOME's .capi20rc), "-FILE" removes a file of the program folder, "cut FILE" its last byte,
+// "count FILE" sets the phone book's entry count to 5, "env NAME=VALUE", "~/FILE=TEXT" writes.
+void prepare(Setting& r, const std::string& setup) {
+    std::istringstream steps(setup);
+    for (std::string step; std::getline(steps, step, ';');) {
+        const size_t eq = step.find('=');
+        const std::string value = step.substr(eq + 1);
+        const fs::path file = r.program.dir() / step.substr(step.find_first_of(" -") + 1);
+        if (step == "configured") {
+            r.program.configure();
+        } else if (step == "line") {
+            r.line = std::make_unique<SimulatorProcess>(TELLMARO_SIM_PATH, "end 60s\n");
+            fs::copy_file(r.line->dir() / ".capi20rc", r.home / ".capi20rc");
+            setenv("HOME", r.home.c_str(), 1);  // the simulator pointed it at its own
+        } else if (step.starts_with("~/")) {
+            std::ofstream(r.home / step.substr(2, eq - 2)) << value;
+        } else if (step.starts_with("env ")) {
+            setenv(step.substr(4, eq - 4).c_str(), value.c_str(), 1);
+        } else if (step.starts_with("-")) {
+            fs::remove(file);
+        } else if (step.starts_with("cut ")) {
+            fs::resize_file(file, fs::file_size(file) - 1);
+        } else if (step.starts_with("count ")) {
+            std::fstream(file, std::ios::in | std::ios::out).put(5);
+        }
+    }
 }
-// An idle line, named in HOME's .capi20rc.
-void firstStart(Setting& r) {
-    r.line = std::make_unique<SimulatorProcess>(TELLMARO_SIM_PATH, "end 60s\n");
-    fs::copy_file(r.line->dir() / ".capi20rc", r.home / ".capi20rc");
-    setenv("HOME", r.home.c_str(), 1);  // the simulator pointed it at its own
-}
-void configuredOnALine(Setting& r) {
-    configured(r);
-    firstStart(r);
-}
+
 struct Row {
     const char* what;
-    void (*prepare)(Setting&);  // nullptr: nothing
-    const char* command;        // a program of the program folder and its arguments; "~/" is HOME
+    const char* setup;
+    const char* command;  // a program of the program folder and its arguments; "~/" is HOME
     int exit;
     const char* says;                 // what the output holds, in parts separated by " | "
     const char* runsUntil = nullptr;  // when set, it runs until it prints this, then gets SIGTERM
 };
 
 const Row kRows[] = {
-    {"--help starts no relay", nullptr, "tellmaro-console --help", 0,
+    {"--help starts no relay", "", "tellmaro-console --help", 0,
      "Aufruf: tellmaro-console | set SCHLUESSEL=WERT"},
-    {"--version of the desktop program needs no desktop", nullptr, "tellmaro --version", 0,
+    {"--version of the desktop program needs no desktop", "", "tellmaro --version", 0,
      "tellmaro 1.2"},
-    {"tellmaro-sim --version", nullptr, "tellmaro-sim --version", 0, "tellmaro-sim 1.2"},
+    {"tellmaro-sim --version", "", "tellmaro-sim --version", 0, "tellmaro-sim 1.2"},
     // Started from an SSH session or a service: a message, not an abort.
-    {"the desktop program without a desktop", nullptr, "tellmaro", 1,
+    {"the desktop program without a desktop", "", "tellmaro", 1,
      "Tellmaro kann nicht starten: Es gibt keine grafische Oberfläche (weder DISPLAY noch "
      "WAYLAND_DISPLAY ist gesetzt).\nBitte starten Sie Tellmaro in einer Desktop-Sitzung. Ohne "
      "Desktop läuft das Relais als tellmaro-console."},
-    {"the desktop program with a display that does not answer",
-     [](Setting&) { setenv("DISPLAY", ":999", 1); }, "tellmaro", 1,
+    {"the desktop program with a display that does not answer", "env DISPLAY=:999", "tellmaro", 1,
      "Tellmaro kann nicht starten: Die grafische Oberfläche ist nicht erreichbar.\nBitte starten"},
-    {"a first start names the file and the command", firstStart, "tellmaro-console", 2,
+    {"a first start names the file and the command", "line", "tellmaro-console", 2,
      "noch nicht Konfiguriert | /.config/tellmaro/tellmaro.ini | tellmaro-console set own-number="},
-    {"no registered mobile number",
-     [](Setting& r) {
-         configuredOnALine(r);
-         fs::remove(r.program.dir() / "tellmaro.mob");
-     },
-     "tellmaro-console", 2, "noch nicht Konfiguriert"},
-    {"no .capi20rc", configured, "tellmaro-console", 1,
+    {"no registered mobile number", "configured;line;-tellmaro.mob", "tellmaro-console", 2,
+     "noch nicht Konfiguriert"},
+    {"no .capi20rc", "configured", "tellmaro-console", 1,
      "ISDN-Karte ist nicht richtig installiert! | Weder ~/.capi20rc noch /etc/capi20.conf"},
-    {"a closed port",
-     [](Setting& r) {
-         configured(r);
-         r.write(".capi20rc", "REMOTE rcapi 127.0.0.1 9\n");
-     },
-     "tellmaro-console", 1,
+    {"a closed port", "configured;~/.capi20rc=REMOTE rcapi 127.0.0.1 9\n", "tellmaro-console", 1,
      "ISDN-Karte ist nicht richtig installiert! | REMOTE rcapi 127.0.0.1:9 | weist die Verbindung "
      "ab"},
-    {"a .capi20rc without its final newline",
-     [](Setting& r) {
-         configured(r);
-         r.write(".capi20rc", "REMOTE rcapi 127.0.0.1 99");
-     },
+    {"a .capi20rc without its final newline", "configured;~/.capi20rc=REMOTE rcapi 127.0.0.1 99",
      "tellmaro-console", 1,
      "ISDN-Karte ist nicht richtig installiert! | 127.0.0.1:9) | endet ohne Zeilenumbruch"},
-    {"a settings record cut short",
-     [](Setting& r) {
-         configuredOnALine(r);
-         fs::resize_file(r.program.dir() / "tellmaro.ini",
-                         fs::file_size(r.program.dir() / "tellmaro.ini") - 1);
-     },
-     "tellmaro-console", 2,
+    {"a settings record cut short", "configured;line;cut tellmaro.ini", "tellmaro-console", 2,
      "Die Datei tellmaro.ini ist beschädigt | .bad aufbewahrt | Die Einstellungen müssen neu "
      "eingegeben werden."},
-    {"a phone book that announces more entries than it holds",
-     [](Setting& r) {
-         configuredOnALine(r);
-         std::fstream(r.program.dir() / "tellmaro.dir", std::ios::in | std::ios::out).put(5);
-     },
+    {"a phone book that announces more entries than it holds", "configured;line;count tellmaro.dir",
      "tellmaro-console", 0, "Die Datei tellmaro.dir ist beschädigt | Das Telefonbuch ist leer.",
      "Tellmaro ist betriebsbereit"},
-    {"no place for the settings",
-     [](Setting&) { setenv("XDG_CONFIG_HOME", "/dev/null/config", 1); }, "tellmaro-console show", 1,
-     "/dev/null/config/tellmaro | kann nicht angelegt werden"},
-    {"set refuses a number with a letter", configured,
+    {"no place for the settings", "env XDG_CONFIG_HOME=/dev/null/config", "tellmaro-console show",
+     1, "/dev/null/config/tellmaro | kann nicht angelegt werden"},
+    {"set refuses a number with a letter", "configured",
      "tellmaro-console set mode=direct own-number=0711a", 2,
      "Bitte geben Sie nur Ziffern als Rufnummer ein!"},
-    {"set refuses an unknown key", configured, "tellmaro-console set colour=red", 2,
+    {"set refuses an unknown key", "configured", "tellmaro-console set colour=red", 2,
      "Unbekannte Einstellung \"colour=red\" | own-number"},
-    {"a speed-dial code that is taken", configured, "tellmaro-console phonebook add 42 0301", 2,
+    {"a speed-dial code that is taken", "configured", "tellmaro-console phonebook add 42 0301", 2,
      "Die eingegebene Kurzwahl existiert bereits!"},
-    {"tellmaro-sim --port abc", nullptr, "tellmaro-sim --port abc", 2, "'abc' is not a port"},
-    {"tellmaro-sim --port 3000x", nullptr, "tellmaro-sim --port 3000x", 2, "'3000x' is not a port"},
-    {"a scenario with an event after end",
-     [](Setting& r) { r.write("bad.scenario", "line 1\nend 5s\nexpect idle\n"); },
+    {"tellmaro-sim --port abc", "", "tellmaro-sim --port abc", 2, "'abc' is not a port"},
+    {"tellmaro-sim --port 3000x", "", "tellmaro-sim --port 3000x", 2, "'3000x' is not a port"},
+    {"a scenario with an event after end", "~/bad.scenario=line 1\nend 5s\nexpect idle\n",
      "tellmaro-sim --port 0 ~/bad.scenario", 2, "line 3: 'expect' after the 'end' statement"},
-    {"a scenario with two ends", [](Setting& r) { r.write("bad.scenario", "end 5s\nend 6s\n"); },
+    {"a scenario with two ends", "~/bad.scenario=end 5s\nend 6s\n",
      "tellmaro-sim --port 0 ~/bad.scenario", 2, "a second 'end' statement"},
-    {"a scenario with parties but no line",
-     [](Setting& r) { r.write("bad.scenario", "party a 1\nend 5s\n"); },
+    {"a scenario with parties but no line", "~/bad.scenario=party a 1\nend 5s\n",
      "tellmaro-sim --port 0 ~/bad.scenario", 2, "no 'line' statement"},
 };
 
@@ -154,9 +140,7 @@ TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.what);
         Setting r;
-        if (row.prepare) {
-            row.prepare(r);
-        }
+        prepare(r, row.setup);
         std::vector<std::string> argv;
         std::istringstream words(row.command);
         for (std::string word; words >> word;) {
