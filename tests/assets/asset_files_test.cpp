@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,14 +20,12 @@ constexpr std::size_t heardSize = 2048;
 constexpr unsigned char silence = 0xAB;  // A-law zero (0xD5) bit-reversed, as CAPI carries it
 constexpr std::size_t quietEdge = 80;    // 10 ms
 
-// Every file the prompt table names: the sentences and the read-back items.
+// Every file the prompt table names: the sentences and the read-back digits.
 std::vector<std::string> promptNames() {
-    std::vector<std::string> names{"welcome", "dir",     "waehle",         "stern",
-                                   "raute",   "abbruch", "nichtvorhanden", "nicht_erreichbar"};
-    for (char digit = '0'; digit <= '9'; ++digit) {
-        names.emplace_back(1, digit);
-    }
-    return names;
+    std::istringstream names(
+        "welcome dir waehle stern raute abbruch nichtvorhanden nicht_erreichbar 0 1 2 3 4 5 6 7 8 "
+        "9");
+    return {std::istream_iterator<std::string>(names), std::istream_iterator<std::string>()};
 }
 
 std::vector<unsigned char> readAll(const fs::path& path) {
@@ -35,7 +33,7 @@ std::vector<unsigned char> readAll(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<unsigned char> picture(const char* name) {
+std::vector<unsigned char> picture(const std::string& name) {
     return readAll(fs::path(TELLMARO_ASSET_DIR) / name);
 }
 
@@ -46,9 +44,9 @@ bool allSilent(auto first, auto last) {
 // Whole records with silent filler, quiet at both ends, and a text naming no key (which key
 // confirms is a setting) except in the echo of star and hash.
 TEST(Prompts, EachIsWholeRecordsWithQuietEdgesAndATextNamingNoKey) {
-    for (const auto& name : promptNames()) {
+    for (const std::string& name : promptNames()) {
         SCOPED_TRACE(name);
-        const auto bytes = readAll(fs::path(TELLMARO_ASSET_DIR) / (name + ".pdt"));
+        const auto bytes = picture(name + ".pdt");
         ASSERT_TRUE(!bytes.empty() && bytes.size() % recordSize == 0) << "size " << bytes.size();
         std::vector<unsigned char> heard;
         for (std::size_t at = 0; at < bytes.size(); at += recordSize) {

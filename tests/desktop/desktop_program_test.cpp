@@ -60,18 +60,20 @@ class DBusDesktop {
         message.setArguments(arguments);
         return connection_.call(message, QDBus::BlockWithGui, 5000);
     }
-    QVariant property(const QString& name) {
-        QDBusMessage reply = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
-                                  {"org.kde.StatusNotifierItem", name});
-        return reply.arguments().value(0).value<QDBusVariant>().variant();
-    }
     // The exported menu as a host shows it: "&" for D-Bus's "_", "-" a separator, " [x]" a
     // mark, "(…)" disabled.
     QStringList menu() {
         if (watcher_.items.isEmpty()) {
             return {};
         }
-        menuPath_ = property("Menu").value<QDBusObjectPath>().path();
+        menuPath_ = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                         {"org.kde.StatusNotifierItem", "Menu"})
+                        .arguments()
+                        .value(0)
+                        .value<QDBusVariant>()
+                        .variant()
+                        .value<QDBusObjectPath>()
+                        .path();
         QDBusMessage reply =
             call(menuPath_, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
         if (reply.arguments().size() != 2) {
@@ -87,9 +89,19 @@ class DBusDesktop {
         while (!root.atEnd()) {
             QDBusVariant child;
             root >> child;
-            entries << entry(child.variant().value<QDBusArgument>());
+            const auto item = child.variant().value<QDBusArgument>();
+            item.beginStructure();
+            item >> id >> properties;
+            QString text = properties.value("label").toString().replace('_', '&');
+            text = properties.value("type") == "separator"      ? "-"
+                   : properties.value("enabled", true).toBool() ? text
+                                                                : "(" + text + ")";
+            if (properties.value("toggle-type") == "checkmark") {
+                text += properties.value("toggle-state").toInt() == 1 ? " [x]" : " [ ]";
+            }
+            ids_[text] = id;
+            entries << text;
         }
-        root.endArray();
         return entries;
     }
     bool click(const QString& entry) {
@@ -100,25 +112,6 @@ class DBusDesktop {
     }
 
   private:
-    QString entry(const QDBusArgument& item) {
-        int id = 0;
-        QVariantMap properties;
-        item.beginStructure();
-        item >> id >> properties;
-        if (properties.value("type") == "separator") {
-            return "-";
-        }
-        QString text = properties.value("label").toString().replace('_', '&');
-        if (!properties.value("enabled", true).toBool()) {
-            text = "(" + text + ")";
-        }
-        if (properties.value("toggle-type") == "checkmark") {
-            text += properties.value("toggle-state").toInt() == 1 ? " [x]" : " [ ]";
-        }
-        ids_[text] = id;
-        return text;
-    }
-
     static std::string firstLine(const ChildProcess& server) {
         if (!server.waitForOutput("\n", 10s)) {
             return {};
