@@ -76,32 +76,6 @@ class CallDirWindowTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void aRefusalFocusesItsField() {
-        const struct {
-            const char *code, *number, *comment, *focus;
-        } rows[] = {
-            {"11", "5", "", "TXTBshortdial"},  // taken
-            {"33", "+", "", "TXTBnumber"},
-            {"33", "4", "\u2713", "TXTBcomment"},
-        };
-        for (const auto& row : rows) {
-            const PhoneBook book = bookOf({{"11", "111", "eins"}});
-            auto h = startWith(book);
-            CallDataDialog dialog(h->engine.phoneBook(), h->shell, 0);
-            dialog.show();
-            QVERIFY(QTest::qWaitForWindowActive(&dialog));
-            QSignalSpy stored(&dialog, &CallDataDialog::entryStored);
-            dialog.shortdialBox()->setText(row.code);
-            dialog.numberBox()->setText(row.number);
-            dialog.commentBox()->setText(QString::fromUtf8(row.comment));
-            QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-            QCOMPARE(h->shell.messages.size(), size_t{1});
-            QCOMPARE(dialog.focusWidget()->objectName(), QString(row.focus));
-            QVERIFY(dialog.isVisible() && stored.count() == 0);
-            QVERIFY(h->engine.phoneBook() == book);
-        }
-    }
-
     // Each step shows in the grid; "OK" saves them, Esc reads the file back.
     void newChangeAndDeleteShowInTheGridAndOkSavesThem() {
         for (bool ok : {true, false}) {
