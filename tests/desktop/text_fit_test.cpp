@@ -15,15 +15,11 @@
 namespace tellmaro::test {
 namespace {
 
-// A message box sizes itself to its text: only its longest words, a path or a compound, can
-// overflow it.
-const char* const kMessages[] = {
+// A message box sizes itself to its text: only its longest words, as in paths, can overflow it.
+const char* const kLongestMessage =
     "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!\n"
     "Gelesen: ~/.capi20rc (REMOTE rcapi 127.0.0.1:2662); der Server 127.0.0.1:2662 weist die "
-    "Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, tellmaro-sip)?",
-    "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für automatische Amtsholung' "
-    "ein!",
-};
+    "Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, tellmaro-sip)?";
 
 // Adds "window/widget "text": needs WxH, has WxH" unless the text fits.
 void check(const QWidget* widget, const QString& text, QSize needed, QSize room,
@@ -61,12 +57,10 @@ void checkButton(const QAbstractButton* button, QStringList& misfits) {
     option.text = button->text();
     option.icon = button->icon();
     option.iconSize = button->iconSize();
-    QStyle::SubElement contents = QStyle::SE_PushButtonContents;
-    if (qobject_cast<const QCheckBox*>(button) != nullptr) {
-        contents = QStyle::SE_CheckBoxContents;
-    } else if (qobject_cast<const QRadioButton*>(button) != nullptr) {
-        contents = QStyle::SE_RadioButtonContents;
-    }
+    const auto contents = qobject_cast<const QCheckBox*>(button) ? QStyle::SE_CheckBoxContents
+                          : qobject_cast<const QRadioButton*>(button)
+                              ? QStyle::SE_RadioButtonContents
+                              : QStyle::SE_PushButtonContents;
     const QSize room = button->style()->subElementRect(contents, &option, button).size();
     check(button, button->text(), button->fontMetrics().size(Qt::TextShowMnemonic, button->text()),
           room, misfits);
@@ -130,10 +124,15 @@ class TextFitTest : public QObject {
         QVERIFY(d.make().start());
         QStringList misfits = misfitsOnScreen();  // the splash
 
-        d.entry("PMNUset")->trigger();
-        misfits << misfitsOnScreen();
-        visibleWindow("Options")->close();
-
+        d.checked.profile.emplace();  // one B channel: the longer verdict
+        capi::writeU16(*d.checked.profile, 0, 1);
+        capi::writeU16(*d.checked.profile, 2, 1);
+        for (const auto& [entry, window] :
+             {std::pair{"PMNUset", "Options"}, {"PMNUcapi", "FRMcapi"}}) {
+            d.entry(entry)->trigger();
+            misfits << misfitsOnScreen();
+            visibleWindow(window)->close();
+        }
         d.entry("PMNUcalldir")->trigger();
         QWidget* phoneBook = visibleWindow("FRMcalldir");
         phoneBook->findChild<QTableWidget*>()->selectRow(1);
@@ -144,21 +143,11 @@ class TextFitTest : public QObject {
         }
         phoneBook->close();
 
-        d.checked.profile.emplace();  // one B channel: the longer verdict
-        capi::writeU16(*d.checked.profile, 0, 1);
-        capi::writeU16(*d.checked.profile, 2, 1);
-        d.entry("PMNUcapi")->trigger();
+        std::unique_ptr<QMessageBox> box(
+            shell::QtMessageBoxes::create(" Tellmaro Fehler !!", QString::fromUtf8(kLongestMessage),
+                                          relay::MessageIcon::Critical, nullptr));
+        box->show();
         misfits << misfitsOnScreen();
-        visibleWindow("FRMcapi")->close();
-
-        for (const char* text : kMessages) {
-            std::unique_ptr<QMessageBox> box(
-                shell::QtMessageBoxes::create(" Tellmaro Fehler !!", QString::fromUtf8(text),
-                                              relay::MessageIcon::Critical, nullptr));
-            box->setObjectName(QString::fromUtf8(text).left(30));
-            box->show();
-            misfits << misfitsOnScreen();
-        }
 
         misfits.removeDuplicates();
         QVERIFY2(misfits.isEmpty(),

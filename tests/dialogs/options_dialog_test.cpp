@@ -157,21 +157,6 @@ class OptionsDialogTest : public QObject {
         QVERIFY(s.shown().isEmpty());
     }
 
-    // The file in use goes, not the one chosen since opening; nothing there is no failure.
-    void clearingTheLogDeletesTheStoredFile() {
-        Setup s;
-        std::ofstream(s.h.appDir / "Neu.log") << "x";
-        s.open();
-        s.act("CHKfile file=Neu.log CHKfile BTNclear_log");
-        QVERIFY(!fs::exists(s.h.logFile) && fs::exists(s.h.appDir / "Neu.log"));
-        s.act("BTNclear_log");
-        QVERIFY(s.shown().isEmpty());
-        fs::create_directories(s.h.logFile / "inside");
-        s.act("BTNclear_log");
-        QVERIFY(s.shown().join("").contains("Log Datei konnte nicht gelöscht werden"));
-        QCOMPARE(s.seen({"CHKfile", "BTNclear_log"}), QString("file[ ] -clear_log"));
-    }
-
     void okStoresEverythingAndHandsTheMobileNumberOver() {
         Setup s;
         s.open();
