@@ -34,15 +34,11 @@ std::string crlf(const std::string& lines) {
 
 TEST(CapiReport, ManufacturerBlockPadsTheNameAndReadsTheVersions) {
     capi::ManufacturerName name{};
-    const std::string tenChars = "AVM Berlin";
+    const std::string tenChars = "AVM B\xE4rlin";  // Windows-1252 comes out readable
     std::copy(tenChars.begin(), tenChars.end(), name.begin());
     EXPECT_EQ(manufacturerBlock({2, 0, 3, 11}, name),
-              crlf("|ISDN-Card Manufacturer: 3.11, AVM Berlin" + std::string(55, ' ') +
+              crlf("|ISDN-Card Manufacturer: 3.11, AVM Bärlin" + std::string(55, ' ') +
                    "|CAPI Version: 2.0|--"));
-    // Windows-1252 names come out readable.
-    capi::ManufacturerName umlaut{'M', static_cast<char>(0xFC)};
-    EXPECT_NE(manufacturerBlock({}, umlaut).find("Mü" + std::string(63, ' ') + "\r\n"),
-              std::string::npos);
 }
 
 TEST(CapiReport, ProfileBlocksListEverySetBitInOrder) {

@@ -73,7 +73,7 @@ const StartUp kStartUps[] = {
      "nicht gesetzt werden\nUnter GNOME installieren Sie bitte das Paket "
      "gnome-shell-extension-appindicator",
      false, [](Desktop& d) { QCOMPARE(d.messages.splashOpen, QList<bool>{false}); }},
-    // The error report registers afresh and listens, or finds no driver either.
+    // The error report registers afresh; only "&Ende" is left.
     {"the driver check fails, the error report survives",
      [](Desktop& d) { d.checked.failFirstCheck = true; }, true,
      "Der Tellmaro wird gestartet / Tellmaro ist wegen eines CAPI-Fehlers nicht betriebsbereit", "",
@@ -84,12 +84,6 @@ const StartUp kStartUps[] = {
          d.entry("PMNUend")->trigger();
          QCOMPARE(d.line.accounting().applications, size_t{0});
      }},
-    {"the driver check fails, and no driver either",
-     [](Desktop& d) {
-         d.checked.failFirstCheck = true;
-         d.line.controller().setDriverPresent(false);
-     },
-     false, "", "'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!", false},
     // A deleted call log turns logging off, in the file too; said only when it was on.
     {"the call log was deleted", [](Desktop& d) { logTo(d, true); }, true,
      "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit",

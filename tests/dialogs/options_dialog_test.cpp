@@ -135,23 +135,20 @@ class OptionsDialogTest : public QObject {
         s.open();
         QCOMPARE(QApplication::focusWidget()->objectName(), QString("OKButton"));
         const std::pair<const char*, const char*> steps[] = {
-            {"CHKline", "line_char=0 line[ ] -line_digits=5 file[ ] -clear_log -Datei: "},
+            {"CHKline", "line_char=0 line[ ] -line_digits=5 file[ ] -Datei: "},
             // Without characters the tick is disabled, and kept.
-            {"CHKline TXTline_char=",
-             "line_char= -line[x] -line_digits=5 file[ ] -clear_log -Datei: "},
+            {"CHKline TXTline_char=", "line_char= -line[x] -line_digits=5 file[ ] -Datei: "},
             {"TXTline_char+=# TXTline_digits= TXTline_digits+=123",  // two characters at most
-             "line_char=# line[x] line_digits=12 file[ ] -clear_log -Datei: "},
-            {"file=Mein.log CHKfile",
-             "line_char=# line[x] line_digits=12 file[x] clear_log Datei: Mein.log"},
-            {"CHKfile", "line_char=# line[x] line_digits=12 file[ ] -clear_log -Datei: "},
-            {"CHKfile",
-             "line_char=# line[x] line_digits=12 file[ ] -clear_log -Datei: "},  // cancelled
+             "line_char=# line[x] line_digits=12 file[ ] -Datei: "},
+            {"file=Mein.log CHKfile", "line_char=# line[x] line_digits=12 file[x] Datei: Mein.log"},
+            {"CHKfile CHKfile",
+             "line_char=# line[x] line_digits=12 file[ ] -Datei: "},  // cancelled
         };
         for (const auto& [step, seen] : steps) {
             s.act(step);
-            QCOMPARE(s.seen({"TXTline_char", "CHKline", "TXTline_digits", "CHKfile", "BTNclear_log",
-                             "LBLlog_file"}),
-                     QString(seen));
+            QCOMPARE(
+                s.seen({"TXTline_char", "CHKline", "TXTline_digits", "CHKfile", "LBLlog_file"}),
+                QString(seen));
         }
         QCOMPARE(s.files.asked, 2);
         QVERIFY(s.shown().isEmpty());

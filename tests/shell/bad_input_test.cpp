@@ -91,7 +91,6 @@ const Row kRows[] = {
      "Aufruf: tellmaro-console | set SCHLUESSEL=WERT"},
     {"--version of the desktop program needs no desktop", "", "tellmaro --version", 0,
      "tellmaro 1.2"},
-    {"tellmaro-sim --version", "", "tellmaro-sim --version", 0, "tellmaro-sim 1.2"},
     // Started from an SSH session or a service: a message, not an abort.
     {"the desktop program without a desktop", "", "tellmaro", 1,
      "Tellmaro kann nicht starten: Es gibt keine grafische Oberfläche (weder DISPLAY noch "
