@@ -101,15 +101,6 @@ const StartUp kStartUps[] = {
      false, "Der Tellmaro wird gestartet", "tellmaro.ini", false},
 };
 
-// Whether any text box, report or grid of the window holds something.
-bool showsSomething(const QWidget* window) {
-    const auto boxes = window->findChildren<QLineEdit*>();
-    const auto grids = window->findChildren<QTableWidget*>();
-    const auto report = window->findChild<QPlainTextEdit*>();
-    return std::any_of(boxes.begin(), boxes.end(), [](auto* b) { return !b->text().isEmpty(); }) ||
-           (report && !report->toPlainText().isEmpty()) || (!grids.empty() && grids[0]->rowCount());
-}
-
 }  // namespace
 
 class DesktopTest : public QObject {
@@ -170,8 +161,7 @@ class DesktopTest : public QObject {
         QCOMPARE(d.messages.texts.size(), 2);
     }
 
-    // Each window suspends the relay while open (the tray's tip says why); a
-    // refused suspension leaves the window empty.
+    // Each window suspends the relay while open (the tray's tip says why), unless refused.
     void eachWindowSuspendsTheRelayWhileOpen() {
         const struct {
             const char *entry, *window, *ok, *suspended;
@@ -190,9 +180,7 @@ class DesktopTest : public QObject {
                 const QStringList suspended = refused ? QStringList{} : QStringList{row.suspended};
                 QCOMPARE(d.tray.tips, suspended);
                 QCOMPARE(d.enabledEntries(), refused ? kAllEntries : kOnlyEnd);
-                QWidget* opened = visibleWindow(row.window);
-                QCOMPARE(showsSomething(opened), !refused);
-                act(opened, refused ? "close" : row.ok);
+                act(visibleWindow(row.window), refused ? "close" : row.ok);
                 QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
                 QCOMPARE(d.tray.tips, suspended + QStringList{kReady});
                 QCOMPARE(d.enabledEntries(), kAllEntries);

@@ -97,38 +97,6 @@ class OptionsDialogTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void openingShowsTheStoredSettings() {
-        data::SettingsRecord unset = configured();
-        unset.starConfirms = unset.totalDisconnect = unset.callBack = false;
-        unset.lineAccessEnabled = false;
-        unset.lineAccessChars.clear();
-        unset.ownNumber = "01234567890123456789";
-        unset.ownNumberLength = 25;
-        const struct {
-            data::SettingsRecord settings;
-            bool logAndMobile;
-            const char* seen;
-        } rows[] = {
-            {configured(), true,
-             "star_enter file[x] clear_log Datei: Handy.log total_esc own_number=0711 "
-             "mobile_number=01711234567 line_char=0 line[x] line_digits=5 call_back"},
-            // Without characters there is nothing to switch on.
-            {unset, false,
-             "hash_enter file[ ] -clear_log -Datei:  pc_esc own_number=01234567890123456789 "
-             "mobile_number= line_char= -line[ ] -line_digits= direct_call"},
-        };
-        for (const auto& row : rows) {
-            Setup s({row.settings, kMobile, row.logAndMobile});
-            if (!row.logAndMobile) {
-                fs::remove(s.h.appDir / data::kMobileNumberFileName);
-            }
-            s.open();
-            QCOMPARE(s.seen(), QString::fromUtf8(row.seen));
-            QCOMPARE(s.files.asked, 0);  // a log file set from the settings is not asked for
-            QVERIFY(s.shown().isEmpty());
-        }
-    }
-
     // One dialog, step after step: the line access fields and the log file follow the user.
     void theControlsFollowTheUser() {
         Setup s({configured(), kMobile, false});
@@ -154,9 +122,14 @@ class OptionsDialogTest : public QObject {
         QVERIFY(s.shown().isEmpty());
     }
 
+    // What is stored shows, and what the user enters is stored.
     void okStoresEverythingAndHandsTheMobileNumberOver() {
         Setup s;
         s.open();
+        QCOMPARE(s.seen(), QString("star_enter file[x] clear_log Datei: Handy.log total_esc "
+                                   "own_number=0711 mobile_number=01711234567 line_char=0 line[x] "
+                                   "line_digits=5 call_back"));
+        QCOMPARE(s.files.asked, 0);  // a log file set from the settings is not asked for
         s.act(
             "RADhash_enter RADpc_esc RADdirect_call TXTline_char=0*# TXTline_digits=12 "
             "TXTmobile_number=0891234567 OKButton");
@@ -169,6 +142,10 @@ class OptionsDialogTest : public QObject {
         QCOMPARE(s.stored(), expected);
         QCOMPARE(s.h.engine.settings(), expected);
         QCOMPARE(data::LoadMobileNumber(s.h.appDir).number, std::string("0891234567"));
+        s.open();  // and shows again
+        QCOMPARE(s.seen({"RADstar_enter", "RADhash_enter", "RADtotal_esc", "RADpc_esc",
+                         "RADdirect_call", "RADcall_back", "TXTline_char"}),
+                 QString("hash_enter pc_esc direct_call line_char=0*#"));
     }
 
     // "OK" creates the log file; one that cannot be created is said twice, as the relay tries

@@ -129,10 +129,6 @@ const Row kRows[] = {
     {"tellmaro-sim --port 3000x", "", "tellmaro-sim --port 3000x", 2, "'3000x' is not a port"},
     {"a scenario with an event after end", "~/bad.scenario=line 1\nend 5s\nexpect idle\n",
      "tellmaro-sim --port 0 ~/bad.scenario", 2, "line 3: 'expect' after the 'end' statement"},
-    {"a scenario with two ends", "~/bad.scenario=end 5s\nend 6s\n",
-     "tellmaro-sim --port 0 ~/bad.scenario", 2, "a second 'end' statement"},
-    {"a scenario with parties but no line", "~/bad.scenario=party a 1\nend 5s\n",
-     "tellmaro-sim --port 0 ~/bad.scenario", 2, "no 'line' statement"},
 };
 
 TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
