@@ -1,4 +1,4 @@
-// The committed assets of the program folder: every prompt the engine may open, each picture.
+// The committed voice prompts: every one the engine may open.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,7 +33,7 @@ std::vector<unsigned char> readAll(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<unsigned char> picture(const std::string& name) {
+std::vector<unsigned char> promptBytes(const std::string& name) {
     return readAll(fs::path(TELLMARO_ASSET_DIR) / name);
 }
 
@@ -46,7 +46,7 @@ bool allSilent(auto first, auto last) {
 TEST(Prompts, EachIsWholeRecordsWithQuietEdgesAndATextNamingNoKey) {
     for (const std::string& name : promptNames()) {
         SCOPED_TRACE(name);
-        const auto bytes = picture(name + ".pdt");
+        const auto bytes = promptBytes(name + ".pdt");
         ASSERT_TRUE(!bytes.empty() && bytes.size() % recordSize == 0) << "size " << bytes.size();
         std::vector<unsigned char> heard;
         for (std::size_t at = 0; at < bytes.size(); at += recordSize) {
@@ -67,22 +67,6 @@ TEST(Prompts, EachIsWholeRecordsWithQuietEdgesAndATextNamingNoKey) {
                              text.find("raute") == std::string::npos))
             << text;
     }
-}
-
-TEST(PictureFiles, EachStartsAsItsFormatDoes) {
-    const std::vector<unsigned char> icon = {0, 0, 1, 0};  // reserved, type 1 (icon)
-    const std::pair<const char*, std::vector<unsigned char>> pictures[] = {
-        {"handyred.ico", icon},       {"handygrn.ico", icon}, {"handyyel.ico", icon},
-        {"trffc10a.ico", icon},       {"trffc10c.ico", icon}, {"splash.gif", {'G', 'I', 'F'}},
-        {"splash.jpg", {0xFF, 0xD8}},
-    };
-    for (const auto& [name, start] : pictures) {
-        const auto bytes = picture(name);
-        EXPECT_TRUE(bytes.size() >= 22 && std::equal(start.begin(), start.end(), bytes.begin()))
-            << name;
-    }
-    EXPECT_NE(picture("handyred.ico"), picture("handygrn.ico"));
-    EXPECT_NE(picture("trffc10a.ico"), picture("trffc10c.ico"));
 }
 
 }  // namespace

@@ -23,17 +23,13 @@ class RecordingTray final : public shell::TrayIcon {
     bool available = true;
     bool shown = false;
     QStringList tips;
-    QList<qint64> icons;  // cache keys
     bool add(const QIcon& icon, const QString& tip) override {
         if ((shown = available)) {
             modify(icon, tip);
         }
         return available;
     }
-    void modify(const QIcon& icon, const QString& tip) override {
-        tips << tip;
-        icons << icon.cacheKey();
-    }
+    void modify(const QIcon&, const QString& tip) override { tips << tip; }
     void remove() override { shown = false; }
 };
 

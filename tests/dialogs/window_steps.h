@@ -19,8 +19,8 @@ Widget* control(const QWidget* window, const QString& name) {
     return widget;
 }
 
-// Steps separated by spaces: NAME clicks it, NAME=TEXT sets its text, NAME+=KEYS types, "Esc"
-// presses that key, "close" uses the close box.
+// Steps separated by spaces: NAME clicks it, NAME=TEXT sets its text, "Esc" presses that key,
+// "close" uses the close box.
 inline void act(QWidget* window, const QString& steps) {
     for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
         const QString name = step.section('=', 0, 0), value = step.section('=', 1);
@@ -28,8 +28,6 @@ inline void act(QWidget* window, const QString& steps) {
             QTest::keyClick(window, Qt::Key_Escape);
         } else if (step == "close") {
             window->close();
-        } else if (name.endsWith('+')) {
-            QTest::keyClicks(control<QLineEdit>(window, name.chopped(1)), value);
         } else if (step.contains('=')) {
             control<QLineEdit>(window, name)->setText(value);
         } else {
