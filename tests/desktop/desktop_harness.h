@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <fstream>
 #include <iterator>

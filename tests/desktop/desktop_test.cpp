@@ -66,13 +66,12 @@ const StartUp kStartUps[] = {
     {"no driver", [](Desktop& d) { d.driverFound = false; }, false, "",
      "'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!", false,
      [](Desktop& d) { QCOMPARE(d.messages.splashOpen, QList<bool>{true}); }},
-    // The refused tray closes the program, and with it the splash, first.
-    {"no tray", [](Desktop& d) { d.tray.available = false; }, false, "",
+    {"no tray: the program closes, and with it the splash, first",
+     [](Desktop& d) { d.tray.available = false; }, false, "",
      "nicht gesetzt werden\nUnter GNOME installieren Sie bitte das Paket "
      "gnome-shell-extension-appindicator",
      false, [](Desktop& d) { QCOMPARE(d.messages.splashOpen, QList<bool>{false}); }},
-    // The error report registers afresh; only "&Ende" is left.
-    {"the driver check fails, the error report survives",
+    {"the driver check fails, the error report registers afresh: only \"&Ende\" is left",
      [](Desktop& d) { d.checked.failFirstCheck = true; }, true,
      "Der Tellmaro wird gestartet / Tellmaro ist wegen eines CAPI-Fehlers nicht betriebsbereit", "",
      true,
@@ -82,13 +81,11 @@ const StartUp kStartUps[] = {
          d.entry("PMNUend")->trigger();
          QCOMPARE(d.line.accounting().applications, size_t{0});
      }},
-    // A deleted call log turns logging off, in the file too.
-    {"the call log was deleted", logTo, true,
+    {"a deleted call log turns logging off, in the file too", logTo, true,
      "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit",
      "Log Datei wurde nicht gefunden! Log Datei Erstellung wurde deaktiviert!", false,
      [](Desktop& d) { QVERIFY(!data::LoadSettings(d.appDir).settings->logEnabled); }},
-    // "&Ende" during a message of start-up ends it there, not in the settings.
-    {"stopped during the message of damaged settings",
+    {"\"&Ende\" during the message of damaged settings ends start-up, not in the settings",
      [](Desktop& d) {
          std::ofstream(d.appDir / "tellmaro.ini") << "damaged";
          d.messages.whileOpen = [&d] { d.window->shutdown(); };

@@ -1,7 +1,6 @@
 // The settings dialog on a live engine, driven as a user does; the rules of
 // the number fields and their messages are tested in tests/data.
 #include <QApplication>
-#include <fstream>
 #include <memory>
 
 #include "data/mobile_number_file.h"
