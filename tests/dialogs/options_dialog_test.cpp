@@ -87,8 +87,7 @@ class OptionsDialogTest : public QObject {
     Q_OBJECT
 
   private slots:
-    // What is stored shows, and what the user enters is stored.
-    void okStoresEverythingAndHandsTheMobileNumberOver() {
+    void whatIsStoredShowsAndOkStoresWhatIsEntered() {
         Setup s;
         s.open();
         QCOMPARE(s.seen(), QString("star_enter file[x] clear_log Datei: Handy.log total_esc "
