@@ -1,14 +1,12 @@
-// The committed assets of the program folder: every prompt the engine may open,
-// in the record layout it reads, quiet at both ends, its sentence naming no key
-// (which key confirms is a setting); each picture in its format.
+// The committed voice prompts: every one the engine may open.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,14 +20,12 @@ constexpr std::size_t heardSize = 2048;
 constexpr unsigned char silence = 0xAB;  // A-law zero (0xD5) bit-reversed, as CAPI carries it
 constexpr std::size_t quietEdge = 80;    // 10 ms
 
-// Every file the prompt table names: the sentences and the read-back items.
+// Every file the prompt table names: the sentences and the read-back digits.
 std::vector<std::string> promptNames() {
-    std::vector<std::string> names{"welcome", "dir",     "waehle",         "stern",
-                                   "raute",   "abbruch", "nichtvorhanden", "nicht_erreichbar"};
-    for (char digit = '0'; digit <= '9'; ++digit) {
-        names.emplace_back(1, digit);
-    }
-    return names;
+    std::istringstream names(
+        "welcome dir waehle stern raute abbruch nichtvorhanden nicht_erreichbar 0 1 2 3 4 5 6 7 8 "
+        "9");
+    return {std::istream_iterator<std::string>(names), std::istream_iterator<std::string>()};
 }
 
 std::vector<unsigned char> readAll(const fs::path& path) {
@@ -37,7 +33,7 @@ std::vector<unsigned char> readAll(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<unsigned char> picture(const char* name) {
+std::vector<unsigned char> promptBytes(const std::string& name) {
     return readAll(fs::path(TELLMARO_ASSET_DIR) / name);
 }
 
@@ -45,14 +41,13 @@ bool allSilent(auto first, auto last) {
     return std::all_of(first, last, [](unsigned char b) { return b == silence; });
 }
 
-TEST(PromptFiles, EveryPromptIsWholeRecordsWithFillerAndQuietEdges) {
-    for (const auto& name : promptNames()) {
-        SCOPED_TRACE(name + ".pdt");
-        const auto bytes = readAll(fs::path(TELLMARO_ASSET_DIR) / (name + ".pdt"));
-        if (bytes.empty() || bytes.size() % recordSize != 0) {
-            ADD_FAILURE() << "size " << bytes.size();
-            continue;  // one run reports every bad file
-        }
+// Whole records with silent filler, quiet at both ends, and a text naming no key (which key
+// confirms is a setting) except in the echo of star and hash.
+TEST(Prompts, EachIsWholeRecordsWithQuietEdgesAndATextNamingNoKey) {
+    for (const std::string& name : promptNames()) {
+        SCOPED_TRACE(name);
+        const auto bytes = promptBytes(name + ".pdt");
+        ASSERT_TRUE(!bytes.empty() && bytes.size() % recordSize == 0) << "size " << bytes.size();
         std::vector<unsigned char> heard;
         for (std::size_t at = 0; at < bytes.size(); at += recordSize) {
             EXPECT_EQ(bytes[at + heardSize], silence) << "filler of record " << at / recordSize;
@@ -61,39 +56,17 @@ TEST(PromptFiles, EveryPromptIsWholeRecordsWithFillerAndQuietEdges) {
         EXPECT_TRUE(allSilent(heard.begin(), heard.begin() + quietEdge)) << "starts with sound";
         EXPECT_TRUE(allSilent(heard.end() - quietEdge, heard.end())) << "ends with sound";
         EXPECT_FALSE(allSilent(heard.begin(), heard.end())) << "nothing is said";
-    }
-}
 
-TEST(PromptTexts, EveryPromptHasATextAndOnlyTheEchoOfStarAndHashNamesThem) {
-    for (const auto& name : promptNames()) {
-        SCOPED_TRACE(name + ".txt");
-        const auto bytes = readAll(fs::path(TELLMARO_PROMPT_TEXT_DIR) / (name + ".txt"));
-        std::string text(bytes.begin(), bytes.end());
-        EXPECT_NE(text.find_first_not_of(" \t\r\n"), std::string::npos) << "missing or empty";
-        if (name == "stern" || name == "raute") {
-            continue;
-        }
+        const auto chars = readAll(fs::path(TELLMARO_PROMPT_TEXT_DIR) / (name + ".txt"));
+        std::string text(chars.begin(), chars.end());
+        EXPECT_NE(text.find_first_not_of(" \t\r\n"), std::string::npos) << "no text";
         std::transform(text.begin(), text.end(), text.begin(),
                        [](unsigned char c) { return std::tolower(c); });
-        EXPECT_EQ(text.find("stern"), std::string::npos) << text;
-        EXPECT_EQ(text.find("raute"), std::string::npos) << text;
+        const bool echo = name == "stern" || name == "raute";
+        EXPECT_TRUE(echo || (text.find("stern") == std::string::npos &&
+                             text.find("raute") == std::string::npos))
+            << text;
     }
-}
-
-TEST(PictureFiles, EachStartsAsItsFormatDoes) {
-    const std::vector<unsigned char> icon = {0, 0, 1, 0};  // reserved, type 1 (icon)
-    const std::pair<const char*, std::vector<unsigned char>> pictures[] = {
-        {"handyred.ico", icon},       {"handygrn.ico", icon}, {"handyyel.ico", icon},
-        {"trffc10a.ico", icon},       {"trffc10c.ico", icon}, {"splash.gif", {'G', 'I', 'F'}},
-        {"splash.jpg", {0xFF, 0xD8}},
-    };
-    for (const auto& [name, start] : pictures) {
-        const auto bytes = picture(name);
-        EXPECT_GE(bytes.size(), 22u) << name;
-        EXPECT_TRUE(std::equal(start.begin(), start.end(), bytes.begin())) << name;
-    }
-    EXPECT_NE(picture("handyred.ico"), picture("handygrn.ico"));
-    EXPECT_NE(picture("trffc10a.ico"), picture("trffc10c.ico"));
 }
 
 }  // namespace

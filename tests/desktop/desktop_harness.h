@@ -4,22 +4,14 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QStringList>
 #include <QTemporaryDir>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <memory>
-#include <optional>
-#include <utility>
 
 #include "data/call_dir_file.h"
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
-#include "exchange/controller/clock.h"
-#include "exchange/controller/in_process_driver.h"
-#include "exchange/simulated/line_simulator.h"
+#include "engine_harness.h"
 #include "relay/system_wall_clock.h"
 #include "shell/main_window.h"
 
@@ -30,22 +22,17 @@ class RecordingTray final : public shell::TrayIcon {
     bool available = true;
     bool shown = false;
     QStringList tips;
-    QList<qint64> icons;  // cache keys
     bool add(const QIcon& icon, const QString& tip) override {
-        shown = available;
-        if (shown) {
+        if ((shown = available)) {
             modify(icon, tip);
         }
         return available;
     }
-    void modify(const QIcon& icon, const QString& tip) override {
-        tips << tip;
-        icons << icon.cacheKey();
-    }
+    void modify(const QIcon&, const QString& tip) override { tips << tip; }
     void remove() override { shown = false; }
 };
 
-QWidget* visibleWindow(const QString& name) {
+inline QWidget* visibleWindow(const QString& name) {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->isVisible() && w->objectName() == name) {
             return w;
@@ -56,10 +43,9 @@ QWidget* visibleWindow(const QString& name) {
 
 class RecordingMessages final : public shell::MessageBoxes {
   public:
-    QStringList texts;       // "caption|text"
-    QList<bool> splashOpen;  // whether the splash was on screen with each message
-    // Runs while a message is "open", as the events of a box's loop would.
-    std::function<void()> whileOpen;
+    QStringList texts;                // "caption|text"
+    QList<bool> splashOpen;           // whether the splash was on screen with each message
+    std::function<void()> whileOpen;  // runs while a message is "open", as a box's loop would
     void show(const QString& caption, const QString& text, relay::MessageIcon) override {
         texts << caption + "|" + text;
         splashOpen << (visibleWindow("frmSplash") != nullptr);
@@ -69,43 +55,26 @@ class RecordingMessages final : public shell::MessageBoxes {
     }
 };
 
-// The line's driver, except that the driver check at start-up can fail and
-// the controller's profile can be replaced or refused.
-class CheckedDriver final : public capi::CapiDriver {
+// The line's driver, whose first check at start-up can fail and whose
+// controller profile can be replaced or refused.
+class CheckedDriver final : public ForwardingDriver {
   public:
-    explicit CheckedDriver(capi::CapiDriver& line) : line_(line) {}
+    using ForwardingDriver::ForwardingDriver;
     bool failFirstCheck = false;
     std::optional<capi::CapiProfile> profile;
     uint32_t profileResult = capi::kCapiOk;
 
     uint32_t installed() override {
-        return std::exchange(failFirstCheck, false) ? capi::kCapiNotInstalled : line_.installed();
-    }
-    uint32_t registerApplication(const capi::RegisterParams& params, uint32_t& applId) override {
-        return line_.registerApplication(params, applId);
-    }
-    uint32_t release(uint32_t applId) override { return line_.release(applId); }
-    uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override {
-        return line_.putMessage(applId, message);
-    }
-    uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override {
-        return line_.getMessage(applId, message);
-    }
-    uint32_t getVersion(capi::CapiVersion& version) override { return line_.getVersion(version); }
-    uint32_t getManufacturer(capi::ManufacturerName& name) override {
-        return line_.getManufacturer(name);
+        return std::exchange(failFirstCheck, false) ? capi::kCapiNotInstalled : inner_.installed();
     }
     uint32_t getProfile(uint32_t controller, capi::CapiProfile& out) override {
         if (profileResult != capi::kCapiOk || !profile) {
             return profileResult != capi::kCapiOk ? profileResult
-                                                  : line_.getProfile(controller, out);
+                                                  : inner_.getProfile(controller, out);
         }
         out = *profile;
         return capi::kCapiOk;
     }
-
-  private:
-    capi::CapiDriver& line_;
 };
 
 class NoFileDialog final : public dialogs::LogFileDialog {
@@ -113,8 +82,8 @@ class NoFileDialog final : public dialogs::LogFileDialog {
     std::optional<QString> askForLogFile(QWidget*, const QString&) override { return std::nullopt; }
 };
 
-// A program directory, configured with the speed-dial code 42 for Alice, a
-// line and the parts start-up takes.
+// A program folder configured with the speed-dial code 42 for Alice, a line
+// and the parts start-up takes.
 struct Desktop {
     Desktop() {
         data::SettingsRecord settings;

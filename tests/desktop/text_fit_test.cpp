@@ -1,58 +1,37 @@
 // Every text of every window, dialog and message box fits its widget with the
 // fonts of a plain Debian desktop, measured on screen in the font it is drawn in.
-#include <QAbstractButton>
-#include <QCheckBox>
 #include <QFontInfo>
 #include <QHeaderView>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QRegularExpression>
 #include <QStyleOptionButton>
 #include <QStyleOptionHeader>
 #include <QTableWidget>
-#include <QTemporaryDir>
-#include <QtTest>
-#include <algorithm>
-#include <memory>
 
 #include "capi/byte_order.h"
-#include "data/call_dir_file.h"
 #include "desktop_harness.h"
-#include "dialogs/twips.h"
+#include "dialogs/window_steps.h"
 #include "shell/message_boxes.h"
 
 namespace tellmaro::test {
 namespace {
 
-// A message box sizes itself to its text, so only the longest words can
-// overflow it: the ones with a path or a long compound, and a two-line text.
-const char* const kMessages[] = {
+// A message box sizes itself to its text: only its longest words, as in paths, can overflow it.
+const char* const kLongestMessage =
     "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!\n"
     "Gelesen: ~/.capi20rc (REMOTE rcapi 127.0.0.1:2662); der Server 127.0.0.1:2662 weist die "
-    "Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, tellmaro-sip)?",
-    "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für automatische Amtsholung' "
-    "ein!",
-    "Das Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten Parameter ein!",
-};
+    "Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, tellmaro-sip)?";
 
 // Adds "window/widget "text": needs WxH, has WxH" unless the text fits.
 void check(const QWidget* widget, const QString& text, QSize needed, QSize room,
            QStringList& misfits) {
-    if (needed.width() <= room.width() && needed.height() <= room.height()) {
-        return;
+    if (needed.width() > room.width() || needed.height() > room.height()) {
+        misfits << QString("%1/%2 \"%3\": needs %4x%5, has %6x%7")
+                       .arg(widget->window()->objectName(), widget->metaObject()->className(), text)
+                       .arg(needed.width())
+                       .arg(needed.height())
+                       .arg(room.width())
+                       .arg(room.height());
     }
-    const QString name =
-        widget->objectName().isEmpty()
-            ? widget->parentWidget()->objectName() + "/" + widget->metaObject()->className()
-            : widget->objectName();
-    misfits << QString("%1/%2 \"%3\": needs %4x%5, has %6x%7")
-                   .arg(widget->window()->objectName(), name, text)
-                   .arg(needed.width())
-                   .arg(needed.height())
-                   .arg(room.width())
-                   .arg(room.height());
 }
 
 void checkLabel(const QLabel* label, QStringList& misfits) {
@@ -61,7 +40,7 @@ void checkLabel(const QLabel* label, QStringList& misfits) {
     }
     QSize needed = label->sizeHint();
     if (label->wordWrap()) {
-        // As the label wraps it at its width; no word may be wider than that.
+        // Wrapped at its width: no word may be wider.
         const int frame = label->width() - label->contentsRect().width() + 2 * label->margin();
         int widestWord = 0;
         for (const QString& word : label->text().split(QRegularExpression("\\s+"))) {
@@ -78,19 +57,17 @@ void checkButton(const QAbstractButton* button, QStringList& misfits) {
     option.text = button->text();
     option.icon = button->icon();
     option.iconSize = button->iconSize();
-    QStyle::SubElement contents = QStyle::SE_PushButtonContents;
-    if (qobject_cast<const QCheckBox*>(button) != nullptr) {
-        contents = QStyle::SE_CheckBoxContents;
-    } else if (qobject_cast<const QRadioButton*>(button) != nullptr) {
-        contents = QStyle::SE_RadioButtonContents;
-    }
+    const auto contents = qobject_cast<const QCheckBox*>(button) ? QStyle::SE_CheckBoxContents
+                          : qobject_cast<const QRadioButton*>(button)
+                              ? QStyle::SE_RadioButtonContents
+                              : QStyle::SE_PushButtonContents;
     const QSize room = button->style()->subElementRect(contents, &option, button).size();
     check(button, button->text(), button->fontMetrics().size(Qt::TextShowMnemonic, button->text()),
           room, misfits);
 }
 
 void checkHeader(const QHeaderView* header, QStringList& misfits) {
-    // Where a selected row sets the headers in bold, they are measured so.
+    // Measured in bold where a selected row sets them so.
     QFont font = header->font();
     font.setBold(header->highlightSections());
     const QFontMetrics metrics(font);
@@ -106,7 +83,6 @@ void checkHeader(const QHeaderView* header, QStringList& misfits) {
     }
 }
 
-// The walker: every text widget of every window on screen.
 QStringList misfitsOnScreen() {
     QStringList misfits;
     for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -129,14 +105,6 @@ QStringList misfitsOnScreen() {
     return misfits;
 }
 
-QWidget* visible(const char* name) {
-    QWidget* window = visibleWindow(name);
-    if (window == nullptr) {
-        qFatal("no window %s on screen", name);
-    }
-    return window;
-}
-
 }  // namespace
 
 class TextFitTest : public QObject {
@@ -147,9 +115,6 @@ class TextFitTest : public QObject {
         QTemporaryDir runtimeDir;
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
         const QFontInfo font(QApplication::font());
-        qInfo("measured with %s %g pt (%d px), the desktop's default font; layout scale %.2f",
-              qPrintable(font.family()), font.pointSizeF(), font.pixelSize(),
-              dialogs::layoutScale());
 
         Desktop d;
         data::PhoneBook book;
@@ -159,37 +124,30 @@ class TextFitTest : public QObject {
         QVERIFY(d.make().start());
         QStringList misfits = misfitsOnScreen();  // the splash
 
-        d.entry("PMNUset")->trigger();
-        misfits << misfitsOnScreen();
-        visible("Options")->close();
-
+        d.checked.profile.emplace();  // one B channel: the longer verdict
+        capi::writeU16(*d.checked.profile, 0, 1);
+        capi::writeU16(*d.checked.profile, 2, 1);
+        for (const auto& [entry, window] :
+             {std::pair{"PMNUset", "Options"}, {"PMNUcapi", "FRMcapi"}}) {
+            d.entry(entry)->trigger();
+            misfits << misfitsOnScreen();
+            visibleWindow(window)->close();
+        }
         d.entry("PMNUcalldir")->trigger();
-        QWidget* phoneBook = visible("FRMcalldir");
+        QWidget* phoneBook = visibleWindow("FRMcalldir");
         phoneBook->findChild<QTableWidget*>()->selectRow(1);
         for (const char* button : {"BTNnew", "BTNedit"}) {
-            phoneBook->findChild<QPushButton*>(button)->click();
+            act(phoneBook, button);
             misfits << misfitsOnScreen();
-            visible("DLGcalldata")->findChild<QPushButton*>("CancelButton")->click();
+            act(visibleWindow("DLGcalldata"), "CancelButton");
         }
         phoneBook->close();
 
-        // The verdict for a single B channel, the longer one.
-        d.checked.profile.emplace();
-        capi::writeU16(*d.checked.profile, 0, 1);
-        capi::writeU16(*d.checked.profile, 2, 1);
-        d.entry("PMNUcapi")->trigger();
-        QVERIFY(!visible("FRMcapi")->findChild<QLabel*>("LBLcompatible")->text().isEmpty());
+        std::unique_ptr<QMessageBox> box(
+            shell::QtMessageBoxes::create(" Tellmaro Fehler !!", QString::fromUtf8(kLongestMessage),
+                                          relay::MessageIcon::Critical, nullptr));
+        box->show();
         misfits << misfitsOnScreen();
-        visible("FRMcapi")->close();
-
-        for (const char* text : kMessages) {
-            std::unique_ptr<QMessageBox> box(
-                shell::QtMessageBoxes::create(" Tellmaro Fehler !!", QString::fromUtf8(text),
-                                              relay::MessageIcon::Critical, nullptr));
-            box->setObjectName(QString::fromUtf8(text).left(30));
-            box->show();
-            misfits << misfitsOnScreen();
-        }
 
         misfits.removeDuplicates();
         QVERIFY2(misfits.isEmpty(),

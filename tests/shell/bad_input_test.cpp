@@ -1,7 +1,5 @@
-// Bad input to the real programs, one row each: what the user did wrong or
-// what is missing, the message that says what to do, and the exit status.
-// After every row, each file that was there before still holds its bytes,
-// where it was or in the copy that was set aside.
+// Bad input to the real programs, one row each: the message that says what to do and the
+// exit status; every file there before keeps its bytes, in place or in the copy set aside.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,8 +32,7 @@ std::map<fs::path, std::string> filesUnder(const fs::path& dir) {
     return files;
 }
 
-// One program run: a program folder of its own, configured or not, and a
-// HOME for the user's data folder and .capi20rc.
+// One run: a program folder of its own and a HOME for the data folder and .capi20rc.
 struct Setting {
     ProgramDirectory program{TELLMARO_PROGRAM_DIR};
     std::unique_ptr<SimulatorProcess> line;
@@ -49,133 +46,97 @@ struct Setting {
             unsetenv(desktop);
         }
     }
-    void write(const std::string& name, const std::string& text) const {
-        std::ofstream(home / name) << text;
-    }
 };
 
-// What rows prepare.
-void configured(Setting& r) {
-    r.program.configure();
-}
-// An idle line, named in HOME's .capi20rc, for a program folder without settings.
-void firstStart(Setting& r) {
-    r.line = std::make_unique<SimulatorProcess>(TELLMARO_SIM_PATH, "end 60s\n");
-    fs::copy_file(r.line->dir() / ".capi20rc", r.home / ".capi20rc");
-    setenv("HOME", r.home.c_str(), 1);  // the simulator pointed it at its own
-}
-void configuredOnALine(Setting& r) {
-    configured(r);
-    firstStart(r);
-}
-void noMobileNumber(Setting& r) {
-    configuredOnALine(r);
-    fs::remove(r.program.dir() / "tellmaro.mob");
-}
-void closedPort(Setting& r) {
-    configured(r);
-    r.write(".capi20rc", "REMOTE rcapi 127.0.0.1 9\n");
-}
-void noFinalNewline(Setting& r) {
-    configured(r);
-    r.write(".capi20rc", "REMOTE rcapi 127.0.0.1 99");
-}
-void settingsCutShort(Setting& r) {
-    configuredOnALine(r);
-    fs::resize_file(r.program.dir() / "tellmaro.ini",
-                    fs::file_size(r.program.dir() / "tellmaro.ini") - 1);
-}
-void phoneBookAnnouncingMore(Setting& r) {
-    configuredOnALine(r);
-    std::fstream(r.program.dir() / "tellmaro.dir", std::ios::binary | std::ios::in | std::ios::out)
-        .put(5);
+// What a row sets up, steps separated by ';': "configured", "line" (an idle one named in
+// HOME's .capi20rc), "-FILE" removes a file of the program folder, "cut FILE" its last byte,
+// "count FILE" sets the phone book's entry count to 5, "env NAME=VALUE", "~/FILE=TEXT" writes.
+void prepare(Setting& r, const std::string& setup) {
+    std::istringstream steps(setup);
+    for (std::string step; std::getline(steps, step, ';');) {
+        const size_t eq = step.find('=');
+        const std::string value = step.substr(eq + 1);
+        const fs::path file = r.program.dir() / step.substr(step.find_first_of(" -") + 1);
+        if (step == "configured") {
+            r.program.configure();
+        } else if (step == "line") {
+            r.line = std::make_unique<SimulatorProcess>(TELLMARO_SIM_PATH, "end 60s\n");
+            fs::copy_file(r.line->dir() / ".capi20rc", r.home / ".capi20rc");
+            setenv("HOME", r.home.c_str(), 1);  // the simulator pointed it at its own
+        } else if (step.starts_with("~/")) {
+            std::ofstream(r.home / step.substr(2, eq - 2)) << value;
+        } else if (step.starts_with("env ")) {
+            setenv(step.substr(4, eq - 4).c_str(), value.c_str(), 1);
+        } else if (step.starts_with("-")) {
+            fs::remove(file);
+        } else if (step.starts_with("cut ")) {
+            fs::resize_file(file, fs::file_size(file) - 1);
+        } else if (step.starts_with("count ")) {
+            std::fstream(file, std::ios::in | std::ios::out).put(5);
+        }
+    }
 }
 
 struct Row {
     const char* what;
-    void (*prepare)(Setting&);  // nullptr: nothing
-    const char* command;        // a program of the program folder and its arguments; "~/" is HOME
+    const char* setup;
+    const char* command;  // a program of the program folder and its arguments; "~/" is HOME
     int exit;
-    const char* says;  // what the output holds, in parts separated by " | "
-    // When set, the program runs until it prints this, then gets SIGTERM.
-    const char* runsUntil = nullptr;
+    const char* says;                 // what the output holds, in parts separated by " | "
+    const char* runsUntil = nullptr;  // when set, it runs until it prints this, then gets SIGTERM
 };
 
 const Row kRows[] = {
-    {"--help starts no relay", nullptr, "tellmaro-console --help", 0,
+    {"--help starts no relay", "", "tellmaro-console --help", 0,
      "Aufruf: tellmaro-console | set SCHLUESSEL=WERT"},
-    {"--version of the desktop program needs no desktop", nullptr, "tellmaro --version", 0,
+    {"--version of the desktop program needs no desktop", "", "tellmaro --version", 0,
      "tellmaro 1.2"},
-    {"tellmaro-sim --version", nullptr, "tellmaro-sim --version", 0, "tellmaro-sim 1.2"},
     // Started from an SSH session or a service: a message, not an abort.
-    {"the desktop program without a desktop", nullptr, "tellmaro", 1,
-     "Tellmaro kann nicht starten: Es gibt keine grafische Oberfläche (weder DISPLAY noch "
-     "WAYLAND_DISPLAY ist gesetzt).\nBitte starten Sie Tellmaro in einer Desktop-Sitzung. Ohne "
-     "Desktop läuft das Relais als tellmaro-console."},
-    {"the desktop program with a display that does not answer",
-     [](Setting&) { setenv("DISPLAY", ":999", 1); }, "tellmaro", 1,
+    {"the desktop program without a desktop", "", "tellmaro", 1,
+     "Tellmaro kann nicht starten: Es gibt keine grafische Oberfläche | als tellmaro-console."},
+    {"the desktop program with a display that does not answer", "env DISPLAY=:999", "tellmaro", 1,
      "Tellmaro kann nicht starten: Die grafische Oberfläche ist nicht erreichbar.\nBitte starten"},
-    {"a first start names the file and the command", firstStart, "tellmaro-console", 2,
+    {"a first start names the file and the command", "line", "tellmaro-console", 2,
      "noch nicht Konfiguriert | /.config/tellmaro/tellmaro.ini | tellmaro-console set own-number="},
-    {"no registered mobile number", noMobileNumber, "tellmaro-console", 2,
+    {"no registered mobile number", "configured;line;-tellmaro.mob", "tellmaro-console", 2,
      "noch nicht Konfiguriert"},
-    {"no .capi20rc", configured, "tellmaro-console", 1,
+    {"no .capi20rc", "configured", "tellmaro-console", 1,
      "ISDN-Karte ist nicht richtig installiert! | Weder ~/.capi20rc noch /etc/capi20.conf"},
-    {"a closed port", closedPort, "tellmaro-console", 1,
-     "ISDN-Karte ist nicht richtig installiert! | REMOTE rcapi 127.0.0.1:9 | weist die Verbindung "
-     "ab"},
-    {"a .capi20rc without its final newline", noFinalNewline, "tellmaro-console", 1,
-     "ISDN-Karte ist nicht richtig installiert! | 127.0.0.1:9) | endet ohne Zeilenumbruch"},
-    {"a settings record cut short", settingsCutShort, "tellmaro-console", 2,
-     "Die Datei tellmaro.ini ist beschädigt | .bad aufbewahrt | Die Einstellungen müssen neu "
-     "eingegeben werden."},
-    {"a phone book that announces more entries than it holds", phoneBookAnnouncingMore,
+    {"a closed port", "configured;~/.capi20rc=REMOTE rcapi 127.0.0.1 9\n", "tellmaro-console", 1,
+     "nicht richtig installiert! | REMOTE rcapi 127.0.0.1:9 | weist die Verbindung ab"},
+    {"a .capi20rc without its final newline", "configured;~/.capi20rc=REMOTE rcapi 127.0.0.1 99",
+     "tellmaro-console", 1, "nicht richtig installiert! | 127.0.0.1:9) | endet ohne Zeilenumbruch"},
+    {"a settings record cut short", "configured;line;cut tellmaro.ini", "tellmaro-console", 2,
+     "Die Datei tellmaro.ini ist beschädigt | .bad aufbewahrt | müssen neu eingegeben werden."},
+    {"a phone book that announces more entries than it holds", "configured;line;count tellmaro.dir",
      "tellmaro-console", 0, "Die Datei tellmaro.dir ist beschädigt | Das Telefonbuch ist leer.",
      "Tellmaro ist betriebsbereit"},
-    {"no place for the settings",
-     [](Setting&) { setenv("XDG_CONFIG_HOME", "/dev/null/config", 1); }, "tellmaro-console show", 1,
-     "/dev/null/config/tellmaro | kann nicht angelegt werden"},
-    {"set refuses a number with a letter", configured,
+    {"no place for the settings", "env XDG_CONFIG_HOME=/dev/null/config", "tellmaro-console show",
+     1, "/dev/null/config/tellmaro | kann nicht angelegt werden"},
+    {"set refuses a number with a letter", "configured",
      "tellmaro-console set mode=direct own-number=0711a", 2,
      "Bitte geben Sie nur Ziffern als Rufnummer ein!"},
-    {"set refuses an unknown key", configured, "tellmaro-console set colour=red", 2,
+    {"set refuses an unknown key", "configured", "tellmaro-console set colour=red", 2,
      "Unbekannte Einstellung \"colour=red\" | own-number"},
-    {"a speed-dial code that is taken", configured, "tellmaro-console phonebook add 42 0301", 2,
+    {"a speed-dial code that is taken", "configured", "tellmaro-console phonebook add 42 0301", 2,
      "Die eingegebene Kurzwahl existiert bereits!"},
-    {"tellmaro-sim --port abc", nullptr, "tellmaro-sim --port abc", 2, "'abc' is not a port"},
-    {"tellmaro-sim --port 3000x", nullptr, "tellmaro-sim --port 3000x", 2, "'3000x' is not a port"},
-    {"a scenario with an event after end",
-     [](Setting& r) { r.write("bad.scenario", "line 1\nend 5s\nexpect idle\n"); },
+    {"tellmaro-sim --port abc", "", "tellmaro-sim --port abc", 2, "'abc' is not a port"},
+    {"tellmaro-sim --port 3000x", "", "tellmaro-sim --port 3000x", 2, "'3000x' is not a port"},
+    {"a scenario with an event after end", "~/bad.scenario=line 1\nend 5s\nexpect idle\n",
      "tellmaro-sim --port 0 ~/bad.scenario", 2, "line 3: 'expect' after the 'end' statement"},
-    {"a scenario with two ends", [](Setting& r) { r.write("bad.scenario", "end 5s\nend 6s\n"); },
-     "tellmaro-sim --port 0 ~/bad.scenario", 2, "a second 'end' statement"},
-    {"a scenario with parties but no line",
-     [](Setting& r) { r.write("bad.scenario", "party a 1\nend 5s\n"); },
-     "tellmaro-sim --port 0 ~/bad.scenario", 2, "no 'line' statement"},
 };
-
-std::vector<std::string> split(const std::string& text, const std::string& at) {
-    std::vector<std::string> parts;
-    for (size_t start = 0, end = 0; end != std::string::npos; start = end + at.size()) {
-        end = text.find(at, start);
-        parts.push_back(text.substr(start, end - start));
-    }
-    return parts;
-}
 
 TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.what);
         Setting r;
-        if (row.prepare) {
-            row.prepare(r);
-        }
-        std::vector<std::string> argv = split(row.command, " ");
-        argv[0] = (r.program.dir() / argv[0]).string();
-        for (auto& arg : argv) {
-            if (arg.starts_with("~/")) {
-                arg = (r.home / arg.substr(2)).string();
-            }
+        prepare(r, row.setup);
+        std::vector<std::string> argv;
+        std::istringstream words(row.command);
+        for (std::string word; words >> word;) {
+            argv.push_back(argv.empty()             ? (r.program.dir() / word).string()
+                           : word.starts_with("~/") ? (r.home / word.substr(2)).string()
+                                                    : word);
         }
         const auto before = filesUnder(r.program.dir().parent_path());
         ChildProcess child(argv, (r.home / "out.txt").string());
@@ -186,18 +147,19 @@ TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
         } else {
             EXPECT_EQ(child.wait(), row.exit) << child.output();
         }
-        for (const std::string& text : split(row.says, " | ")) {
-            EXPECT_NE(child.output().find(text), std::string::npos) << text << "\n"
+        for (size_t start = 0, end = 0; end != std::string::npos; start = end + 3) {
+            end = std::string_view(row.says).find(" | ", start);
+            const std::string part = std::string(row.says).substr(start, end - start);
+            EXPECT_NE(child.output().find(part), std::string::npos) << part << "\n"
                                                                     << child.output();
         }
         const auto after = filesUnder(r.program.dir().parent_path());
         for (const auto& [file, bytes] : before) {
-            // Where it was (a log may have grown), or set aside beside it.
             bool kept = std::any_of(after.begin(), after.end(), [&](const auto& now) {
                 return (now.first == file && now.second.starts_with(bytes)) ||
                        (now.first.string().starts_with(file.string() + ".") && now.second == bytes);
             });
-            EXPECT_TRUE(kept) << file << " lost bytes";
+            EXPECT_TRUE(kept) << file << " lost bytes";  // a log may have grown
         }
     }
 }

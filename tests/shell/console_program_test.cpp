@@ -27,7 +27,7 @@ expect clean
 end 12s
 )";
 
-TEST(ConsoleProgram, RelaysASpeedDialCallAndShutsDownOnSigterm) {
+TEST(ConsoleProgram, RelaysASpeedDialCallRefusesASecondInstanceAndShutsDownOnSigterm) {
     ProgramDirectory program(TELLMARO_PROGRAM_DIR);
     ASSERT_TRUE(program.configure());
     SimulatorProcess sim(TELLMARO_SIM_PATH, kCallScenario);
@@ -41,6 +41,11 @@ TEST(ConsoleProgram, RelaysASpeedDialCallAndShutsDownOnSigterm) {
         "tray: handyyel.ico \"Aktive Verbindung\"\n"
         "tray: handygrn.ico \"Tellmaro ist betriebsbereit\"\n";
     ASSERT_TRUE(console.waitForOutput(readyAgain, 15s)) << console.output();
+    ChildProcess second = program.startConsole("second");  // turned away, the first goes on
+    EXPECT_EQ(second.wait(), 1);
+    EXPECT_EQ(second.output(),
+              "message (exclamation): \"Tellmaro Hinweis !!\" \"Der Tellmaro ist bereits "
+              "gestartet. Bitte verwenden Sie diese Instanz!\"\n");
     EXPECT_EQ(console.stop(SIGTERM), 0);
     EXPECT_EQ(sim.wait(), 0) << sim.output();
     EXPECT_EQ(console.output(),
@@ -51,22 +56,6 @@ TEST(ConsoleProgram, RelaysASpeedDialCallAndShutsDownOnSigterm) {
     // The call went through the speed-dial code; the log's lines are tested with the relay.
     EXPECT_NE(program.callLog().find("Gewählte Nummer     : 0301234567\r\n"), std::string::npos)
         << program.callLog();
-}
-
-// A second instance is turned away and the first goes on.
-TEST(ConsoleProgram, RefusesToRunTwice) {
-    ProgramDirectory program(TELLMARO_PROGRAM_DIR);
-    SimulatorProcess sim(TELLMARO_SIM_PATH, "end 60s\n");
-    ASSERT_TRUE(program.configure());
-    ChildProcess running = program.startConsole("running");
-    ASSERT_TRUE(running.waitForOutput("Tellmaro ist betriebsbereit", 5s)) << running.output();
-    ChildProcess second = program.startConsole("second");
-    EXPECT_EQ(second.wait(), 1);
-    EXPECT_EQ(second.output(),
-              "message (exclamation): \"Tellmaro Hinweis !!\" \"Der Tellmaro ist bereits "
-              "gestartet. Bitte verwenden Sie diese Instanz!\"\n");
-    EXPECT_TRUE(running.running());
-    EXPECT_EQ(running.stop(SIGINT), 0);
 }
 
 }  // namespace

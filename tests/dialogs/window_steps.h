@@ -1,0 +1,62 @@
+#pragma once
+// A window driven by its controls' names as a user drives it, and what it shows.
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QtTest>
+
+namespace tellmaro::test {
+
+template <typename Widget = QAbstractButton>
+Widget* control(const QWidget* window, const QString& name) {
+    auto* widget = window->findChild<Widget*>(name);
+    if (widget == nullptr) {
+        qFatal("no control %s", qPrintable(name));
+    }
+    return widget;
+}
+
+// Steps separated by spaces: NAME clicks it, NAME=TEXT sets its text, "Esc" presses that key,
+// "close" uses the close box.
+inline void act(QWidget* window, const QString& steps) {
+    for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
+        const QString name = step.section('=', 0, 0), value = step.section('=', 1);
+        if (step == "Esc") {
+            QTest::keyClick(window, Qt::Key_Escape);
+        } else if (step == "close") {
+            window->close();
+        } else if (step.contains('=')) {
+            control<QLineEdit>(window, name)->setText(value);
+        } else {
+            control(window, name)->click();
+        }
+    }
+}
+
+// The named controls as seen, without their type prefix: a chosen option, a mark, a text, a
+// label's text; "-" before a disabled one.
+inline QString seen(const QWidget* window, std::initializer_list<const char*> names) {
+    QStringList parts;
+    for (const char* name : names) {
+        auto* widget = control<QWidget>(window, name);
+        QString shown = QString(name).mid(3);
+        if (auto* option = qobject_cast<QRadioButton*>(widget)) {
+            if (!option->isChecked()) {
+                continue;
+            }
+        } else if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+            shown += check->isChecked() ? "[x]" : "[ ]";
+        } else if (auto* text = qobject_cast<QLineEdit*>(widget)) {
+            shown += "=" + text->text();
+        } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+            shown = label->text();
+        }
+        parts << (widget->isEnabled() ? "" : "-") + shown;
+    }
+    return parts.join(' ');
+}
+
+}  // namespace tellmaro::test
