@@ -17,9 +17,9 @@ namespace fs = std::filesystem;
 const QStringList kAllEntries = {"PMNUcapi", "PMNUcalldir", "PMNUactive", "PMNUset", "PMNUend"};
 const QStringList kOnlyEnd = {"PMNUend"};
 
-void logTo(Desktop& d) {
+void logTo(Desktop& d, bool enabled) {
     data::SettingsRecord settings = *data::LoadSettings(d.appDir).settings;
-    settings.logEnabled = true;
+    settings.logEnabled = enabled;
     settings.logFilePath = (d.appDir / "Handy.log").string();
     settings.logFileName = "Handy.log";
     (void)data::SaveSettings(d.appDir, settings);
@@ -51,6 +51,14 @@ const StartUp kStartUps[] = {
          raise(SIGTERM);
          QTRY_VERIFY(!d.tray.shown && d.line.accounting().applications == 0);
      }},
+    {"a key closes the splash before Timer6", [](Desktop&) {}, true,
+     "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit", "", false,
+     [](Desktop&) {
+         QPointer<QWidget> splash = visibleWindow("frmSplash");
+         QVERIFY(splash);
+         QTest::keyClick(splash, Qt::Key_Space);
+         QTRY_VERIFY(splash.isNull());
+     }},
     {"a first start opens the settings, behind which start-up completes",
      [](Desktop& d) {
          fs::remove(d.appDir / "tellmaro.ini");
@@ -81,10 +89,12 @@ const StartUp kStartUps[] = {
          d.entry("PMNUend")->trigger();
          QCOMPARE(d.line.accounting().applications, size_t{0});
      }},
-    {"a deleted call log turns logging off, in the file too", logTo, true,
-     "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit",
+    {"a deleted call log turns logging off, in the file too", [](Desktop& d) { logTo(d, true); },
+     true, "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit",
      "Log Datei wurde nicht gefunden! Log Datei Erstellung wurde deaktiviert!", false,
      [](Desktop& d) { QVERIFY(!data::LoadSettings(d.appDir).settings->logEnabled); }},
+    {"a deleted call log with logging off: nothing said", [](Desktop& d) { logTo(d, false); }, true,
+     "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit", "", false},
     {"\"&Ende\" during the message of damaged settings ends start-up, not in the settings",
      [](Desktop& d) {
          std::ofstream(d.appDir / "tellmaro.ini") << "damaged";
