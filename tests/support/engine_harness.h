@@ -69,6 +69,8 @@ class ScriptedDriver final : public ForwardingDriver {
         shortenTo_ = length;
         shortenOn_ = ncci;
     }
+    // The next CONNECT_CONF carries this Info, as when the line has no B channel free.
+    void refuseNextConnectConf(uint16_t info) { refuseConnectWith_ = info; }
     // Fails with `code` the call after `counted` calls that brought a message; `driverGone`: 0x1009
     // from then on.
     void failCallAfter(size_t counted, uint32_t code, bool driverGone = false) {
@@ -99,6 +101,7 @@ class ScriptedDriver final : public ForwardingDriver {
     std::optional<capi::MessageHeader> failedPut_;
     std::optional<uint16_t> shortenTo_;
     uint32_t shortenOn_ = 0;
+    std::optional<uint16_t> refuseConnectWith_;
     std::vector<uint8_t> altered_;
 };
 

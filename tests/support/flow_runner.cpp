@@ -414,6 +414,8 @@ void FlowRun::step(const Words& w, bool strict) {
     } else if (w[0] == "fault" && a == "short-block") {
         h.scripted.shortenNextDataB3Ind(static_cast<uint16_t>(number(b)),
                                         w.size() > 3 ? number(w[3].substr(1), 16) : 0);
+    } else if (w[0] == "fault" && a == "connect-conf") {
+        h.scripted.refuseNextConnectConf(static_cast<uint16_t>(number(b.substr(2), 16)));
     } else if (w[0] == "fault" && a == "refuse-block") {
         h.line.controller().refuseNextDataB3Req(0x300C);
     } else if (w[0] == "fault" && a == "put") {
