@@ -95,6 +95,15 @@ const StartUp kStartUps[] = {
      [](Desktop& d) { QVERIFY(!data::LoadSettings(d.appDir).settings->logEnabled); }},
     {"a deleted call log with logging off: nothing said", [](Desktop& d) { logTo(d, false); }, true,
      "Der Tellmaro wird gestartet / Tellmaro ist betriebsbereit", "", false},
+    {"unreadable settings: said, and why in error.log",
+     [](Desktop& d) {
+         fs::remove(d.appDir / "tellmaro.ini");
+         fs::create_directory(d.appDir / "tellmaro.ini");
+     },
+     true,
+     "Der Tellmaro wird gestartet / Wegen Konfiguration deaktiviert / Tellmaro ist betriebsbereit",
+     "kann nicht zugegriffen werden", true,
+     [](Desktop& d) { QVERIFY(d.errorLog().find("tellmaro.ini") != std::string::npos); }},
     {"\"&Ende\" during the message of damaged settings ends start-up, not in the settings",
      [](Desktop& d) {
          std::ofstream(d.appDir / "tellmaro.ini") << "damaged";

@@ -18,7 +18,7 @@ namespace tellmaro::test {
 namespace {
 
 constexpr size_t kDataNcci = 8, kDataLength = 16;  // DATA_B3_IND field offsets
-constexpr size_t kConfInfo = 12;                    // CONNECT_CONF's Info
+constexpr size_t kConfInfo = 12;                   // CONNECT_CONF's Info
 
 exchange::LineConfig lineConfig() {
     exchange::LineConfig config;
@@ -68,7 +68,8 @@ uint32_t ScriptedDriver::getMessage(uint32_t applId, std::span<const uint8_t>& m
         shortenTo_.reset();
         message = altered_;
     }
-    if (refuseConnectWith_ && header && header->is(capi::Command::Connect, capi::Subcommand::Conf)) {
+    if (refuseConnectWith_ && header &&
+        header->is(capi::Command::Connect, capi::Subcommand::Conf)) {
         altered_.assign(message.begin(), message.end());
         capi::writeU16(altered_, kConfInfo, *refuseConnectWith_);
         refuseConnectWith_.reset();
