@@ -107,7 +107,7 @@ class Baresip {
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"/usr/bin/baresip", "-f", dir_.string(), "-n", "127.0.0.1"},
             (dir_ / "baresip.out").string());
-        waitUntil([this] { return connect(); }, 10s);
+        waitUntil([this] { return connect(); }, 30s);
     }
     ~Baresip() {
         if (fd_ >= 0) {
@@ -200,7 +200,7 @@ class Pc {
             argv.push_back("--verbose");
         }
         sip_ = std::make_unique<ChildProcess>(argv, (dir_ / "tellmaro-sip.out").string());
-        if (!sip_->waitForOutput(" as a CAPI controller on ", 5s)) {
+        if (!sip_->waitForOutput(" as a CAPI controller on ", 20s)) {
             return false;
         }
         std::smatch port;
@@ -214,7 +214,7 @@ class Pc {
         console_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{(program_.dir() / "tellmaro-console").string()},
             (dir_ / "console.out").string());
-        return console_->waitForOutput("Tellmaro ist betriebsbereit", 10s);
+        return console_->waitForOutput("Tellmaro ist betriebsbereit", 30s);
     }
     // Both stop as a user stops them; their exit codes.
     std::pair<int, int> stop() {
@@ -279,7 +279,7 @@ struct Chain {
     bool phonesRegistered() {
         for (auto& [name, phone] : phones) {
             // Its log line, since the event may come before the control connection.
-            if (!phone->process().waitForOutput("} 200 OK", 10s)) {
+            if (!phone->process().waitForOutput("} 200 OK", 30s)) {
                 return fail(name + " did not register with the provider");
             }
         }
