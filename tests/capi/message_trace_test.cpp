@@ -45,6 +45,7 @@ TEST(MessageTrace, NamesTheMessageAndItsFields) {
          "RequestParameter=<struct of 9 overruns the message by 1>"},
         {hexBytes("0C 00 01 00 02 81 05 00  01 02"),
          "CONNECT_CONF appl=1 #5 len=12 (only 10 bytes present) PLCI=<missing>"},
+        {hexBytes("08 00 01 00 02 81 05 00"), "CONNECT_CONF appl=1 #5 len=8 PLCI=<missing>"},
         {hexBytes("0C 00 01 00 42 80 05 00  01 02 00 00"),
          "UNKNOWN(0x42/0x80) appl=1 #5 len=12 +4 bytes"},
         {hexBytes("0C 00"), "<short message of 2 bytes>"},
