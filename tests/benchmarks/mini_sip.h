@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_udp.h"
+
 namespace tellmaro::bench {
 
 using SipClock = std::chrono::steady_clock;
@@ -119,16 +121,7 @@ inline std::string audioSdp(uint16_t rtpPort) {
 // `handle` and calls `tick` every 10 ms.
 class SipEndpoint {
   public:
-    SipEndpoint() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
+    SipEndpoint() { fd_ = test::bindLoopbackUdp(port_); }
     virtual ~SipEndpoint() { close(fd_); }
     SipEndpoint(const SipEndpoint&) = delete;
     SipEndpoint& operator=(const SipEndpoint&) = delete;

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_udp.h"
+
 namespace tellmaro::bench {
 
 using RtpClock = std::chrono::steady_clock;
@@ -44,14 +46,7 @@ struct HeardPacket {
 class RtpPeer {
   public:
     RtpPeer() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        fd_ = test::bindLoopbackUdp(port_);
         receiver_ = std::thread([this] { receive(); });
     }
     ~RtpPeer() {

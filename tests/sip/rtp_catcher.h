@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_udp.h"
+
 namespace tellmaro::test {
 
 using Clock = std::chrono::steady_clock;
@@ -31,14 +33,7 @@ class RtpCatcher {
         std::vector<uint8_t> payload;
     };
     RtpCatcher() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        fd_ = bindLoopbackUdp(port_);
         thread_ = std::thread([this] { run(); });
     }
     ~RtpCatcher() {

@@ -27,6 +27,7 @@
 
 #include "exchange/sip/sip_line.h"
 #include "support/child_process.h"
+#include "support/loopback_udp.h"
 
 namespace tellmaro::test {
 
@@ -44,15 +45,12 @@ inline bool haveSipp() {
 // A port nobody listens on right now (UDP and TCP).
 inline uint16_t freeUdpPort() {
     for (;;) {
-        int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        uint16_t port = 0;
+        close(bindLoopbackUdp(port));
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        close(fd);
-        uint16_t port = ntohs(address.sin_port);
+        address.sin_port = htons(port);
         int tcp = socket(AF_INET, SOCK_STREAM, 0);
         bool free = bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         close(tcp);
