@@ -1,5 +1,5 @@
 // Remote CAPI: framing against the bytes libcapi20's rcapi module sends and
-// expects (libcapi20_client_tests meets the real library), and the server's
+// expects (console_program_tests meets the real library), and the server's
 // loop woken by a watched descriptor as a network on another thread does it.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
