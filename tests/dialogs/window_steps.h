@@ -2,6 +2,7 @@
 // A window driven by its controls' names as a user drives it, and what it shows.
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,7 +12,7 @@
 namespace tellmaro::test {
 
 template <typename Widget = QAbstractButton>
-Widget* control(const QWidget* window, const QString& name) {
+Widget* control(const QObject* window, const QString& name) {
     auto* widget = window->findChild<Widget*>(name);
     if (widget == nullptr) {
         qFatal("no control %s", qPrintable(name));
@@ -19,8 +20,17 @@ Widget* control(const QWidget* window, const QString& name) {
     return widget;
 }
 
+inline QWidget* visibleWindow(const QString& name) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->objectName() == name) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
 // Steps separated by spaces: NAME clicks it, NAME=TEXT sets its text, "Esc" presses that key,
-// "close" uses the close box.
+// "close" uses the close box. A control of an open child dialog is found in that dialog.
 inline void act(QWidget* window, const QString& steps) {
     for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
         const QString name = step.section('=', 0, 0), value = step.section('=', 1);
@@ -33,6 +43,7 @@ inline void act(QWidget* window, const QString& steps) {
         } else {
             control(window, name)->click();
         }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // closed dialogs
     }
 }
 
