@@ -105,21 +105,15 @@ void checkHeader(const QHeaderView* header, QStringList& misfits) {
 
 QStringList misfitsOnScreen() {
     QStringList misfits;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (!window->isVisible()) {
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (!widget->isVisible()) {
             continue;
-        }
-        for (QWidget* widget : window->findChildren<QWidget*>()) {
-            if (!widget->isVisibleTo(window)) {
-                continue;
-            }
-            if (auto* label = qobject_cast<QLabel*>(widget)) {
-                checkLabel(label, misfits);
-            } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-                checkButton(button, misfits);
-            } else if (auto* header = qobject_cast<QHeaderView*>(widget)) {
-                checkHeader(header, misfits);
-            }
+        } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+            checkLabel(label, misfits);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            checkButton(button, misfits);
+        } else if (auto* header = qobject_cast<QHeaderView*>(widget)) {
+            checkHeader(header, misfits);
         }
     }
     return misfits;
