@@ -64,11 +64,6 @@ class CheckedDriver final : public ForwardingDriver {
     }
 };
 
-class NoFileDialog final : public dialogs::LogFileDialog {
-  public:
-    std::optional<QString> askForLogFile(QWidget*, const QString&) override { return std::nullopt; }
-};
-
 // A program folder configured with the speed-dial code 42 for Alice, a line
 // and the parts start-up takes.
 struct Desktop {
@@ -101,7 +96,7 @@ struct Desktop {
     CheckedDriver checked{driver};
     RecordingTray tray;
     RecordingMessages messages;
-    NoFileDialog files;
+    AnsweringFileDialog files;  // cancels
     relay::SystemWallClock clock;
     bool driverFound = true;  // libcapi20 could be loaded
     std::unique_ptr<shell::MainWindow> window;

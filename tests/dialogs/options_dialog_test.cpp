@@ -11,17 +11,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Answers from a list; an exhausted list is a cancel.
-class AnsweringFileDialog final : public dialogs::LogFileDialog {
-  public:
-    std::optional<QString> askForLogFile(QWidget*, const QString&) override {
-        ++asked;
-        return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
-    }
-    QStringList answers;
-    int asked = 0;
-};
-
 data::SettingsRecord configured() {
     data::SettingsRecord settings;
     settings.starConfirms = settings.totalDisconnect = settings.callBack = true;

@@ -1,5 +1,6 @@
 #pragma once
-// A window driven by its controls' names as a user drives it, and what it shows.
+// A window driven by its controls' names as a user drives it, what it shows, and the file
+// dialog it may ask.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -8,6 +9,8 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QtTest>
+
+#include "dialogs/log_file_dialog.h"
 
 namespace tellmaro::test {
 
@@ -69,5 +72,16 @@ inline QString seen(const QWidget* window, std::initializer_list<const char*> na
     }
     return parts.join(' ');
 }
+
+// Answers from a list; an exhausted list is a cancel.
+class AnsweringFileDialog final : public dialogs::LogFileDialog {
+  public:
+    std::optional<QString> askForLogFile(QWidget*, const QString&) override {
+        ++asked;
+        return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
+    }
+    QStringList answers;
+    int asked = 0;
+};
 
 }  // namespace tellmaro::test
