@@ -3,14 +3,13 @@
 // with doubles for the tray, the message boxes and the file dialog.
 
 #include <QAction>
-#include <QApplication>
 #include <QTemporaryDir>
-#include <fstream>
-#include <iterator>
 
+#include "capi/byte_order.h"
 #include "data/call_dir_file.h"
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
+#include "dialogs/window_steps.h"
 #include "engine_harness.h"
 #include "relay/system_wall_clock.h"
 #include "shell/main_window.h"
@@ -19,8 +18,7 @@ namespace tellmaro::test {
 
 class RecordingTray final : public shell::TrayIcon {
   public:
-    bool available = true;
-    bool shown = false;
+    bool available = true, shown = false;
     QStringList tips;
     bool add(const QIcon& icon, const QString& tip) override {
         if ((shown = available)) {
@@ -31,15 +29,6 @@ class RecordingTray final : public shell::TrayIcon {
     void modify(const QIcon&, const QString& tip) override { tips << tip; }
     void remove() override { shown = false; }
 };
-
-inline QWidget* visibleWindow(const QString& name) {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && w->objectName() == name) {
-            return w;
-        }
-    }
-    return nullptr;
-}
 
 class RecordingMessages final : public shell::MessageBoxes {
   public:
@@ -55,31 +44,24 @@ class RecordingMessages final : public shell::MessageBoxes {
     }
 };
 
-// The line's driver, whose first check at start-up can fail and whose
-// controller profile can be replaced or refused.
+// The line's driver, whose first check at start-up can fail and whose controller profile can
+// be refused or offer a single B channel.
 class CheckedDriver final : public ForwardingDriver {
   public:
     using ForwardingDriver::ForwardingDriver;
-    bool failFirstCheck = false;
-    std::optional<capi::CapiProfile> profile;
+    bool failFirstCheck = false, oneBChannel = false;
     uint32_t profileResult = capi::kCapiOk;
 
     uint32_t installed() override {
         return std::exchange(failFirstCheck, false) ? capi::kCapiNotInstalled : inner_.installed();
     }
     uint32_t getProfile(uint32_t controller, capi::CapiProfile& out) override {
-        if (profileResult != capi::kCapiOk || !profile) {
-            return profileResult != capi::kCapiOk ? profileResult
-                                                  : inner_.getProfile(controller, out);
+        const uint32_t result = inner_.getProfile(controller, out);
+        if (oneBChannel) {
+            capi::writeU16(out, 2, 1);
         }
-        out = *profile;
-        return capi::kCapiOk;
+        return profileResult != capi::kCapiOk ? profileResult : result;
     }
-};
-
-class NoFileDialog final : public dialogs::LogFileDialog {
-  public:
-    std::optional<QString> askForLogFile(QWidget*, const QString&) override { return std::nullopt; }
 };
 
 // A program folder configured with the speed-dial code 42 for Alice, a line
@@ -100,27 +82,10 @@ struct Desktop {
             shell::DesktopParts{checked, driverFound, tray, messages, files, clock, appDir});
         return *window;
     }
-    std::string errorLog() const {
-        std::ifstream in(appDir / "error.log", std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string errorLog() const { return readFile(appDir / "error.log"); }
     // The tray menu's entry of that name, as the user chooses it.
     QAction* entry(const QString& name) const {
-        for (QAction* action : window->shell().menu().actions()) {
-            if (action->objectName() == name) {
-                return action;
-            }
-        }
-        qFatal("no menu entry %s", qPrintable(name));
-    }
-    QStringList enabledEntries() const {
-        QStringList entries;
-        for (QAction* action : window->shell().menu().actions()) {
-            if (!action->isSeparator() && action->isEnabled()) {
-                entries << action->objectName();
-            }
-        }
-        return entries;
+        return control<QAction>(&window->shell().menu(), name);
     }
 
     QTemporaryDir folder;  // removed last, after the window
@@ -131,7 +96,7 @@ struct Desktop {
     CheckedDriver checked{driver};
     RecordingTray tray;
     RecordingMessages messages;
-    NoFileDialog files;
+    AnsweringFileDialog files;  // cancels
     relay::SystemWallClock clock;
     bool driverFound = true;  // libcapi20 could be loaded
     std::unique_ptr<shell::MainWindow> window;

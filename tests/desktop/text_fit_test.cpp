@@ -7,67 +7,50 @@
 #include <QStyleOptionHeader>
 #include <QTableWidget>
 
-#include "capi/byte_order.h"
 #include "desktop_harness.h"
-#include "dialogs/window_steps.h"
 #include "shell/message_boxes.h"
 
 namespace tellmaro::test {
 namespace {
 
-// Every text a message box of the desktop program shows.
-const char* const kMessages[] = {
-    // start-up, the tray menu, the error report
-    "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
-    "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!",
-    "Die Treiberdatei 'libcapi20.so.3' ihrer ISDN-Karte ist nicht richtig installiert!\n"
-    "Gelesen: ~/.capi20rc (REMOTE rcapi 127.0.0.1:2662); der Server 127.0.0.1:2662 weist die "
-    "Verbindung ab: läuft dort ein CAPI-Server (tellmaro-sim, tellmaro-sip)?",
-    "Das System Tray Icon konnte nicht gesetzt werden",
-    "Die angegebene Log Datei wurde nicht gefunden! Log Datei Erstellung wurde deaktiviert!",
-    "Die Log Datei kann an der angegebenen Stelle nicht erstellt werden. Log Datei Erstellung "
-    "wurde deaktiviert!",
-    "Auf die Log Datei kann nicht zugegriffen werden. Log Datei Erstellung wurde deaktiviert!",
-    "Es ist keine Rufnummer des Handys eingetragen. Der Tellmaro bleibt deaktiviert, bis sie in "
-    "den Einstellungen eingetragen ist!",
-    // the settings dialog
-    "Bitte geben Sie die Rufnummer des Computers ein!",
-    "Bitte geben Sie nur Ziffern als Rufnummer ein!",
-    "Bitte geben Sie die Rufnummer des Handys ein!",
-    "Bitte geben Sie nur Ziffern als Handynummer ein!",
-    "Bitte geben sie nur Zahlen oder * und # als Zeichen für die Amtsholung ein!",
-    "Bitte geben Sie ein, bis wieviel Zeichen keine automatische Amtsholung erfolgen soll!",
-    "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für automatische Amtsholung' "
-    "ein!",
-    "Die Log Datei kann an der angegebenen Stelle nicht erstellt werden!",
-    "Die Log Datei konnte nicht gelöscht werden. Log Datei Erstellung wurde deaktiviert!",
-    "Die Einstellungen konnten nicht gespeichert werden!",
-    "Das Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten Parameter ein!",
-    // the phone book and its entry dialog
-    "Das Telefonbuch konnte nicht gespeichert werden!",
-    "Das Telefonbuch konnte nicht gelesen werden!",
-    "Bitte geben Sie mindestens ein Kurzwahlzeichen ein!",
-    "Bitte geben Sie nur Ziffern als Kurzwahl ein!",
-    "Bitte geben Sie nicht mehr als 20 Kurzwahlziffern ein!",
-    "Die eingegebene Kurzwahl existiert bereits!",
-    "Bitte geben Sie die mit der Kurzwahl verbundene Rufnummer ein",
-    "Bitte geben Sie nur Ziffern, * und # als Rufnummer ein!",
-    "Bitte geben Sie nicht mehr als 20 Zeichen als Telefonnummer ein!",
-    "Die Bemerkung enthält Zeichen, die nicht gespeichert werden können!",
-    "Bitte geben Sie nicht mehr als 122 Zeichen als Bemerkung ein!",
-    "Das Telefonbuch ist voll!",
-};
+// Every text a message box of the desktop program shows, separated by "|": start-up, the tray
+// menu and the error report; the settings dialog; the phone book and its entry dialog.
+const char* const kMessages =
+    "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!|Die Treiberdatei "
+    "'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!|Die Treiberdatei 'libcapi20.so.3' "
+    "ihrer ISDN-Karte ist nicht richtig installiert!\nGelesen: ~/.capi20rc (REMOTE rcapi "
+    "127.0.0.1:2662); der Server 127.0.0.1:2662 weist die Verbindung ab: läuft dort ein "
+    "CAPI-Server (tellmaro-sim, tellmaro-sip)?|Das System Tray Icon konnte nicht gesetzt "
+    "werden|Die angegebene Log Datei wurde nicht gefunden! Log Datei Erstellung wurde "
+    "deaktiviert!|Die Log Datei kann an der angegebenen Stelle nicht erstellt werden. Log Datei "
+    "Erstellung wurde deaktiviert!|Auf die Log Datei kann nicht zugegriffen werden. Log Datei "
+    "Erstellung wurde deaktiviert!|Es ist keine Rufnummer des Handys eingetragen. Der Tellmaro "
+    "bleibt deaktiviert, bis sie in den Einstellungen eingetragen ist!|Bitte geben Sie die "
+    "Rufnummer des Computers ein!|Bitte geben Sie nur Ziffern als Rufnummer ein!|Bitte geben Sie "
+    "die Rufnummer des Handys ein!|Bitte geben Sie nur Ziffern als Handynummer ein!|Bitte geben "
+    "sie nur Zahlen oder * und # als Zeichen für die Amtsholung ein!|Bitte geben Sie ein, bis "
+    "wieviel Zeichen keine automatische Amtsholung erfolgen soll!|Bitte geben Sie nur Zahlen in "
+    "das Feld 'Anzahl der Zeichen für automatische Amtsholung' ein!|Die Log Datei kann an der "
+    "angegebenen Stelle nicht erstellt werden!|Die Log Datei konnte nicht gelöscht werden. Log "
+    "Datei Erstellung wurde deaktiviert!|Die Einstellungen konnten nicht gespeichert werden!|Das "
+    "Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten Parameter "
+    "ein!|Das Telefonbuch konnte nicht gespeichert werden!|Das Telefonbuch konnte nicht gelesen "
+    "werden!|Bitte geben Sie mindestens ein Kurzwahlzeichen ein!|Bitte geben Sie nur Ziffern als "
+    "Kurzwahl ein!|Bitte geben Sie nicht mehr als 20 Kurzwahlziffern ein!|Die eingegebene "
+    "Kurzwahl existiert bereits!|Bitte geben Sie die mit der Kurzwahl verbundene Rufnummer "
+    "ein|Bitte geben Sie nur Ziffern, * und # als Rufnummer ein!|Bitte geben Sie nicht mehr als "
+    "20 Zeichen als Telefonnummer ein!|Die Bemerkung enthält Zeichen, die nicht gespeichert "
+    "werden können!|Bitte geben Sie nicht mehr als 122 Zeichen als Bemerkung ein!|Das Telefonbuch "
+    "ist voll!";
 
 // Adds "window/widget "text": needs WxH, has WxH" unless the text fits.
 void check(const QWidget* widget, const QString& text, QSize needed, QSize room,
            QStringList& misfits) {
-    if (needed.width() > room.width() || needed.height() > room.height()) {
-        misfits << QString("%1/%2 \"%3\": needs %4x%5, has %6x%7")
-                       .arg(widget->window()->objectName(), widget->metaObject()->className(), text)
-                       .arg(needed.width())
-                       .arg(needed.height())
-                       .arg(room.width())
-                       .arg(room.height());
+    auto size = [](QSize s) { return QString("%1x%2").arg(s.width()).arg(s.height()); };
+    if (needed.boundedTo(room) != needed) {
+        misfits << QString("%1/%2 \"%3\": needs %4, has %5")
+                       .arg(widget->window()->objectName(), widget->metaObject()->className(), text,
+                            size(needed), size(room));
     }
 }
 
@@ -122,21 +105,15 @@ void checkHeader(const QHeaderView* header, QStringList& misfits) {
 
 QStringList misfitsOnScreen() {
     QStringList misfits;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (!window->isVisible()) {
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (!widget->isVisible()) {
             continue;
-        }
-        for (QWidget* widget : window->findChildren<QWidget*>()) {
-            if (!widget->isVisibleTo(window)) {
-                continue;
-            }
-            if (auto* label = qobject_cast<QLabel*>(widget)) {
-                checkLabel(label, misfits);
-            } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-                checkButton(button, misfits);
-            } else if (auto* header = qobject_cast<QHeaderView*>(widget)) {
-                checkHeader(header, misfits);
-            }
+        } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+            checkLabel(label, misfits);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            checkButton(button, misfits);
+        } else if (auto* header = qobject_cast<QHeaderView*>(widget)) {
+            checkHeader(header, misfits);
         }
     }
     return misfits;
@@ -154,22 +131,16 @@ class TextFitTest : public QObject {
         const QFontInfo font(QApplication::font());
 
         Desktop d;
-        data::PhoneBook book;
-        QVERIFY(book.append({"42", "0301234567", "Alice"}));
-        QVERIFY(book.append({"12345678901234567890", "*31#12345678901234", "Zahnärztin"}));
-        QVERIFY(data::SaveCallDir(d.appDir, book).ok);
         QVERIFY(d.make().start());
-        QStringList misfits = misfitsOnScreen();  // the splash
+        QVERIFY(d.window->engine().phoneBook().append(
+            {"12345678901234567890", "*31#12345678901234", "Zahn\xe4rztin"}));  // the widest
+        QStringList misfits = misfitsOnScreen();                                // the splash
 
         d.entry("PMNUset")->trigger();
         misfits << misfitsOnScreen();
         visibleWindow("Options")->close();
-        // The positive verdict, then the negative one for a single B channel.
-        for (uint16_t bChannels : {2, 1}) {
-            d.checked.profile.emplace();
-            capi::writeU16(*d.checked.profile, 0, 1);
-            capi::writeU16(*d.checked.profile, 2, bChannels);
-            capi::writeU32(*d.checked.profile, 4, 0x08);
+        for (bool oneBChannel : {false, true}) {  // both verdicts
+            d.checked.oneBChannel = oneBChannel;
             d.entry("PMNUcapi")->trigger();
             misfits << misfitsOnScreen();
             visibleWindow("FRMcapi")->close();
@@ -184,11 +155,10 @@ class TextFitTest : public QObject {
         }
         phoneBook->close();
 
-        for (const char* text : kMessages) {
-            std::unique_ptr<QMessageBox> box(
-                shell::QtMessageBoxes::create(" Tellmaro Fehler !!", QString::fromUtf8(text),
-                                              relay::MessageIcon::Critical, nullptr));
-            box->setObjectName(QString::fromUtf8(text).left(30));
+        for (const QString& text : QString::fromUtf8(kMessages).split('|')) {
+            std::unique_ptr<QMessageBox> box(shell::QtMessageBoxes::create(
+                " Tellmaro Fehler !!", text, relay::MessageIcon::Critical, nullptr));
+            box->setObjectName(text.left(30));
             box->show();
             misfits << misfitsOnScreen();
         }

@@ -1,32 +1,15 @@
 // The settings dialog on a live engine, driven as a user does; the rules of
 // the number fields and their messages are tested in tests/data.
-#include <QApplication>
-#include <memory>
-
+#include "dialogs/options_dialog.h"
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
-#include "dialogs/log_file_dialog.h"
-#include "dialogs/options_dialog.h"
-#include "dialogs/window_steps.h"
-#include "tests/relay/engine_harness.h"
+#include "engine_harness.h"
+#include "window_steps.h"
 
-namespace data = tellmaro::data;
-namespace fs = std::filesystem;
-
+namespace tellmaro::test {
 namespace {
 
-// Answers from a list; an exhausted list is a cancel.
-class AnsweringFileDialog final : public tellmaro::dialogs::LogFileDialog {
-  public:
-    std::optional<QString> askForLogFile(QWidget*, const QString&) override {
-        ++asked;
-        return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
-    }
-    QStringList answers;
-    int asked = 0;
-};
-
-constexpr const char* kMobile = "01711234567";
+namespace fs = std::filesystem;
 
 data::SettingsRecord configured() {
     data::SettingsRecord settings;
@@ -41,44 +24,34 @@ data::SettingsRecord configured() {
 
 // A started engine with stored settings and mobile number, and the dialog on it.
 struct Setup {
-    explicit Setup(tellmaro::test::HarnessOptions options = {configured()})
-        : h(std::move(options)) {
-        (void)data::SaveMobileNumber(h.appDir, kMobile);
+    Setup() : h({configured()}) {
+        (void)data::SaveMobileNumber(h.appDir, "01711234567");
         h.startUp();
         before = stored();
     }
     void open() {  // shown and active, so that focus can be observed
-        dialog = std::make_unique<tellmaro::dialogs::Options>(h.engine, h.shell, files);
+        dialog = std::make_unique<dialogs::Options>(h.engine, h.shell, files);
         dialog->show();
         dialog->activateWindow();
         (void)QTest::qWaitForWindowActive(dialog.get());
     }
     // The shared steps, and file=PATH (in the folder) as the files chosen in turn.
     void act(const QString& steps) {
-        QStringList rest;
         for (const QString& step : steps.split(' ')) {
             step.startsWith("file=")
                 ? (void)(files.answers
                          << QString::fromStdString((h.appDir / step.mid(5).toStdString()).string()))
-                : (void)(rest << step);
+                : test::act(dialog.get(), step);
         }
-        tellmaro::test::act(dialog.get(), rest.join(' '));
-    }
-    QString seen(std::initializer_list<const char*> names = {
-                     "RADstar_enter", "RADhash_enter", "CHKfile", "BTNclear_log", "LBLlog_file",
-                     "RADtotal_esc", "RADpc_esc", "TXTown_number", "TXTmobile_number",
-                     "TXTline_char", "CHKline", "TXTline_digits", "RADdirect_call",
-                     "RADcall_back"}) const {
-        return tellmaro::test::seen(dialog.get(), names);
     }
     data::SettingsRecord stored() const {
         return data::LoadSettings(h.appDir).settings.value_or(data::SettingsRecord{});
     }
 
-    tellmaro::test::EngineHarness h;
+    EngineHarness h;
     AnsweringFileDialog files;
     data::SettingsRecord before;  // as stored before the dialog opened
-    std::unique_ptr<tellmaro::dialogs::Options> dialog;
+    std::unique_ptr<dialogs::Options> dialog;
 };
 
 }  // namespace
@@ -88,17 +61,20 @@ class OptionsDialogTest : public QObject {
 
   private slots:
     void whatIsStoredShowsAndOkStoresWhatIsEntered() {
+        const std::initializer_list<const char*> shown = {
+            "RADstar_enter", "RADhash_enter",  "CHKfile",        "BTNclear_log",     "LBLlog_file",
+            "RADtotal_esc",  "RADpc_esc",      "TXTown_number",  "TXTmobile_number", "TXTline_char",
+            "CHKline",       "TXTline_digits", "RADdirect_call", "RADcall_back"};
         Setup s;
         s.open();
-        QCOMPARE(s.seen(), QString("star_enter file[x] clear_log Datei: Handy.log total_esc "
-                                   "own_number=0711 mobile_number=01711234567 line_char=0 line[x] "
-                                   "line_digits=5 call_back"));
+        QCOMPARE(seen(s.dialog.get(), shown),
+                 QString("star_enter file[x] clear_log Datei: Handy.log total_esc own_number=0711 "
+                         "mobile_number=01711234567 line_char=0 line[x] line_digits=5 call_back"));
         QCOMPARE(s.files.asked, 0);  // a log file set from the settings is not asked for
         s.act(
             "RADhash_enter RADpc_esc RADdirect_call TXTline_char=0*# TXTline_digits=12 "
             "TXTmobile_number=0891234567 OKButton");
-        QVERIFY(!s.dialog->isVisible());
-        QVERIFY(s.h.shell.messages.empty());
+        QVERIFY(!s.dialog->isVisible() && s.h.shell.messages.empty());
         data::SettingsRecord expected = s.before;
         expected.starConfirms = expected.totalDisconnect = expected.callBack = false;
         expected.lineAccessChars = "0*#";
@@ -107,38 +83,36 @@ class OptionsDialogTest : public QObject {
         QCOMPARE(s.h.engine.settings(), expected);
         QCOMPARE(data::LoadMobileNumber(s.h.appDir).number, std::string("0891234567"));
         s.open();  // and shows again
-        QCOMPARE(s.seen({"RADstar_enter", "RADhash_enter", "RADtotal_esc", "RADpc_esc",
-                         "RADdirect_call", "RADcall_back", "TXTline_char"}),
-                 QString("hash_enter pc_esc direct_call line_char=0*#"));
+        QCOMPARE(seen(s.dialog.get(), shown),
+                 QString("hash_enter file[x] clear_log Datei: Handy.log pc_esc own_number=0711 "
+                         "mobile_number=0891234567 line_char=0*# line[x] line_digits=12 "
+                         "direct_call"));
     }
 
     // "OK" creates the log file; one that cannot be created is said twice, as the relay tries
     // once more and gives up on logging.
     void okStoresTheLogFile() {
-        const struct {
-            const char *steps, *stored;
-            int messages;
-        } rows[] = {
+        const std::tuple<const char*, const char*, size_t> rows[] = {
             {"OKButton", "Handy.log", 0},
             {"CHKfile OKButton", "", 0},
             {"CHKfile file=Neu.log CHKfile OKButton", "Neu.log", 0},
             {"CHKfile file=fehlt/Handy.log CHKfile OKButton", "fehlt/Handy.log", 2},
         };
-        for (const auto& row : rows) {
+        for (const auto& [steps, file, messages] : rows) {
             Setup s;
             fs::remove(s.h.logFile);
             s.open();
-            s.act(row.steps);
+            s.act(steps);
             QVERIFY(!s.dialog->isVisible());
-            const auto& shown = s.h.shell.messages;
-            QCOMPARE(shown.size(), size_t(row.messages));
-            QVERIFY(!row.messages || shown.back().text.ends_with("Erstellung wurde deaktiviert!"));
+            QCOMPARE(s.h.shell.messages.size(), messages);
+            QVERIFY(!messages ||
+                    s.h.shell.messages.back().text.ends_with("Erstellung wurde deaktiviert!"));
             const auto stored = s.stored();
-            const bool logging = *row.stored != '\0' && !row.messages;
-            QCOMPARE(stored.logFilePath, *row.stored ? (s.h.appDir / row.stored).string() : "");
-            QCOMPARE(stored.logFileName, fs::path(row.stored).filename().string());
+            const bool logging = *file != '\0' && !messages;
+            QCOMPARE(stored.logFilePath, *file ? (s.h.appDir / file).string() : "");
+            QCOMPARE(stored.logFileName, fs::path(file).filename().string());
             QCOMPARE(stored.logEnabled, logging);
-            QCOMPARE(fs::is_regular_file(s.h.appDir / row.stored), logging);
+            QCOMPARE(fs::is_regular_file(s.h.appDir / file), logging);
             QCOMPARE(s.h.engine.callLog().isOpen(), logging);
         }
     }
@@ -166,5 +140,7 @@ class OptionsDialogTest : public QObject {
     }
 };
 
-QTEST_MAIN(OptionsDialogTest)
+}  // namespace tellmaro::test
+
+QTEST_MAIN(tellmaro::test::OptionsDialogTest)
 #include "options_dialog_test.moc"

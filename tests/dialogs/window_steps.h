@@ -1,17 +1,21 @@
 #pragma once
-// A window driven by its controls' names as a user drives it, and what it shows.
+// A window driven by its controls' names as a user drives it, what it shows, and the file
+// dialog it may ask.
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QtTest>
 
+#include "dialogs/log_file_dialog.h"
+
 namespace tellmaro::test {
 
 template <typename Widget = QAbstractButton>
-Widget* control(const QWidget* window, const QString& name) {
+Widget* control(const QObject* window, const QString& name) {
     auto* widget = window->findChild<Widget*>(name);
     if (widget == nullptr) {
         qFatal("no control %s", qPrintable(name));
@@ -19,8 +23,17 @@ Widget* control(const QWidget* window, const QString& name) {
     return widget;
 }
 
+inline QWidget* visibleWindow(const QString& name) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->objectName() == name) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
 // Steps separated by spaces: NAME clicks it, NAME=TEXT sets its text, "Esc" presses that key,
-// "close" uses the close box.
+// "close" uses the close box. A control of an open child dialog is found in that dialog.
 inline void act(QWidget* window, const QString& steps) {
     for (const QString& step : steps.split(' ', Qt::SkipEmptyParts)) {
         const QString name = step.section('=', 0, 0), value = step.section('=', 1);
@@ -33,6 +46,7 @@ inline void act(QWidget* window, const QString& steps) {
         } else {
             control(window, name)->click();
         }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // closed dialogs
     }
 }
 
@@ -58,5 +72,16 @@ inline QString seen(const QWidget* window, std::initializer_list<const char*> na
     }
     return parts.join(' ');
 }
+
+// Answers from a list; an exhausted list is a cancel.
+class AnsweringFileDialog final : public dialogs::LogFileDialog {
+  public:
+    std::optional<QString> askForLogFile(QWidget*, const QString&) override {
+        ++asked;
+        return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
+    }
+    QStringList answers;
+    int asked = 0;
+};
 
 }  // namespace tellmaro::test
