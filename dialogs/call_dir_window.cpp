@@ -38,7 +38,6 @@ CallDirWindow::CallDirWindow(relay::Engine& engine, relay::ShellPort& shell, QWi
     : QWidget(parent),
       engine_(engine),
       shell_(shell),
-      runEntryDialog_([](CallDataDialog& dialog) { dialog.open(); }),
       grid_(new QTableWidget(0, 3, this)),
       newButton_(button("BTNnew", QStringLiteral("&Neu"), this)),
       editButton_(button("BTNedit", QStringLiteral("&Bearbeiten"), this)),
@@ -150,11 +149,12 @@ void CallDirWindow::selectEntry(int16_t index) {
 
 void CallDirWindow::showEntryDialog(int16_t editIndex) {
     // It lives until it is closed, or with this window when "&Ende" closes
-    // that first.
+    // that first; open() makes it modal to this window only, so that the tray
+    // menu and its "&Ende" stay reachable.
     entryDialog_ = new CallDataDialog(engine_.phoneBook(), shell_, editIndex, this);
     entryDialog_->setAttribute(Qt::WA_DeleteOnClose);
     connect(entryDialog_, &CallDataDialog::entryStored, this, &CallDirWindow::redraw);
-    runEntryDialog_(*entryDialog_);
+    entryDialog_->open();
 }
 
 void CallDirWindow::deleteSelected() {

@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
-#include <functional>
 
 #include "relay/engine.h"
 #include "relay/engine_ports.h"
@@ -29,12 +28,6 @@ class CallDirWindow : public QWidget {
 
     // Refills the grid from the phone book in memory.
     void redraw();
-
-    // Shows the entry dialog; by default QDialog::open, modal to this window
-    // only, so that the tray menu and its "&Ende" stay reachable. Tests
-    // answer the dialog instead.
-    using EntryDialogRunner = std::function<void(CallDataDialog&)>;
-    void setEntryDialogRunner(EntryDialogRunner runner) { runEntryDialog_ = std::move(runner); }
 
     // The entry BTNedit and BTNdel act on: 1..N, or 0 when none is selected.
     int16_t selectedEntry() const;
@@ -59,7 +52,6 @@ class CallDirWindow : public QWidget {
 
     relay::Engine& engine_;
     relay::ShellPort& shell_;
-    EntryDialogRunner runEntryDialog_;
     QPointer<CallDataDialog> entryDialog_;
     bool resumed_ = false;
 
