@@ -2,28 +2,14 @@
 // What the SIP line tests share: a SipLine on 127.0.0.1 with free ports,
 // waiting for its events, and SIPp as the far end in a process of its own.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
-#include <sstream>
 #include <stdexcept>
-#include <string>
-#include <thread>
 #include <variant>
-#include <vector>
 
 #include "exchange/sip/sip_line.h"
 #include "support/child_process.h"
@@ -73,13 +59,6 @@ bool waitUntil(Done done, std::chrono::milliseconds limit) {
     return true;
 }
 
-inline std::string readText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 inline size_t occurrences(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -94,7 +73,7 @@ inline bool waitForUdpPort(uint16_t port,
                            std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     char bound[32];
     std::snprintf(bound, sizeof bound, ":%04X 00000000:0000", port);
-    return waitUntil([&] { return readText("/proc/net/udp").find(bound) != std::string::npos; },
+    return waitUntil([&] { return readFile("/proc/net/udp").find(bound) != std::string::npos; },
                      timeout);
 }
 
@@ -104,16 +83,12 @@ inline std::string scenario(const std::string& name) {
 }
 
 inline std::filesystem::path scratchDir() {
-    std::random_device random;
-    auto dir = std::filesystem::temp_directory_path() /
-               ("tellmaro-sip-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(dir);
-    return dir;
+    return freshFolder("tellmaro-sip-");
 }
 
 // The records of SIPp's PCMA capture (16-byte record header, Ethernet frame).
 inline std::vector<std::string> captureRecords() {
-    const std::string capture = readText("/usr/share/sip-tester/g711a.pcap");
+    const std::string capture = readFile("/usr/share/sip-tester/g711a.pcap");
     std::vector<std::string> records;
     for (size_t at = 24; at + 16 <= capture.size();) {
         uint32_t length = 0;
@@ -148,10 +123,21 @@ class Sipp {
         std::error_code missing;
         std::filesystem::copy_file("/usr/share/sip-tester/g711a.pcap", dir / "talk.pcap",
                                    std::filesystem::copy_options::skip_existing, missing);
-        std::vector<std::string> argv = {kSipp, "-sf", scenario(scenarioFile), "-i", "127.0.0.1"};
-        argv.insert(argv.end(), {"-p", std::to_string(port), "-mp", std::to_string(freeUdpPort())});
-        argv.insert(argv.end(), {"-nostdin", "-timeout", "60s", "-trace_msg"});
-        argv.insert(argv.end(), {"-message_file", messages_});
+        std::vector<std::string> argv = {kSipp,
+                                         "-sf",
+                                         scenario(scenarioFile),
+                                         "-i",
+                                         "127.0.0.1",
+                                         "-p",
+                                         std::to_string(port),
+                                         "-mp",
+                                         std::to_string(freeUdpPort()),
+                                         "-nostdin",
+                                         "-timeout",
+                                         "60s",
+                                         "-trace_msg",
+                                         "-message_file",
+                                         messages_};
         for (const auto& [key, value] : keys) {
             argv.insert(argv.end(), {"-key", key, value});
         }
@@ -162,7 +148,7 @@ class Sipp {
         waitForUdpPort(port);
     }
     ChildProcess& process() { return *process_; }
-    std::string messages() const { return readText(messages_); }
+    std::string messages() const { return readFile(messages_); }
     // How often `text` occurs in the message log.
     size_t count(const std::string& text) const { return occurrences(messages(), text); }
     // Waits for the scenario's end; SIPp's exit status (0: every call succeeded).
