@@ -123,21 +123,11 @@ class Sipp {
         std::error_code missing;
         std::filesystem::copy_file("/usr/share/sip-tester/g711a.pcap", dir / "talk.pcap",
                                    std::filesystem::copy_options::skip_existing, missing);
-        std::vector<std::string> argv = {kSipp,
-                                         "-sf",
-                                         scenario(scenarioFile),
-                                         "-i",
-                                         "127.0.0.1",
-                                         "-p",
-                                         std::to_string(port),
-                                         "-mp",
-                                         std::to_string(freeUdpPort()),
-                                         "-nostdin",
-                                         "-timeout",
-                                         "60s",
-                                         "-trace_msg",
-                                         "-message_file",
-                                         messages_};
+        std::vector<std::string> argv = {
+            kSipp,           "-sf",    scenario(scenarioFile), "-p", std::to_string(port),
+            "-message_file", messages_};
+        argv.insert(argv.end(), {"-i", "127.0.0.1", "-mp", std::to_string(freeUdpPort()),
+                                 "-nostdin", "-timeout", "60s", "-trace_msg"});
         for (const auto& [key, value] : keys) {
             argv.insert(argv.end(), {"-key", key, value});
         }
