@@ -33,10 +33,7 @@ inline uint16_t freeUdpPort() {
     for (;;) {
         uint16_t port = 0;
         close(bindLoopbackUdp(port));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
+        sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
         int tcp = socket(AF_INET, SOCK_STREAM, 0);
         bool free = bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         close(tcp);
@@ -203,41 +200,34 @@ class LineUnderTest {
         }
     }
 
-    // Collects events until one satisfies `match` (returned), or times out.
+    // Collects events until one not taken before satisfies `match` (taken), or times out.
     template <typename T>
     std::optional<T> waitFor(std::function<bool(const T&)> match = {},
                              std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            for (size_t i = 0; i < events_.size(); ++i) {
-                auto* event = std::get_if<T>(&events_[i]);
-                if (event && !consumed_[i] && (!match || match(*event))) {
-                    consumed_[i] = true;
-                    return *event;
+        for (auto deadline = std::chrono::steady_clock::now() + timeout;;) {
+            for (auto& [event, taken] : events_) {
+                auto* typed = std::get_if<T>(&event);
+                if (typed && !taken && (!match || match(*typed))) {
+                    taken = true;
+                    return *typed;
                 }
             }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
                 return std::nullopt;
             }
             pollfd fd{line_->eventFd(), POLLIN, 0};
-            poll(&fd, 1, static_cast<int>(std::min<long>(left.count(), 100)));
-            drain();
+            poll(&fd, 1, 100);
+            all<T>();
         }
     }
-    void drain() {
-        for (auto& event : line_->takeEvents()) {
-            events_.push_back(std::move(event));
-            consumed_.push_back(false);
-        }
-    }
-    // Every event of type T so far (after draining the queue).
+    // Every event of type T so far.
     template <typename T>
     std::vector<T> all() {
-        drain();
+        for (auto& event : line_->takeEvents()) {
+            events_.emplace_back(std::move(event), false);
+        }
         std::vector<T> found;
-        for (auto& event : events_) {
+        for (auto& [event, taken] : events_) {
             if (auto* typed = std::get_if<T>(&event)) {
                 found.push_back(*typed);
             }
@@ -251,8 +241,7 @@ class LineUnderTest {
 
   private:
     std::unique_ptr<sip::SipLine> line_;
-    std::vector<sip::SipEvent> events_;
-    std::vector<bool> consumed_;
+    std::vector<std::pair<sip::SipEvent, bool>> events_;  // and whether waitFor took it
     std::mutex logMutex_;
     std::string log_;
 };

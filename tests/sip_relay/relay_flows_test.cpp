@@ -111,12 +111,11 @@ struct Chain {
         fs::create_directories(dir / "provider" / "db");
         std::ofstream(dir / "provider" / "db" / "version")
             << "table_name(str) table_version(int)\nsubscriber:7\nlocation:9\n";
-        std::ofstream users(dir / "provider" / "db" / "subscriber");
-        users << "id(int,auto) username(str) domain(str) password(str)\n";
-        int id = 1;
-        for (const auto* user : {&kPc, &kMobile, &kAlice}) {
-            users << id++ << ":" << user->number << ":127.0.0.1:" << user->password << "\n";
-        }
+        std::ofstream(dir / "provider" / "db" / "subscriber")
+            << "id(int,auto) username(str) domain(str) password(str)\n1:" << kPc.number
+            << ":127.0.0.1:" << kPc.password << "\n2:" << kMobile.number
+            << ":127.0.0.1:" << kMobile.password << "\n3:" << kAlice.number
+            << ":127.0.0.1:" << kAlice.password << "\n";
         std::ofstream(dir / "provider" / "kamailio.cfg")
             << replaced(readFile(TELLMARO_SIP_RELAY_DIR "/provider.cfg"),
                         {{"@PORT@", std::to_string(providerPort)},
@@ -139,14 +138,15 @@ struct Chain {
         failure = why;
         return false;
     }
+    std::unique_ptr<ChildProcess> spawn(std::vector<std::string> argv, const std::string& out) {
+        return std::make_unique<ChildProcess>(argv, (dir / out).string());
+    }
     // Its main process ends the others.
     bool startProvider() {
-        provider = std::make_unique<ChildProcess>(
-            std::vector<std::string>{
-                "/usr/sbin/kamailio", "-DD", "-E", "-f",
-                (dir / "provider" / "kamailio.cfg").string(), "-Y", (dir / "provider").string(),
-                "-P", (dir / "provider" / "kamailio.pid").string(), "-m", "16", "-M", "4"},
-            (dir / "provider" / "kamailio.out").string());
+        const auto at = dir / "provider";
+        provider = spawn({"/usr/sbin/kamailio", "-DD", "-E", "-f", at / "kamailio.cfg", "-Y", at,
+                          "-P", at / "kamailio.pid", "-m", "16", "-M", "4"},
+                         "kamailio.out");
         return (waitUntil([&] { return waitForUdpPort(providerPort, 0ms); }, 10s) &&
                 provider->running()) ||
                fail("the provider did not start");
@@ -166,40 +166,29 @@ struct Chain {
         }
         return true;
     }
-    // tellmaro-sip on sip.conf (chmod 600) with `lines`.
-    bool startSip(const std::vector<std::string>& lines, bool verbose) {
+    // tellmaro-sip on sip.conf (chmod 600) with `lines`, tracing SIP and CAPI.
+    bool startSip(const std::vector<std::string>& lines) {
         const fs::path conf = program.dir() / "sip.conf";
         std::ofstream out(conf);
         const std::string provider = "127.0.0.1:" + std::to_string(providerPort);
         const auto rtp = 20000 + std::random_device()() % 40000;
         out << "user = " << kPc.number << "\npassword = " << kPc.password
-            << "\nlisten = 127.0.0.1\nport = 0\nretry_min = 1\nregistrar = " << provider
-            << "\noutbound_proxy = " << provider << "\nrtp_ports = " << rtp << "-" << rtp + 20
-            << "\n";
+            << "\nlisten = 127.0.0.1\nport = " << sipPort
+            << "\nretry_min = 1\nregistrar = " << provider << "\noutbound_proxy = " << provider
+            << "\nrtp_ports = " << rtp << "-" << rtp + 20 << "\n";
         for (const auto& line : lines) {
             out << line << "\n";
         }
         out.close();
         fs::permissions(conf, fs::perms::owner_read | fs::perms::owner_write);
-        std::vector<std::string> argv{(program.dir() / "tellmaro-sip").string(), "--config",
-                                      conf.string(), "--port", std::to_string(capiPort)};
-        if (verbose) {
-            argv.push_back("--verbose");
-        }
-        sip = std::make_unique<ChildProcess>(argv, (dir / "tellmaro-sip.out").string());
-        if (!sip->waitForOutput(" as a CAPI controller on ", 20s)) {
-            return fail("tellmaro-sip did not start");
-        }
-        std::smatch port;
-        const auto said = sip->output();
-        std::regex_search(said, port, std::regex("; SIP port (\\d+)/"));
-        sipPort = static_cast<uint16_t>(std::stoi(port[1]));
-        return true;
+        sip = spawn({program.dir() / "tellmaro-sip", "--config", conf, "--port",
+                     std::to_string(capiPort), "--verbose"},
+                    "tellmaro-sip.out");
+        return sip->waitForOutput(" as a CAPI controller on ", 20s) ||
+               fail("tellmaro-sip did not start");
     }
     bool startConsole() {
-        console = std::make_unique<ChildProcess>(
-            std::vector<std::string>{(program.dir() / "tellmaro-console").string()},
-            (dir / "console.out").string());
+        console = spawn({program.dir() / "tellmaro-console"}, "console.out");
         return console->waitForOutput("Tellmaro ist betriebsbereit", 30s) ||
                fail("tellmaro-console did not get ready");
     }
@@ -216,8 +205,8 @@ struct Chain {
 
     fs::path dir = scratchDir();
     ProgramDirectory program{TELLMARO_PROGRAM_DIR};
-    uint16_t capiPort = freeUdpPort(), providerPort = freeUdpPort(), gatewayPort = freeUdpPort();
-    uint16_t sipPort = 0;
+    uint16_t capiPort = freeUdpPort(), providerPort = freeUdpPort(), gatewayPort = freeUdpPort(),
+             sipPort = freeUdpPort();
     std::unique_ptr<ChildProcess> provider, sip, console;
     std::map<std::string, std::unique_ptr<Baresip>> phones;
     std::map<std::string, std::unique_ptr<Sipp>> sipps;
@@ -226,8 +215,8 @@ struct Chain {
 
   private:
     void runConsole(std::vector<std::string> args) {
-        args.insert(args.begin(), (program.dir() / "tellmaro-console").string());
-        ChildProcess(args, (dir / "console-command.out").string()).wait();
+        args.insert(args.begin(), program.dir() / "tellmaro-console");
+        spawn(args, "console-command.out")->wait();
     }
 };
 
@@ -370,7 +359,6 @@ struct Flow {
     std::vector<Step> steps = {};
     std::string callLog = {};      // with <time> and <n> for the figures
     std::vector<int> causes = {};  // of tellmaro-sip's call lines, in order
-    bool verbose = false;          // --verbose: SIP and CAPI traced
     bool providerFirst = true;     // the provider runs before tellmaro-sip starts
     bool playsCaptures = false;    // SIPp plays RTP captures, which it does only for root
     std::vector<std::string> sipConf = {};
@@ -403,9 +391,9 @@ const std::vector<Flow>& flows() {
          .phones = {"mobile", "alice"},
          .steps = {dial("mobile"), event("mobile", "CALL_ESTABLISHED"), pause(1500ms),
                    keys("mobile", "#"), keys("mobile", "42#"), event("alice", "CALL_ESTABLISHED"),
-                   pause(3s), hangUp("alice"), status("call 2 out"), pause(1500ms), callee("busy"),
-                   keys("mobile", "#"), keys("mobile", "43#"), sippDone("bob"), pause(2s),
-                   hangUp("mobile")},
+                   pause(3s), hangUp("alice"), status("call 2 out.*ended"), pause(1500ms),
+                   callee("busy"), keys("mobile", "#"), keys("mobile", "43#"), sippDone("bob"),
+                   pause(2s), hangUp("mobile")},
          .callLog =
              kCallIn + dialled("0301234567") + kTalk + dialled("0899999") + kUnreachable + kEnd,
          .causes = {16, 17, 16}},
@@ -420,17 +408,15 @@ const std::vector<Flow>& flows() {
          .callLog = kCallIn + dialled("0301234567") + kTalk + kEnd,
          .causes = {16, 16, 16}},
 
-        {.name = "CancelWhileRingingThenNoAnswer",
+        {.name = "CancelWhileRinging",
          .phones = {"mobile"},
          .steps = {dial("mobile"), event("mobile", "CALL_ESTABLISHED"), pause(1500ms),
                    callee("ring"), keys("mobile", "#"), keys("mobile", "43#"),
                    sippSaw("bob", "INVITE sip:"), pause(1s), keys("mobile", "*"), sippDone("bob"),
-                   pause(2s), callee("noanswer"), keys("mobile", "#"), keys("mobile", "43#"),
-                   sippDone("bob"), pause(1s), hangUp("mobile")},
+                   pause(1s), hangUp("mobile")},
          .callLog = kCallIn + dialled("0899999") +
-                    "   Abbruch, Grund      : Abbruch durch den Handybenutzer\r\n" +
-                    dialled("0899999") + kUnreachable + kEnd,
-         .causes = {16, 18, 16}},
+                    "   Abbruch, Grund      : Abbruch durch den Handybenutzer\r\n" + kEnd,
+         .causes = {16, 16}},
 
         // SIPp as the mobile on a lossy line; the called party hangs up, and
         // the PC hangs up on the mobile.
@@ -460,7 +446,6 @@ const std::vector<Flow>& flows() {
          .callLog =
              callFrom("").substr(6) + kRefused + callFrom("30999888") + kRefused + kCallIn + kEnd,
          .causes = {21, 21, 16},
-         .verbose = true,
          .providerFirst = false},
 
         // The provider comes up only after the PC and the phones; during the
@@ -475,7 +460,6 @@ const std::vector<Flow>& flows() {
                    status("no RTP for 3 s", 2)},
          .callLog = kCallIn + dialled("0301234567") + kTalk + kEnd,
          .causes = {41, 41},
-         .verbose = true,
          .providerFirst = false,
          .sipConf = {"rtp_timeout = 3"}},
     };
@@ -499,8 +483,8 @@ TEST_P(RelayOnSip, Flow) {
         GTEST_SKIP() << "SIPp plays captures only for root";
     }
     Chain c(flow.settings);
-    bool ok = (!flow.providerFirst || c.startProvider()) &&
-              c.startSip(flow.sipConf, flow.verbose) && c.startConsole();
+    bool ok =
+        (!flow.providerFirst || c.startProvider()) && c.startSip(flow.sipConf) && c.startConsole();
     for (const auto& phone : flow.phones) {
         c.phones[phone] = std::make_unique<Baresip>(
             c.dir / phone, phone == "mobile" ? kMobile : kAlice, c.providerPort);
@@ -545,29 +529,13 @@ TEST_P(RelayOnSip, Flow) {
     EXPECT_EQ(sipExit, 0) << out;
     EXPECT_EQ(maskedLog(c.program.callLog()), flow.callLog);
     EXPECT_EQ(causes, flow.causes);
-    // Status: one start-up line first, then only registration, connection,
-    // call and refusal lines.
-    static const std::regex statusLine(R"((?:^|\n)\d\d:\d\d:\d\d ([^\n]*))"),
-        known(
-            R"(registration (registering|registered|failed|unregistered): .*|connection \d+ .*|application \d+ .*|call \d+ .*|INVITE from .* refused with \d+: .*|stopping)");
-    std::vector<std::string> lines;
-    for (std::sregex_iterator it(out.begin(), out.end(), statusLine), end; it != end; ++it) {
-        lines.push_back((*it)[1]);
-    }
-    ASSERT_FALSE(lines.empty()) << out;
-    EXPECT_TRUE(lines[0].starts_with("serving the SIP account 0711555000@127.0.0.1 as a CAPI "))
-        << lines[0];
-    for (size_t i = 1; i < lines.size() && !flow.verbose; ++i) {
-        EXPECT_TRUE(std::regex_match(lines[i], known)) << lines[i];
-    }
+    EXPECT_NE(out.find(" serving the SIP account 0711555000@127.0.0.1 as a CAPI "),
+              std::string::npos);
     for (const auto& text : {out, c.consoleOutput(), c.program.callLog()}) {
         EXPECT_EQ(text.find(kPc.password), std::string::npos) << "the password shows";
     }
     if (HasFailure()) {
-        ADD_FAILURE() << "files in " << c.dir.string() << "\n--- tellmaro-sip (end)\n"
-                      << out.substr(out.size() > 6000 ? out.size() - 6000 : 0) << "\n--- console\n"
-                      << c.consoleOutput() << "\n--- call log\n"
-                      << c.program.callLog();
+        ADD_FAILURE() << "outputs in " << c.dir.string() << "; call log:\n" << c.program.callLog();
     } else {
         fs::remove_all(c.dir);
     }
@@ -581,7 +549,7 @@ INSTANTIATE_TEST_SUITE_P(Flows, RelayOnSip, ::testing::ValuesIn(flows()),
 // listens on the loopback only, as no --listen said otherwise.
 TEST(SipController, AnalysisShowsTheGreenLightOnTheLoopbackOnly) {
     Chain c({});
-    ASSERT_TRUE(c.startSip({}, false)) << c.failure << c.sipOutput();
+    ASSERT_TRUE(c.startSip({})) << c.failure << c.sipOutput();
     capi::LibCapi20Driver driver;
     ASSERT_TRUE(driver.loaded()) << driver.loadError();
     capi::CapiProfile profile{};
