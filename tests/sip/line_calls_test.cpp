@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <regex>
 
 #include "exchange/sip/audio_fifos.h"
@@ -149,35 +150,30 @@ TEST(CallMedia, InBandKeysAreHeardOnce) {
     auto log = sipp->messages();
     auto media = log.find("m=audio ", log.find("SIP/2.0 200 OK"));
     ASSERT_NE(media, std::string::npos) << log;
-    sockaddr_in to{AF_INET,
-                   htons(static_cast<uint16_t>(std::stoi(log.substr(media + 8)))),
-                   {htonl(INADDR_LOOPBACK)},
-                   {}};
+    const auto port = static_cast<uint16_t>(std::stoi(log.substr(media + 8)));
+    sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    const std::tuple<double, double, int> script[] = {
-        {0, 0, 5}, {852, 1209, 5}, {0, 0, 5}, {852, 1209, 5},
-        {0, 0, 5}, {941, 1477, 5}, {0, 0, 10}};
-    uint16_t sequence = 1;
-    uint32_t sample = 0;
+    const std::map<char, std::pair<double, double>> tones = {
+        {'-', {0, 0}}, {'7', {852, 1209}}, {'#', {941, 1477}}};
+    uint16_t sequence = 0;
     auto next = std::chrono::steady_clock::now();
-    for (auto [low, high, frames] : script) {
-        for (int f = 0; f < frames; ++f, ++sequence, next += milliseconds(20)) {
-            uint8_t packet[12 + 160] = {0x80,
-                                        8,
-                                        uint8_t(sequence >> 8),
-                                        uint8_t(sequence),
-                                        uint8_t(sample >> 24),
-                                        uint8_t(sample >> 16),
-                                        uint8_t(sample >> 8),
-                                        uint8_t(sample)};
-            for (int i = 0; i < 160; ++i, ++sample) {
-                double t = sample / 8000.0;
+    for (char key : std::string("-7-7-#--")) {  // 100 ms each
+        for (int f = 0; f < 5; ++f, ++sequence, next += milliseconds(20)) {
+            std::array<uint8_t, 12 + 160> packet{0x80, 8, uint8_t(sequence >> 8),
+                                                 uint8_t(sequence)};
+            const uint32_t first = sequence * 160u;
+            for (int i = 0; i < 4; ++i) {
+                packet[4 + i] = static_cast<uint8_t>(first >> (24 - 8 * i));
+            }
+            for (uint32_t i = 0; i < 160; ++i) {
+                const double t = (first + i) / 8000.0;
+                const auto [low, high] = tones.at(key);
                 packet[12 + i] = linearToAlaw(static_cast<int16_t>(
-                    low > 0 ? 5000 * (std::sin(2 * M_PI * low * t) + std::sin(2 * M_PI * high * t))
-                            : 0));
+                    5000 * (std::sin(2 * M_PI * low * t) + std::sin(2 * M_PI * high * t))));
             }
             std::this_thread::sleep_until(next);
-            sendto(fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                   sizeof to);
         }
     }
     close(fd);
