@@ -14,6 +14,7 @@
 #include <iterator>
 #include <numbers>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -46,12 +47,8 @@ Samples readWav(const std::string& path) {
     return samples;
 }
 
-uint64_t keyOf(const int16_t* samples) {
-    uint64_t key = 1469598103934665603ULL;
-    for (size_t i = 0; i < kKey; ++i) {
-        key = (key ^ static_cast<uint16_t>(samples[i])) * 1099511628211ULL;
-    }
-    return key;
+size_t keyOf(const int16_t* samples) {
+    return std::hash<std::string_view>{}({reinterpret_cast<const char*>(samples), kKey * 2});
 }
 
 // How long (s) and from when (s into the recording) `frameHolds` held for
@@ -81,7 +78,7 @@ std::pair<double, double> heardPrompt(const Samples& recording, const std::strin
                 tellmaro::sip::capiToPcma(static_cast<uint8_t>(bytes[i]))));
         }
     }
-    std::unordered_multimap<uint64_t, size_t> positions;
+    std::unordered_multimap<size_t, size_t> positions;
     for (size_t at = 0; at + kFrame <= prompt.size(); ++at) {
         positions.emplace(keyOf(&prompt[at]), at);
     }

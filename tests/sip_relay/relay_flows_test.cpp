@@ -32,8 +32,6 @@ struct Subscriber {
 // The PC's password has a '#' (sip.conf keeps it) and must never be shown.
 const Subscriber kPc{"0711555000", "pc#Secret-4711"}, kMobile{"01711234567", "mobile-pw"},
     kAlice{"0301234567", "alice-pw"};
-// Numbers the provider does not know go to the other network: SIPp parties.
-constexpr const char* kOtherNetwork = "0899999";
 
 std::string replaced(std::string text, const std::map<std::string, std::string>& values) {
     for (const auto& [key, value] : values) {
@@ -121,8 +119,9 @@ struct Chain {
                         {{"@PORT@", std::to_string(providerPort)},
                          {"@DB@", (dir / "provider" / "db").string()},
                          {"@GATEWAY@", std::to_string(gatewayPort)}});
-        // The user's own commands: another speed-dial code and the settings.
-        runConsole({"phonebook", "add", "43", kOtherNetwork, "Bob"});
+        // The user's own commands: a speed-dial code for a number the provider
+        // does not know (a SIPp party of the other network), and the settings.
+        runConsole({"phonebook", "add", "43", "0899999", "Bob"});
         if (!settings.empty()) {
             std::vector<std::string> set{"set"};
             set.insert(set.end(), settings.begin(), settings.end());
