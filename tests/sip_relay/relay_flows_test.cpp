@@ -24,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Keys = std::vector<std::pair<std::string, std::string>>;
 
 struct Subscriber {
     std::string number, password;
@@ -209,7 +208,6 @@ struct Chain {
     std::unique_ptr<ChildProcess> provider, sip, console;
     std::map<std::string, std::unique_ptr<Baresip>> phones;
     std::map<std::string, std::unique_ptr<Sipp>> sipps;
-    std::string registrar;  // a SIPp party stopped at the end, not awaited
     std::string failure;
 
   private:
@@ -297,24 +295,21 @@ Step providerUp() {
 }
 
 // A SIPp party: "gateway" (the other network behind the provider),
-// "provider" (calls the PC through it), "pc" (calls the PC's SIP port
-// straight) or "registrar" (the PC's registrar in the provider's place).
+// "provider" (calls the PC through it) or "pc" (calls the PC's SIP port straight).
 Step sipp(const std::string& name, const std::string& scenario, const std::string& role,
-          Keys keys = {}, std::vector<std::string> extra = {}) {
+          std::vector<std::string> extra) {
     return [=](Chain& c) mutable {
-        uint16_t port = role == "gateway"     ? c.gatewayPort
-                        : role == "registrar" ? c.providerPort
-                                              : freeUdpPort();
-        if (role == "provider" || role == "pc") {
+        const bool gateway = role == "gateway";
+        if (!gateway) {
             const uint16_t to = role == "pc" ? c.sipPort : c.providerPort;
             extra.insert(extra.begin(), "127.0.0.1:" + std::to_string(to));
         }
-        if (role == "registrar") {
-            c.registrar = name;
-        } else if (std::find(extra.begin(), extra.end(), "-m") == extra.end()) {
+        if (std::find(extra.begin(), extra.end(), "-m") == extra.end()) {
             extra.insert(extra.end(), {"-m", "1"});
         }
-        c.sipps[name] = std::make_unique<Sipp>(c.dir, name, scenario, port, keys, extra);
+        c.sipps[name] =
+            std::make_unique<Sipp>(c.dir, name, scenario, gateway ? c.gatewayPort : freeUdpPort(),
+                                   std::vector<std::pair<std::string, std::string>>{}, extra);
         return c.sipps[name]->process().spawned() || c.fail("SIPp " + name + " did not start");
     };
 }
@@ -334,7 +329,7 @@ Step sippSaw(const std::string& name, const std::string& text) {
 // A SIPp party of the other network behind the provider, in callee_answer.xml's `mode`.
 Step callee(const std::string& mode) {
     return sipp("bob", "sip/callee_answer.xml", "gateway",
-                {{"rtp_port", std::to_string(freeUdpPort())}}, {"-set", "mode", mode});
+                {"-key", "rtp_port", std::to_string(freeUdpPort()), "-set", "mode", mode});
 }
 
 // SIPp as the mobile through the provider: keys #43# by RFC 4733 and INFO,
@@ -359,7 +354,7 @@ Step lossySippMobile() {
         auto rows = callerRows(c.dir, "mobile",
                                {"<sip:" + kMobile.number + "@127.0.0.1>;" + kPc.number +
                                 ";X-No-Digest: yes;X-B: ;8 101"});
-        return sipp("mobile", "sip/caller.xml", "provider", {},
+        return sipp("mobile", "sip/caller.xml", "provider",
                     {"-inf", rows, "-set", "mode", "talk"})(c);
     };
 }
@@ -427,25 +422,18 @@ const std::vector<Flow>& flows() {
          .causes = {16, 16},
          .playsCaptures = true},
 
-        // A SIPp registrar that checks the digest, down at first; callers
-        // with odd headers and SDP straight to the PC's port; one from an
-        // address that is neither registrar nor proxy.
-        {.name = "SippRegistrarOddCallersAndAStranger",
-         .steps =
-             {pause(1500ms),
-              sipp("registrar", "sip/registrar.xml", "registrar",
-                   {{"auth_user", kPc.number}, {"auth_password", kPc.password}, {"grant", "600"}}),
-              status("registration registered"),
-              sipp("odd", "sip/caller.xml", "pc", {},
-                   {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "4", "-l", "1"}),
-              sippDone("odd"),
-              sipp("stranger", "sip/caller.xml", "pc", {},
-                   {"-inf", TELLMARO_SIP_RELAY_DIR "/stranger.csv", "-i", "127.0.0.2"}),
-              sippDone("stranger"), status("refused with 403")},
+        // Callers with odd headers and SDP straight to the PC's port; one from
+        // an address that is neither registrar nor proxy.
+        {.name = "OddCallersAndAStranger",
+         .steps = {sipp("odd", "sip/caller.xml", "pc",
+                        {"-inf", TELLMARO_SIP_RELAY_DIR "/odd_callers.csv", "-m", "4", "-l", "1"}),
+                   sippDone("odd"),
+                   sipp("stranger", "sip/caller.xml", "pc",
+                        {"-inf", TELLMARO_SIP_RELAY_DIR "/stranger.csv", "-i", "127.0.0.2"}),
+                   sippDone("stranger"), status("refused with 403")},
          .callLog =
              callFrom("").substr(6) + kRefused + callFrom("30999888") + kRefused + kCallIn + kEnd,
-         .causes = {21, 21, 16},
-         .providerFirst = false},
+         .causes = {21, 21, 16}},
 
         // The provider comes up only after the PC and the phones; during the
         // conversation it goes down, then Alice's phone vanishes and the
@@ -511,12 +499,7 @@ TEST_P(RelayOnSip, Flow) {
 
     auto [consoleExit, sipExit] = c.stopPrograms();
     for (auto& [name, party] : c.sipps) {
-        if (name == c.registrar) {
-            party->process().stop(SIGKILL);
-        } else {
-            EXPECT_EQ(party->finish(std::chrono::seconds(1)), 0)
-                << name << party->process().output();
-        }
+        EXPECT_EQ(party->finish(std::chrono::seconds(1)), 0) << name << party->process().output();
     }
     const std::string out = c.sipOutput();
     EXPECT_EQ(consoleExit, 0) << c.consoleOutput();
