@@ -88,8 +88,8 @@ std::string keysOf(LineUnderTest& line) {
     return keys;
 }
 
-// SIPp plays its capture (30 ms frames) and keys "#" by RFC 4733, then 4, 3
-// and "#" by INFO.
+// SIPp plays its capture (30 ms frames) and keys "#" by RFC 4733, 4 by INFO,
+// then 3 and "#" by RFC 4733.
 TEST(CallMedia, CapturedAudioArrivesAsCapiBlocksAndKeysOnce) {
     SKIP_WITHOUT_SIPP();
     if (geteuid() != 0) {
