@@ -140,10 +140,7 @@ class Sipp {
     size_t count(const std::string& text) const { return occurrences(messages(), text); }
     // Waits for the scenario's end; SIPp's exit status (0: every call succeeded).
     int finish(std::chrono::seconds timeout = std::chrono::seconds(30)) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (process_->running() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        waitUntil([this] { return !process_->running(); }, timeout);
         return process_->running() ? process_->stop(SIGKILL) : process_->wait();
     }
 
