@@ -34,14 +34,6 @@ std::vector<uint8_t> ramp(size_t count, uint8_t first) {
     return bytes;
 }
 
-std::vector<uint8_t> joined(const std::vector<Block>& blocks) {
-    std::vector<uint8_t> bytes;
-    for (const auto& block : blocks) {
-        bytes.insert(bytes.end(), block.begin(), block.end());
-    }
-    return bytes;
-}
-
 // 30 ms packets (as SIPp's capture) in the given order of their numbers.
 std::vector<uint8_t> received(const std::vector<int>& order, ReceiveFifo& fifo, uint32_t ssrc = 1) {
     auto now = t0;
@@ -51,7 +43,11 @@ std::vector<uint8_t> received(const std::vector<int>& order, ReceiveFifo& fifo, 
         now += milliseconds(30);
     }
     fifo.poll(now + milliseconds(100));
-    return joined(fifo.takeBlocks());
+    std::vector<uint8_t> bytes;
+    for (const auto& block : fifo.takeBlocks()) {
+        bytes.insert(bytes.end(), block.begin(), block.end());
+    }
+    return bytes;
 }
 
 std::vector<uint8_t> expectedStream(const std::vector<int>& present, int count) {

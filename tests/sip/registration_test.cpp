@@ -11,9 +11,8 @@ using sip::RegistrationChanged;
 using sip::RegistrationState;
 using std::chrono::seconds;
 
-auto state(RegistrationState wanted) {
-    return std::function<bool(const RegistrationChanged&)>(
-        [wanted](const RegistrationChanged& changed) { return changed.state == wanted; });
+std::function<bool(const RegistrationChanged&)> state(RegistrationState wanted) {
+    return [wanted](const RegistrationChanged& changed) { return changed.state == wanted; };
 }
 
 const std::vector<std::pair<std::string, std::string>> kRegistrarKeys = {
@@ -35,7 +34,7 @@ TEST(Registration, CheckRefreshBeforeExpiryAndUnregister) {
         EXPECT_EQ(report.registered, registered);
         std::string text;
         for (const auto& line : report.lines) {
-            text += line + "\n";
+            (text += line) += "\n";
         }
         EXPECT_NE(text.find(says), std::string::npos) << text;
         EXPECT_EQ(text.find(password), std::string::npos) << text;

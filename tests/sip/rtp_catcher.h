@@ -1,15 +1,11 @@
 #pragma once
 // A small RTP receiver for the SIP line's tests and benchmarks.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,22 +16,18 @@ namespace tellmaro::test {
 
 using Clock = std::chrono::steady_clock;
 
-// Receives RTP on a port of its own until stopped; keeps each packet with its arrival time.
+// Receives RTP on a port of its own until destroyed; keeps each packet with its arrival time.
 class RtpCatcher {
   public:
     struct Packet {
         Clock::time_point at;
         uint8_t payloadType;
         uint16_t sequence;
-        uint32_t timestamp;
-        uint32_t ssrc;
+        uint32_t timestamp, ssrc;
         uint16_t sourcePort;
         std::vector<uint8_t> payload;
     };
-    RtpCatcher() {
-        fd_ = bindLoopbackUdp(port_);
-        thread_ = std::thread([this] { run(); });
-    }
+    RtpCatcher() : fd_(bindLoopbackUdp(port_)), thread_([this] { run(); }) {}
     ~RtpCatcher() {
         stop_ = true;
         thread_.join();
@@ -49,39 +41,36 @@ class RtpCatcher {
 
   private:
     void run() {
-        while (!stop_) {
-            pollfd fd{fd_, POLLIN, 0};
-            if (poll(&fd, 1, 50) <= 0) {
-                continue;
-            }
-            uint8_t buffer[2048];
-            sockaddr_in source{};
-            socklen_t length = sizeof source;
-            ssize_t got = recvfrom(fd_, buffer, sizeof buffer, 0,
-                                   reinterpret_cast<sockaddr*>(&source), &length);
-            if (got < 12) {
-                continue;
-            }
-            auto be = [&](int at, int bytes) {
-                uint32_t value = 0;
-                for (int i = 0; i < bytes; ++i) {
-                    value = value << 8 | buffer[at + i];
-                }
-                return value;
+        uint8_t b[2048];
+        sockaddr_in source{};
+        socklen_t length = sizeof source;
+        for (pollfd fd{fd_, POLLIN, 0}; !stop_;) {
+            ssize_t got =
+                poll(&fd, 1, 50) <= 0
+                    ? 0
+                    : recvfrom(fd_, b, sizeof b, 0, reinterpret_cast<sockaddr*>(&source), &length);
+            auto be32 = [&](int at) {
+                return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 |
+                       uint32_t(b[at + 2]) << 8 | b[at + 3];
             };
-            Packet packet{
-                Clock::now(), uint8_t(buffer[1] & 0x7F), uint16_t(be(2, 2)),         be(4, 4),
-                be(8, 4),     ntohs(source.sin_port),    {buffer + 12, buffer + got}};
-            std::lock_guard lock(mutex_);
-            packets_.push_back(std::move(packet));
+            if (got >= 12) {
+                std::lock_guard lock(mutex_);
+                packets_.push_back({Clock::now(),
+                                    uint8_t(b[1] & 0x7F),
+                                    uint16_t(b[2] << 8 | b[3]),
+                                    be32(4),
+                                    be32(8),
+                                    ntohs(source.sin_port),
+                                    {b + 12, b + got}});
+            }
         }
     }
-    int fd_ = -1;
     uint16_t port_ = 0;
+    int fd_;
     std::atomic<bool> stop_{false};
-    std::thread thread_;
     std::mutex mutex_;
     std::vector<Packet> packets_;
+    std::thread thread_;  // last: it starts once the rest is there
 };
 
 }  // namespace tellmaro::test

@@ -2,28 +2,14 @@
 // What the SIP line tests share: a SipLine on 127.0.0.1 with free ports,
 // waiting for its events, and SIPp as the far end in a process of its own.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
-#include <sstream>
 #include <stdexcept>
-#include <string>
-#include <thread>
 #include <variant>
-#include <vector>
 
 #include "exchange/sip/sip_line.h"
 #include "support/child_process.h"
@@ -47,10 +33,7 @@ inline uint16_t freeUdpPort() {
     for (;;) {
         uint16_t port = 0;
         close(bindLoopbackUdp(port));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
+        sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
         int tcp = socket(AF_INET, SOCK_STREAM, 0);
         bool free = bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         close(tcp);
@@ -73,13 +56,6 @@ bool waitUntil(Done done, std::chrono::milliseconds limit) {
     return true;
 }
 
-inline std::string readText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 inline size_t occurrences(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -94,7 +70,7 @@ inline bool waitForUdpPort(uint16_t port,
                            std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     char bound[32];
     std::snprintf(bound, sizeof bound, ":%04X 00000000:0000", port);
-    return waitUntil([&] { return readText("/proc/net/udp").find(bound) != std::string::npos; },
+    return waitUntil([&] { return readFile("/proc/net/udp").find(bound) != std::string::npos; },
                      timeout);
 }
 
@@ -104,16 +80,12 @@ inline std::string scenario(const std::string& name) {
 }
 
 inline std::filesystem::path scratchDir() {
-    std::random_device random;
-    auto dir = std::filesystem::temp_directory_path() /
-               ("tellmaro-sip-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(dir);
-    return dir;
+    return freshFolder("tellmaro-sip-");
 }
 
 // The records of SIPp's PCMA capture (16-byte record header, Ethernet frame).
 inline std::vector<std::string> captureRecords() {
-    const std::string capture = readText("/usr/share/sip-tester/g711a.pcap");
+    const std::string capture = readFile("/usr/share/sip-tester/g711a.pcap");
     std::vector<std::string> records;
     for (size_t at = 24; at + 16 <= capture.size();) {
         uint32_t length = 0;
@@ -148,10 +120,11 @@ class Sipp {
         std::error_code missing;
         std::filesystem::copy_file("/usr/share/sip-tester/g711a.pcap", dir / "talk.pcap",
                                    std::filesystem::copy_options::skip_existing, missing);
-        std::vector<std::string> argv = {kSipp, "-sf", scenario(scenarioFile), "-i", "127.0.0.1"};
-        argv.insert(argv.end(), {"-p", std::to_string(port), "-mp", std::to_string(freeUdpPort())});
-        argv.insert(argv.end(), {"-nostdin", "-timeout", "60s", "-trace_msg"});
-        argv.insert(argv.end(), {"-message_file", messages_});
+        std::vector<std::string> argv = {
+            kSipp,           "-sf",    scenario(scenarioFile), "-p", std::to_string(port),
+            "-message_file", messages_};
+        argv.insert(argv.end(), {"-i", "127.0.0.1", "-mp", std::to_string(freeUdpPort()),
+                                 "-nostdin", "-timeout", "60s", "-trace_msg"});
         for (const auto& [key, value] : keys) {
             argv.insert(argv.end(), {"-key", key, value});
         }
@@ -162,15 +135,12 @@ class Sipp {
         waitForUdpPort(port);
     }
     ChildProcess& process() { return *process_; }
-    std::string messages() const { return readText(messages_); }
+    std::string messages() const { return readFile(messages_); }
     // How often `text` occurs in the message log.
     size_t count(const std::string& text) const { return occurrences(messages(), text); }
     // Waits for the scenario's end; SIPp's exit status (0: every call succeeded).
     int finish(std::chrono::seconds timeout = std::chrono::seconds(30)) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (process_->running() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        waitUntil([this] { return !process_->running(); }, timeout);
         return process_->running() ? process_->stop(SIGKILL) : process_->wait();
     }
 
@@ -227,41 +197,34 @@ class LineUnderTest {
         }
     }
 
-    // Collects events until one satisfies `match` (returned), or times out.
+    // Collects events until one not taken before satisfies `match` (taken), or times out.
     template <typename T>
     std::optional<T> waitFor(std::function<bool(const T&)> match = {},
                              std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            for (size_t i = 0; i < events_.size(); ++i) {
-                auto* event = std::get_if<T>(&events_[i]);
-                if (event && !consumed_[i] && (!match || match(*event))) {
-                    consumed_[i] = true;
-                    return *event;
+        for (auto deadline = std::chrono::steady_clock::now() + timeout;;) {
+            for (auto& [event, taken] : events_) {
+                auto* typed = std::get_if<T>(&event);
+                if (typed && !taken && (!match || match(*typed))) {
+                    taken = true;
+                    return *typed;
                 }
             }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
                 return std::nullopt;
             }
             pollfd fd{line_->eventFd(), POLLIN, 0};
-            poll(&fd, 1, static_cast<int>(std::min<long>(left.count(), 100)));
-            drain();
+            poll(&fd, 1, 100);
+            all<T>();
         }
     }
-    void drain() {
-        for (auto& event : line_->takeEvents()) {
-            events_.push_back(std::move(event));
-            consumed_.push_back(false);
-        }
-    }
-    // Every event of type T so far (after draining the queue).
+    // Every event of type T so far.
     template <typename T>
     std::vector<T> all() {
-        drain();
+        for (auto& event : line_->takeEvents()) {
+            events_.emplace_back(std::move(event), false);
+        }
         std::vector<T> found;
-        for (auto& event : events_) {
+        for (auto& [event, taken] : events_) {
             if (auto* typed = std::get_if<T>(&event)) {
                 found.push_back(*typed);
             }
@@ -275,8 +238,7 @@ class LineUnderTest {
 
   private:
     std::unique_ptr<sip::SipLine> line_;
-    std::vector<sip::SipEvent> events_;
-    std::vector<bool> consumed_;
+    std::vector<std::pair<sip::SipEvent, bool>> events_;  // and whether waitFor took it
     std::mutex logMutex_;
     std::string log_;
 };
