@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -548,6 +549,11 @@ void FlowRun::check() {
     if (!failures_.empty()) {
         failures_ += "end of the trace:\n" + h.traceText(40);
     }
+}
+
+std::string callLogVerdict(const std::string& expected, const std::string& log) {
+    std::istringstream words(expected);
+    return listVerdict({std::istream_iterator<std::string>(words), {}}, 0, logWords(log));
 }
 
 std::string playFlow(const Flow& flow) {

@@ -54,4 +54,7 @@ class FlowRun {
 // Plays every variant of the flow; the failures of the first that fails.
 std::string playFlow(const Flow& flow);
 
+// Empty when the call log reads as the words of an "expect log" statement, else what it read.
+std::string callLogVerdict(const std::string& expected, const std::string& log);
+
 }  // namespace tellmaro::test
