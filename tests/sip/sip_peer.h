@@ -28,34 +28,6 @@ inline bool haveSipp() {
         GTEST_SKIP() << "SIPp (package sip-tester) is not installed"; \
     }
 
-// A port nobody listens on right now (UDP and TCP).
-inline uint16_t freeUdpPort() {
-    for (;;) {
-        uint16_t port = 0;
-        close(bindLoopbackUdp(port));
-        sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-        int tcp = socket(AF_INET, SOCK_STREAM, 0);
-        bool free = bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(tcp);
-        if (free) {
-            return port;
-        }
-    }
-}
-
-// Polls `done` every 20 ms until it holds or `limit` has passed.
-template <typename Done>
-bool waitUntil(Done done, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 inline size_t occurrences(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {

@@ -36,6 +36,18 @@ inline std::filesystem::path freshFolder(const std::string& name, std::filesyste
     return root;
 }
 
+// Polls `done` every 20 ms until it holds or `limit` has passed.
+template <typename Done>
+bool waitUntil(Done done, std::chrono::milliseconds limit) {
+    for (auto deadline = std::chrono::steady_clock::now() + limit; !done();
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+    }
+    return true;
+}
+
 class ChildProcess {
   public:
     // `workingDir`: where it runs; empty: here.
@@ -86,14 +98,7 @@ class ChildProcess {
     std::string output() const { return readFile(output_); }
     // Waits up to `timeout` until the output contains `text`.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
-        for (auto end = std::chrono::steady_clock::now() + timeout;
-             std::chrono::steady_clock::now() < end;
-             std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-            if (output().find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
+        return waitUntil([&] { return output().find(text) != std::string::npos; }, timeout);
     }
 
   private:

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "support/child_process.h"
+#include "support/loopback_udp.h"
 
 namespace tellmaro::test {
 
@@ -19,7 +20,7 @@ class SimulatorProcess {
     // Starts the simulator on the scenario and waits until it accepts connections.
     SimulatorProcess(const std::string& simulator, const std::string& scenario) {
         dir_ = freshFolder("tellmaro-sim-");
-        port_ = onLoopback(0, bind);
+        port_ = freeUdpPort();
         // libcapi20 drops the last character of every line, the last one too.
         std::ofstream(dir_ / ".capi20rc")
             << "REMOTE rcapi 127.0.0.1 " << port_ << "\nTRACELEVEL 0\n";
@@ -30,11 +31,7 @@ class SimulatorProcess {
             std::vector<std::string>{simulator, "--port", std::to_string(port_),
                                      (dir_ / "scenario.txt").string()},
             (dir_ / "sim.out").string());
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (spawned() && onLoopback(port_, connect) == 0 &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        waitUntil([this] { return !spawned() || accepts(port_); }, std::chrono::seconds(5));
     }
 
     ~SimulatorProcess() {
@@ -55,18 +52,12 @@ class SimulatorProcess {
     std::string output() const { return process_->output(); }
 
   private:
-    // Port 0 binds a free port; another connects.
-    static uint16_t onLoopback(uint16_t port, int (*use)(int, const sockaddr*, socklen_t)) {
+    static bool accepts(uint16_t port) {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = use(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        socklen_t length = sizeof address;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         close(fd);
-        return ok ? ntohs(address.sin_port) : 0;
+        return ok;
     }
 
     std::filesystem::path dir_;
