@@ -110,14 +110,12 @@ TEST(CallMedia, CapturedAudioArrivesAsCapiBlocksAndKeysOnce) {
     std::vector<uint8_t> expected;
     uint32_t start = 0;
     for (const auto& record : captureRecords()) {
-        auto frame = reinterpret_cast<const uint8_t*>(record.data()) + 16;
-        const uint8_t* rtp = frame + 14 + (frame[14] & 0x0F) * 4u + 8;
-        uint32_t timestamp =
-            (uint32_t(rtp[4]) << 24) | (uint32_t(rtp[5]) << 16) | (uint32_t(rtp[6]) << 8) | rtp[7];
-        start = expected.empty() ? timestamp : start;
-        expected.resize(timestamp - start, kRtpAlawSilence);
-        expected.insert(expected.end(), rtp + 12 + (rtp[0] & 0x0F) * 4u,
-                        reinterpret_cast<const uint8_t*>(record.data() + record.size()));
+        // Past the record header and the Ethernet, IP and UDP headers.
+        std::span bytes(reinterpret_cast<const uint8_t*>(record.data()) + 16, record.size() - 16);
+        auto rtp = *parseRtp(bytes.subspan(14 + (bytes[14] & 0x0F) * 4u + 8));
+        start = expected.empty() ? rtp.timestamp : start;
+        expected.resize(rtp.timestamp - start, kRtpAlawSilence);
+        expected.insert(expected.end(), rtp.payload.begin(), rtp.payload.end());
     }
     std::transform(expected.begin(), expected.end(), expected.begin(), pcmaToCapi);
     std::vector<uint8_t> heard;

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -16,16 +18,36 @@ namespace tellmaro::test {
 
 using Clock = std::chrono::steady_clock;
 
+struct RtpPacket {
+    uint8_t payloadType;
+    uint16_t sequence;
+    uint32_t timestamp, ssrc;
+    std::vector<uint8_t> payload;  // after the contributing sources
+};
+
+// The header fields and payload of an RTP packet; nothing when it is shorter than its header.
+inline std::optional<RtpPacket> parseRtp(std::span<const uint8_t> b) {
+    const size_t header = 12 + (b.empty() ? 0 : (b[0] & 0x0F) * 4u);
+    if (b.size() < header) {
+        return std::nullopt;
+    }
+    auto be32 = [&](size_t at) {
+        return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 |
+               b[at + 3];
+    };
+    return RtpPacket{uint8_t(b[1] & 0x7F),
+                     uint16_t(b[2] << 8 | b[3]),
+                     be32(4),
+                     be32(8),
+                     {b.begin() + static_cast<ptrdiff_t>(header), b.end()}};
+}
+
 // Receives RTP on a port of its own until destroyed; keeps each packet with its arrival time.
 class RtpCatcher {
   public:
-    struct Packet {
+    struct Packet : RtpPacket {
         Clock::time_point at;
-        uint8_t payloadType;
-        uint16_t sequence;
-        uint32_t timestamp, ssrc;
         uint16_t sourcePort;
-        std::vector<uint8_t> payload;
     };
     RtpCatcher() : fd_(bindLoopbackUdp(port_)), thread_([this] { run(); }) {}
     ~RtpCatcher() {
@@ -49,19 +71,9 @@ class RtpCatcher {
                 poll(&fd, 1, 50) <= 0
                     ? 0
                     : recvfrom(fd_, b, sizeof b, 0, reinterpret_cast<sockaddr*>(&source), &length);
-            auto be32 = [&](int at) {
-                return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 |
-                       uint32_t(b[at + 2]) << 8 | b[at + 3];
-            };
-            if (got >= 12) {
+            if (auto rtp = got > 0 ? parseRtp({b, static_cast<size_t>(got)}) : std::nullopt) {
                 std::lock_guard lock(mutex_);
-                packets_.push_back({Clock::now(),
-                                    uint8_t(b[1] & 0x7F),
-                                    uint16_t(b[2] << 8 | b[3]),
-                                    be32(4),
-                                    be32(8),
-                                    ntohs(source.sin_port),
-                                    {b + 12, b + got}});
+                packets_.push_back({std::move(*rtp), Clock::now(), ntohs(source.sin_port)});
             }
         }
     }
