@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "data/call_log_texts.h"
 #include "support/engine_harness.h"
 
 using namespace tellmaro;
@@ -106,10 +107,11 @@ struct Soak {
         // The entry ends with the connection's duration, or a refused second caller after it.
         const size_t last = entry.rfind("\r\n", entry.size() >= 3 ? entry.size() - 3 : 0);
         const std::string lastLine = last == std::string::npos ? entry : entry.substr(last + 2);
-        expect(entry.find("Anrufende Nummer       : 1711234567\r\n") != std::string::npos, call,
-               "no entry for the call:\n" + entry);
-        expect((lastLine.starts_with("Verbindungsdauer       : ") ||
-                lastLine.starts_with("Abbruch, Grund         : Nicht registrierte Handynummer")) &&
+        namespace texts = data::call_log_texts;
+        expect(entry.find(std::string(texts::kCaller) + "1711234567\r\n") != std::string::npos,
+               call, "no entry for the call:\n" + entry);
+        expect((lastLine.starts_with(texts::kConnectionDuration) ||
+                lastLine.starts_with(texts::kRefusedCaller)) &&
                    entry.ends_with("\r\n"),
                call, "entry incomplete:\n" + entry);
     }
