@@ -40,7 +40,7 @@ const char* const kMessages =
     "Kurzwahl existiert bereits!|Bitte geben Sie die mit der Kurzwahl verbundene Rufnummer "
     "ein|Bitte geben Sie nur Ziffern, * und # als Rufnummer ein!|Bitte geben Sie nicht mehr als "
     "20 Zeichen als Telefonnummer ein!|Die Bemerkung enthält Zeichen, die nicht gespeichert "
-    "werden können!|Bitte geben Sie nicht mehr als 122 Zeichen als Bemerkung ein!|Das Telefonbuch "
+    "werden können!|Bitte geben Sie nicht mehr als 120 Zeichen als Bemerkung ein!|Das Telefonbuch "
     "ist voll!";
 
 // Adds "window/widget "text": needs WxH, has WxH" unless the text fits.
