@@ -8,24 +8,18 @@
 namespace tellmaro::capi {
 namespace {
 
-TEST(CapiInfo, ExactlyTheKnownCodesHaveTexts) {
+// Users search their logs for these texts, so their misspellings stay.
+TEST(CapiInfo, KnownCodesHaveTheirOwnTextsLetterForLetter) {
     int withText = 0;
     for (uint32_t code = 0; code <= 0xFFFF; ++code) {
-        auto text = describeCapiInfo(code);
-        if (text.empty()) {
-            continue;
-        }
-        ++withText;
         char prefix[16];
         std::snprintf(prefix, sizeof prefix, "No:0x%04X ", code);
-        EXPECT_EQ(text.substr(0, 10), prefix) << text;
+        auto text = describeCapiInfo(code);
+        withText += !text.empty();
+        EXPECT_TRUE(text.empty() || text.starts_with(prefix)) << text;
     }
     EXPECT_EQ(withText, 46);
-    EXPECT_EQ(describeCapiInfo(0x1006), "");
     EXPECT_EQ(describeCapiInfo(0x11103), "");
-}
-
-TEST(CapiInfo, TextsAreKeptLetterForLetter) {
     const std::pair<uint32_t, const char*> rows[] = {
         {0x0002, "Flags not supported by current protocol, flags ingored"},
         {0x1005, "Max. mumber of logical connections not supposrted"},

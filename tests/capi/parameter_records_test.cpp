@@ -22,28 +22,40 @@ std::vector<uint8_t> message(uint16_t length, uint8_t command, uint8_t subcomman
                    params});
 }
 
+// DATA_B3_IND's block pointer: Data in the 32-bit layout, Data64 in the 64-bit one.
 TEST(ParameterRecords, CopiesTheParametersAndReadsTheFields) {
+    using Fields = std::vector<uint32_t>;
     ConnectConfParams conf;
     EXPECT_EQ(conf.fill(message(14, 0x02, 0x81, hexBytes("01 02 00 00  01 20"))), 6u);
-    EXPECT_EQ(conf.plci(), 0x201u);
-    EXPECT_EQ(conf.info(), 0x2001u);
-
+    EXPECT_EQ(Fields({conf.plci(), conf.info()}), Fields({0x201, 0x2001}));
     DisconnectIndParams disconnect;
     disconnect.fill(message(14, 0x04, 0x82, hexBytes("01 01 00 00  91 34")));
-    EXPECT_EQ(disconnect.plci(), 0x101u);
-    EXPECT_EQ(disconnect.reason(), 0x3491u);
-
+    EXPECT_EQ(Fields({disconnect.plci(), disconnect.reason()}), Fields({0x101, 0x3491}));
     DataB3ConfParams dataConf;
-    dataConf.fill(message(16, 0x86, 0x81, hexBytes("01 02 01 00  03 01  00 00")));
-    EXPECT_EQ(dataConf.ncci(), 0x10201u);
-    EXPECT_EQ(dataConf.dataHandle(), 259u);
-    EXPECT_EQ(dataConf.info(), 0u);
-
+    dataConf.fill(message(16, 0x86, 0x81, hexBytes("01 02 01 00  03 01  05 00")));
+    EXPECT_EQ(Fields({dataConf.ncci(), dataConf.dataHandle(), dataConf.info()}),
+              Fields({0x10201, 259, 5}));
     FacilityIndParams facility;
     facility.fill(message(18, 0x80, 0x82, hexBytes("01 01 01 00  01 00  03 31 32 23")));
-    EXPECT_EQ(facility.address(), 0x10101u);
-    EXPECT_EQ(facility.selector(), 1u);
+    EXPECT_EQ(Fields({facility.address(), facility.selector()}), Fields({0x10101, 1}));
     EXPECT_BYTES_EQ(hexBytes("03 31 32 23"), facility.parameter().first(4));
+
+    std::vector<uint8_t> block(2048);
+    auto pointer = reinterpret_cast<uintptr_t>(block.data());
+    auto pointerBytes = [pointer](size_t count, bool zero) {
+        std::vector<uint8_t> bytes;
+        for (size_t i = 0; i < count; ++i) {
+            bytes.push_back(zero ? 0 : static_cast<uint8_t>(pointer >> (8 * i)));
+        }
+        return bytes;
+    };
+    constexpr bool wide = sizeof(void*) == 8;
+    DataB3IndParams ind;
+    ind.fill(message(kDataB3MessageLength, 0x86, 0x82,
+                     concat({hexBytes("01 01 01 00"), pointerBytes(4, wide),
+                             hexBytes("00 08 05 00 00 00"), pointerBytes(wide ? 8 : 0, false)})));
+    EXPECT_EQ(ind.data(), block.data());
+    EXPECT_EQ(Fields({ind.dataLength(), ind.dataHandle(), ind.flags()}), Fields({2048, 5, 0}));
 }
 
 TEST(ParameterRecords, NeverCopiesMoreThanTheRecordHolds) {
@@ -86,27 +98,6 @@ TEST(ParameterRecords, ARefillLeavesNothingOfTheEarlierMessage) {
     for (uint8_t b : ind.numbers()) {
         ASSERT_EQ(b, 0);
     }
-}
-
-TEST(ParameterRecords, DataB3IndTakesThePointerOfTheHostLayout) {
-    std::vector<uint8_t> block(2048);
-    auto pointer = reinterpret_cast<uintptr_t>(block.data());
-    std::vector<uint8_t> params = hexBytes("01 01 01 00");
-    for (int i = 0; i < 4; ++i) {
-        params.push_back(sizeof(void*) == 8 ? 0 : static_cast<uint8_t>(pointer >> (8 * i)));
-    }
-    params.insert(params.end(), {0x00, 0x08, 0x05, 0x00, 0x00, 0x00});
-    if constexpr (sizeof(void*) == 8) {
-        for (int i = 0; i < 8; ++i) {
-            params.push_back(static_cast<uint8_t>(pointer >> (8 * i)));
-        }
-    }
-    DataB3IndParams ind;
-    ind.fill(message(static_cast<uint16_t>(kDataB3MessageLength), 0x86, 0x82, params));
-    EXPECT_EQ(ind.data(), block.data());
-    EXPECT_EQ(ind.dataLength(), 2048u);
-    EXPECT_EQ(ind.dataHandle(), 5u);
-    EXPECT_EQ(ind.flags(), 0u);
 }
 
 }  // namespace

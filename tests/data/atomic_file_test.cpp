@@ -18,27 +18,6 @@ using test::fileBytes;
 using test::textBytes;
 using test::writeFile;
 
-// Makes writes beyond `bytes` fail with EFBIG while it lives: a disk that
-// fills up in the middle of a save.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-  private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-};
-
 TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNothingElse) {
     test::TempDir dir;
     writeFile(dir / "target", textBytes("an older, longer content"));
@@ -54,15 +33,18 @@ TEST(AtomicFile, ReplacesTheWholeFileAndLeavesNothingElse) {
     EXPECT_EQ(std::set<std::string>{"target"}, dir.names());
 }
 
+// Writes beyond 100 bytes fail with EFBIG: a disk that fills up in the middle of a save.
 TEST(AtomicFile, FailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
     test::TempDir dir;
     writeFile(dir / "target", textBytes("old"));
-    const std::vector<uint8_t> large(4096, 0x55);
-    FileResult result;
-    {
-        FileSizeLimit limit(100);
-        result = replaceFileAtomically(dir / "target", large);
-    }
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit limited{100, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limited);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto result = replaceFileAtomically(dir / "target", std::vector<uint8_t>(4096, 0x55));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
     EXPECT_TRUE(contains(result.error, "File too large")) << result.error;
     EXPECT_BYTES_EQ(textBytes("old"), fileBytes(dir / "target"));
     EXPECT_EQ(std::set<std::string>{"target"}, dir.names());

@@ -45,6 +45,7 @@ TEST(CallDirCodec, BooksMatchTheirBytesBothWays) {
         EXPECT_BYTES_EQ(bytes, encoded.bytes);
         EXPECT_EQ(book, decodeCallDir(bytes).phoneBook);
     }
+    EXPECT_EQ(kOneEntryBook, decodeCallDir(std::span(kOneEntry).first(2 * 128 + 13)).phoneBook);
 }
 
 TEST(CallDirCodec, AnEntryMayFillItsRecordButIsNeverCut) {
@@ -63,14 +64,6 @@ TEST(CallDirCodec, AnEntryMayFillItsRecordButIsNeverCut) {
     EXPECT_TRUE(contains(refused.error, "entry 2")) << refused.error;
 }
 
-TEST(CallDirCodec, LastRecordMayStopRightAfterItsData) {
-    EXPECT_EQ(kOneEntryBook, decodeCallDir(std::span(kOneEntry).first(2 * 128 + 13)).phoneBook);
-    const auto cut = decodeCallDir(std::span(kOneEntry).first(2 * 128 + 12));
-    EXPECT_FALSE(cut.phoneBook);
-    EXPECT_TRUE(contains(cut.error, "comment at byte 11 runs past the end of the file"))
-        << cut.error;
-}
-
 TEST(CallDirCodec, RejectsFilesThatDoNotAddUp) {
     auto overrunsRecord = concat({kOneEntry, record(hexBytes("00 00 00 00 00 00"))});
     overrunsRecord[0] = 2;
@@ -81,6 +74,9 @@ TEST(CallDirCodec, RejectsFilesThatDoNotAddUp) {
         {hexBytes("00 00"), "needs 2 records"},
         {concat({record(hexBytes("FF FF")), record({})}), "negative"},
         {std::vector(kOneEntry.begin(), kOneEntry.begin() + 256), "needs 3 records"},
+        // The last record may stop right after its data, not before.
+        {std::vector(kOneEntry.begin(), kOneEntry.begin() + 2 * 128 + 12),
+         "comment at byte 11 runs past the end of the file"},
         {concat({kEmptyBook, record({})}), "needs 2 records"},  // an entry would be lost
         {overrunsRecord,
          "entry 1 (record 3): the field number at byte 3 runs past the end of its 128-byte record"},
@@ -92,38 +88,16 @@ TEST(CallDirCodec, RejectsFilesThatDoNotAddUp) {
     }
 }
 
-TEST(CallDirFile, MissingFileIsAnEmptyBookAndSavesAsTwoRecords) {
+TEST(CallDirFile, MissingOrCorruptFileLeavesAnEmptyFileAndAnEmptyBook) {
     test::TempDir dir;
-    const auto loaded = LoadCallDir(dir.path());
-    EXPECT_EQ("", loaded.error);
-    EXPECT_EQ(PhoneBook{}, loaded.phoneBook);
+    const auto missing = LoadCallDir(dir.path());
+    EXPECT_EQ("", missing.error);
+    EXPECT_EQ(PhoneBook{}, missing.phoneBook);
     EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.dir"));
-    EXPECT_EQ(PhoneBook{}, LoadCallDir(dir.path()).phoneBook);
 
-    ASSERT_TRUE(SaveCallDir(dir.path(), loaded.phoneBook).ok);
-    EXPECT_BYTES_EQ(kEmptyBook, fileBytes(dir / "tellmaro.dir"));
-}
-
-TEST(CallDirFile, PlaceholderAndEntriesComeBackByteForByte) {
-    test::TempDir dir;
-    const PhoneBook book = bookOf({std::string("\0\xFF", 2), "\x80", "from another version"},
-                                  {{"12", "0711*5#", "B\xE4r"}});
-    ASSERT_TRUE(SaveCallDir(dir.path(), book).ok);
-    const auto saved = fileBytes(dir / "tellmaro.dir");
-
-    const auto loaded = LoadCallDir(dir.path());
-    ASSERT_EQ("", loaded.error);
-    EXPECT_EQ(book, loaded.phoneBook);
-    ASSERT_TRUE(SaveCallDir(dir.path(), loaded.phoneBook).ok);
-    EXPECT_BYTES_EQ(saved, fileBytes(dir / "tellmaro.dir"));
-}
-
-TEST(CallDirFile, CorruptFileIsKeptAndTheBookStartsEmpty) {
-    test::TempDir dir;
     auto corrupt = kOneEntry;
     corrupt[0] = 5;
     test::writeFile(dir / "tellmaro.dir", corrupt);
-
     const auto loaded = LoadCallDir(dir.path());
     EXPECT_EQ(PhoneBook{}, loaded.phoneBook);
     ASSERT_TRUE(loaded.setAside);
@@ -132,14 +106,23 @@ TEST(CallDirFile, CorruptFileIsKeptAndTheBookStartsEmpty) {
     EXPECT_FALSE(LoadCallDir(dir.path()).setAside);
 }
 
-TEST(CallDirFile, RefusedSaveLeavesTheFileAlone) {
+TEST(CallDirFile, SavedBookComesBackByteForByteAndARefusedSaveChangesNothing) {
     test::TempDir dir;
-    ASSERT_TRUE(SaveCallDir(dir.path(), kOneEntryBook).ok);
-    const auto saved = SaveCallDir(dir.path(), bookOf({}, {{"2", "3", std::string(200, 'x')}}));
-    EXPECT_TRUE(contains(saved.error,
+    const PhoneBook book = bookOf({std::string("\0\xFF", 2), "\x80", "from another version"},
+                                  {{"12", "0711*5#", "B\xE4r"}});
+    ASSERT_TRUE(SaveCallDir(dir.path(), book).ok);
+    const auto saved = fileBytes(dir / "tellmaro.dir");
+    const auto loaded = LoadCallDir(dir.path());
+    ASSERT_EQ("", loaded.error);
+    EXPECT_EQ(book, loaded.phoneBook);
+    ASSERT_TRUE(SaveCallDir(dir.path(), loaded.phoneBook).ok);
+    EXPECT_BYTES_EQ(saved, fileBytes(dir / "tellmaro.dir"));
+
+    const auto refused = SaveCallDir(dir.path(), bookOf({}, {{"2", "3", std::string(200, 'x')}}));
+    EXPECT_TRUE(contains(refused.error,
                          "entry 1 does not fit its 128-byte record: 6 + 1 + 1 + 200 = 208 bytes"))
-        << saved.error;
-    EXPECT_BYTES_EQ(kOneEntry, fileBytes(dir / "tellmaro.dir"));
+        << refused.error;
+    EXPECT_BYTES_EQ(saved, fileBytes(dir / "tellmaro.dir"));
     EXPECT_EQ(std::set<std::string>{"tellmaro.dir"}, dir.names());
 }
 

@@ -37,13 +37,11 @@ class TempDir {
 
 inline std::vector<uint8_t> fileBytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void writeFile(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary) << std::string(bytes.begin(), bytes.end());
 }
 
 inline bool contains(const std::string& text, const std::string& part) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 
 namespace tellmaro::data {
@@ -38,19 +39,20 @@ TEST(DateTime, DurationsCountSecondBoundaries) {
     }
 }
 
-std::string systemLocalText(std::time_t t) {
-    std::tm parts{};
-    localtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &parts);
-    return text;
-}
-
+// A zone off UTC by half an hour, so that UTC or a whole-hour offset shows.
 TEST(DateTime, LocalNowShowsTheSystemsLocalTime) {
-    const std::time_t before = std::time(nullptr);
-    const std::string now = dateTimeText(localNow());
-    const std::time_t after = std::time(nullptr);
-    EXPECT_TRUE(now == systemLocalText(before) || now == systemLocalText(after)) << now;
+    setenv("TZ", "Asia/Kolkata", 1);
+    tzset();
+    auto systemText = [](std::time_t t) {
+        std::tm parts{};
+        char text[32];
+        std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", localtime_r(&t, &parts));
+        return std::string(text);
+    };
+    const std::string before = systemText(std::time(nullptr)), now = dateTimeText(localNow());
+    EXPECT_TRUE(now == before || now == systemText(std::time(nullptr))) << now;
+    unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace
