@@ -22,91 +22,77 @@ const std::string kOwn = "123";     // sent as 123 and seventeen "0"
 const std::string kOwnField = "12300000000000000000";
 
 struct LayoutCase {
+    using Fill = std::function<MessageTemplates::Bytes(MessageTemplates&)>;
+    LayoutCase(std::string n, Fill f, std::vector<uint8_t> e) : name(n), fill(f), expected(e) {}
+    LayoutCase(std::string n, Fill f, const char* hex) : LayoutCase(n, f, hexBytes(hex)) {}
     std::string name;
-    std::function<MessageTemplates::Bytes(MessageTemplates&)> fill;
+    Fill fill;
     std::vector<uint8_t> expected;
 };
 
+// A template call, its text naming the case, and the bytes it must give.
+#define LAYOUT(call, bytes) \
+    LayoutCase(             \
+        #call, [](MessageTemplates& t) { return t.call; }, bytes)
+using DR = DisconnectReqNumber;
+using DB3 = DisconnectB3ReqNumber;
+using RN = DataB3RespNumber;
+
 std::vector<LayoutCase> layoutCases() {
     return {
-        {"LISTEN_REQ listening", [](auto& t) { return t.listenReq(ListenMask::Calls); },
-         hexBytes("1A 00 07 02 05 80 01 00  01 00 00 00  00 00 00 00  32 00 01 04"
-                  "00 00 00 00  00  00")},
-        {"LISTEN_REQ stop", [](auto& t) { return t.listenReq(ListenMask::None); },
-         hexBytes("1A 00 07 02 05 80 01 00  01 00 00 00  00 00 00 00  00 00 00 00"
-                  "00 00 00 00  00  00")},
-        {"ALERT_REQ", [](auto& t) { return t.alertReq(0x4321, 0x00000101); },
-         hexBytes("11 00 07 02 01 80 21 43  01 01 00 00  00 00 00 00 00")},
-        {"CONNECT_REQ seizure", [](auto& t) { return t.connectReqSeizure(kOwn); },
-         concat({hexBytes("3F 00 07 02 02 80 7B 00  01 00 00 00  10 00  01 80  16 01 83"),
-                 textBytes(kOwnField),
-                 hexBytes("00  00  04 01 00 01 00  00 00  00  00 00 00 00 00  00 00"
-                          "00 00 00  00 00 00 00")})},
-        {"CONNECT_REQ to a number",
-         [](auto& t) { return t.connectReqToNumber("01701234567000000000", kOwn); },
-         concat({hexBytes("53 00 07 02 02 80 7B 00  01 00 00 00  10 00  15 80"),
-                 textBytes("01701234567000000000"), hexBytes("16 01 83"), textBytes(kOwnField),
-                 hexBytes("00  00  04 01 00 01 00  00 00  00  00 00 00 00 00  00 00"
-                          "00 00 00  00 00 00 00")})},
-        {"CONNECT_RESP refusing", [](auto& t) { return t.connectRespRefuse(0x1234, 0x201); },
-         concat({hexBytes("40 00 07 02 02 83 34 12  01 02 00 00  02 00"),
-                 std::vector<uint8_t>(16, 0), hexBytes("15 80"), std::vector<uint8_t>(32, 0)})},
-        {"CONNECT_RESP answering", [](auto& t) { return t.connectRespAnswer(0x101, kOwn); },
-         concat({hexBytes("3B 00 07 02 02 83 C8 00  01 01 00 00  00 00"
-                          "01 01 00 01 00 00 00 00 00 00  17 80"),
-                 textBytes(kOwnField), hexBytes("20"), std::vector<uint8_t>(12, 0)})},
-        {"CONNECT_ACTIVE_RESP", [](auto& t) { return t.connectActiveResp(0x101); },
-         hexBytes("0C 00 07 02 03 83 82 00  01 01 00 00")},
-        {"CONNECT_B3_REQ", [](auto& t) { return t.connectB3Req(0x201); },
-         hexBytes("0D 00 07 02 82 80 83 00  01 02 00 00  00")},
-        {"CONNECT_B3_RESP", [](auto& t) { return t.connectB3Resp(0x10101, 0); },
-         hexBytes("0F 00 07 02 82 83 C7 00  01 01 01 00  00 00  00")},
-        {"CONNECT_B3_RESP echoing an NCPI length",
-         [](auto& t) { return t.connectB3Resp(0x10101, 5); },
-         hexBytes("0F 00 07 02 82 83 C7 00  01 01 01 00  00 00  05")},
-        {"CONNECT_B3_ACTIVE_RESP", [](auto& t) { return t.connectB3ActiveResp(0x10101); },
-         hexBytes("0C 00 07 02 83 83 84 00  01 01 01 00")},
-        {"INFO_REQ keypad", [](auto& t) { return t.infoReqKeypad(0x201); },
-         hexBytes("11 00 07 02 08 80 A0 00  01 02 00 00  00  03  00  01 30")},
-        {"FACILITY_REQ DTMF listen", [](auto& t) { return t.facilityReqDtmfListen(0x10101); },
-         hexBytes("17 00 07 02 80 80 86 00  01 01 01 00  01 00  09  01 00  28 00  28 00"
-                  "00 00")},
-        {"FACILITY_RESP", [](auto& t) { return t.facilityResp(0x10101); },
-         hexBytes("11 00 07 02 80 83 87 00  01 01 01 00  01 00  00 00 00")},
-        {"DISCONNECT_REQ from sendDisconnectReq",
-         [](auto& t) { return t.disconnectReq(DisconnectReqNumber::SendDisconnectReq, 0x201); },
-         hexBytes("0D 00 07 02 04 80 81 00  01 02 00 00  00")},
-        {"DISCONNECT_REQ after a B3 disconnect",
-         [](auto& t) { return t.disconnectReq(DisconnectReqNumber::AfterB3Disconnect, 0x201); },
-         hexBytes("0D 00 07 02 04 80 A0 00  01 02 00 00  00")},
-        {"DISCONNECT_RESP", [](auto& t) { return t.disconnectResp(0x0815, 0x101); },
-         hexBytes("0C 00 07 02 04 83 15 08  01 01 00 00")},
-        {"DISCONNECT_B3_REQ first",
-         [](auto& t) { return t.disconnectB3Req(DisconnectB3ReqNumber::First, 0x10101); },
-         hexBytes("0D 00 07 02 84 80 8F 00  01 01 01 00  00")},
-        {"DISCONNECT_B3_REQ second",
-         [](auto& t) { return t.disconnectB3Req(DisconnectB3ReqNumber::Second, 0x10201); },
-         hexBytes("0D 00 07 02 84 80 90 00  01 02 01 00  00")},
-        {"DISCONNECT_B3_REQ after a B3 disconnect",
-         [](auto& t) {
-             return t.disconnectB3Req(DisconnectB3ReqNumber::AfterB3Disconnect, 0x10101);
-         },
-         hexBytes("0D 00 07 02 84 80 96 00  01 01 01 00  00")},
-        {"DISCONNECT_B3_RESP", [](auto& t) { return t.disconnectB3Resp(0x10101); },
-         hexBytes("0C 00 07 02 84 83 85 00  01 01 01 00")},
-        {"DATA_B3_RESP on receipt",
-         [](auto& t) { return t.dataB3Resp(DataB3RespNumber::OnReceipt, 0x10101, 7); },
-         hexBytes("0E 00 07 02 86 83 87 00  01 01 01 00  07 00")},
-        {"DATA_B3_RESP after confirmation",
-         [](auto& t) { return t.dataB3Resp(DataB3RespNumber::AfterConfirmation, 0x10101, 3); },
-         hexBytes("0E 00 07 02 86 83 8E 00  01 01 01 00  03 00")},
-        {"DATA_B3_RESP flush",
-         [](auto& t) { return t.dataB3Resp(DataB3RespNumber::Flush, 0x10101, 0); },
-         hexBytes("0E 00 07 02 86 83 C3 00  01 01 01 00  00 00")},
-        {"RESET_B3_REQ", [](auto& t) { return t.resetB3Req(0x10101); },
-         hexBytes("0D 00 07 02 87 80 00 00  01 01 01 00  00")},
-        {"RESET_B3_RESP", [](auto& t) { return t.resetB3Resp(0x10101); },
-         hexBytes("0C 00 07 02 87 83 B4 00  01 01 01 00")},
+        LAYOUT(listenReq(ListenMask::Calls),
+               "1A 00 07 02 05 80 01 00  01 00 00 00  00 00 00 00  32 00 01 04"
+               "00 00 00 00  00  00"),
+        LAYOUT(listenReq(ListenMask::None),
+               "1A 00 07 02 05 80 01 00  01 00 00 00  00 00 00 00  00 00 00 00"
+               "00 00 00 00  00  00"),
+        LAYOUT(alertReq(0x4321, 0x00000101),
+               "11 00 07 02 01 80 21 43  01 01 00 00  00 00 00 00 00"),
+        LAYOUT(connectReqSeizure(kOwn),
+               concat({hexBytes("3F 00 07 02 02 80 7B 00  01 00 00 00  10 00  01 80  16 01 83"),
+                       textBytes(kOwnField),
+                       hexBytes("00  00  04 01 00 01 00  00 00  00  00 00 00 00 00  00 00"
+                                "00 00 00  00 00 00 00")})),
+        LAYOUT(
+            connectReqToNumber("01701234567000000000", kOwn),
+            concat({hexBytes("53 00 07 02 02 80 7B 00  01 00 00 00  10 00  15 80"),
+                    textBytes("01701234567000000000"), hexBytes("16 01 83"), textBytes(kOwnField),
+                    hexBytes("00  00  04 01 00 01 00  00 00  00  00 00 00 00 00  00 00"
+                             "00 00 00  00 00 00 00")})),
+        LAYOUT(
+            connectRespRefuse(0x1234, 0x201),
+            concat({hexBytes("40 00 07 02 02 83 34 12  01 02 00 00  02 00"),
+                    std::vector<uint8_t>(16, 0), hexBytes("15 80"), std::vector<uint8_t>(32, 0)})),
+        LAYOUT(connectRespAnswer(0x101, kOwn),
+               concat({hexBytes("3B 00 07 02 02 83 C8 00  01 01 00 00  00 00"
+                                "01 01 00 01 00 00 00 00 00 00  17 80"),
+                       textBytes(kOwnField), hexBytes("20"), std::vector<uint8_t>(12, 0)})),
+        LAYOUT(connectActiveResp(0x101), "0C 00 07 02 03 83 82 00  01 01 00 00"),
+        LAYOUT(connectB3Req(0x201), "0D 00 07 02 82 80 83 00  01 02 00 00  00"),
+        LAYOUT(connectB3Resp(0x10101, 0), "0F 00 07 02 82 83 C7 00  01 01 01 00  00 00  00"),
+        LAYOUT(connectB3Resp(0x10101, 5), "0F 00 07 02 82 83 C7 00  01 01 01 00  00 00  05"),
+        LAYOUT(connectB3ActiveResp(0x10101), "0C 00 07 02 83 83 84 00  01 01 01 00"),
+        LAYOUT(infoReqKeypad(0x201), "11 00 07 02 08 80 A0 00  01 02 00 00  00  03  00  01 30"),
+        LAYOUT(facilityReqDtmfListen(0x10101),
+               "17 00 07 02 80 80 86 00  01 01 01 00  01 00  09  01 00  28 00  28 00 00 00"),
+        LAYOUT(facilityResp(0x10101), "11 00 07 02 80 83 87 00  01 01 01 00  01 00  00 00 00"),
+        LAYOUT(disconnectReq(DR::SendDisconnectReq, 0x201),
+               "0D 00 07 02 04 80 81 00  01 02 00 00  00"),
+        LAYOUT(disconnectReq(DR::AfterB3Disconnect, 0x201),
+               "0D 00 07 02 04 80 A0 00  01 02 00 00  00"),
+        LAYOUT(disconnectResp(0x0815, 0x101), "0C 00 07 02 04 83 15 08  01 01 00 00"),
+        LAYOUT(disconnectB3Req(DB3::First, 0x10101), "0D 00 07 02 84 80 8F 00  01 01 01 00  00"),
+        LAYOUT(disconnectB3Req(DB3::Second, 0x10201), "0D 00 07 02 84 80 90 00  01 02 01 00  00"),
+        LAYOUT(disconnectB3Req(DB3::AfterB3Disconnect, 0x10101),
+               "0D 00 07 02 84 80 96 00  01 01 01 00  00"),
+        LAYOUT(disconnectB3Resp(0x10101), "0C 00 07 02 84 83 85 00  01 01 01 00"),
+        LAYOUT(dataB3Resp(RN::OnReceipt, 0x10101, 7),
+               "0E 00 07 02 86 83 87 00  01 01 01 00  07 00"),
+        LAYOUT(dataB3Resp(RN::AfterConfirmation, 0x10101, 3),
+               "0E 00 07 02 86 83 8E 00  01 01 01 00  03 00"),
+        LAYOUT(dataB3Resp(RN::Flush, 0x10101, 0), "0E 00 07 02 86 83 C3 00  01 01 01 00  00 00"),
+        LAYOUT(resetB3Req(0x10101), "0D 00 07 02 87 80 00 00  01 01 01 00  00"),
+        LAYOUT(resetB3Resp(0x10101), "0C 00 07 02 87 83 B4 00  01 01 01 00"),
     };
 }
 
