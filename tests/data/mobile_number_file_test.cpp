@@ -11,7 +11,7 @@ namespace {
 using test::fileBytes;
 using test::textBytes;
 
-TEST(MobileNumberFile, SavedDigitsAreTheWholeFile) {
+TEST(MobileNumberFile, SavedDigitsAreTheWholeFileAndReadDigitsMayEndTheLine) {
     test::TempDir dir;
     EXPECT_EQ(MobileNumberStatus::missing, LoadMobileNumber(dir.path()).status);
     const auto saved = SaveMobileNumber(dir.path(), "01711234567");
@@ -25,10 +25,8 @@ TEST(MobileNumberFile, SavedDigitsAreTheWholeFile) {
         EXPECT_FALSE(SaveMobileNumber(dir.path(), refused).ok) << refused;
     }
     EXPECT_BYTES_EQ(textBytes("01711234567"), fileBytes(dir / "tellmaro.mob"));
-}
 
-TEST(MobileNumberFile, ReadsDigitsWithOneLineEndAndNothingElse) {
-    test::TempDir dir;
+    // Digits with one line end and nothing else; anything else is kept as it was.
     for (const char* content : {"0171\n", "0171\r\n"}) {
         test::writeFile(dir / "tellmaro.mob", textBytes(content));
         const auto loaded = LoadMobileNumber(dir.path());
