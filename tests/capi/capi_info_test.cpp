@@ -10,16 +10,7 @@ namespace {
 
 // Users search their logs for these texts, so their misspellings stay.
 TEST(CapiInfo, KnownCodesHaveTheirOwnTextsLetterForLetter) {
-    int withText = 0;
-    for (uint32_t code = 0; code <= 0xFFFF; ++code) {
-        char prefix[16];
-        std::snprintf(prefix, sizeof prefix, "No:0x%04X ", code);
-        auto text = describeCapiInfo(code);
-        withText += !text.empty();
-        EXPECT_TRUE(text.empty() || text.starts_with(prefix)) << text;
-    }
-    EXPECT_EQ(withText, 46);
-    EXPECT_EQ(describeCapiInfo(0x11103), "");
+    EXPECT_EQ(describeCapiInfo(0x11103), "") << "a code is not cut to 16 bits";
     const std::pair<uint32_t, const char*> rows[] = {
         {0x0002, "Flags not supported by current protocol, flags ingored"},
         {0x1005, "Max. mumber of logical connections not supposrted"},
@@ -30,7 +21,9 @@ TEST(CapiInfo, KnownCodesHaveTheirOwnTextsLetterForLetter) {
         {0x300F, "Unsupproted interoperability"},
     };
     for (const auto& [code, text] : rows) {
-        EXPECT_EQ(describeCapiInfo(code).substr(10), text);
+        char prefix[16];
+        std::snprintf(prefix, sizeof prefix, "No:0x%04X ", code);
+        EXPECT_EQ(describeCapiInfo(code), prefix + std::string(text));
     }
 }
 

@@ -1,27 +1,11 @@
-// What an application sees through the in-process driver: the controller,
-// data blocks behind pointers as libcapi20 lays them out, the limits of
-// registration, and audio: one numbered block per 256 ms with fresh handles,
-// blocks played to the far party, and the check of what a party heard.
+// What an application sees through the in-process driver: the controller and its limits, blocks
+// behind pointers as libcapi20 lays them out, and audio played and heard.
 #include "capi/byte_order.h"
 #include "exchange/simulated/audio_block.h"
 #include "line_flow.h"
 
 namespace tellmaro::exchange::test {
 namespace {
-
-TEST(InProcessDriver, PresentsTheControllerItsProfileAllows) {
-    LineFlow f("");
-    capi::CapiProfile count{};
-    count.fill(0xEE);
-    ASSERT_EQ(f.driver.getProfile(0, count), 0u);
-    EXPECT_EQ(count[0] | count[1] << 8 | count[2] << 16, 1) << "one controller, reserved 0";
-    EXPECT_EQ(f.driver.getProfile(2, count), 0x2002u);
-
-    LineConfig oneChannel;
-    oneChannel.identity.profile = makeProfile({.bChannels = 1});
-    LineFlow("put seize; put seize; get CONNECT_CONF Info=0x0000; get CONNECT_CONF Info=0x2003",
-             oneChannel);
-}
 
 // Blocks come through Data64 (Data is 0) and stay held until answered or
 // their call ends; a request's block comes from Data64, else from Data.
@@ -40,10 +24,18 @@ TEST(InProcessDriver, DataBlocksTravelThroughTheirPointers) {
     f.play("get DISCONNECT_IND; check line held-blocks=0");
 }
 
-TEST(Registration, LimitsAreRefusedWithTheirCodes) {
+TEST(InProcessDriver, PresentsTheControllerItsProfileAllowsAndRefusesWhatItCannot) {
     LineConfig config;
     config.maxApplications = 2;
-    LineFlow f("", config);
+    config.identity.profile = makeProfile({.bChannels = 1});
+    LineFlow f("put seize; put seize; get CONNECT_CONF Info=0x0000; get CONNECT_CONF Info=0x2003",
+               config);
+    capi::CapiProfile count{};
+    count.fill(0xEE);
+    ASSERT_EQ(f.driver.getProfile(0, count), 0u);
+    EXPECT_EQ(count[0] | count[1] << 8 | count[2] << 16, 1) << "one controller, reserved 0";
+    EXPECT_EQ(f.driver.getProfile(2, count), 0x2002u);
+
     auto& controller = f.line.controller();
     uint32_t appl = 0;
     EXPECT_EQ(f.driver.registerApplication({.maxB3BlockSize = 64}, appl), 0x1002u);

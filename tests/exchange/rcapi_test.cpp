@@ -10,14 +10,14 @@ namespace tellmaro::exchange {
 namespace {
 
 TEST(RcapiFrame, ReadsRequestsFromAnyPiecesAndAnswersInKind) {
-    // capi20_register(2, 7, 2048, ...), whose version word is cut short; a
-    // profile request; a DATA_B3_REQ in the 64-bit layout with its block.
+    // capi20_register(2, 7, 2048, ...) with its version word cut short, a profile request, and a
+    // DATA_B3_REQ in the 64-bit layout with its block.
     auto registration =
         test::hexBytes("00 17  00 00 00 00 F2 FF 00 00 00 00 00 00  00 08 02 00 07 00 00 08 02");
     auto profile = test::hexBytes("00 0E  00 00 00 00 E0 FF 00 00 01 00 00 00");
     auto dataReq = test::hexBytes(
-        "1E 00 01 00 86 80 8D 00 01 01 01 00 00 00 00 00 00 08 09 01 00 00 A0 30 47 B8 B9 55 00 "
-        "00");
+        "1E 00 01 00 86 80 8D 00  01 01 01 00  00 00 00 00  00 08 09 01"
+        "00 00  A0 30 47 B8 B9 55 00 00");
     std::vector<uint8_t> block(2048, 0x5A);
     rcapi::FrameReader reader;
     std::vector<rcapi::Request> requests;
@@ -52,17 +52,12 @@ TEST(RcapiFrame, ReadsRequestsFromAnyPiecesAndAnswersInKind) {
     }
 
     std::vector<uint8_t> profileBytes(64, 1);
-    const std::pair<std::vector<uint8_t>, std::vector<uint8_t>> answers[] = {
-        {rcapi::profileAnswer(profileRequest, 0, profileBytes),
-         test::concat({test::hexBytes("00 4C  00 00 00 00 E1 FF 00 00  00 00"), profileBytes})},
-        {rcapi::versionAnswer(profileRequest, capi::CapiVersion{2, 0, 1, 7}),
-         test::hexBytes(
-             "00 1B  00 00 00 00 FD FF 00 00  00 02 00 00 00 00 00 00 00 01 00 00 00 07 00 "
-             "00 00")},
-    };
-    for (const auto& [made, expected] : answers) {
-        EXPECT_BYTES_EQ(expected, made);
-    }
+    EXPECT_BYTES_EQ(
+        test::concat({test::hexBytes("00 4C  00 00 00 00 E1 FF 00 00  00 00"), profileBytes}),
+        rcapi::profileAnswer(profileRequest, 0, profileBytes));
+    EXPECT_BYTES_EQ(test::hexBytes("00 1B  00 00 00 00 FD FF 00 00  00 02 00 00  00 00 00 00"
+                                   "00 01 00 00  00 07 00 00 00"),
+                    rcapi::versionAnswer(profileRequest, capi::CapiVersion{2, 0, 1, 7}));
 }
 
 }  // namespace
