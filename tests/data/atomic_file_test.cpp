@@ -54,7 +54,7 @@ TEST(AtomicFile, FailedRenameOrMissingDirectoryIsReported) {
     test::TempDir dir;
     std::filesystem::create_directory(dir / "target");
     EXPECT_TRUE(contains(replaceFileAtomically(dir / "target", textBytes("x")).error, "target"));
-    EXPECT_EQ(std::set<std::string>{"target"}, dir.names());
+    EXPECT_EQ(std::set<std::string>{"target"}, dir.names());  // no temporary file left
 
     writeFile(dir / "file", textBytes("x"));
     const auto result = replaceFileAtomically(dir / "file" / "target", textBytes("x"));

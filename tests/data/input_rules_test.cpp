@@ -1,6 +1,4 @@
-// The checks of typed input that the settings dialog, the phone book's entry
-// dialog and the console's set and phonebook commands share: each rule's
-// German message once, the field it points at, and what accepted input stores.
+// Typed input as the dialogs and the console check it: each rule's message, its field, what is stored.
 #include <gtest/gtest.h>
 
 #include "data/entry_rules.h"
