@@ -1,5 +1,4 @@
-// The libcapi20 driver without the library: the program must still start and
-// report "CAPI not installed" from every operation.
+// Without libcapi20 the program still starts: every operation reads "CAPI not installed".
 #include <gtest/gtest.h>
 
 #include "capi/libcapi20_driver.h"

@@ -96,28 +96,20 @@ std::vector<LayoutCase> layoutCases() {
     };
 }
 
-TEST(MessageTemplates, EveryMessageMatchesItsLayoutTable) {
+// Templates are persistent: refilled after other uses, they keep nothing of them.
+TEST(MessageTemplates, EveryMessageMatchesItsLayoutTableFreshAndRefilled) {
     MessageTemplates templates;
     templates.setApplId(kAppl);
-    for (const auto& c : layoutCases()) {
-        SCOPED_TRACE(c.name);
-        auto bytes = c.fill(templates);
-        EXPECT_BYTES_EQ(c.expected, bytes) << describeMessage(bytes);
-    }
-}
-
-// The templates are persistent: filling one in a different order or after
-// other uses must not leave anything of the earlier use behind.
-TEST(MessageTemplates, RefillingGivesTheSameBytesAsAFreshTemplate) {
-    MessageTemplates used;
-    used.setApplId(kAppl);
-    auto cases = layoutCases();
-    for (auto it = cases.rbegin(); it != cases.rend(); ++it) {
-        it->fill(used);
-    }
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_BYTES_EQ(c.expected, c.fill(used));
+    const auto cases = layoutCases();
+    for (bool refilled : {false, true}) {
+        for (auto it = cases.rbegin(); refilled && it != cases.rend(); ++it) {
+            it->fill(templates);
+        }
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name + (refilled ? " refilled" : ""));
+            auto bytes = c.fill(templates);
+            EXPECT_BYTES_EQ(c.expected, bytes) << describeMessage(bytes);
+        }
     }
 }
 

@@ -1,5 +1,4 @@
-// The readable one-line decoding used in traces and failure messages, and
-// what it says of a malformed message.
+// The one-line decoding in traces and failure messages, malformed messages included.
 #include <gtest/gtest.h>
 
 #include "capi/message_templates.h"

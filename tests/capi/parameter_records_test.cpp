@@ -14,8 +14,7 @@ namespace {
 using test::concat;
 using test::hexBytes;
 
-// A message with the given Length field and parameter bytes (which need not
-// agree with it).
+// A message with this Length field and these parameter bytes, which need not agree.
 std::vector<uint8_t> message(uint16_t length, uint8_t command, uint8_t subcommand,
                              std::vector<uint8_t> params) {
     return concat({{static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 1, 0, command,

@@ -18,8 +18,7 @@ LocalTime at(int h, int mi, int s) {
     return local_days{year{2001} / 12 / 3} + hours{h} + minutes{mi} + seconds{s};
 }
 
-// The expected file holds Windows-1252: "\344" is the "ä" (0xE4), lines end
-// in CR LF.
+// The file holds Windows-1252 ("\344" is "ä") with CR LF line ends.
 TEST(CallLog, RelayedCallWritesItsLinesInOrder) {
     test::TempDir dir;
     CallLog log;

@@ -1,4 +1,4 @@
-// Typed input as the dialogs and the console check it: each rule's message, its field, what is stored.
+// Typed input as dialogs and console check it: each rule's message, its field, what is stored.
 #include <gtest/gtest.h>
 
 #include "data/entry_rules.h"
@@ -12,8 +12,7 @@ NumberEntries typed(std::string own, std::string mobile, std::string chars = "",
     return {std::move(own), std::move(mobile), std::move(chars), automatic, std::move(digits)};
 }
 
-// "field: message" for a refusal, else the number settings as stored over a
-// record with line access "5" switched off above 3 digits.
+// "field: message" for a refusal, else what is stored over line access "5", off, above 3 digits.
 std::string settingsOutcome(const NumberEntries& entries) {
     SettingsRecord settings;
     settings.lineAccessChars = "5";
@@ -73,8 +72,7 @@ TEST(SettingsRules, EachRefusalNamesItsFieldAndWhatPassesIsStored) {
     EXPECT_EQ(settings.ownNumberLength, 4);
 }
 
-// "field: message" for a refusal, else the entry as stored (Windows-1252),
-// in a book with the codes 11 and 22; `editIndex` 1 changes the entry 11.
+// "field: message" for a refusal, else the entry stored in a book of 11 and 22 (edit 1: 11).
 std::string entryOutcome(int16_t editIndex, const std::string& code, const std::string& number,
                          const std::string& comment = "") {
     PhoneBook book;

@@ -33,8 +33,7 @@ const std::vector<uint8_t> kExampleBytes = hexBytes(
     "31 32 33 30 30 30 30 30 30 30 30 30 30 30 30 30 30 30 30 30"
     "03 00 00 FF FF 05 01 00 30 00 00");
 
-// Every field differs from the example and every text is set, so the fields
-// the example leaves at zero are placed too.
+// Every field differs from the example's, so the fields it leaves at zero are placed too.
 SettingsRecord fullRecord() {
     SettingsRecord record;
     record.logEnabled = true;
@@ -133,8 +132,7 @@ TEST(SettingsFile, SaveLeavesExactlyTheNewRecordOrNothingNew) {
     EXPECT_EQ((std::set<std::string>{"tellmaro.ini"}), dir.names());
 }
 
-// A damaged file is kept under a name of its own each time, never over an
-// earlier copy, and the program starts unconfigured.
+// A damaged file is kept under a new name each time, never over an earlier copy.
 TEST(SettingsFile, CorruptFileIsKeptUnderANewNameAndReplacedByAnEmptyOne) {
     test::TempDir dir;
     const LocalTime now = std::chrono::local_days{std::chrono::year{2026} / 12 / 6} + 5h + 18min;

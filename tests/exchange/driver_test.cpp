@@ -7,8 +7,7 @@
 namespace tellmaro::exchange::test {
 namespace {
 
-// Blocks come through Data64 (Data is 0) and stay held until answered or
-// their call ends; a request's block comes from Data64, else from Data.
+// Blocks come through Data64 (Data 0), held until answered or their call ends; requests alike.
 TEST(InProcessDriver, DataBlocksTravelThroughTheirPointers) {
     LineFlow f("party mobile 0171\nlisten; answer mobile m; wait 512ms");
     auto first = f.play("get DATA_B3_IND");

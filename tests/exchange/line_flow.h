@@ -1,6 +1,5 @@
 #pragma once
-// The line simulator driven as the relay drives it: the in-process driver in virtual time,
-// the relay's templates, the steps of a line flow (docs/scenario-format.md, "Line flows").
+// The line driven as the relay drives it, in the steps of docs/scenario-format.md's "Line flows".
 
 #include <gtest/gtest.h>
 
