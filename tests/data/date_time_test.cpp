@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <tuple>
 
 namespace tellmaro::data {
 namespace {
@@ -21,11 +22,7 @@ TEST(DateTime, TextIsTheGermanDateWithWholeSeconds) {
 }
 
 TEST(DateTime, DurationsCountSecondBoundaries) {
-    struct Case {
-        LocalTime from, to;
-        int64_t seconds;
-    };
-    const Case cases[] = {
+    const std::tuple<LocalTime, LocalTime, int64_t> cases[] = {
         {at(2001, 12, 3, 10, 0, 0, 900), at(2001, 12, 3, 10, 0, 1, 100), 1},
         {at(2001, 12, 3, 10, 0, 1, 0), at(2001, 12, 3, 10, 0, 1, 999), 0},
         {at(2001, 12, 3, 10, 0, 0, 999), at(2001, 12, 3, 10, 1, 0, 0), 60},
@@ -33,9 +30,9 @@ TEST(DateTime, DurationsCountSecondBoundaries) {
         {at(1969, 12, 31, 23, 59, 59, 900), at(1970, 1, 1, 0, 0, 0, 100), 1},
         {at(2001, 12, 3, 10, 0, 1, 100), at(2001, 12, 3, 10, 0, 0, 900), -1},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.seconds, secondBoundariesBetween(c.from, c.to))
-            << dateTimeText(c.from) << " to " << dateTimeText(c.to);
+    for (const auto& [from, to, seconds] : cases) {
+        EXPECT_EQ(seconds, secondBoundariesBetween(from, to))
+            << dateTimeText(from) << " to " << dateTimeText(to);
     }
 }
 

@@ -12,22 +12,19 @@ namespace {
 using test::textBytes;
 
 TEST(Windows1252, MapsBytesToTheCharactersWindowsShows) {
-    struct Case {
-        std::string_view windows1252;
-        std::string_view utf8;
-    };
-    const Case cases[] = {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        // Windows-1252, UTF-8
         {{"A\0", 2}, {"A\0", 2}},
         {"\x80\x8A\x96\x99\x9F", "€Š–™Ÿ"},
         // The five undefined bytes pass through as the controls of the same number.
         {"\x81\x8D\x8F\x90\x9D", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"},
         {"\xA0\xE4\xFF", "\xC2\xA0äÿ"},
     };
-    for (const Case& c : cases) {
-        EXPECT_BYTES_EQ(textBytes(c.utf8), textBytes(windows1252ToUtf8(c.windows1252)));
-        const auto back = utf8ToWindows1252(c.utf8);
+    for (const auto& [windows1252, utf8] : cases) {
+        EXPECT_BYTES_EQ(textBytes(utf8), textBytes(windows1252ToUtf8(windows1252)));
+        const auto back = utf8ToWindows1252(utf8);
         ASSERT_TRUE(back.ok()) << back.error;
-        EXPECT_BYTES_EQ(textBytes(c.windows1252), textBytes(*back.text));
+        EXPECT_BYTES_EQ(textBytes(windows1252), textBytes(*back.text));
     }
     std::string allBytes;  // every byte string comes back unchanged
     for (int byte = 0; byte < 256; ++byte) {
