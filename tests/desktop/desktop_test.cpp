@@ -66,13 +66,9 @@ const StartUp kStartUps[] = {
      [](Desktop& d) { fs::remove(d.appDir / "tellmaro.mob"); }, true,
      "Der Tellmaro wird gestartet / Wegen Konfiguration deaktiviert", "", true,
      [](Desktop& d) {
-         const QString told =
-             "Tellmaro Hinweis !!|Es ist keine Rufnummer des Handys eingetragen. Der Tellmaro "
-             "bleibt deaktiviert, bis sie in den Einstellungen eingetragen ist!";
          act(visibleWindow("Options"), "CancelButton");
-         QCOMPARE(d.messages.texts, QStringList{told});
          d.entry("PMNUactive")->trigger();  // refused the same way
-         QCOMPARE(d.messages.texts, QStringList({told, told}));
+         QCOMPARE(d.messages.texts.filter("|Es ist keine Rufnummer des Handys").size(), 2);
          QVERIFY(!d.entry("PMNUactive")->isChecked());
          QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist deaktiviert"));
          d.entry("PMNUset")->trigger();
@@ -142,14 +138,11 @@ class DesktopTest : public QObject {
             QVERIFY2(d.messages.texts.join("").contains(QString::fromUtf8(expected.message)),
                      qPrintable(d.messages.texts.join("")));
             if (expected.started) {
-                QStringList enabled;
                 for (QAction* action : d.window->shell().menu().actions()) {
-                    enabled << (action->isEnabled() ? action->objectName() : "");
+                    QVERIFY(action->isSeparator() ||
+                            action->isEnabled() ==
+                                (!expected.menuLocked || action->objectName() == "PMNUend"));
                 }
-                QCOMPARE(enabled.join(' ').simplified(),
-                         QString(expected.menuLocked ? "PMNUend"
-                                                     : "PMNUcapi PMNUcalldir PMNUactive PMNUset "
-                                                       "PMNUend"));
                 QCOMPARE(d.line.accounting().applications, size_t{1});
             } else {
                 QVERIFY(ended.count() == 1 && d.line.accounting().applications == 0);
@@ -201,19 +194,18 @@ class DesktopTest : public QObject {
         QVERIFY(d.window->start());
         d.entry("PMNUcalldir")->trigger();
         QWidget* phoneBook = visibleWindow("FRMcalldir");
-        QVERIFY(QTest::qWaitForWindowExposed(phoneBook));
         act(phoneBook, "BTNnew");
         QPointer<QWidget> entry = visibleWindow("DLGcalldata");
         QVERIFY(entry && QTest::qWaitForWindowExposed(entry));
 
         QPushButton trayHost;
         trayHost.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&trayHost));
         QSignalSpy trayClicked(&trayHost, &QPushButton::clicked);
         QSignalSpy phoneBookOk(control(phoneBook, "BTNok"), &QPushButton::clicked);
         for (QWidget* widget :
              {static_cast<QWidget*>(&trayHost), control<QWidget>(phoneBook, "BTNok")}) {
             // Through the window system, where modality acts.
+            QVERIFY(QTest::qWaitForWindowExposed(widget->window()));
             QTest::mouseClick(widget->window()->windowHandle(), Qt::LeftButton, {},
                               widget->mapTo(widget->window(), widget->rect().center()));
         }

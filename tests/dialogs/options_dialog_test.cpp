@@ -60,17 +60,16 @@ class OptionsDialogTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // "OK" stores every control, so what was stored comes back only if it showed.
     void whatIsStoredShowsAndOkStoresWhatIsEntered() {
-        const std::initializer_list<const char*> shown = {
-            "RADstar_enter", "RADhash_enter",  "CHKfile",        "BTNclear_log",     "LBLlog_file",
-            "RADtotal_esc",  "RADpc_esc",      "TXTown_number",  "TXTmobile_number", "TXTline_char",
-            "CHKline",       "TXTline_digits", "RADdirect_call", "RADcall_back"};
         Setup s;
         s.open();
-        QCOMPARE(seen(s.dialog.get(), shown),
-                 QString("star_enter file[x] clear_log Datei: Handy.log total_esc own_number=0711 "
-                         "mobile_number=01711234567 line_char=0 line[x] line_digits=5 call_back"));
+        QCOMPARE(control<QLabel>(s.dialog.get(), "LBLlog_file")->text(),
+                 QString("Datei: Handy.log"));
+        s.act("OKButton");
+        QCOMPARE(s.stored(), s.before);
         QCOMPARE(s.files.asked, 0);  // a log file set from the settings is not asked for
+        s.open();
         s.act(
             "RADhash_enter RADpc_esc RADdirect_call TXTline_char=0*# TXTline_digits=12 "
             "TXTmobile_number=0891234567 OKButton");
@@ -80,13 +79,7 @@ class OptionsDialogTest : public QObject {
         expected.lineAccessChars = "0*#";
         expected.lineAccessDigits = 12;
         QCOMPARE(s.stored(), expected);
-        QCOMPARE(s.h.engine.settings(), expected);
         QCOMPARE(data::LoadMobileNumber(s.h.appDir).number, std::string("0891234567"));
-        s.open();  // and shows again
-        QCOMPARE(seen(s.dialog.get(), shown),
-                 QString("hash_enter file[x] clear_log Datei: Handy.log pc_esc own_number=0711 "
-                         "mobile_number=0891234567 line_char=0*# line[x] line_digits=12 "
-                         "direct_call"));
     }
 
     // "OK" creates the log file; one that cannot be created is said twice, as the relay tries

@@ -1,6 +1,5 @@
 #pragma once
-// A window driven by its controls' names as a user drives it, what it shows, and the file
-// dialog it may ask.
+// A window driven by its controls' names as a user drives it, and the file dialog it may ask.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -48,29 +47,6 @@ inline void act(QWidget* window, const QString& steps) {
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // closed dialogs
     }
-}
-
-// The named controls as seen, without their type prefix: a chosen option, a mark, a text, a
-// label's text; "-" before a disabled one.
-inline QString seen(const QWidget* window, std::initializer_list<const char*> names) {
-    QStringList parts;
-    for (const char* name : names) {
-        auto* widget = control<QWidget>(window, name);
-        QString shown = QString(name).mid(3);
-        if (auto* option = qobject_cast<QRadioButton*>(widget)) {
-            if (!option->isChecked()) {
-                continue;
-            }
-        } else if (auto* check = qobject_cast<QCheckBox*>(widget)) {
-            shown += check->isChecked() ? "[x]" : "[ ]";
-        } else if (auto* text = qobject_cast<QLineEdit*>(widget)) {
-            shown += "=" + text->text();
-        } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-            shown = label->text();
-        }
-        parts << (widget->isEnabled() ? "" : "-") + shown;
-    }
-    return parts.join(' ');
 }
 
 // Answers from a list; an exhausted list is a cancel.

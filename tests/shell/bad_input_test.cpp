@@ -15,7 +15,6 @@
 namespace tellmaro::test {
 namespace {
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 std::map<fs::path, std::string> filesUnder(const fs::path& dir) {
@@ -49,14 +48,13 @@ struct Setting {
 };
 
 // What a row sets up, steps separated by ';': "configured", "line" (an idle one named in
-// HOME's .capi20rc), "-FILE" removes a file of the program folder, "cut FILE" its last byte,
-// "count FILE" sets the phone book's entry count to 5, "env NAME=VALUE", "~/FILE=TEXT" writes.
+// HOME's .capi20rc), "cut FILE" cuts the program folder's FILE by a byte, "env NAME=VALUE",
+// "~/FILE=TEXT" writes.
 void prepare(Setting& r, const std::string& setup) {
     std::istringstream steps(setup);
     for (std::string step; std::getline(steps, step, ';');) {
         const size_t eq = step.find('=');
         const std::string value = step.substr(eq + 1);
-        const fs::path file = r.program.dir() / step.substr(step.find_first_of(" -") + 1);
         if (step == "configured") {
             r.program.configure();
         } else if (step == "line") {
@@ -67,12 +65,9 @@ void prepare(Setting& r, const std::string& setup) {
             std::ofstream(r.home / step.substr(2, eq - 2)) << value;
         } else if (step.starts_with("env ")) {
             setenv(step.substr(4, eq - 4).c_str(), value.c_str(), 1);
-        } else if (step.starts_with("-")) {
-            fs::remove(file);
-        } else if (step.starts_with("cut ")) {
+        } else if (const fs::path file = r.program.dir() / step.substr(4);
+                   step.starts_with("cut ")) {
             fs::resize_file(file, fs::file_size(file) - 1);
-        } else if (step.starts_with("count ")) {
-            std::fstream(file, std::ios::in | std::ios::out).put(5);
         }
     }
 }
@@ -82,8 +77,7 @@ struct Row {
     const char* setup;
     const char* command;  // a program of the program folder and its arguments; "~/" is HOME
     int exit;
-    const char* says;                 // what the output holds, in parts separated by " | "
-    const char* runsUntil = nullptr;  // when set, it runs until it prints this, then gets SIGTERM
+    const char* says;  // what the output holds, in parts separated by " | "
 };
 
 const Row kRows[] = {
@@ -98,19 +92,10 @@ const Row kRows[] = {
      "Tellmaro kann nicht starten: Die grafische Oberfläche ist nicht erreichbar.\nBitte starten"},
     {"a first start names the file and the command", "line", "tellmaro-console", 2,
      "noch nicht Konfiguriert | /.config/tellmaro/tellmaro.ini | tellmaro-console set own-number="},
-    {"no registered mobile number", "configured;line;-tellmaro.mob", "tellmaro-console", 2,
-     "noch nicht Konfiguriert"},
-    {"no .capi20rc", "configured", "tellmaro-console", 1,
-     "ISDN-Karte ist nicht richtig installiert! | Weder ~/.capi20rc noch /etc/capi20.conf"},
     {"a closed port", "configured;~/.capi20rc=REMOTE rcapi 127.0.0.1 9\n", "tellmaro-console", 1,
      "nicht richtig installiert! | REMOTE rcapi 127.0.0.1:9 | weist die Verbindung ab"},
-    {"a .capi20rc without its final newline", "configured;~/.capi20rc=REMOTE rcapi 127.0.0.1 99",
-     "tellmaro-console", 1, "nicht richtig installiert! | 127.0.0.1:9) | endet ohne Zeilenumbruch"},
     {"a settings record cut short", "configured;line;cut tellmaro.ini", "tellmaro-console", 2,
      "Die Datei tellmaro.ini ist beschädigt | .bad aufbewahrt | müssen neu eingegeben werden."},
-    {"a phone book that announces more entries than it holds", "configured;line;count tellmaro.dir",
-     "tellmaro-console", 0, "Die Datei tellmaro.dir ist beschädigt | Das Telefonbuch ist leer.",
-     "Tellmaro ist betriebsbereit"},
     {"no place for the settings", "env XDG_CONFIG_HOME=/dev/null/config", "tellmaro-console show",
      1, "/dev/null/config/tellmaro | kann nicht angelegt werden"},
     {"set refuses a number with a letter", "configured",
@@ -120,7 +105,6 @@ const Row kRows[] = {
      "Unbekannte Einstellung \"colour=red\" | own-number"},
     {"a speed-dial code that is taken", "configured", "tellmaro-console phonebook add 42 0301", 2,
      "Die eingegebene Kurzwahl existiert bereits!"},
-    {"tellmaro-sim --port abc", "", "tellmaro-sim --port abc", 2, "'abc' is not a port"},
     {"tellmaro-sim --port 3000x", "", "tellmaro-sim --port 3000x", 2, "'3000x' is not a port"},
     {"a scenario with an event after end", "~/bad.scenario=line 1\nend 5s\nexpect idle\n",
      "tellmaro-sim --port 0 ~/bad.scenario", 2, "line 3: 'expect' after the 'end' statement"},
@@ -141,12 +125,7 @@ TEST(BadInput, EveryRowSaysWhatToDoAndLosesNothing) {
         const auto before = filesUnder(r.program.dir().parent_path());
         ChildProcess child(argv, (r.home / "out.txt").string());
         ASSERT_TRUE(child.spawned());
-        if (row.runsUntil) {
-            EXPECT_TRUE(child.waitForOutput(row.runsUntil, 10s)) << child.output();
-            EXPECT_EQ(child.stop(SIGTERM), row.exit) << child.output();
-        } else {
-            EXPECT_EQ(child.wait(), row.exit) << child.output();
-        }
+        EXPECT_EQ(child.wait(), row.exit) << child.output();
         for (size_t start = 0, end = 0; end != std::string::npos; start = end + 3) {
             end = std::string_view(row.says).find(" | ", start);
             const std::string part = std::string(row.says).substr(start, end - start);
