@@ -35,15 +35,6 @@ struct Setup {
         dialog->activateWindow();
         (void)QTest::qWaitForWindowActive(dialog.get());
     }
-    // The shared steps, and file=PATH (in the folder) as the files chosen in turn.
-    void act(const QString& steps) {
-        for (const QString& step : steps.split(' ')) {
-            step.startsWith("file=")
-                ? (void)(files.answers
-                         << QString::fromStdString((h.appDir / step.mid(5).toStdString()).string()))
-                : test::act(dialog.get(), step);
-        }
-    }
     data::SettingsRecord stored() const {
         return data::LoadSettings(h.appDir).settings.value_or(data::SettingsRecord{});
     }
@@ -66,11 +57,11 @@ class OptionsDialogTest : public QObject {
         s.open();
         QCOMPARE(control<QLabel>(s.dialog.get(), "LBLlog_file")->text(),
                  QString("Datei: Handy.log"));
-        s.act("OKButton");
+        act(s.dialog.get(), "OKButton");
         QCOMPARE(s.stored(), s.before);
         QCOMPARE(s.files.asked, 0);  // a log file set from the settings is not asked for
         s.open();
-        s.act(
+        act(s.dialog.get(),
             "RADhash_enter RADpc_esc RADdirect_call TXTline_char=0*# TXTline_digits=12 "
             "TXTmobile_number=0891234567 OKButton");
         QVERIFY(!s.dialog->isVisible() && s.h.shell.messages.empty());
@@ -88,14 +79,15 @@ class OptionsDialogTest : public QObject {
         const std::tuple<const char*, const char*, size_t> rows[] = {
             {"OKButton", "Handy.log", 0},
             {"CHKfile OKButton", "", 0},
-            {"CHKfile file=Neu.log CHKfile OKButton", "Neu.log", 0},
-            {"CHKfile file=fehlt/Handy.log CHKfile OKButton", "fehlt/Handy.log", 2},
+            {"CHKfile CHKfile OKButton", "Neu.log", 0},  // the file is chosen on the second
+            {"CHKfile CHKfile OKButton", "fehlt/Handy.log", 2},
         };
         for (const auto& [steps, file, messages] : rows) {
             Setup s;
             fs::remove(s.h.logFile);
+            s.files.answers << QString::fromStdString((s.h.appDir / file).string());
             s.open();
-            s.act(steps);
+            act(s.dialog.get(), steps);
             QVERIFY(!s.dialog->isVisible());
             QCOMPARE(s.h.shell.messages.size(), messages);
             QVERIFY(!messages ||
@@ -121,11 +113,11 @@ class OptionsDialogTest : public QObject {
         for (const auto& [way, field] : rows) {
             Setup s;
             s.open();
-            s.act(QString("RADhash_enter %1=1a OKButton").arg(field));
+            act(s.dialog.get(), QString("RADhash_enter %1=1a OKButton").arg(field));
             QCOMPARE(s.h.shell.messages.size(), size_t{1});
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(field));
             QVERIFY(s.dialog->isVisible() && !s.h.engine.settings().starConfirms);
-            s.act(way);
+            act(s.dialog.get(), way);
             QVERIFY(!s.dialog->isVisible() && s.h.shell.messages.size() == 1);
             QCOMPARE(s.stored(), s.before);
             QCOMPARE(s.h.engine.settings().starConfirms, QString(way) != "close");
