@@ -19,7 +19,6 @@ using namespace std::chrono_literals;
 class StatusNotifierWatcher final : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER items)
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
 
   public:
@@ -30,15 +29,14 @@ class StatusNotifierWatcher final : public QObject {
     void RegisterStatusNotifierItem(const QString& service) { items << service; }
 };
 
-std::string firstLine(const ChildProcess& server) {
-    const std::string text = server.waitForOutput("\n", 10s) ? server.output() : "";
-    return text.substr(0, text.find('\n'));
-}
-
 // Xvfb and a session bus with the watcher, for the programs started after it.
 class DBusDesktop {
   public:
     DBusDesktop() {
+        auto firstLine = [](const ChildProcess& server) {
+            const std::string text = server.waitForOutput("\n", 10s) ? server.output() : "";
+            return text.substr(0, text.find('\n'));
+        };
         qputenv("DISPLAY", (":" + firstLine(x_)).c_str());
         qputenv("DBUS_SESSION_BUS_ADDRESS", firstLine(bus_).c_str());
         qputenv("QT_QPA_PLATFORM", "xcb");
