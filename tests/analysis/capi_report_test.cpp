@@ -32,17 +32,15 @@ std::string crlf(const std::string& lines) {
     return text;
 }
 
-TEST(CapiReport, ManufacturerBlockPadsTheNameAndReadsTheVersions) {
+// The manufacturer's name padded, Windows-1252 made readable; every set bit of the profile in
+// order, where bit 6 of the B3 protocols has no text.
+TEST(CapiReport, TheBlocksPadTheManufacturerAndListEverySetBitInOrder) {
     capi::ManufacturerName name{};
-    const std::string tenChars = "AVM B\xE4rlin";  // Windows-1252 comes out readable
+    const std::string tenChars = "AVM B\xE4rlin";
     std::copy(tenChars.begin(), tenChars.end(), name.begin());
     EXPECT_EQ(manufacturerBlock({2, 0, 3, 11}, name),
               crlf("|ISDN-Card Manufacturer: 3.11, AVM Bärlin" + std::string(55, ' ') +
                    "|CAPI Version: 2.0|--"));
-}
-
-TEST(CapiReport, ProfileBlocksListEverySetBitInOrder) {
-    // Bit 6 of the B3 protocols has no text.
     EXPECT_EQ(profileBlocks(profileOf(2, 0x09, 0x0303, 0x03, 0x41)).text,
               crlf("Number of installed controllers: 1|Number of supported B channels: 2|--|"
                    "Global options:||internal controller supported|DTMF supported|--|"

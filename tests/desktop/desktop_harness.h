@@ -61,6 +61,7 @@ class CheckedDriver final : public ForwardingDriver {
 // and the parts start-up takes.
 struct Desktop {
     Desktop() {
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));  // the single-instance lock
         data::SettingsRecord settings;
         settings.ownNumber = "07115550000000000000";
         settings.ownNumberLength = 10;

@@ -108,12 +108,6 @@ class DesktopTest : public QObject {
     Q_OBJECT
 
   private slots:
-    // A private $XDG_RUNTIME_DIR for the single-instance lock.
-    void initTestCase() {
-        QVERIFY(runtimeDir.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
-    }
-
     void startUp() {
         for (const StartUp& expected : kStartUps) {
             qInfo("%s", expected.what);
@@ -199,9 +193,6 @@ class DesktopTest : public QObject {
         QVERIFY(ended.count() == 1 && !phoneBook->isVisible() && (!entry || !entry->isVisible()));
         QCOMPARE(d.line.accounting().applications, size_t{0});
     }
-
-  private:
-    QTemporaryDir runtimeDir;
 };
 
 }  // namespace tellmaro::test

@@ -53,11 +53,9 @@ inline void act(QWidget* window, const QString& steps) {
 class AnsweringFileDialog final : public dialogs::LogFileDialog {
   public:
     std::optional<QString> askForLogFile(QWidget*, const QString&) override {
-        ++asked;
         return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
     }
     QStringList answers;
-    int asked = 0;
 };
 
 }  // namespace tellmaro::test
