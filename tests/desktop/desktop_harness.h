@@ -65,6 +65,8 @@ struct Desktop {
         data::SettingsRecord settings;
         settings.ownNumber = "07115550000000000000";
         settings.ownNumberLength = 10;
+        settings.logFilePath = (appDir / "Handy.log").string();  // logging off, the file gone
+        settings.logFileName = "Handy.log";
         data::PhoneBook book;
         (void)book.append({"42", "0301234567", "Alice"});
         (void)data::SaveSettings(appDir, settings);

@@ -120,11 +120,9 @@ class TextFitTest : public QObject {
         d.entry("PMNUcalldir")->trigger();
         QWidget* phoneBook = visibleWindow("FRMcalldir");
         phoneBook->findChild<QTableWidget*>()->selectRow(1);
-        for (const char* button : {"BTNnew", "BTNedit"}) {
-            act(phoneBook, button);
-            misfits << misfitsOnScreen();
-            act(visibleWindow("DLGcalldata"), "CancelButton");
-        }
+        act(phoneBook, "BTNedit");  // its title is longer than a new entry's
+        misfits << misfitsOnScreen();
+        act(visibleWindow("DLGcalldata"), "CancelButton");
         phoneBook->close();
 
         std::unique_ptr<QMessageBox> box(shell::QtMessageBoxes::create(
