@@ -2,9 +2,6 @@
 // The desktop program's hidden main window on the in-process line simulator,
 // with doubles for the tray, the message boxes and the file dialog.
 
-#include <QAction>
-#include <QTemporaryDir>
-
 #include "capi/byte_order.h"
 #include "data/call_dir_file.h"
 #include "data/mobile_number_file.h"

@@ -1,10 +1,6 @@
 // The real tellmaro on tellmaro-sim, its icon on the D-Bus tray of KDE and GNOME's
 // AppIndicator, under Xvfb; the test is the StatusNotifierWatcher and reads the menu as a host.
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVariant>
-#include <QTemporaryDir>
+#include <QtDBus>
 #include <QtTest>
 
 #include "support/program_directory.h"

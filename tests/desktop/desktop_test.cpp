@@ -1,8 +1,4 @@
 // The desktop program on the simulated line, used through the tray menu as a user does.
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <filesystem>
-
 #include "desktop_harness.h"
 
 namespace tellmaro::test {
@@ -123,9 +119,10 @@ class DesktopTest : public QObject {
                 }
                 QCOMPARE(d.line.accounting().applications, size_t{1});
             } else {
-                QVERIFY(ended.count() == 1 && d.line.accounting().applications == 0);
-                QVERIFY(!d.tray.shown && !visibleWindow("frmSplash") && !visibleWindow("Options"));
-                QVERIFY(!d.window->timers().timerEnabled(relay::TimerId::Timer1));
+                QVERIFY(ended.count() == 1 && d.line.accounting().applications == 0 &&
+                        !d.tray.shown);
+                QVERIFY(!visibleWindow("frmSplash") && !visibleWindow("Options") &&
+                        !d.window->timers().timerEnabled(relay::TimerId::Timer1));
             }
             if (expected.then) {
                 expected.then(d);

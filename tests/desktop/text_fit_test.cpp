@@ -1,26 +1,18 @@
 // Every text of every window, dialog and message box fits its widget with the
 // fonts of a plain Debian desktop, measured on screen in the font it is drawn in.
-#include <QFontInfo>
-#include <QHeaderView>
-#include <QMessageBox>
-#include <QStyleOptionButton>
-#include <QStyleOptionHeader>
-#include <QTableWidget>
-
 #include "desktop_harness.h"
 #include "shell/message_boxes.h"
 
 namespace tellmaro::test {
 namespace {
 
-// Adds "window/widget "text": needs WxH, has WxH" unless the text fits.
+// Adds the window, widget, text, and the size it needs and has, unless the text fits.
 void check(const QWidget* widget, const QString& text, QSize needed, QSize room,
            QStringList& misfits) {
-    auto size = [](QSize s) { return QString("%1x%2").arg(s.width()).arg(s.height()); };
     if (needed.boundedTo(room) != needed) {
-        misfits << QString("%1/%2 \"%3\": needs %4, has %5")
-                       .arg(widget->window()->objectName(), widget->metaObject()->className(), text,
-                            size(needed), size(room));
+        QDebug(&misfits.emplace_back())
+            << widget->window()->objectName() << widget->metaObject()->className() << text
+            << "needs" << needed << "has" << room;
     }
 }
 

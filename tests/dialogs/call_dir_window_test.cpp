@@ -1,9 +1,7 @@
 // The phone book window and its entry dialog on a live engine, driven as a
 // user does; the entry rules and the file's bytes are tested in tests/data.
-#include <QTableWidget>
-
-#include "data/call_dir_file.h"
 #include "dialogs/call_dir_window.h"
+#include "data/call_dir_file.h"
 #include "engine_harness.h"
 #include "window_steps.h"
 

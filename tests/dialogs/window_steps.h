@@ -1,13 +1,8 @@
 #pragma once
 // A window driven by its controls' names as a user drives it, and the file dialog it may ask.
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QRadioButton>
 #include <QtTest>
+#include <QtWidgets>
 
 #include "dialogs/log_file_dialog.h"
 

@@ -55,8 +55,6 @@ const Row kRows[] = {
      "/dev/null/config/tellmaro | kann nicht angelegt werden"},
     {true, false, "", "./tellmaro-console set mode=direct own-number=0711a", 2,
      "Bitte geben Sie nur Ziffern als Rufnummer ein!"},
-    {true, false, "", "./tellmaro-console set colour=red", 2,
-     "Unbekannte Einstellung \"colour=red\" | own-number"},
     {true, false, "", "./tellmaro-console phonebook add 42 0301", 2,
      "Die eingegebene Kurzwahl existiert bereits!"},
     {false, false, "", "./tellmaro-sim --port 3000x", 2, "'3000x' is not a port"},
