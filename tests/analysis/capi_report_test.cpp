@@ -1,7 +1,8 @@
-// The analysis report, line by line; its window, verdict and light are tested in tests/desktop.
+// The analysis report, line by line; its window and verdict are tested in tests/desktop.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "analysis/capi_report.h"
 #include "capi/byte_order.h"
@@ -14,10 +15,9 @@ capi::CapiProfile profileOf(uint16_t bChannels, uint32_t options, uint32_t b1 = 
     capi::CapiProfile profile{};
     capi::writeU16(profile, 0, 1);
     capi::writeU16(profile, 2, bChannels);
-    capi::writeU32(profile, 4, options);
-    capi::writeU32(profile, 8, b1);
-    capi::writeU32(profile, 12, b2);
-    capi::writeU32(profile, 16, b3);
+    for (size_t at = 4; uint32_t value : {options, b1, b2, b3}) {
+        capi::writeU32(profile, std::exchange(at, at + 4), value);
+    }
     return profile;
 }
 
@@ -32,17 +32,15 @@ std::string crlf(const std::string& lines) {
     return text;
 }
 
-TEST(CapiReport, ManufacturerBlockPadsTheNameAndReadsTheVersions) {
+// The manufacturer's name padded, Windows-1252 made readable; every set bit of the profile in
+// order, where bit 6 of the B3 protocols has no text.
+TEST(CapiReport, TheBlocksPadTheManufacturerAndListEverySetBitInOrder) {
     capi::ManufacturerName name{};
-    const std::string tenChars = "AVM B\xE4rlin";  // Windows-1252 comes out readable
+    const std::string tenChars = "AVM B\xE4rlin";
     std::copy(tenChars.begin(), tenChars.end(), name.begin());
     EXPECT_EQ(manufacturerBlock({2, 0, 3, 11}, name),
               crlf("|ISDN-Card Manufacturer: 3.11, AVM Bärlin" + std::string(55, ' ') +
                    "|CAPI Version: 2.0|--"));
-}
-
-TEST(CapiReport, ProfileBlocksListEverySetBitInOrder) {
-    // Bit 6 of the B3 protocols has no text.
     EXPECT_EQ(profileBlocks(profileOf(2, 0x09, 0x0303, 0x03, 0x41)).text,
               crlf("Number of installed controllers: 1|Number of supported B channels: 2|--|"
                    "Global options:||internal controller supported|DTMF supported|--|"
@@ -62,8 +60,7 @@ TEST(CapiReport, TheVerdictNeedsTwoBChannelsAndDtmf) {
         EXPECT_EQ(profileBlocks(profileOf(bChannels, options, ~0u, ~0u, ~0u)).score, score)
             << bChannels << " channels, options " << options;
     }
-    EXPECT_EQ(verdictFor(0).sentence, verdictFor(1).sentence);
-    EXPECT_EQ(verdictFor(0).trafficLight, verdictFor(1).trafficLight);
+    EXPECT_EQ(verdictFor(0).sentence, verdictFor(1).sentence);  // the light is chosen with it
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 // The desktop program's hidden main window on the in-process line simulator,
 // with doubles for the tray, the message boxes and the file dialog.
 
-#include <QAction>
-#include <QTemporaryDir>
-
 #include "capi/byte_order.h"
 #include "data/call_dir_file.h"
 #include "data/mobile_number_file.h"
@@ -21,10 +18,7 @@ class RecordingTray final : public shell::TrayIcon {
     bool available = true, shown = false;
     QStringList tips;
     bool add(const QIcon& icon, const QString& tip) override {
-        if ((shown = available)) {
-            modify(icon, tip);
-        }
-        return available;
+        return (shown = available) && (modify(icon, tip), true);
     }
     void modify(const QIcon&, const QString& tip) override { tips << tip; }
     void remove() override { shown = false; }
@@ -32,12 +26,10 @@ class RecordingTray final : public shell::TrayIcon {
 
 class RecordingMessages final : public shell::MessageBoxes {
   public:
-    QStringList texts;                // "caption|text"
-    QList<bool> splashOpen;           // whether the splash was on screen with each message
+    QStringList texts;                // "caption|text", after "splash:" when it was on screen
     std::function<void()> whileOpen;  // runs while a message is "open", as a box's loop would
     void show(const QString& caption, const QString& text, relay::MessageIcon) override {
-        texts << caption + "|" + text;
-        splashOpen << (visibleWindow("frmSplash") != nullptr);
+        texts << (visibleWindow("frmSplash") ? "splash:" : "") + caption + "|" + text;
         if (whileOpen) {
             std::exchange(whileOpen, nullptr)();
         }
@@ -56,11 +48,9 @@ class CheckedDriver final : public ForwardingDriver {
         return std::exchange(failFirstCheck, false) ? capi::kCapiNotInstalled : inner_.installed();
     }
     uint32_t getProfile(uint32_t controller, capi::CapiProfile& out) override {
-        const uint32_t result = inner_.getProfile(controller, out);
-        if (oneBChannel) {
-            capi::writeU16(out, 2, 1);
-        }
-        return profileResult != capi::kCapiOk ? profileResult : result;
+        (void)inner_.getProfile(controller, out);  // the line's two B channels
+        capi::writeU16(out, 2, oneBChannel ? 1 : 2);
+        return profileResult;
     }
 };
 
@@ -68,9 +58,12 @@ class CheckedDriver final : public ForwardingDriver {
 // and the parts start-up takes.
 struct Desktop {
     Desktop() {
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));  // the single-instance lock
         data::SettingsRecord settings;
         settings.ownNumber = "07115550000000000000";
         settings.ownNumberLength = 10;
+        settings.logFilePath = (appDir / "Handy.log").string();  // logging off, the file gone
+        settings.logFileName = "Handy.log";
         data::PhoneBook book;
         (void)book.append({"42", "0301234567", "Alice"});
         (void)data::SaveSettings(appDir, settings);

@@ -1,14 +1,8 @@
 #pragma once
-// A window driven by its controls' names as a user drives it, what it shows, and the file
-// dialog it may ask.
+// A window driven by its controls' names as a user drives it, and the file dialog it may ask.
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QRadioButton>
 #include <QtTest>
+#include <QtWidgets>
 
 #include "dialogs/log_file_dialog.h"
 
@@ -50,38 +44,13 @@ inline void act(QWidget* window, const QString& steps) {
     }
 }
 
-// The named controls as seen, without their type prefix: a chosen option, a mark, a text, a
-// label's text; "-" before a disabled one.
-inline QString seen(const QWidget* window, std::initializer_list<const char*> names) {
-    QStringList parts;
-    for (const char* name : names) {
-        auto* widget = control<QWidget>(window, name);
-        QString shown = QString(name).mid(3);
-        if (auto* option = qobject_cast<QRadioButton*>(widget)) {
-            if (!option->isChecked()) {
-                continue;
-            }
-        } else if (auto* check = qobject_cast<QCheckBox*>(widget)) {
-            shown += check->isChecked() ? "[x]" : "[ ]";
-        } else if (auto* text = qobject_cast<QLineEdit*>(widget)) {
-            shown += "=" + text->text();
-        } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-            shown = label->text();
-        }
-        parts << (widget->isEnabled() ? "" : "-") + shown;
-    }
-    return parts.join(' ');
-}
-
 // Answers from a list; an exhausted list is a cancel.
 class AnsweringFileDialog final : public dialogs::LogFileDialog {
   public:
     std::optional<QString> askForLogFile(QWidget*, const QString&) override {
-        ++asked;
         return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
     }
     QStringList answers;
-    int asked = 0;
 };
 
 }  // namespace tellmaro::test
