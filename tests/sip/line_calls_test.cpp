@@ -32,41 +32,56 @@ std::unique_ptr<Sipp> caller(LineUnderTest& line, const std::filesystem::path& d
                                   std::vector<std::pair<std::string, std::string>>{}, extra);
 }
 
-// The caller the line presents is the asserted one; our refusal reaches SIPp.
-TEST(LineCalls, IncomingPresentsTheAssertedCallerAndIsRefused) {
+// Callers of the line. The one offered to the relay presents the asserted
+// number and gets our refusal; an offer without G.711 and a stranger's INVITE
+// (neither from the registrar nor the proxy) the line refuses itself.
+TEST(LineCalls, IncomingCallersOfferedOrRefused) {
     SKIP_WITHOUT_SIPP();
-    LineUnderTest line(LineUnderTest::account(freeUdpPort()));
-    line.start();
-    auto sipp = caller(line, scratchDir(),
-                       "<sip:0301234@127.0.0.1>;030555;P-Asserted-Identity: <tel:+49-170-1234567>;"
-                       "Privacy: none;8 0 101");
-    auto call = line.waitFor<IncomingCall>();
-    ASSERT_TRUE(call) << line.logText();
-    EXPECT_EQ(call->called, "030555");
-    EXPECT_EQ(call->calling,
-              (CallingParty{NumberType::National, Presentation::Allowed, "1701234567"}));
-    line.line().reject(call->id, 486);
-    auto ended = line.waitFor<Ended>();
-    ASSERT_TRUE(ended) << line.logText();
-    EXPECT_EQ(ended->cause, cause::kUserBusy);
-    EXPECT_EQ(sipp->finish(), 0) << sipp->messages();
-    EXPECT_EQ(sipp->count("SIP/2.0 486"), 1u) << sipp->messages();
+    const std::tuple<const char*, const char*, std::optional<CallingParty>, const char*> rows[] = {
+        {"<sip:0301234@127.0.0.1>;030555;P-Asserted-Identity: <tel:+49-170-1234567>;"
+         "Privacy: none;8 0 101",
+         "127.0.0.1", CallingParty{NumberType::National, Presentation::Allowed, "1701234567"},
+         "SIP/2.0 486"},
+        {"<sip:0301234@127.0.0.1>;030555;X-A: ;X-B: ;9", "127.0.0.1", std::nullopt, "SIP/2.0 488"},
+        {"<sip:01711234567@127.0.0.1>;030555;X-A: ;X-B: ;8", "127.0.0.2", std::nullopt,
+         "SIP/2.0 403"},
+    };
+    for (const auto& [row, from, offered, response] : rows) {
+        LineUnderTest line(LineUnderTest::account(freeUdpPort()));
+        line.start();
+        auto sipp = caller(line, scratchDir(), row, {"-i", from});
+        if (offered) {
+            auto call = line.waitFor<IncomingCall>();
+            ASSERT_TRUE(call) << line.logText();
+            EXPECT_EQ(std::tie(call->called, call->calling), std::tie("030555", *offered));
+            line.line().reject(call->id, 486);
+            auto ended = line.waitFor<Ended>();
+            ASSERT_TRUE(ended) << line.logText();
+            EXPECT_EQ(ended->cause, cause::kUserBusy);
+        }
+        EXPECT_EQ(sipp->finish(), 0) << sipp->messages();
+        EXPECT_EQ(sipp->count(response), 1u) << sipp->messages();
+        EXPECT_EQ(line.all<IncomingCall>().size(), offered ? 1u : 0u) << row;
+    }
 }
 
 // Busy through the outbound proxy: the INVITE goes to the number at the
 // domain, routed by the proxy. Unanswered: our timer gives up with a CANCEL.
-TEST(LineCalls, OutgoingEndBusyOrUnanswered) {
+// Answered by a peer that sends no RTP (as one that vanished): the RTP timeout.
+TEST(LineCalls, OutgoingEndBusyUnansweredOrWithoutRtp) {
     SKIP_WITHOUT_SIPP();
-    const std::tuple<const char*, int, uint8_t, const char*> rows[] = {
-        {"busy", 60, cause::kUserBusy,
+    const std::tuple<const char*, int, int, uint8_t, const char*> rows[] = {
+        {"busy", 60, 0, cause::kUserBusy,
          R"(INVITE sip:0301234567@voip\.example\.net SIP/2\.0[^]*Route: <sip:127\.0\.0\.1:\d+;lr>)"},
-        {"ring", 2, cause::kNoAnswer, "CANCEL sip:"},
+        {"ring", 2, 0, cause::kNoAnswer, "CANCEL sip:"},
+        {"answer", 60, 1, cause::kTemporaryFailure, "BYE sip:"},
     };
-    for (auto [mode, noAnswer, cause, sipp] : rows) {
+    for (auto [mode, noAnswer, rtpTimeout, cause, sipp] : rows) {
         uint16_t port = freeUdpPort();
         auto account = LineUnderTest::account(port);
         account.domain = "voip.example.net";
         account.outboundProxy = "127.0.0.1:" + std::to_string(port);
+        account.rtpTimeout = seconds(rtpTimeout);
         Sipp callee(scratchDir(), "callee", "callee_answer.xml", port, {{"rtp_port", "9"}},
                     {"-m", "1", "-set", "mode", mode});
         LineUnderTest line(account, false, seconds(noAnswer));
