@@ -246,7 +246,7 @@ TEST(RelayOnSip, CallBackBusyCancelAndTotalDisconnect) {
             std::this_thread::sleep_for(1s);
             mobile.keys("*");
         }
-        EXPECT_EQ(bob.finish(40s), 0) << bob.process().output();
+        EXPECT_EQ(bob.finish(40s), 0) << bob.messages();
         std::this_thread::sleep_for(2s);
     }
     mobile.keys("#");
