@@ -78,43 +78,31 @@ TEST(ReceiveFifo, PacketsBecomeWholeBlocksInOrderWhateverOrderTheyCameIn) {
     }
 }
 
-TEST(ReceiveFifo, TimeJumpIsFilledWithSilenceAndANewSourceStartsOver) {
+// A jump in time (silence suppression, or RFC 4733 events, which share the
+// stream's sequence numbers) is filled with silence; the audio after events is
+// neither held for them nor counted lost; a new source starts over, unfilled.
+TEST(ReceiveFifo, TimeJumpsAndKeyEventsBecomeSilenceAndANewSourceStartsOver) {
     ReceiveFifo fifo;
     auto payload = ramp(160, 0);
     fifo.accept(7, 1, 0, payload, t0);
-    fifo.accept(7, 2, 480, payload, t0);       // 320 samples missing (silence suppression)
-    fifo.accept(9, 500, 123456, payload, t0);  // another source: no fill
-    std::vector<uint8_t> tail(kBlockSize - 160 * 3 - 320, 0x42);
-    fifo.accept(9, 501, 123456 + 160, tail, t0);
-    auto blocks = fifo.takeBlocks();
-    ASSERT_EQ(blocks.size(), 1u);
-    std::vector<uint8_t> expected = payload;
-    expected.insert(expected.end(), 320, kCapiAlawSilence);
-    expected.insert(expected.end(), payload.begin(), payload.end());
-    expected.insert(expected.end(), payload.begin(), payload.end());
-    expected.insert(expected.end(), tail.begin(), tail.end());
-    EXPECT_BYTES_EQ(expected, blocks[0]);
-    EXPECT_EQ(fifo.timestampGaps(), 1u);
-}
-
-// RFC 4733 events share the stream's sequence numbers: the audio after a key
-// is neither held for them nor counted lost, and its jump in time is silence.
-TEST(ReceiveFifo, KeyEventsTakeTheirSequenceNumbers) {
-    ReceiveFifo fifo;
-    auto payload = ramp(160, 0);
-    fifo.accept(7, 1, 0, payload, t0);
-    for (uint16_t event = 2; event <= 4; ++event) {
-        fifo.skip(7, event, t0);
-    }
+    fifo.accept(7, 2, 480, payload, t0);  // 320 samples missing
+    fifo.skip(7, 3, t0);
+    fifo.skip(7, 4, t0);
     fifo.skip(9, 5, t0);  // another source's: not this stream's number
-    std::vector<uint8_t> rest(kBlockSize - 160 - 480, 0x42);
-    fifo.accept(7, 5, 640, rest, t0);
+    fifo.accept(7, 5, 960, payload, t0);
+    fifo.accept(9, 500, 123456, payload, t0);
+    std::vector<uint8_t> tail(kBlockSize - 160 * 4 - 640, 0x42);
+    fifo.accept(9, 501, 123456 + 160, tail, t0);
     auto blocks = fifo.takeBlocks();  // at once: nothing held
     ASSERT_EQ(blocks.size(), 1u);
-    std::vector<uint8_t> expected = payload;
-    expected.insert(expected.end(), 480, kCapiAlawSilence);
-    expected.insert(expected.end(), rest.begin(), rest.end());
+    std::vector<uint8_t> expected;
+    for (size_t silence : {320, 320, 0, 0}) {
+        expected.insert(expected.end(), payload.begin(), payload.end());
+        expected.insert(expected.end(), silence, kCapiAlawSilence);
+    }
+    expected.insert(expected.end(), tail.begin(), tail.end());
     EXPECT_BYTES_EQ(expected, blocks[0]);
+    EXPECT_EQ(fifo.timestampGaps(), 2u);
     EXPECT_EQ(fifo.lostPackets(), 0u);
 }
 
