@@ -93,104 +93,41 @@ class Baresip {
     std::string received_;
 };
 
-// Kamailio with provider.cfg and the three subscribers; tellmaro-sip on the
-// PC's account and tellmaro-console on it through libcapi20, in a copy of the
-// program folder that is also the data folder (sip.conf beside the phone book).
-struct Chain {
-    Chain() {
-        program.configure();
-        std::ofstream(dir / ".capi20rc") << "REMOTE rcapi 127.0.0.1 " << capiPort << "\n";
-        setenv("HOME", dir.c_str(), 1);
-        const auto db = dir / "provider" / "db";
-        fs::create_directories(db);
-        std::ofstream(db / "version")
-            << "table_name(str) table_version(int)\nsubscriber:7\nlocation:9\n";
-        std::ofstream out(db / "subscriber");
-        out << "id(int,auto) username(str) domain(str) password(str)\n";
-        int id = 0;
-        for (const auto& user : {kPc, kMobile, kAlice}) {
-            out << ++id << ":" << user.number << ":127.0.0.1:" << user.password << "\n";
-        }
-        std::string config = readFile(TELLMARO_SIP_RELAY_DIR "/provider.cfg");
-        for (auto [key, value] : {std::pair{"@PORT@", std::to_string(providerPort)},
-                                  {"@DB@", db.string()},
-                                  {"@GATEWAY@", std::to_string(gatewayPort)}}) {
-            config = std::regex_replace(config, std::regex(key), value);
-        }
-        std::ofstream(dir / "provider" / "kamailio.cfg") << config;
+// Kamailio (provider.cfg) with the three subscribers, in `dir`/provider;
+// running until the test ends, then stopped with SIGTERM (its main process ends the others).
+std::shared_ptr<ChildProcess> provider(const fs::path& dir, uint16_t port, uint16_t gateway) {
+    const auto at = dir / "provider", db = at / "db";
+    fs::create_directories(db);
+    std::ofstream(db / "version")
+        << "table_name(str) table_version(int)\nsubscriber:7\nlocation:9\n";
+    std::ofstream out(db / "subscriber");
+    out << "id(int,auto) username(str) domain(str) password(str)\n";
+    int id = 0;
+    for (const auto& user : {kPc, kMobile, kAlice}) {
+        out << ++id << ":" << user.number << ":127.0.0.1:" << user.password << "\n";
     }
-    ~Chain() {
-        stopPrograms();
-        if (provider && provider->running()) {
-            provider->stop(SIGTERM);  // its main process ends the others
-        }
+    std::string config = readFile(TELLMARO_SIP_RELAY_DIR "/provider.cfg");
+    for (auto [key, value] : {std::pair{"@PORT@", std::to_string(port)},
+                              {"@DB@", db.string()},
+                              {"@GATEWAY@", std::to_string(gateway)}}) {
+        config = std::regex_replace(config, std::regex(key), value);
     }
-
-    std::unique_ptr<ChildProcess> spawn(std::vector<std::string> argv, const std::string& out) {
-        return std::make_unique<ChildProcess>(argv, (dir / out).string());
-    }
-    // The user's own commands: settings and phone book.
-    void console(std::vector<std::string> args) {
-        args.insert(args.begin(), program.dir() / "tellmaro-console");
-        spawn(args, "console-command.out")->wait();
-    }
-    // Kamailio, tellmaro-sip on sip.conf (chmod 600) tracing SIP and CAPI, the relay.
-    std::string start() {
-        const auto at = dir / "provider";
-        provider = spawn({"/usr/sbin/kamailio", "-DD", "-E", "-f", at / "kamailio.cfg", "-Y", at,
-                          "-P", at / "kamailio.pid", "-m", "16", "-M", "4"},
-                         "kamailio.out");
-        if (!waitForUdpPort(providerPort) || !provider->running()) {
-            return "the provider did not start";
-        }
-        const fs::path conf = program.dir() / "sip.conf";
-        const std::string proxy = "127.0.0.1:" + std::to_string(providerPort);
-        const auto rtp = 20000 + std::random_device()() % 40000;
-        std::ofstream(conf) << "user = " << kPc.number << "\npassword = " << kPc.password
-                            << "\nlisten = 127.0.0.1\nport = " << freeUdpPort()
-                            << "\nregistrar = " << proxy << "\noutbound_proxy = " << proxy
-                            << "\nrtp_ports = " << rtp << "-" << rtp + 20 << "\n";
-        fs::permissions(conf, fs::perms::owner_read | fs::perms::owner_write);
-        sip = spawn({program.dir() / "tellmaro-sip", "--config", conf, "--port",
-                     std::to_string(capiPort), "--verbose"},
-                    "tellmaro-sip.out");
-        if (!sip->waitForOutput(" as a CAPI controller on ", 20s)) {
-            return "tellmaro-sip did not start";
-        }
-        relay = spawn({program.dir() / "tellmaro-console"}, "console.out");
-        return relay->waitForOutput("Tellmaro ist betriebsbereit", 30s)
-                   ? ""
-                   : "tellmaro-console did not get ready";
-    }
-    // Both stop as a user stops them; their exit codes.
-    std::pair<int, int> stopPrograms() {
-        auto stop = [](auto& process) {
-            return process && process->running() ? process->stop(SIGTERM) : -2;
-        };
-        int consoleExit = stop(relay);
-        return {consoleExit, stop(sip)};
-    }
-    // The cause on each of tellmaro-sip's call lines, in order.
-    std::vector<int> causes() const {
-        static const std::regex line(R"(\n\d\d:\d\d:\d\d call \d+ [^\n]*; ended: cause (\d+))");
-        std::vector<int> found;
-        const auto out = sip->output();
-        for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
-            found.push_back(std::stoi((*it)[1]));
-        }
-        return found;
-    }
-
-    fs::path dir = freshFolder("tellmaro-sip-");
-    ProgramDirectory program{TELLMARO_PROGRAM_DIR};
-    uint16_t capiPort = freeUdpPort(), providerPort = freeUdpPort(), gatewayPort = freeUdpPort();
-    std::unique_ptr<ChildProcess> provider, sip, relay;
-};
+    std::ofstream(at / "kamailio.cfg") << config;
+    return {new ChildProcess({"/usr/sbin/kamailio", "-DD", "-E", "-f", at / "kamailio.cfg", "-Y",
+                              at, "-P", at / "kamailio.pid", "-m", "16", "-M", "4"},
+                             at / "kamailio.out"),
+            [](ChildProcess* kamailio) {
+                if (kamailio->running()) {
+                    kamailio->stop(SIGTERM);
+                }
+                delete kamailio;
+            }};
+}
 
 // The analysis window's verdict on the controller tellmaro-sip serves: one
 // controller, two B channels, DTMF: the green light. Its remote-CAPI port
-// listens on the loopback only, as no --listen said otherwise.
-void expectGreenLightOnTheLoopbackOnly(uint16_t capiPort) {
+// listens on the loopback, as no --listen said otherwise.
+void expectGreenLightOnTheLoopback(uint16_t capiPort) {
     capi::LibCapi20Driver driver;
     ASSERT_TRUE(driver.loaded()) << driver.loadError();
     capi::CapiProfile profile{};
@@ -201,48 +138,81 @@ void expectGreenLightOnTheLoopbackOnly(uint16_t capiPort) {
                                "Number of supported B channels: 2\r\n"),
               std::string::npos)
         << report.text;
-    char loopback[40], anywhere[16];
-    std::snprintf(loopback, sizeof loopback, "0100007F:%04X 00000000:0000 0A", capiPort);
-    std::snprintf(anywhere, sizeof anywhere, "00000000:%04X", capiPort);
-    const std::string sockets = readFile("/proc/net/tcp") + readFile("/proc/net/tcp6");
-    EXPECT_NE(sockets.find(loopback), std::string::npos) << sockets;
-    EXPECT_EQ(sockets.find(anywhere), std::string::npos) << sockets;
+    char listening[40];
+    std::snprintf(listening, sizeof listening, "0100007F:%04X 00000000:0000 0A", capiPort);
+    EXPECT_NE(readFile("/proc/net/tcp").find(listening), std::string::npos);
 }
 
-// The mobile rings and hangs up, the relay calls it back. It dials a party of
-// the other network behind the provider (SIPp) by speed dial 43: busy (486),
-// then ringing until the mobile cancels with '*'; then Alice by 42, whose
-// hanging up ends the mobile's call too. Then the relay is idle again, both
-// programs exit 0, and the password shows nowhere.
+// The cause on each of tellmaro-sip's call lines, in order.
+std::vector<int> causes(const std::string& out) {
+    static const std::regex line(R"(\n\d\d:\d\d:\d\d call \d+ [^\n]*; ended: cause (\d+))");
+    std::vector<int> found;
+    for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
+        found.push_back(std::stoi((*it)[1]));
+    }
+    return found;
+}
+
+// tellmaro-sip on the PC's account (sip.conf, chmod 600, tracing SIP and CAPI)
+// and tellmaro-console on it through libcapi20, in a copy of the program folder
+// that is also the data folder. The mobile rings and hangs up, the relay calls
+// it back. It dials a party of the other network behind the provider (SIPp) by
+// speed dial 43: busy (486), then ringing until the mobile cancels with '*';
+// then Alice by 42, whose hanging up ends the mobile's call too. Then the relay
+// is idle again, both programs exit 0, and the password shows nowhere.
 TEST(RelayOnSip, CallBackBusyCancelAndTotalDisconnect) {
     for (const char* program : {"/usr/sbin/kamailio", "/usr/bin/baresip", kSipp}) {
         if (access(program, X_OK) != 0) {
             GTEST_SKIP() << program << " is not installed (scripts/build installs it)";
         }
     }
-    Chain c;
-    c.console({"phonebook", "add", "43", "0899999", "Bob"});
-    c.console({"set", "mode=call-back", "disconnect=total"});
-    const std::string failure = c.start();
-    ASSERT_EQ(failure, "") << c.dir;
-    expectGreenLightOnTheLoopbackOnly(c.capiPort);
-    Baresip mobile(c.dir / "mobile", kMobile, c.providerPort),
-        alice(c.dir / "alice", kAlice, c.providerPort);
-    ASSERT_TRUE(mobile.registered() && alice.registered()) << c.dir;
+    const fs::path dir = freshFolder("tellmaro-sip-");
+    const uint16_t capiPort = freeUdpPort(), providerPort = freeUdpPort(),
+                   gatewayPort = freeUdpPort();
+    ProgramDirectory program{TELLMARO_PROGRAM_DIR};
+    program.configure();
+    std::ofstream(dir / ".capi20rc") << "REMOTE rcapi 127.0.0.1 " << capiPort << "\n";
+    setenv("HOME", dir.c_str(), 1);
+    auto run = [&](std::vector<std::string> argv, const std::string& out) {
+        argv[0] = program.dir() / argv[0];
+        return std::make_unique<ChildProcess>(argv, (dir / out).string());
+    };
+    run({"tellmaro-console", "phonebook", "add", "43", "0899999", "Bob"}, "command.out")->wait();
+    run({"tellmaro-console", "set", "mode=call-back", "disconnect=total"}, "command.out")->wait();
+    auto kamailio = provider(dir, providerPort, gatewayPort);
+    ASSERT_TRUE(waitForUdpPort(providerPort) && kamailio->running()) << dir;
+    const fs::path conf = program.dir() / "sip.conf";
+    const std::string proxy = "127.0.0.1:" + std::to_string(providerPort);
+    const auto rtp = 20000 + std::random_device()() % 40000;
+    std::ofstream(conf) << "user = " << kPc.number << "\npassword = " << kPc.password
+                        << "\nlisten = 127.0.0.1\nport = " << freeUdpPort()
+                        << "\nregistrar = " << proxy << "\noutbound_proxy = " << proxy
+                        << "\nrtp_ports = " << rtp << "-" << rtp + 20 << "\n";
+    fs::permissions(conf, fs::perms::owner_read | fs::perms::owner_write);
+    auto sip =
+        run({"tellmaro-sip", "--config", conf, "--port", std::to_string(capiPort), "--verbose"},
+            "tellmaro-sip.out");
+    ASSERT_TRUE(sip->waitForOutput(" as a CAPI controller on ", 20s)) << dir;
+    auto relay = run({"tellmaro-console"}, "console.out");
+    ASSERT_TRUE(relay->waitForOutput("Tellmaro ist betriebsbereit", 30s)) << dir;
+    expectGreenLightOnTheLoopback(capiPort);
+    Baresip mobile(dir / "mobile", kMobile, providerPort),
+        alice(dir / "alice", kAlice, providerPort);
+    ASSERT_TRUE(mobile.registered() && alice.registered()) << dir;
 
-    mobile.command("dial", "sip:" + kPc.number + "@127.0.0.1:" + std::to_string(c.providerPort));
-    ASSERT_TRUE(mobile.event("CALL_RINGING")) << c.dir;
+    mobile.command("dial", "sip:" + kPc.number + "@" + proxy);
+    ASSERT_TRUE(mobile.event("CALL_RINGING")) << dir;
     std::this_thread::sleep_for(1s);
     mobile.command("hangup");
-    ASSERT_TRUE(mobile.event("CALL_ESTABLISHED")) << c.dir;
+    ASSERT_TRUE(mobile.event("CALL_ESTABLISHED")) << dir;
     std::this_thread::sleep_for(1500ms);
     for (const std::string mode : {"busy", "ring"}) {
-        Sipp bob(c.dir, "bob-" + mode, "sip/callee_answer.xml", c.gatewayPort,
+        Sipp bob(dir, "bob-" + mode, "sip/callee_answer.xml", gatewayPort,
                  {{"rtp_port", std::to_string(freeUdpPort())}}, {"-m", "1", "-set", "mode", mode});
         mobile.keys("#");  // the greeting confirmed
         mobile.keys("43#");
         if (mode == "ring") {
-            ASSERT_TRUE(waitUntil([&] { return bob.count("INVITE sip:") > 0; }, 15s)) << c.dir;
+            ASSERT_TRUE(waitUntil([&] { return bob.count("INVITE sip:") > 0; }, 15s)) << dir;
             std::this_thread::sleep_for(1s);
             mobile.keys("*");
         }
@@ -251,32 +221,31 @@ TEST(RelayOnSip, CallBackBusyCancelAndTotalDisconnect) {
     }
     mobile.keys("#");
     mobile.keys("42#");
-    ASSERT_TRUE(alice.event("CALL_ESTABLISHED")) << c.dir;
+    ASSERT_TRUE(alice.event("CALL_ESTABLISHED")) << dir;
     std::this_thread::sleep_for(2s);
     alice.command("hangup");
-    ASSERT_TRUE(mobile.event("CALL_CLOSED", 2)) << c.dir;
+    ASSERT_TRUE(mobile.event("CALL_CLOSED", 2)) << dir;
 
     // Idle again: the tray green, every call's line written.
     EXPECT_TRUE(waitUntil(
-        [&] { return c.relay->output().ends_with("Tellmaro ist betriebsbereit\"\n"); }, 15s));
-    EXPECT_TRUE(waitUntil([&] { return c.causes().size() >= 5; }, 15s));
+        [&] { return relay->output().ends_with("Tellmaro ist betriebsbereit\"\n"); }, 15s));
+    EXPECT_TRUE(waitUntil([&] { return causes(sip->output()).size() >= 5; }, 15s));
     std::this_thread::sleep_for(1s);  // the relay's last answers to the line
-    auto [consoleExit, sipExit] = c.stopPrograms();
-    EXPECT_EQ(consoleExit, 0) << c.relay->output();
-    EXPECT_EQ(sipExit, 0) << c.sip->output();
-    EXPECT_EQ(c.causes(), (std::vector{16, 17, 16, 16, 16}));
+    EXPECT_EQ(relay->stop(SIGTERM), 0) << relay->output();
+    EXPECT_EQ(sip->stop(SIGTERM), 0) << sip->output();
+    EXPECT_EQ(causes(sip->output()), (std::vector{16, 17, 16, 16, 16}));
     EXPECT_EQ(callLogVerdict("- - - caller=1711234567 time=* - dialled=0899999 unreachable"
                              " - dialled=0899999 cancelled - dialled=0301234567 talk-start=*"
                              " talk-end=* talk=* - end=* length=*",
-                             c.program.callLog()),
+                             program.callLog()),
               "");
-    for (const auto& text : {c.sip->output(), c.relay->output(), c.program.callLog()}) {
+    for (const auto& text : {sip->output(), relay->output(), program.callLog()}) {
         EXPECT_EQ(text.find(kPc.password), std::string::npos) << "the password shows";
     }
     if (HasFailure()) {
-        ADD_FAILURE() << "outputs in " << c.dir.string() << "; call log:\n" << c.program.callLog();
+        ADD_FAILURE() << "outputs in " << dir.string() << "; call log:\n" << program.callLog();
     } else {
-        fs::remove_all(c.dir);
+        fs::remove_all(dir);
     }
 }
 
