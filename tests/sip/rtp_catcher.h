@@ -1,5 +1,5 @@
 #pragma once
-// A small RTP receiver for the SIP line's tests and benchmarks.
+// RTP packets read: a small receiver for the SIP benchmarks, and a parser.
 
 #include <poll.h>
 #include <unistd.h>
@@ -22,7 +22,7 @@ struct RtpPacket {
     uint8_t payloadType;
     uint16_t sequence;
     uint32_t timestamp, ssrc;
-    std::vector<uint8_t> payload;  // after the contributing sources
+    std::vector<uint8_t> payload;
 };
 
 // The header fields and payload of an RTP packet; nothing when it is shorter than its header.
