@@ -5,14 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <regex>
 
 #include "exchange/sip/audio_fifos.h"
 #include "exchange/sip/g711.h"
 #include "exchange/sip/sip_causes.h"
-#include "sip/rtp_catcher.h"
 #include "sip/sip_peer.h"
 #include "support/byte_compare.h"
 
@@ -111,44 +109,24 @@ std::vector<uint8_t> heardBy(LineUnderTest& line) {
     return heard;
 }
 
-// SIPp keys "#" by RFC 4733 and 4 by INFO, then plays its capture (30 ms frames).
-TEST(CallMedia, CapturedAudioArrivesAsCapiBlocksAndKeysOnce) {
+// An answered SIPp caller keys "#" by RFC 4733 (end packets repeated) and 4
+// by INFO, then hangs up.
+TEST(CallMedia, KeysByEventsAndInfoArriveOnceEach) {
     SKIP_WITHOUT_SIPP();
     if (geteuid() != 0) {
         GTEST_SKIP() << "SIPp plays captures only for root";
     }
     LineUnderTest line(LineUnderTest::account(freeUdpPort()));
     line.start();
-    auto sipp = caller(line, scratchDir(), "<sip:0301234@127.0.0.1>;030555;X-A: ;X-B: ;8 101",
-                       {"-set", "mode", "talk"});
+    auto sipp = caller(line, scratchDir(), "<sip:0301234@127.0.0.1>;030555;X-A: ;X-B: ;8 101");
     auto call = line.waitFor<IncomingCall>();
     ASSERT_TRUE(call) << line.logText();
     line.line().answer(call->id);
-    auto ended = line.waitFor<Ended>({}, seconds(30));
+    auto ended = line.waitFor<Ended>();
     ASSERT_TRUE(ended) << line.logText();
+    EXPECT_EQ(ended->cause, cause::kNormalClearing);
     EXPECT_EQ(sipp->finish(), 0) << sipp->messages();
-
-    // The payloads placed by their timestamps: what a receiver should hear.
-    std::vector<uint8_t> expected;
-    uint32_t start = 0;
-    const std::string capture = readFile("/usr/share/sip-tester/g711a.pcap");
-    uint32_t length = 0;  // of each record, after its 16-byte header
-    for (size_t at = 24; at + 16 <= capture.size(); at += 16 + length) {
-        std::memcpy(&length, capture.data() + at + 8, 4);
-        // Past the record header and the Ethernet, IP and UDP headers.
-        std::span bytes(reinterpret_cast<const uint8_t*>(capture.data()) + at + 16, length);
-        auto rtp = *parseRtp(bytes.subspan(14 + (bytes[14] & 0x0F) * 4u + 8));
-        start = expected.empty() ? rtp.timestamp : start;
-        expected.resize(rtp.timestamp - start, kRtpAlawSilence);
-        expected.insert(expected.end(), rtp.payload.begin(), rtp.payload.end());
-    }
-    std::transform(expected.begin(), expected.end(), expected.begin(), pcmaToCapi);
-    const auto heard = heardBy(line);
-    size_t whole = expected.size() / kBlockSize * kBlockSize;
-    ASSERT_GE(heard.size(), whole);
-    EXPECT_BYTES_EQ(std::span(expected).first(whole), std::span(heard).first(whole));
     EXPECT_EQ(keysOf(line), "#4");
-    EXPECT_EQ(std::tie(ended->audio.timestampGaps, ended->audio.lostPackets), std::tuple(0u, 0u));
 }
 
 // The far end's SDP names our own RTP port, so the blocks we hand over at the
@@ -179,7 +157,7 @@ TEST(CallMedia, SentBlocksComeBackWholeAndInBandKeysAreHeardOnce) {
         }
     }
     sent.resize(2 * kBlockSize, kCapiAlawSilence);
-    auto next = Clock::now() + milliseconds(100);
+    auto next = std::chrono::steady_clock::now() + milliseconds(100);
     for (size_t at = 0; at < sent.size(); at += kBlockSize, next += milliseconds(256)) {
         std::this_thread::sleep_until(next);
         line.line().sendBlock(id, std::span(sent).subspan(at).first<kBlockSize>());

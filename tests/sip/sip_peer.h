@@ -52,18 +52,13 @@ inline std::filesystem::path scratchDir() {
     return freshFolder("tellmaro-sip-");
 }
 
-// SIPp running `scenarioFile` with keys; its messages logged for the checks.
-// It runs in `dir`, where a scenario finds files named without a folder.
+// SIPp running `scenarioFile` with keys in `dir`; its messages logged for the checks.
 class Sipp {
   public:
     Sipp(const std::filesystem::path& dir, const std::string& name, const std::string& scenarioFile,
          uint16_t port, std::vector<std::pair<std::string, std::string>> keys,
          std::vector<std::string> extra = {})
         : messages_((dir / (name + ".msg")).string()) {
-        // caller.xml's talk.pcap, which SIPp opens when it loads the scenario.
-        std::error_code missing;
-        std::filesystem::copy_file("/usr/share/sip-tester/g711a.pcap", dir / "talk.pcap",
-                                   std::filesystem::copy_options::skip_existing, missing);
         std::vector<std::string> argv = {kSipp,
                                          "-sf",
                                          scenario(scenarioFile),
