@@ -63,19 +63,14 @@ std::vector<uint8_t> expectedStream(const std::vector<int>& present, int count) 
     return bytes;
 }
 
-// Sequence numbers wrap on the way; 7 of the second order never came, 5 came twice.
+// Sequence numbers wrap on the way; 7 never came, 5 and 1 came again, too late.
 TEST(ReceiveFifo, PacketsBecomeWholeBlocksInOrderWhateverOrderTheyCameIn) {
-    std::vector<int> inOrder(30);
-    std::iota(inOrder.begin(), inOrder.end(), 0);
-    std::vector<int> shuffled = {0,  1,  3,  2,  4,  5,  5,  1,  6,  8,  9,  10, 11, 12, 13, 14,
-                                 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29};
-    for (auto [order, lost, late] : {std::tuple{inOrder, 0u, 0u}, std::tuple{shuffled, 1u, 2u}}) {
-        ReceiveFifo fifo;
-        EXPECT_BYTES_EQ(expectedStream(order, 30), received(order, fifo));
-        EXPECT_EQ(fifo.lostPackets(), lost);
-        EXPECT_EQ(fifo.latePackets(), late);
-        EXPECT_EQ(fifo.timestampGaps(), lost);  // the silence in its place
-    }
+    const std::vector<int> order = {0,  1,  3,  2,  4,  5,  5,  1,  6,  8,  9,  10, 11, 12, 13, 14,
+                                    15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29};
+    ReceiveFifo fifo;
+    EXPECT_BYTES_EQ(expectedStream(order, 30), received(order, fifo));
+    EXPECT_EQ(std::tuple(fifo.lostPackets(), fifo.latePackets(), fifo.timestampGaps()),
+              std::tuple(1u, 2u, 1u));  // silence in the lost one's place
 }
 
 // A jump in time (silence suppression, or RFC 4733 events, which share the

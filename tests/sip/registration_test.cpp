@@ -43,7 +43,7 @@ TEST(Registration, CheckRefreshBeforeExpiryAndUnregister) {
     const size_t digests = registrar.count("Authorization: Digest");
     const size_t unregistered = registrar.count("expires=0");
     account.keepAlive = seconds(1);
-    LineUnderTest line(account, true, seconds(60), true);
+    LineUnderTest line(account, true);
     line.start();
     ASSERT_TRUE(line.waitFor<RegistrationChanged>(state(RegistrationState::Registered)))
         << line.logText();

@@ -98,12 +98,12 @@ class Sipp {
 // A SipLine with its events collected as they come.
 class LineUnderTest {
   public:
+    // It traces SIP in its log.
     explicit LineUnderTest(sip::SipAccount account, bool registerAccount = false,
-                           std::chrono::seconds noAnswer = std::chrono::seconds(60),
-                           bool verbose = false) {
+                           std::chrono::seconds noAnswer = std::chrono::seconds(60)) {
         sip::SipLineOptions options;
         options.noAnswerTimeout = noAnswer;
-        options.verbose = verbose;
+        options.verbose = true;
         options.account = std::move(account);
         options.registerAccount = registerAccount;
         options.log = [this](std::string_view line) {
