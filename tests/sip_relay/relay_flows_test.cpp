@@ -1,7 +1,5 @@
-// The relay on a SIP account, end to end and in real time: tellmaro-console
-// through libcapi20 on tellmaro-sip, Kamailio as the provider, baresip and SIPp
-// as phones nobody here wrote. Only what needs the whole chain; the SIP line's
-// own ends are sip_line_tests', the relay's own flows tests/relay's.
+// The relay on a SIP account, end to end in real time: what only the whole
+// chain shows (the line's own ends are sip_line_tests', the relay's tests/relay's).
 
 #include <gtest/gtest.h>
 
@@ -134,13 +132,11 @@ std::vector<int> causes(const std::string& out) {
     return found;
 }
 
-// tellmaro-sip on the PC's account (sip.conf, chmod 600, tracing SIP and CAPI)
-// and tellmaro-console on it through libcapi20, in a copy of the program folder
-// that is also the data folder. The mobile rings and hangs up, the relay calls
-// it back. It dials a party of the other network behind the provider (SIPp) by
-// speed dial 43: busy (486), then ringing until the mobile cancels with '*';
-// then Alice by 42, whose hanging up ends the mobile's call too. Then the relay
-// is idle again, both programs exit 0, and the password shows nowhere.
+// tellmaro-console through libcapi20 on tellmaro-sip, Kamailio as the provider,
+// baresip phones and SIPp. The mobile rings and hangs up; called back, it dials
+// by speed dial 43 a party behind the provider (SIPp): busy, then ringing until
+// the mobile cancels with '*'; then Alice by 42, whose hanging up ends the
+// mobile's call too. Both programs end idle and exit 0; the password shows nowhere.
 TEST(RelayOnSip, CallBackBusyCancelAndTotalDisconnect) {
     for (const char* program : {"/usr/sbin/kamailio", "/usr/bin/baresip", kSipp}) {
         if (access(program, X_OK) != 0) {
