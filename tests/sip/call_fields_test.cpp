@@ -17,13 +17,7 @@ constexpr auto A = Presentation::Allowed;
 constexpr auto R = Presentation::Restricted;
 
 TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
-    struct Row {
-        const char* from;
-        const char* asserted;
-        const char* privacy;
-        CallingParty expected;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, const char*, const char*, CallingParty> rows[] = {
         {"<sip:+491701234567@h>;tag=1", "", "", {N, A, "1701234567"}},
         {"sip:00491701234567@h;tag=1", "", "", {N, A, "1701234567"}},
         {"<sip:491701234567@h>", "", "", {N, A, "1701234567"}},
@@ -44,9 +38,9 @@ TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
         {"<sip:h>", "", "", {U, R, ""}},
         {"garbage", "", "", {U, R, ""}},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(callingPartyOf({row.from, row.asserted, row.privacy}, NumberPlan{}), row.expected)
-            << row.from << " / " << row.asserted << " / " << row.privacy;
+    for (const auto& [from, asserted, privacy, expected] : rows) {
+        EXPECT_EQ(callingPartyOf({from, asserted, privacy}, NumberPlan{}), expected)
+            << from << " / " << asserted << " / " << privacy;
     }
 }
 
