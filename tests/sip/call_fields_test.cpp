@@ -6,7 +6,6 @@
 #include "exchange/sip/call_fields.h"
 #include "exchange/sip/capi_fields.h"
 #include "exchange/sip/sip_causes.h"
-#include "exchange/sip/sip_redaction.h"
 
 namespace tellmaro::sip {
 namespace {
@@ -18,13 +17,7 @@ constexpr auto A = Presentation::Allowed;
 constexpr auto R = Presentation::Restricted;
 
 TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
-    struct Row {
-        const char* from;
-        const char* asserted;
-        const char* privacy;
-        CallingParty expected;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, const char*, const char*, CallingParty> rows[] = {
         {"<sip:+491701234567@h>;tag=1", "", "", {N, A, "1701234567"}},
         {"sip:00491701234567@h;tag=1", "", "", {N, A, "1701234567"}},
         {"<sip:491701234567@h>", "", "", {N, A, "1701234567"}},
@@ -45,9 +38,9 @@ TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
         {"<sip:h>", "", "", {U, R, ""}},
         {"garbage", "", "", {U, R, ""}},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(callingPartyOf({row.from, row.asserted, row.privacy}, NumberPlan{}), row.expected)
-            << row.from << " / " << row.asserted << " / " << row.privacy;
+    for (const auto& [from, asserted, privacy, expected] : rows) {
+        EXPECT_EQ(callingPartyOf({from, asserted, privacy}, NumberPlan{}), expected)
+            << from << " / " << asserted << " / " << privacy;
     }
 }
 
@@ -103,6 +96,8 @@ TEST(CallFields, MediaChoiceAndHoldDirections) {
         {"m=video 4000 RTP/AVP 8\r\n", false},
         {"m=audio 0x RTP/AVP 8\r\n", false},
     };
+    EXPECT_NE(buildSdp("192.0.2.5", 5000, 7, nullptr).find("m=audio 5000 RTP/AVP 8 0 101\r\n"),
+              std::string::npos);
     for (const auto& row : rows) {
         auto offer = chooseMedia(std::string(head) + row.sdp);
         ASSERT_EQ(offer.has_value(), row.usable) << row.sdp;
@@ -115,25 +110,15 @@ TEST(CallFields, MediaChoiceAndHoldDirections) {
             EXPECT_EQ(offer->peerSends(), ours == "a=sendrecv" || ours == "a=recvonly") << row.sdp;
             EXPECT_EQ(offer->peerReceives(), ours == "a=sendrecv" || ours == "a=sendonly")
                 << row.sdp;
-            EXPECT_NE(buildSdp("192.0.2.5", 5000, 7, &*offer).find(ours), std::string::npos)
-                << row.sdp;
+            // Our answer carries what we took, and our offer all we can take.
+            const auto answer = buildSdp("192.0.2.5", 5000, 7, &*offer);
+            EXPECT_NE(answer.find(ours), std::string::npos) << row.sdp;
+            auto reread = chooseMedia(answer);
+            ASSERT_TRUE(reread) << answer;
+            EXPECT_EQ(std::tie(reread->codec, reread->eventPayloadType),
+                      std::tie(offer->codec, offer->eventPayloadType));
         }
     }
-}
-
-TEST(CallFields, OurSdpOffersAndAnswersWhatWeCanTake) {
-    std::string offer = buildSdp("192.0.2.5", 5000, 7, nullptr);
-    EXPECT_NE(offer.find("m=audio 5000 RTP/AVP 8 0 101\r\n"), std::string::npos) << offer;
-    auto reread = chooseMedia(offer);
-    ASSERT_TRUE(reread);
-    EXPECT_EQ(reread->eventPayloadType, 101);
-    MediaOffer theirs;
-    theirs.codec = AudioCodec::Pcmu;
-    theirs.audioPayloadType = 0;
-    theirs.eventPayloadType = 96;
-    std::string answer = buildSdp("192.0.2.5", 5000, 7, &theirs);
-    EXPECT_NE(answer.find("m=audio 5000 RTP/AVP 0 96\r\n"), std::string::npos) << answer;
-    EXPECT_NE(answer.find("a=rtpmap:96 telephone-event/8000"), std::string::npos) << answer;
 }
 
 TEST(CallFields, SipStatusToCauseAndBack) {
@@ -152,20 +137,6 @@ TEST(CallFields, SipStatusToCauseAndBack) {
     }
     EXPECT_EQ(capiReason(cause::kUserBusy), 0x3491);
     EXPECT_EQ(capiReason(cause::kNormalClearing), 0x3490);
-}
-
-TEST(CallFields, TraceHidesCredentials) {
-    std::string message =
-        "REGISTER sip:r SIP/2.0\r\n"
-        "Authorization: Digest username=\"u\", realm=\"r\", nonce=\"n\", uri=\"sip:r\", "
-        "response=\"0123456789abcdef\", algorithm=MD5\r\n"
-        "proxy-authorization: Basic dTpwYXNz\r\n"
-        "Content-Length: 0\r\n\r\n";
-    std::string traced = redactCredentials(message);
-    EXPECT_EQ(traced.find("0123456789abcdef"), std::string::npos) << traced;
-    EXPECT_EQ(traced.find("dTpwYXNz"), std::string::npos) << traced;
-    EXPECT_NE(traced.find("username=\"u\""), std::string::npos) << traced;
-    EXPECT_NE(traced.find("Content-Length: 0\r\n\r\n"), std::string::npos) << traced;
 }
 
 }  // namespace

@@ -10,23 +10,17 @@ namespace {
 using std::chrono::milliseconds;
 const KeyClock::time_point t0{};
 
-std::vector<uint8_t> event(uint8_t code, bool end) {
-    return {code, static_cast<uint8_t>(end ? 0x8A : 0x0A), 0x01, 0x40};
-}
-
 TEST(TelephoneEvents, OnePressOnceWithItsEndRetransmissions) {
     TelephoneEvents events;
     std::string keys;
     auto feed = [&](uint32_t ts, uint8_t code, bool end, KeyClock::time_point at) {
-        if (auto key = events.accept(ts, event(code, end), at)) {
+        const std::vector<uint8_t> event = {code, static_cast<uint8_t>(end ? 0x8A : 0x0A), 1, 0x40};
+        if (auto key = events.accept(ts, event, at)) {
             keys += *key;
         }
     };
-    for (int i = 0; i < 7; ++i) {
-        feed(1000, 5, false, t0 + milliseconds(20 * i));
-    }
-    for (int i = 0; i < 3; ++i) {
-        feed(1000, 5, true, t0 + milliseconds(140 + 20 * i));
+    for (int i = 0; i < 10; ++i) {
+        feed(1000, 5, i >= 7, t0 + milliseconds(20 * i));  // the end packet three times
     }
     feed(2000, 5, false, t0 + milliseconds(400));    // the same key pressed again
     feed(3000, 11, true, t0 + milliseconds(600));    // only the end packets came
@@ -37,12 +31,7 @@ TEST(TelephoneEvents, OnePressOnceWithItsEndRetransmissions) {
 }
 
 TEST(KeyOfInfo, Bodies) {
-    struct Row {
-        const char* type;
-        const char* body;
-        std::optional<char> key;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, const char*, std::optional<char>> rows[] = {
         {"application/dtmf-relay", "Signal=5\r\nDuration=160\r\n", '5'},
         {"application/dtmf-relay", "Signal= *\nDuration=100", '*'},
         {"Application/DTMF-Relay", "signal=11\r\n", '#'},
@@ -52,8 +41,8 @@ TEST(KeyOfInfo, Bodies) {
         {"application/dtmf", "55", std::nullopt},
         {"text/plain", "Signal=5", std::nullopt},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(keyOfInfo(row.type, row.body), row.key) << row.type << " " << row.body;
+    for (const auto& [type, body, key] : rows) {
+        EXPECT_EQ(keyOfInfo(type, body), key) << type << " " << body;
     }
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// A small RTP receiver for the SIP line's tests and benchmarks.
+// A small RTP receiver for the SIP benchmarks.
 
 #include <poll.h>
 #include <unistd.h>
@@ -7,8 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
-#include <optional>
-#include <span>
 #include <thread>
 #include <vector>
 
@@ -18,36 +16,14 @@ namespace tellmaro::test {
 
 using Clock = std::chrono::steady_clock;
 
-struct RtpPacket {
-    uint8_t payloadType;
-    uint16_t sequence;
-    uint32_t timestamp, ssrc;
-    std::vector<uint8_t> payload;  // after the contributing sources
-};
-
-// The header fields and payload of an RTP packet; nothing when it is shorter than its header.
-inline std::optional<RtpPacket> parseRtp(std::span<const uint8_t> b) {
-    const size_t header = 12 + (b.empty() ? 0 : (b[0] & 0x0F) * 4u);
-    if (b.size() < header) {
-        return std::nullopt;
-    }
-    auto be32 = [&](size_t at) {
-        return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 |
-               b[at + 3];
-    };
-    return RtpPacket{uint8_t(b[1] & 0x7F),
-                     uint16_t(b[2] << 8 | b[3]),
-                     be32(4),
-                     be32(8),
-                     {b.begin() + static_cast<ptrdiff_t>(header), b.end()}};
-}
-
-// Receives RTP on a port of its own until destroyed; keeps each packet with its arrival time.
+// Receives RTP on a port of its own until destroyed; keeps each packet's
+// payload with its arrival time and source port.
 class RtpCatcher {
   public:
-    struct Packet : RtpPacket {
+    struct Packet {
         Clock::time_point at;
         uint16_t sourcePort;
+        std::vector<uint8_t> payload;  // after the header and its contributing sources
     };
     RtpCatcher() : fd_(bindLoopbackUdp(port_)), thread_([this] { run(); }) {}
     ~RtpCatcher() {
@@ -63,7 +39,7 @@ class RtpCatcher {
 
   private:
     void run() {
-        uint8_t b[2048];
+        uint8_t b[2048] = {};
         sockaddr_in source{};
         socklen_t length = sizeof source;
         for (pollfd fd{fd_, POLLIN, 0}; !stop_;) {
@@ -71,9 +47,10 @@ class RtpCatcher {
                 poll(&fd, 1, 50) <= 0
                     ? 0
                     : recvfrom(fd_, b, sizeof b, 0, reinterpret_cast<sockaddr*>(&source), &length);
-            if (auto rtp = got > 0 ? parseRtp({b, static_cast<size_t>(got)}) : std::nullopt) {
+            const ssize_t header = 12 + (b[0] & 0x0F) * 4;
+            if (got >= header) {
                 std::lock_guard lock(mutex_);
-                packets_.push_back({std::move(*rtp), Clock::now(), ntohs(source.sin_port)});
+                packets_.push_back({Clock::now(), ntohs(source.sin_port), {b + header, b + got}});
             }
         }
     }

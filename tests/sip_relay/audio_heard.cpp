@@ -1,17 +1,16 @@
-// audio_heard RECORDING.wav ITEM...: whether a phone's recording (baresip's
-// sndfile module writes 16-bit WAV) holds the items in order, for
-// scripts/demo-sip: "FILE.pdt:SECONDS", a voice prompt found sample for sample
-// (the path from the prompt file to the phone is lossless G.711), or
-// "HERTZ:SECONDS", a tone (Goertzel); each heard at least that long and first
-// heard no earlier than the item before. Exit 0 if so.
+// audio_heard RECORDING.wav ITEM...: whether a phone's recording (16-bit WAV
+// from baresip's sndfile) holds the items in order, for scripts/demo-sip:
+// "FILE.pdt:SECONDS", a voice prompt found sample for sample (the path from
+// the prompt file to the phone is lossless G.711), or "HERTZ:SECONDS", a tone
+// (Goertzel); each heard at least that long and first heard no earlier than
+// the item before. Exit 0 if so.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <numbers>
 #include <string>
 #include <string_view>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "exchange/sip/g711.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -26,15 +26,10 @@ constexpr size_t kFrame = 160;  // 20 ms at 8 kHz
 constexpr size_t kKey = 8;      // samples that index a prompt position
 using Samples = std::vector<int16_t>;
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // The samples of a 16-bit mono PCM WAV file; none if it is not one. A
 // recording still being written may claim less than it holds.
 Samples readWav(const std::string& path) {
-    const std::string bytes = readAll(path);
+    const std::string bytes = tellmaro::test::readFile(path);
     const auto fmt = bytes.find("fmt "), data = bytes.find("data");
     const char pcm16Mono[] = {1, 0, 1, 0};
     if (bytes.compare(0, 4, "RIFF") != 0 || fmt == std::string::npos || data == std::string::npos ||
@@ -70,7 +65,7 @@ std::pair<double, double> heard(const Samples& recording,
 }
 
 std::pair<double, double> heardPrompt(const Samples& recording, const std::string& pdtPath) {
-    const std::string bytes = readAll(pdtPath);
+    const std::string bytes = tellmaro::test::readFile(pdtPath);
     Samples prompt;
     for (size_t i = 0; i < bytes.size(); ++i) {
         if (i % 2049 != 2048) {  // each block's trailing byte is not audio
