@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "exchange/sip/g711.h"
-#include "sip/rtp_catcher.h"
+#include "rtp_catcher.h"
 #include "sip/sip_peer.h"
 
 using namespace tellmaro;
