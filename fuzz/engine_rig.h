@@ -17,8 +17,8 @@ namespace tellmaro::fuzz {
 using namespace test;
 
 // DATA_B3 field offsets, and the registered block size.
-inline constexpr size_t kNcci = 8, kData32 = 12, kRespHandle = 12, kDataLength = 16,
-                        kDataHandle = 18, kData64 = 22, kLayout64 = 30, kBlockSize = 2048;
+inline constexpr size_t kData32 = 12, kDataLength = 16, kData64 = 22, kLayout64 = 30,
+                        kBlockSize = 2048;
 
 [[noreturn]] inline void violated(const char* rule) {
     std::fprintf(stderr, "libcapi20 rule broken: %s\n", rule);
@@ -26,12 +26,11 @@ inline constexpr size_t kNcci = 8, kData32 = 12, kRespHandle = 12, kDataLength =
 }
 
 inline bool isDataB3(std::span<const uint8_t> message, capi::Subcommand sub) {
-    auto header = capi::readHeader(message);
-    return header && header->is(capi::Command::DataB3, sub);
+    return capi::readHeader(message).value_or(capi::MessageHeader{}).is(capi::Command::DataB3, sub);
 }
 
 // Passes everything on until armed, then hands out the fuzzed messages and keeps the puts. A
-// DATA_B3_RESP must answer one delivered block once, a DATA_B3_REQ's block be readable, <= 2048.
+// DATA_B3_REQ's block must be readable and at most 2048 bytes (the guard owns the responses' rule).
 class FuzzDriver final : public ForwardingDriver {
   public:
     explicit FuzzDriver(capi::CapiDriver& inner) : ForwardingDriver(inner) {
@@ -51,9 +50,7 @@ class FuzzDriver final : public ForwardingDriver {
         return armed_ ? capi::kCapiOk : inner_.release(applId);
     }
     uint32_t putMessage(uint32_t applId, std::span<const uint8_t> message) override {
-        if (isDataB3(message, capi::Subcommand::Resp)) {
-            checkResponse(message);
-        } else if (isDataB3(message, capi::Subcommand::Req)) {
+        if (isDataB3(message, capi::Subcommand::Req)) {
             checkRequestBlock(message);
         }
         if (onPut) {
@@ -62,15 +59,8 @@ class FuzzDriver final : public ForwardingDriver {
         return armed_ ? capi::kCapiOk : inner_.putMessage(applId, message);
     }
     uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override {
-        if (!armed_) {
-            uint32_t result = inner_.getMessage(applId, message);
-            if (result == capi::kCapiOk) {
-                noteDelivered(message);
-            }
-            return result;
-        }
-        if (queue_.empty()) {
-            return capi::kCapiQueueEmpty;
+        if (!armed_ || queue_.empty()) {
+            return armed_ ? capi::kCapiQueueEmpty : inner_.getMessage(applId, message);
         }
         current_ = std::move(queue_.front());
         queue_.pop_front();
@@ -84,46 +74,19 @@ class FuzzDriver final : public ForwardingDriver {
             // The one thing a real driver guarantees: the block pointer is its own buffer.
             const auto pointer = reinterpret_cast<uintptr_t>(blocks_[nextBlock_].get());
             nextBlock_ = (nextBlock_ + 1) % blocks_.size();
-            capi::writeU32(current_, kData32,
-                           message.size() >= kLayout64 ? 0 : static_cast<uint32_t>(pointer));
-            if (message.size() >= kLayout64) {
+            const bool layout64 = message.size() >= kLayout64;
+            capi::writeU32(current_, kData32, layout64 ? 0 : static_cast<uint32_t>(pointer));
+            if (layout64) {
                 capi::writeU64(current_, kData64, pointer);
             }
         }
-        noteDelivered(message);
         return capi::kCapiOk;
     }
 
   private:
-    using Block = std::pair<uint32_t, uint16_t>;  // NCCI and data handle
-
-    void noteDelivered(std::span<const uint8_t> message) {
-        if (isDataB3(message, capi::Subcommand::Ind) && message.size() >= kDataHandle + 2) {
-            unanswered_.emplace_back(capi::readU32(message, kNcci),
-                                     capi::readU16(message, kDataHandle));
-        }
-    }
-
-    void checkResponse(std::span<const uint8_t> message) {
-        if (message.size() < kRespHandle + 2) {
-            violated("DATA_B3_RESP too short");
-        }
-        auto it =
-            std::find(unanswered_.begin(), unanswered_.end(),
-                      Block{capi::readU32(message, kNcci), capi::readU16(message, kRespHandle)});
-        if (it == unanswered_.end()) {
-            violated("DATA_B3_RESP for no outstanding DATA_B3_IND");
-        }
-        unanswered_.erase(it);
-    }
-
     void checkRequestBlock(std::span<const uint8_t> message) {
-        if (message.size() < kDataLength + 2) {
-            violated("DATA_B3_REQ too short");
-        }
-        const uint16_t size = capi::readU16(message, kDataLength);
-        if (size > kBlockSize) {
-            violated("DATA_B3_REQ block larger than registered");
+        if (message.size() < kDataLength + 2 || capi::readU16(message, kDataLength) > kBlockSize) {
+            violated("DATA_B3_REQ too short or its block larger than registered");
         }
         uint64_t pointer = 0;
         if (capi::readU16(message, capi::kLengthOffset) >= kLayout64 &&
@@ -143,7 +106,7 @@ class FuzzDriver final : public ForwardingDriver {
         }
         if (block != nullptr && readBlocks) {
             // The library copies the block: let the sanitizer see that read.
-            std::memcpy(scratch_.data(), block, size);
+            std::memcpy(scratch_.data(), block, capi::readU16(message, kDataLength));
         }
     }
 
@@ -152,7 +115,6 @@ class FuzzDriver final : public ForwardingDriver {
     std::vector<uint8_t> current_;
     std::array<std::unique_ptr<uint8_t[]>, 8> blocks_;
     size_t nextBlock_ = 0;
-    std::vector<Block> unanswered_;
     std::array<uint8_t, 65536> scratch_{};
 };
 
@@ -199,9 +161,7 @@ struct Rig {
         HarnessOptions options;
         options.programFolder = folder;
         options.trace = false;
-        options.outerDriver = [](capi::CapiDriver& inner) {
-            return std::make_unique<FuzzDriver>(inner);
-        };
+        options.outerDriver = [](auto& inner) { return std::make_unique<FuzzDriver>(inner); };
         return options;
     }
 

@@ -1,5 +1,4 @@
-// Inputs the dispatcher fuzzer found, replayed through the same rig: an
-// engine put into a phase by a scripted call, then given the messages.
+// Inputs the dispatcher fuzzer found, replayed through its rig.
 #include <gtest/gtest.h>
 
 #include "engine_rig.h"
@@ -22,11 +21,8 @@ std::vector<uint64_t> relayedPointers(const std::vector<uint8_t>& input) {
     return pointers;
 }
 
-// Relaying; one 30-byte DATA_B3 message whose subcommand (0x01) is neither
-// CONF nor IND. No driver fills in the block pointer of such a message, so
-// its Data64 (0x0000000200860000 here) points nowhere; relaying it made
-// libcapi20 copy 2048 bytes from there. As a real DATA_B3_IND (0x82) the
-// block is relayed from the driver's buffer.
+// Relaying, one DATA_B3 message with subcommand 0x01: no driver fills in its block pointer, so
+// relaying it made libcapi20 copy 2048 bytes from nowhere. As a DATA_B3_IND (0x82) it is relayed.
 TEST(DispatcherFuzzRegression, OnlyADataB3IndicationsBlockIsRelayed) {
     std::vector<uint8_t> input = {0x04, 0x1E, 0x1E, 0x00, 0x01, 0x00, 0x86, 0x01, 0x00, 0x00,
                                   0x86, 0x00, 0x08, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08,

@@ -11,8 +11,7 @@ namespace {
 constexpr std::pair<uint32_t, const char*> kCodes[] = {
     {0x1103, "No:0x1103 The message could not be accepted because of a queue full condition"},
     {0x1108, "No:0x1108 OS rescoue error (e.g. no memory)"},
-    {0x1006, ""},
-};
+    {0x1006, ""}};
 
 // The one error.log line, without its time stamp.
 std::string errorLine(const EngineHarness& h) {
@@ -21,10 +20,11 @@ std::string errorLine(const EngineHarness& h) {
     return end == log.size() - 2 && end > 19 ? log.substr(19, end - 19) : "not one line: " + log;
 }
 
+// Idle, registered, nothing shown and the line settled; the same steps then run again.
 void expectRecovered(FlowRun& run, const char* text) {
     auto& h = run.harness();
     EXPECT_EQ(errorLine(h), std::string("CAPI-Fehler") + text);
-    for (bool again : {false, true}) {  // and after the same steps once more
+    for (bool again : {false, true}) {
         EXPECT_EQ(h.phase(), relay::CallPhase::Idle);
         EXPECT_EQ(h.line.accounting().applications, 1u);
         EXPECT_TRUE(h.shell.messages.empty());
@@ -51,7 +51,6 @@ void expectEnded(const EngineHarness& h) {
 
 // The codes take turns; for every 16th call the driver is gone as well.
 TEST(FaultInjection, EveryFailedDriverCallOfEveryFlow) {
-    size_t runs = 0;
     for (const Flow& flow : readFlows(TELLMARO_FAULT_FLOWS)) {
         FlowRun clean(flow);
         const size_t base = clean.harness().scripted.countedCalls();
@@ -75,21 +74,15 @@ TEST(FaultInjection, EveryFailedDriverCallOfEveryFlow) {
             const auto& put = h.scripted.failedPut();
             if (put && put->is(capi::Command::Alert, capi::Subcommand::Req)) {
                 // Whether the alert was taken is not examined: the call goes on.
-                EXPECT_TRUE(h.errorLogText().empty());
-                EXPECT_EQ(h.unsettled(), "");
+                EXPECT_EQ(h.errorLogText() + h.unsettled(), "");
             } else if (driverGone) {
                 expectEnded(h);
             } else {
                 expectRecovered(run, text);
             }
-            if (::testing::Test::HasFailure()) {
-                ADD_FAILURE() << h.traceText(40);
-                return;
-            }
-            ++runs;
+            ASSERT_FALSE(::testing::Test::HasFailure()) << h.traceText(40);
         }
     }
-    RecordProperty("runs", static_cast<int>(runs));
 }
 
 }  // namespace

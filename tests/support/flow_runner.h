@@ -36,6 +36,7 @@ class FlowRun {
     const std::string& failures() const { return failures_; }  // one line per failure
     size_t variants() const;  // alternatives times the ranged wait's values
     EngineHarness& harness() { return *h_; }
+    exchange::PartyId party(const std::string& name) const { return line_->party(name); }
 
     struct Script;
 
