@@ -124,36 +124,31 @@ EngineHarness::EngineHarness(HarnessOptions options)
       phases_{relay::CallPhase::Idle} {
     data::SettingsRecord& settings = engine.settings();
     settings = options.settings;
-    if (options.logging) {
-        std::filesystem::create_directories(logFile.parent_path());
-        settings.logEnabled = true;
-        settings.logFilePath = data::utf8ToWindows1252(logFile.string()).text.value_or("");
-        settings.logFileName = "Handy.log";
-        std::ofstream(logFile, std::ios::binary).flush();
-    }
+    std::filesystem::create_directories(logFile.parent_path());
+    settings.logEnabled = true;
+    settings.logFilePath = data::utf8ToWindows1252(logFile.string()).text.value_or("");
+    settings.logFileName = "Handy.log";
+    std::ofstream(logFile, std::ios::binary).flush();
     if (settings.ownNumber == std::string(20, ' ')) {
         settings.ownNumber = "07115550000000000000";
         settings.ownNumberLength = 7;
     }
     (void)data::SaveSettings(appDir, settings);
     engine.setRegisteredMobileNumber(options.mobileNumber);
-    if (!options.trace) {
-        return;
+    if (options.trace) {
+        line.setTraceHook([this](const exchange::TraceEntry& entry) {
+            trace_.push_back(exchange::formatTrace(entry));
+            if (entry.direction == exchange::TraceDirection::ToController) {
+                sent_.push_back(
+                    {entry.at, {entry.message.begin(), entry.message.end()}, entry.text});
+            }
+        });
     }
-    line.setTraceHook([this](const exchange::TraceEntry& entry) {
-        trace_.push_back(exchange::formatTrace(entry));
-        if (entry.direction != exchange::TraceDirection::ToController) {
-            return;
-        }
-        sent_.push_back({entry.at, {entry.message.begin(), entry.message.end()}, entry.text});
-    });
 }
 
 EngineHarness::~EngineHarness() {
     std::error_code ignored;
-    if (ownFolder_) {
-        std::filesystem::remove_all(appDir, ignored);
-    }
+    std::filesystem::remove_all(ownFolder_ ? appDir : "", ignored);
 }
 
 void EngineHarness::startUp() {
@@ -190,21 +185,19 @@ bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds lim
 }
 
 std::string EngineHarness::unsettled() const {
-    auto accounting = line.accounting();
-    if (accounting.idle() && accounting.clean()) {
-        return {};
-    }
+    auto a = line.accounting();
     std::ostringstream text;
-    text << accounting.livePlcis << " live PLCIs, " << accounting.liveNccis << " live NCCIs\n";
-    for (const auto& v : accounting.violations) {
-        text << "violation at " << v.at.count() << " ms (" << exchange::violationKindName(v.kind)
-             << "): " << v.detail << ": " << v.message << "\n";
+    if (!a.idle()) {
+        text << a.livePlcis << " live PLCIs, " << a.liveNccis << " live NCCIs\n";
     }
-    for (const auto& i : accounting.unanswered) {
-        text << "unanswered since " << i.at.count() << " ms: " << i.message << "\n";
+    for (const auto& v : a.violations) {
+        text << "violation at " << v.at.count() << " ms: " << v.detail << ": " << v.message << "\n";
     }
-    for (const auto& i : accounting.neverAnswered) {
-        text << "never answered, sent at " << i.at.count() << " ms: " << i.message << "\n";
+    for (const auto& i : a.unanswered) {
+        text << "unanswered: " << i.message << "\n";
+    }
+    for (const auto& i : a.neverAnswered) {
+        text << "never answered: " << i.message << "\n";
     }
     return text.str();
 }

@@ -146,7 +146,6 @@ std::filesystem::path freshProgramFolder();
 struct HarnessOptions {
     data::SettingsRecord settings;
     std::string mobileNumber = "01711234567";
-    bool logging = true;
     std::string logFolder{};                // inside the program folder
     std::filesystem::path programFolder{};  // kept; when empty a fresh one, removed at the end
     bool trace = true;                      // keep the sent messages and the trace
