@@ -125,19 +125,14 @@ party mobile 01711234567
 party alice 0301234567 answer=300ms
 at 1s mobile call
 flow idle
-flow taken
-wait phase 1
-flow dialogue
-wait phase 5
-flow dialling
-party mobile 01711234567 keys=500ms:0301234567#
+flow taken; wait phase 1
+flow dialogue; wait phase 5
+flow dialling; party mobile 01711234567 keys=500ms:0301234567#
 party alice 0301234567 answer=60s
 wait phase 8
-flow relaying
-party mobile 01711234567 keys=500ms:0301234567#
+flow relaying; party mobile 01711234567 keys=500ms:0301234567#
 wait phase 10
-flow call-back
-relay mode=call-back
+flow call-back; relay mode=call-back
 party mobile 01711234567 answer=500ms
 at 3s mobile hangup
 wait phase 3
@@ -182,8 +177,8 @@ struct Rig {
     FuzzDriver& driver;
 };
 
-// The first byte picks the script, then a length byte and that many bytes per Timer1 tick (255:
-// one second passes); `prepare` may adjust the rig once armed.
+// The first byte picks the script, then a length byte and that many bytes per 10 ms tick (255: one
+// second passes); `prepare` may adjust the rig once armed.
 inline void replayDispatcherInput(const std::filesystem::path& folder,
                                   std::span<const uint8_t> input,
                                   const std::function<void(Rig&)>& prepare = {}) {

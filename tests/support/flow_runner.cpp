@@ -305,8 +305,15 @@ std::vector<Flow> flowsOf(std::string_view text) {
     Words lines;
     for (size_t at = 0; at <= text.size();) {
         const size_t end = std::min(text.find('\n', at), text.size());
-        lines.emplace_back(text.substr(at, end - at));
+        const std::string line(text.substr(at, end - at));
         at = end + 1;
+        // "flow NAME; STEPS": the steps on a line of their own.
+        const size_t semi = line.starts_with("flow ") ? line.find(';') : std::string::npos;
+        lines.push_back(line.substr(0, semi));
+        if (semi != std::string::npos) {
+            lines.push_back(
+                line.substr(std::min(line.find_first_not_of(' ', semi + 1), line.size())));
+        }
     }
     std::vector<size_t> starts;
     for (size_t i = 0; i < lines.size(); ++i) {
