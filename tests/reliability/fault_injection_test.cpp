@@ -51,7 +51,7 @@ void expectEnded(const EngineHarness& h) {
 
 // The codes take turns; for every 16th call the driver is gone as well.
 TEST(FaultInjection, EveryFailedDriverCallOfEveryFlow) {
-    for (const Flow& flow : readFlows(TELLMARO_FAULT_FLOWS)) {
+    for (const Flow& flow : flowsOf(readFile(TELLMARO_FAULT_FLOWS))) {
         FlowRun clean(flow);
         const size_t base = clean.harness().scripted.countedCalls();
         clean.play();

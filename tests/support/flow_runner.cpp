@@ -344,10 +344,6 @@ std::vector<Flow> flowsOf(std::string_view text) {
     return flows;
 }
 
-std::vector<Flow> readFlows(const std::filesystem::path& file) {
-    return flowsOf(readFile(file));
-}
-
 FlowRun::FlowRun(const Flow& flow, size_t variant, HarnessOptions options)
     : script_(std::make_unique<Script>()),
       texts_(flow.texts.size()),
