@@ -120,8 +120,7 @@ class FuzzDriver final : public ForwardingDriver {
 
 // The phases the first input byte picks from, as flows.
 inline const std::vector<Flow>& scripts() {
-    static const auto flows = flowsOf(R"(line 0711555000
-party mobile 01711234567
+    static const auto flows = flowsOf(R"(party mobile 01711234567
 party alice 0301234567 answer=300ms
 at 1s mobile call
 flow idle

@@ -11,7 +11,10 @@ namespace {
 class FlowTest : public ::testing::Test {
   public:
     explicit FlowTest(Flow flow) : flow_(std::move(flow)) {}
-    void TestBody() override { EXPECT_EQ(playFlow(flow_), ""); }
+    void TestBody() override {
+        const std::string failures = playFlow(flow_);
+        EXPECT_TRUE(failures.empty()) << failures;
+    }
 
   private:
     Flow flow_;

@@ -11,11 +11,9 @@ using namespace tellmaro::test;
 
 namespace {
 
-const Flow kParties = flowsOf(R"(line 0711555000
-party mobile 01711234567
+const Flow kParties = flowsOf(R"(party mobile 01711234567
 party a 0301234567 answer=1s; party b 0302345678 answer=4s; party c 0303456789 answer=500ms hangup=3s
 party d 0304567890 busy; party e 0305678901 unreachable; party stranger 0891234567
-expect idle; expect clean
 flow soak)")[0];
 
 struct Soak {
