@@ -170,24 +170,6 @@ bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds lim
     return false;
 }
 
-std::string EngineHarness::unsettled() const {
-    auto a = line.accounting();
-    std::ostringstream text;
-    if (!a.idle()) {
-        text << a.livePlcis << " live PLCIs, " << a.liveNccis << " live NCCIs\n";
-    }
-    for (const auto& v : a.violations) {
-        text << "violation at " << v.at.count() << " ms: " << v.detail << ": " << v.message << "\n";
-    }
-    for (const auto& i : a.unanswered) {
-        text << "unanswered: " << i.message << "\n";
-    }
-    for (const auto& i : a.neverAnswered) {
-        text << "never answered: " << i.message << "\n";
-    }
-    return text.str();
-}
-
 std::string EngineHarness::traceText(size_t lastLines) const {
     size_t first = lastLines == 0 || lastLines >= trace_.size() ? 0 : trace_.size() - lastLines;
     std::string text;

@@ -189,8 +189,6 @@ class EngineHarness {
     std::string callLogText() const { return data::windows1252ToUtf8(readFile(logFile)); }
     std::string errorLogText() const { return readFile(appDir / "error.log"); }
     const std::vector<SentMessage>& sentMessages() const { return sent_; }
-    // Empty when no PLCI or NCCI is live, nothing was refused and every indication answered.
-    std::string unsettled() const;
     // The line trace's last lines (0: all of it), for failure messages.
     std::string traceText(size_t lastLines = 0) const;
 

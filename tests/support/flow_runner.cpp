@@ -513,11 +513,7 @@ void FlowRun::check() {
     if (!script_->error.empty()) {
         return;
     }
-    for (const auto& line : line_->check().lines) {
-        if (line.starts_with("FAILED")) {
-            fail(line);
-        }
-    }
+    failures_ += unsettled();
     bool shellExpected = false;
     bool errorExpected = false;
     for (const auto& e : script_->expectations) {
@@ -548,6 +544,14 @@ void FlowRun::check() {
     if (!failures_.empty()) {
         failures_ += "end of the trace:\n" + h.traceText(40);
     }
+}
+
+std::string FlowRun::unsettled() const {
+    std::string failed;
+    for (const auto& line : line_->check().lines) {
+        failed += line.starts_with("FAILED") ? line + "\n" : "";
+    }
+    return failed;
 }
 
 std::string callLogVerdict(const std::string& expected, const std::string& log) {

@@ -31,6 +31,8 @@ class FlowRun {
     void play(bool strict = true);
     // The expectations, then what every flow must leave behind.
     void check();
+    // The line's expectations that fail now, as idle and clean: empty when all hold.
+    std::string unsettled() const;
     const std::string& failures() const { return failures_; }  // one line per failure
     size_t variants() const;  // alternatives times the ranged wait's values
     EngineHarness& harness() { return *h_; }
