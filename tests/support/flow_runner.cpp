@@ -452,46 +452,42 @@ std::string FlowRun::verdict(const Words& w) {
     EngineHarness& h = *h_;
     const std::string& kind = w.at(1);
     const std::string arg = w.size() > 2 ? w[2] : "";
-    auto is = [](bool holds, const std::string& was) { return holds ? "" : "   was: " + was; };
-    std::string wrong;
+    const auto onOff = [](bool on) -> std::string { return on ? "on" : "off"; };
+    const bool party = script_->scenario.party(kind) != nullptr;
+    Words actual;  // what the expected words from w[2] (a party's: w[3]) must match
     if (kind == "phases" || kind == "phase") {
-        Words seen;
         for (auto phase : h.phases()) {
-            seen.push_back(std::to_string(static_cast<int>(phase)));
+            actual.push_back(std::to_string(static_cast<int>(phase)));
         }
-        wrong = kind == "phase" ? is(seen.back() == arg, seen.back()) : listVerdict(w, 2, seen);
+        actual.erase(actual.begin(), kind == "phase" ? actual.end() - 1 : actual.begin());
     } else if (kind == "sent") {
-        Words sent;
         for (const auto& message : h.sentMessages()) {
-            sent.push_back(messageWords(message));
+            actual.push_back(messageWords(message));
         }
-        wrong = listVerdict(w, 2, sent, true);
     } else if (kind == "log") {
-        wrong = listVerdict(w, 2, logWords(h.callLogText()));
+        actual = logWords(h.callLogText());
     } else if (kind == "shell") {
-        wrong = listVerdict(w, 2, h.shell.changes);
+        actual = h.shell.changes;
     } else if (kind == "timer") {
-        const bool on = h.timers.timerEnabled(static_cast<relay::TimerId>(number(arg) - 1));
-        wrong = is(w.back() == (on ? "on" : "off"), w.back() == "on" ? "off" : "on");
+        actual = {arg, onOff(h.timers.timerEnabled(static_cast<relay::TimerId>(number(arg) - 1)))};
     } else if (kind == "call-log") {
-        const bool open = h.engine.callLog().isOpen();
-        wrong = is(arg == (open ? "open" : "closed"), open ? "open" : "closed");
-    } else if (kind == "settings") {  // log=on|off, in the engine and in the file
-        auto stored = data::LoadSettings(h.appDir).settings.value_or(data::SettingsRecord{});
-        const bool on = arg == "log=on";
-        wrong = is(h.engine.settings().logEnabled == on && stored.logEnabled == on, "not both");
+        actual = {h.engine.callLog().isOpen() ? "open" : "closed"};
+    } else if (kind == "settings") {  // log=on|off, in the engine and in the file alike
+        const bool on = h.engine.settings().logEnabled;
+        const bool stored =
+            data::LoadSettings(h.appDir).settings.value_or(data::SettingsRecord{}).logEnabled;
+        actual = {"log=" + onOff(on) + (on == stored ? "" : ", stored " + onOff(stored))};
     } else if (kind == "error-log") {
-        wrong = is(h.errorLogText().find(joined(w, 2)) != std::string::npos, h.errorLogText());
-    } else if (arg == "events") {
-        Words events;
+        const bool holds = h.errorLogText().find(joined(w, 2)) != std::string::npos;
+        actual = holds ? Words(w.begin() + 2, w.end()) : Words{h.errorLogText()};
+    } else if (party && arg == "events") {
         for (const auto& e : h.line.partyRecord(line_->party(kind)).events) {
-            events.push_back(exchange::partyEventName(e.event));
-            std::replace(events.back().begin(), events.back().end(), ' ', '-');
+            actual.push_back(exchange::partyEventName(e.event));
+            std::replace(actual.back().begin(), actual.back().end(), ' ', '-');
         }
-        wrong = listVerdict(w, 3, events);
-    } else if (arg == "prompts") {
-        wrong = listVerdict(w, 3, promptWords(h, line_->party(kind)));
-    } else if (arg == "heard" && w.size() >= 4) {  // blocks=N and missing=N may follow
+    } else if (party && arg == "prompts") {
+        actual = promptWords(h, line_->party(kind));
+    } else if (party && arg == "heard" && w.size() >= 4) {  // blocks=N and missing=N may follow
         auto heard =
             exchange::checkHeard(h.line.partyRecord(line_->party(kind)), line_->party(w[3]));
         const std::string got =
@@ -501,10 +497,11 @@ std::string FlowRun::verdict(const Words& w) {
         for (size_t i = 4; i < w.size(); ++i) {
             holds = holds && (" " + got + " ").find(" " + w[i] + " ") != std::string::npos;
         }
-        wrong = is(holds, got + ", " + heard.describe());
+        return holds ? "" : joined(w) + "\n   was: " + got + ", " + heard.describe();
     } else {
-        wrong = "   no such expectation";
+        return joined(w) + "\n   no such expectation";
     }
+    const std::string wrong = listVerdict(w, party ? 3 : 2, actual, kind == "sent");
     return wrong.empty() ? "" : joined(w) + "\n" + wrong;
 }
 
