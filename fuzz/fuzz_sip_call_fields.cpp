@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exchange/sip/call_fields.h"
+#include "exchange/sip/capi_fields.h"
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/phone_numbers.h"
 #include "exchange/sip/sip_account.h"
@@ -29,6 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CallingParty calling = callingPartyOf({parts[0], parts[1], parts[2]}, NumberPlan{});
     require(calling.digits.find_first_not_of("0123456789") == std::string::npos);
     require(calling.presentation != Presentation::Restricted || calling.digits.empty());
+    // CONNECT_IND's calling party number: type and plan, presentation, digits.
+    const auto capi = callingNumberFor(calling).encode();
+    require(capi.size() == 2 + calling.digits.size() && (capi[0] & 0x8F) == 0x01 &&
+            capi[1] == (calling.digits.empty() ? 0xA3 : 0x83) &&
+            std::string(capi.begin() + 2, capi.end()) == calling.digits);
     if (auto offer = chooseMedia(parts[3])) {
         auto reread = chooseMedia(buildSdp("192.0.2.1", 4000, 1, &*offer));
         require(reread && reread->codec == offer->codec &&
