@@ -281,7 +281,8 @@ std::string listVerdict(const Words& expected, size_t from, Words actual, bool m
                                         : "   was: " + joined(actual, 0, messages ? "\n" : " ");
 }
 
-// The shared lines, then the flow's own in their places; its parties replace shared ones.
+// The shared lines, then the flow's own in their places; a flow's line that defines parties takes
+// the place of the first shared line defining one of them, and those shared lines are blanked.
 std::string flowText(Words lines, size_t shared, size_t first, size_t last) {
     Words text(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(shared));
     text.resize(lines.size());
@@ -289,12 +290,18 @@ std::string flowText(Words lines, size_t shared, size_t first, size_t last) {
     for (size_t i = first; i < last; ++i) {
         const std::string& line = lines[i];
         ends = ends || line.starts_with("end ");
-        auto name = line.substr(0, line.find(' ', 6) + 1);
-        auto same = std::find_if(text.begin(), text.begin() + static_cast<ptrdiff_t>(shared),
-                                 [&](const std::string& l) { return l.starts_with(name); });
-        (line.starts_with("party ") && same != text.begin() + static_cast<ptrdiff_t>(shared)
-             ? *same
-             : text[i]) = line;
+        size_t place = i;
+        std::istringstream statements(line);
+        for (std::string statement, party, name; std::getline(statements, statement, ';');) {
+            std::istringstream(statement) >> party >> name;
+            for (size_t j = 0; j < shared; ++j) {
+                if (party == "party" && text[j].starts_with("party " + name + " ")) {
+                    text[j].clear();
+                    place = std::min(place, j);
+                }
+            }
+        }
+        text[place] = line;
     }
     return joined(text, 0, "\n") + (ends ? "" : "\nend 0s");
 }
