@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "capi/byte_order.h"
@@ -65,11 +66,10 @@ std::string relaySetting(FlowRun::Script& s, const std::string& item) {
              const auto colon = value.find(':');
              (void)s.phoneBook.append({value.substr(0, colon), value.substr(colon + 1), "Eintrag"});
          }}};
-    auto known = keys.find(key);
-    if (known == keys.end()) {
+    if (!keys.contains(key)) {
         return "unknown relay setting '" + item + "'";
     }
-    known->second();
+    keys.at(key)();
     return {};
 }
 
@@ -225,15 +225,10 @@ bool sameItem(const Words& item, const std::string& actual) {
         return head.ends_with("=*") ? actual.starts_with(head.substr(0, head.size() - 1))
                                     : head == actual;
     }
-    const auto number = head.find('#');
-    const auto address = head.find('@');
-    Words parts(item.begin() + 1, item.end());
-    parts.push_back(head.substr(0, std::min(number, address)));
-    if (number != std::string::npos) {
-        parts.push_back(head.substr(number, address - number));
-    }
-    if (address != std::string::npos) {
-        parts.push_back(head.substr(address));
+    Words parts(item.begin() + 1, item.end());  // and KIND, #N and @ADDRESS as words of their own
+    std::istringstream words(std::regex_replace(head, std::regex("[#@]"), " $&"));
+    for (std::string part; words >> part;) {
+        parts.push_back(part);
     }
     return std::all_of(parts.begin(), parts.end(), [&](const std::string& part) {
         return actual.find(" " + part + " ") != std::string::npos;
