@@ -1,6 +1,5 @@
 #pragma once
-// A fresh engine on the in-process line in virtual time; the program directory a temporary folder
-// with the real prompts.
+// A fresh engine on the in-process line in virtual time, in a temporary folder with the prompts.
 
 #include <filesystem>
 #include <functional>
@@ -72,8 +71,8 @@ class ScriptedDriver final : public ForwardingDriver {
     void refuseNextConnectConf(uint16_t info) {
         alter_[1] = {capi::Command::Connect, capi::Subcommand::Conf, 12, info, 0};
     }
-    // Fails with `code` the call after `counted` calls that brought a message; `driverGone`: 0x1009
-    // from then on.
+    // Fails with `code` the call after `counted` message-bringing calls; `driverGone`: 0x1009
+    // after.
     void failCallAfter(size_t counted, uint32_t code, bool driverGone = false) {
         failAfter_ = counted;
         failCode_ = code;

@@ -513,8 +513,7 @@ void FlowRun::check() {
         return;
     }
     failures_ += unsettled();
-    bool shellExpected = false;
-    bool errorExpected = false;
+    bool shellExpected = false, errorExpected = false;
     for (const auto& e : script_->expectations) {
         shellExpected = shellExpected || e[1] == "shell";
         errorExpected = errorExpected || e[1] == "error-log";
