@@ -1,5 +1,5 @@
 // What a SIP peer controls, split at '\0' into From, P-Asserted-Identity, Privacy, SDP and the
-// rest (INFO body, sip.conf, dial field): numbers stay digits, codecs and statuses map back.
+// rest (INFO body, sip.conf, dial field): numbers stay digits, a chosen codec reads back.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -11,7 +11,6 @@
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/phone_numbers.h"
 #include "exchange/sip/sip_account.h"
-#include "exchange/sip/sip_causes.h"
 #include "exchange/sip/sip_redaction.h"
 
 using namespace tellmaro::sip;
@@ -36,12 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(capi.size() == 2 + calling.digits.size() && (capi[0] & 0x8F) == 0x01 &&
             capi[1] == (calling.digits.empty() ? 0xA3 : 0x83) &&
             std::string(capi.begin() + 2, capi.end()) == calling.digits);
-    if (size >= 2) {
-        const auto status = static_cast<uint16_t>(data[0] | data[1] << 8);
-        const uint16_t refusal = sipStatusForReject(status);
-        require((capiReason(causeForSipStatus(status)) & 0xFF80) == 0x3480 && refusal >= 400 &&
-                refusal <= 699);
-    }
     if (auto offer = chooseMedia(parts[3])) {
         auto reread = chooseMedia(buildSdp("192.0.2.1", 4000, 1, &*offer));
         require(reread && reread->codec == offer->codec &&

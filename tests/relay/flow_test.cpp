@@ -12,7 +12,7 @@ class FlowTest : public ::testing::Test {
   public:
     explicit FlowTest(Flow flow) : flow_(std::move(flow)) {}
     void TestBody() override {
-        std::string failures = playFlow(flow_);
+        const std::string failures = playFlow(flow_);
         EXPECT_TRUE(failures.empty()) << failures;
     }
 
@@ -31,7 +31,7 @@ const bool registered = [] {
             suite += c == '_' ? "" : std::string(1, upper ? static_cast<char>(std::toupper(c)) : c);
             upper = c == '_';
         }
-        for (Flow& flow : readFlows(file)) {
+        for (Flow& flow : flowsOf(readFile(file))) {
             ::testing::RegisterTest(suite.c_str(), flow.name.c_str(), nullptr, nullptr,
                                     file.c_str(), 0,
                                     [flow]() -> ::testing::Test* { return new FlowTest(flow); });

@@ -9,9 +9,8 @@
 namespace tellmaro::test {
 
 std::vector<uint8_t> hexBytes(std::string_view hex) {
-    std::string digits;
-    std::copy_if(hex.begin(), hex.end(), std::back_inserter(digits),
-                 [](char c) { return !std::isspace(static_cast<unsigned char>(c)); });
+    std::string digits(hex);
+    std::erase_if(digits, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
     if (digits.size() % 2 != 0 ||
         digits.find_first_not_of("0123456789abcdefABCDEF") != digits.npos) {
         throw std::invalid_argument("not pairs of hex digits in test vector: " + digits);

@@ -15,19 +15,6 @@
 
 namespace tellmaro::test {
 
-namespace {
-
-constexpr size_t kDataNcci = 8, kDataLength = 16;  // DATA_B3_IND field offsets
-constexpr size_t kConfInfo = 12;                   // CONNECT_CONF's Info
-
-exchange::LineConfig lineConfig() {
-    exchange::LineConfig config;
-    config.lineNumber = "0711555000";
-    return config;
-}
-
-}  // namespace
-
 // In memory where possible: the fsyncs of saving files to disk would take most of a test's time.
 std::filesystem::path freshProgramFolder() {
     auto dir = freshFolder("tellmaro-engine-", access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "");
@@ -59,21 +46,15 @@ uint32_t ScriptedDriver::getMessage(uint32_t applId, std::span<const uint8_t>& m
         return result;
     }
     ++counted_;
-    auto header = capi::readHeader(message);
-    if (shortenTo_ && header && header->is(capi::Command::DataB3, capi::Subcommand::Ind) &&
-        message.size() >= kDataLength + 2 &&
-        (shortenOn_ == 0 || capi::readU32(message, kDataNcci) == shortenOn_)) {
-        altered_.assign(message.begin(), message.end());
-        capi::writeU16(altered_, kDataLength, *shortenTo_);
-        shortenTo_.reset();
-        message = altered_;
-    }
-    if (refuseConnectWith_ && header &&
-        header->is(capi::Command::Connect, capi::Subcommand::Conf)) {
-        altered_.assign(message.begin(), message.end());
-        capi::writeU16(altered_, kConfInfo, *refuseConnectWith_);
-        refuseConnectWith_.reset();
-        message = altered_;
+    const auto header = capi::readHeader(message).value_or(capi::MessageHeader{});
+    for (auto& a : alter_) {
+        if (a && header.is(a->command, a->subcommand) && message.size() >= a->offset + 2 &&
+            (a->ncci == 0 || capi::readU32(message, 8) == a->ncci)) {
+            altered_.assign(message.begin(), message.end());
+            capi::writeU16(altered_, a->offset, a->value);
+            message = altered_;
+            a.reset();
+        }
     }
     return result;
 }
@@ -113,7 +94,12 @@ void RecordingShell::showMessage(std::string_view caption, std::string_view text
 EngineHarness::EngineHarness(HarnessOptions options)
     : appDir(options.programFolder.empty() ? freshProgramFolder() : options.programFolder),
       logFile(appDir / options.logFolder / "Handy.log"),
-      line(clock, lineConfig()),
+      line(clock,
+           [] {
+               exchange::LineConfig config;
+               config.lineNumber = "0711555000";
+               return config;
+           }()),
       driver(line.controller()),
       scripted(driver),
       timers([this] { return clock.now(); }),
@@ -124,36 +110,31 @@ EngineHarness::EngineHarness(HarnessOptions options)
       phases_{relay::CallPhase::Idle} {
     data::SettingsRecord& settings = engine.settings();
     settings = options.settings;
-    if (options.logging) {
-        std::filesystem::create_directories(logFile.parent_path());
-        settings.logEnabled = true;
-        settings.logFilePath = data::utf8ToWindows1252(logFile.string()).text.value_or("");
-        settings.logFileName = "Handy.log";
-        std::ofstream(logFile, std::ios::binary).flush();
-    }
+    std::filesystem::create_directories(logFile.parent_path());
+    settings.logEnabled = true;
+    settings.logFilePath = data::utf8ToWindows1252(logFile.string()).text.value_or("");
+    settings.logFileName = "Handy.log";
+    std::ofstream(logFile, std::ios::binary).flush();
     if (settings.ownNumber == std::string(20, ' ')) {
         settings.ownNumber = "07115550000000000000";
         settings.ownNumberLength = 7;
     }
     (void)data::SaveSettings(appDir, settings);
     engine.setRegisteredMobileNumber(options.mobileNumber);
-    if (!options.trace) {
-        return;
+    if (options.trace) {
+        line.setTraceHook([this](const exchange::TraceEntry& entry) {
+            trace_.push_back(exchange::formatTrace(entry));
+            if (entry.direction == exchange::TraceDirection::ToController) {
+                sent_.push_back(
+                    {entry.at, {entry.message.begin(), entry.message.end()}, entry.text});
+            }
+        });
     }
-    line.setTraceHook([this](const exchange::TraceEntry& entry) {
-        trace_.push_back(exchange::formatTrace(entry));
-        if (entry.direction != exchange::TraceDirection::ToController) {
-            return;
-        }
-        sent_.push_back({entry.at, {entry.message.begin(), entry.message.end()}, entry.text});
-    });
 }
 
 EngineHarness::~EngineHarness() {
     std::error_code ignored;
-    if (ownFolder_) {
-        std::filesystem::remove_all(appDir, ignored);
-    }
+    std::filesystem::remove_all(ownFolder_ ? appDir : "", ignored);
 }
 
 void EngineHarness::startUp() {
@@ -187,26 +168,6 @@ bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds lim
         }
     }
     return false;
-}
-
-std::string EngineHarness::unsettled() const {
-    auto accounting = line.accounting();
-    if (accounting.idle() && accounting.clean()) {
-        return {};
-    }
-    std::ostringstream text;
-    text << accounting.livePlcis << " live PLCIs, " << accounting.liveNccis << " live NCCIs\n";
-    for (const auto& v : accounting.violations) {
-        text << "violation at " << v.at.count() << " ms (" << exchange::violationKindName(v.kind)
-             << "): " << v.detail << ": " << v.message << "\n";
-    }
-    for (const auto& i : accounting.unanswered) {
-        text << "unanswered since " << i.at.count() << " ms: " << i.message << "\n";
-    }
-    for (const auto& i : accounting.neverAnswered) {
-        text << "never answered, sent at " << i.at.count() << " ms: " << i.message << "\n";
-    }
-    return text.str();
 }
 
 std::string EngineHarness::traceText(size_t lastLines) const {

@@ -1,6 +1,5 @@
 #pragma once
-// A fresh engine on the in-process line in virtual time; the program directory a temporary folder
-// with the real prompts.
+// A fresh engine on the in-process line in virtual time, in a temporary folder with the prompts.
 
 #include <filesystem>
 #include <functional>
@@ -66,18 +65,18 @@ class ScriptedDriver final : public ForwardingDriver {
 
     // The next DATA_B3_IND (on `ncci`, any when 0) claims this data length.
     void shortenNextDataB3Ind(uint16_t length, uint32_t ncci = 0) {
-        shortenTo_ = length;
-        shortenOn_ = ncci;
+        alter_[0] = {capi::Command::DataB3, capi::Subcommand::Ind, 16, length, ncci};
     }
     // The next CONNECT_CONF carries this Info, as when the line has no B channel free.
-    void refuseNextConnectConf(uint16_t info) { refuseConnectWith_ = info; }
-    // Fails with `code` the call after `counted` calls that brought a message; `driverGone`: 0x1009
-    // from then on.
+    void refuseNextConnectConf(uint16_t info) {
+        alter_[1] = {capi::Command::Connect, capi::Subcommand::Conf, 12, info, 0};
+    }
+    // Fails with `code` the call after `counted` message-bringing calls; `driverGone`: 0x1009
+    // after.
     void failCallAfter(size_t counted, uint32_t code, bool driverGone = false) {
         failAfter_ = counted;
         failCode_ = code;
         driverGoneOnFault_ = driverGone;
-        fired_ = false;
     }
     size_t countedCalls() const { return counted_; }
     bool faultFired() const { return fired_; }
@@ -92,6 +91,14 @@ class ScriptedDriver final : public ForwardingDriver {
     uint32_t getMessage(uint32_t applId, std::span<const uint8_t>& message) override;
 
   private:
+    // One 16-bit field of the next received message of a kind, on an NCCI (any when 0).
+    struct Alteration {
+        capi::Command command;
+        capi::Subcommand subcommand;
+        size_t offset;
+        uint16_t value;
+        uint32_t ncci;
+    };
     bool faultDue() const { return failCode_ && !fired_ && counted_ == failAfter_; }
     bool gone() const { return fired_ && driverGoneOnFault_; }
 
@@ -99,9 +106,7 @@ class ScriptedDriver final : public ForwardingDriver {
     std::optional<uint32_t> failCode_;
     bool driverGoneOnFault_ = false, fired_ = false;
     std::optional<capi::MessageHeader> failedPut_;
-    std::optional<uint16_t> shortenTo_;
-    uint32_t shortenOn_ = 0;
-    std::optional<uint16_t> refuseConnectWith_;
+    std::optional<Alteration> alter_[2];
     std::vector<uint8_t> altered_;
 };
 
@@ -146,7 +151,6 @@ std::filesystem::path freshProgramFolder();
 struct HarnessOptions {
     data::SettingsRecord settings;
     std::string mobileNumber = "01711234567";
-    bool logging = true;
     std::string logFolder{};                // inside the program folder
     std::filesystem::path programFolder{};  // kept; when empty a fresh one, removed at the end
     bool trace = true;                      // keep the sent messages and the trace
@@ -184,8 +188,6 @@ class EngineHarness {
     std::string callLogText() const { return data::windows1252ToUtf8(readFile(logFile)); }
     std::string errorLogText() const { return readFile(appDir / "error.log"); }
     const std::vector<SentMessage>& sentMessages() const { return sent_; }
-    // Empty when no PLCI or NCCI is live, nothing was refused and every indication answered.
-    std::string unsettled() const;
     // The line trace's last lines (0: all of it), for failure messages.
     std::string traceText(size_t lastLines = 0) const;
 

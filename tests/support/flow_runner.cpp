@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "capi/byte_order.h"
@@ -61,17 +62,14 @@ std::string relaySetting(FlowRun::Script& s, const std::string& item) {
         {"line-access-chars", [&] { set.lineAccessChars = value; }},
         {"mobile", [&] { s.options.mobileNumber = value; }},
         {"log-folder", [&] { s.options.logFolder = value; }},
-        {"phonebook",
-         [&] {
-             const auto colon = std::min(value.find(':'), value.size());
+        {"phonebook", [&] {
+             const auto colon = value.find(':');
              (void)s.phoneBook.append({value.substr(0, colon), value.substr(colon + 1), "Eintrag"});
-         }},
-    };
-    auto known = keys.find(key);
-    if (known == keys.end()) {
+         }}};
+    if (!keys.contains(key)) {
         return "unknown relay setting '" + item + "'";
     }
-    known->second();
+    keys.at(key)();
     return {};
 }
 
@@ -227,15 +225,10 @@ bool sameItem(const Words& item, const std::string& actual) {
         return head.ends_with("=*") ? actual.starts_with(head.substr(0, head.size() - 1))
                                     : head == actual;
     }
-    const auto number = head.find('#');
-    const auto address = head.find('@');
-    Words parts(item.begin() + 1, item.end());
-    parts.push_back(head.substr(0, std::min(number, address)));
-    if (number != std::string::npos) {
-        parts.push_back(head.substr(number, address - number));
-    }
-    if (address != std::string::npos) {
-        parts.push_back(head.substr(address));
+    Words parts(item.begin() + 1, item.end());  // and KIND, #N and @ADDRESS as words of their own
+    std::istringstream words(std::regex_replace(head, std::regex("[#@]"), " $&"));
+    for (std::string part; words >> part;) {
+        parts.push_back(part);
     }
     return std::all_of(parts.begin(), parts.end(), [&](const std::string& part) {
         return actual.find(" " + part + " ") != std::string::npos;
@@ -283,7 +276,8 @@ std::string listVerdict(const Words& expected, size_t from, Words actual, bool m
                                         : "   was: " + joined(actual, 0, messages ? "\n" : " ");
 }
 
-// The shared lines, then the flow's own in their places; its parties replace shared ones.
+// The shared lines, then the flow's own in their places; a flow's line that defines parties takes
+// the place of the first shared line defining one of them, and those shared lines are blanked.
 std::string flowText(Words lines, size_t shared, size_t first, size_t last) {
     Words text(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(shared));
     text.resize(lines.size());
@@ -291,12 +285,18 @@ std::string flowText(Words lines, size_t shared, size_t first, size_t last) {
     for (size_t i = first; i < last; ++i) {
         const std::string& line = lines[i];
         ends = ends || line.starts_with("end ");
-        auto name = line.substr(0, line.find(' ', 6) + 1);
-        auto same = std::find_if(text.begin(), text.begin() + static_cast<ptrdiff_t>(shared),
-                                 [&](const std::string& l) { return l.starts_with(name); });
-        (line.starts_with("party ") && same != text.begin() + static_cast<ptrdiff_t>(shared)
-             ? *same
-             : text[i]) = line;
+        size_t place = i;
+        std::istringstream statements(line);
+        for (std::string statement, party, name; std::getline(statements, statement, ';');) {
+            std::istringstream(statement) >> party >> name;
+            for (size_t j = 0; j < shared; ++j) {
+                if (party == "party" && text[j].starts_with("party " + name + " ")) {
+                    text[j].clear();
+                    place = std::min(place, j);
+                }
+            }
+        }
+        text[place] = line;
     }
     return joined(text, 0, "\n") + (ends ? "" : "\nend 0s");
 }
@@ -307,8 +307,15 @@ std::vector<Flow> flowsOf(std::string_view text) {
     Words lines;
     for (size_t at = 0; at <= text.size();) {
         const size_t end = std::min(text.find('\n', at), text.size());
-        lines.emplace_back(text.substr(at, end - at));
+        const std::string line(text.substr(at, end - at));
         at = end + 1;
+        // "flow NAME; STEPS": the steps on a line of their own.
+        const size_t semi = line.starts_with("flow ") ? line.find(';') : std::string::npos;
+        lines.push_back(line.substr(0, semi));
+        if (semi != std::string::npos) {
+            lines.push_back(
+                line.substr(std::min(line.find_first_not_of(' ', semi + 1), line.size())));
+        }
     }
     std::vector<size_t> starts;
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -339,17 +346,15 @@ std::vector<Flow> flowsOf(std::string_view text) {
     return flows;
 }
 
-std::vector<Flow> readFlows(const std::filesystem::path& file) {
-    return flowsOf(readFile(file));
-}
-
 FlowRun::FlowRun(const Flow& flow, size_t variant, HarnessOptions options)
     : script_(std::make_unique<Script>()),
       texts_(flow.texts.size()),
       sweep_(variant / flow.texts.size()) {
     Script& s = *script_;
     s.options = std::move(options);
-    const std::string& text = flow.texts[variant % texts_];
+    // Every flow: the harness's line, left idle and clean.
+    std::string text = flow.texts[variant % texts_];
+    text.insert(text.rfind("\nend "), "\nline 0711555000\nexpect idle; expect clean");
     auto parsed =
         exchange::parseScenario(text, [&s](const Words& w, const exchange::Scenario& sofar) {
             return readStatement(s, w, sofar);
@@ -384,8 +389,23 @@ void FlowRun::play(bool strict) {
 
 void FlowRun::step(const Words& w, bool strict) {
     EngineHarness& h = *h_;
-    const std::string a = w.size() > 1 ? w[1] : "";
-    const std::string b = w.size() > 2 ? w[2] : "";
+    const std::string a = w.size() > 1 ? w[1] : "", b = w.size() > 2 ? w[2] : "";
+    const auto code = [&] { return static_cast<uint16_t>(number(b.substr(2), 16)); };
+    namespace fs = std::filesystem;
+    const std::map<std::string, std::function<void()>> faults = {
+        {"short-block",
+         [&] {
+             h.scripted.shortenNextDataB3Ind(static_cast<uint16_t>(number(b)),
+                                             w.size() > 3 ? number(w[3].substr(1), 16) : 0);
+         }},
+        {"connect-conf", [&] { h.scripted.refuseNextConnectConf(code()); }},
+        {"refuse-block", [&] { h.line.controller().refuseNextDataB3Req(0x300C); }},
+        {"put", [&] { h.line.controller().failNextPut(code()); }},
+        {"error-log", [&] { fs::create_directory(h.appDir / "error.log"); }},
+        {"log-folder", [&] { fs::remove_all(h.logFile.parent_path()); }},
+        {"keep-alive", [&] { h.timers.setTimerEnabled(relay::TimerId::Timer2, false); }},
+        {"missing", [&] { fs::remove(h.appDir / b); }}};
+    const bool party = script_->scenario.party(w[0]) != nullptr;
     if (w[0] == "wait" && a == "phase") {
         auto wanted = static_cast<relay::CallPhase>(number(b));
         if (!h.runUntil([&] { return h.phase() == wanted; }, 30s) && strict) {
@@ -412,35 +432,18 @@ void FlowRun::step(const Words& w, bool strict) {
         }
     } else if (w[0] == "resume") {
         h.engine.resumeRelay();
-    } else if (w[0] == "fault" && a == "short-block") {
-        h.scripted.shortenNextDataB3Ind(static_cast<uint16_t>(number(b)),
-                                        w.size() > 3 ? number(w[3].substr(1), 16) : 0);
-    } else if (w[0] == "fault" && a == "connect-conf") {
-        h.scripted.refuseNextConnectConf(static_cast<uint16_t>(number(b.substr(2), 16)));
-    } else if (w[0] == "fault" && a == "refuse-block") {
-        h.line.controller().refuseNextDataB3Req(0x300C);
-    } else if (w[0] == "fault" && a == "put") {
-        h.line.controller().failNextPut(static_cast<uint16_t>(number(b.substr(2), 16)));
-    } else if (w[0] == "fault" && a == "error-log") {
-        std::filesystem::create_directory(h.appDir / "error.log");
-    } else if (w[0] == "fault" && a == "log-folder") {
-        std::filesystem::remove_all(h.logFile.parent_path());
-    } else if (w[0] == "fault" && a == "keep-alive") {
-        h.timers.setTimerEnabled(relay::TimerId::Timer2, false);
-    } else if (w[0] == "fault" && a == "missing") {
-        std::filesystem::remove(h.appDir / b);
-    } else if (!script_->scenario.party(w[0]) || w[0] == "wait") {
-        fail("cannot do '" + joined(w) + "'");
-    } else if (a == "call") {
+    } else if (w[0] == "fault" && faults.contains(a)) {
+        faults.at(a)();
+    } else if (party && a == "call") {
         exchange::CallOptions call;
         call.callerId = b == "withheld"    ? exchange::CallerId::Restricted
                         : b == "absent"    ? exchange::CallerId::Absent
                         : b == "type-only" ? exchange::CallerId::TypeOnly
                                            : exchange::CallerId::Number;
         h.line.callPcNow(line_->party(w[0]), call);
-    } else if (a == "hangup") {
+    } else if (party && a == "hangup") {
         h.line.hangUpNow(line_->party(w[0]));
-    } else if (a == "keys" && !b.empty()) {
+    } else if (party && a == "keys" && !b.empty()) {
         h.line.pressKeysNow(line_->party(w[0]), b);
     } else {
         fail("cannot do '" + joined(w) + "'");
@@ -451,48 +454,42 @@ std::string FlowRun::verdict(const Words& w) {
     EngineHarness& h = *h_;
     const std::string& kind = w.at(1);
     const std::string arg = w.size() > 2 ? w[2] : "";
-    auto is = [](bool holds, const std::string& was) { return holds ? "" : "   was: " + was; };
-    std::string wrong;
+    const auto onOff = [](bool on) -> std::string { return on ? "on" : "off"; };
+    const bool party = script_->scenario.party(kind) != nullptr;
+    Words actual;  // what the expected words from w[2] (a party's: w[3]) must match
     if (kind == "phases" || kind == "phase") {
-        Words seen;
         for (auto phase : h.phases()) {
-            seen.push_back(std::to_string(static_cast<int>(phase)));
+            actual.push_back(std::to_string(static_cast<int>(phase)));
         }
-        wrong = kind == "phase" ? is(seen.back() == arg, seen.back()) : listVerdict(w, 2, seen);
+        actual.erase(actual.begin(), kind == "phase" ? actual.end() - 1 : actual.begin());
     } else if (kind == "sent") {
-        Words sent;
         for (const auto& message : h.sentMessages()) {
-            sent.push_back(messageWords(message));
+            actual.push_back(messageWords(message));
         }
-        wrong = listVerdict(w, 2, sent, true);
     } else if (kind == "log") {
-        wrong = listVerdict(w, 2, logWords(h.callLogText()));
+        actual = logWords(h.callLogText());
     } else if (kind == "shell") {
-        wrong = listVerdict(w, 2, h.shell.changes);
+        actual = h.shell.changes;
     } else if (kind == "timer") {
-        const bool on = h.timers.timerEnabled(static_cast<relay::TimerId>(number(arg) - 1));
-        wrong = is((on ? "on" : "off") == w.back(), on ? "on" : "off");
+        actual = {arg, onOff(h.timers.timerEnabled(static_cast<relay::TimerId>(number(arg) - 1)))};
     } else if (kind == "call-log") {
-        const bool open = h.engine.callLog().isOpen();
-        wrong = is((open ? "open" : "closed") == arg, open ? "open" : "closed");
-    } else if (kind == "settings") {  // log=on|off, in the engine and in the file
-        auto stored = data::LoadSettings(h.appDir).settings.value_or(data::SettingsRecord{});
-        const std::string now = std::string("log=") +
-                                (h.engine.settings().logEnabled ? "on" : "off") +
-                                (stored.logEnabled ? ", stored on" : ", stored off");
-        wrong = is(now == arg + ", stored " + arg.substr(4), now);
+        actual = {h.engine.callLog().isOpen() ? "open" : "closed"};
+    } else if (kind == "settings") {  // log=on|off, in the engine and in the file alike
+        const bool on = h.engine.settings().logEnabled;
+        const bool stored =
+            data::LoadSettings(h.appDir).settings.value_or(data::SettingsRecord{}).logEnabled;
+        actual = {"log=" + onOff(on) + (on == stored ? "" : ", stored " + onOff(stored))};
     } else if (kind == "error-log") {
-        wrong = is(h.errorLogText().find(joined(w, 2)) != std::string::npos, h.errorLogText());
-    } else if (arg == "events") {
-        Words events;
+        const bool holds = h.errorLogText().find(joined(w, 2)) != std::string::npos;
+        actual = holds ? Words(w.begin() + 2, w.end()) : Words{h.errorLogText()};
+    } else if (party && arg == "events") {
         for (const auto& e : h.line.partyRecord(line_->party(kind)).events) {
-            events.push_back(exchange::partyEventName(e.event));
-            std::replace(events.back().begin(), events.back().end(), ' ', '-');
+            actual.push_back(exchange::partyEventName(e.event));
+            std::replace(actual.back().begin(), actual.back().end(), ' ', '-');
         }
-        wrong = listVerdict(w, 3, events);
-    } else if (arg == "prompts") {
-        wrong = listVerdict(w, 3, promptWords(h, line_->party(kind)));
-    } else if (arg == "heard" && w.size() >= 4) {  // blocks=N and missing=N may follow
+    } else if (party && arg == "prompts") {
+        actual = promptWords(h, line_->party(kind));
+    } else if (party && arg == "heard" && w.size() >= 4) {  // blocks=N and missing=N may follow
         auto heard =
             exchange::checkHeard(h.line.partyRecord(line_->party(kind)), line_->party(w[3]));
         const std::string got =
@@ -502,10 +499,11 @@ std::string FlowRun::verdict(const Words& w) {
         for (size_t i = 4; i < w.size(); ++i) {
             holds = holds && (" " + got + " ").find(" " + w[i] + " ") != std::string::npos;
         }
-        wrong = is(holds, got + ", " + heard.describe());
+        return holds ? "" : joined(w) + "\n   was: " + got + ", " + heard.describe();
     } else {
-        wrong = "   no such expectation";
+        return joined(w) + "\n   no such expectation";
     }
+    const std::string wrong = listVerdict(w, party ? 3 : 2, actual, kind == "sent");
     return wrong.empty() ? "" : joined(w) + "\n" + wrong;
 }
 
@@ -514,13 +512,8 @@ void FlowRun::check() {
     if (!script_->error.empty()) {
         return;
     }
-    for (const auto& line : line_->check().lines) {
-        if (line.starts_with("FAILED")) {
-            fail(line);
-        }
-    }
-    bool shellExpected = false;
-    bool errorExpected = false;
+    failures_ += unsettled();
+    bool shellExpected = false, errorExpected = false;
     for (const auto& e : script_->expectations) {
         shellExpected = shellExpected || e[1] == "shell";
         errorExpected = errorExpected || e[1] == "error-log";
@@ -549,6 +542,14 @@ void FlowRun::check() {
     if (!failures_.empty()) {
         failures_ += "end of the trace:\n" + h.traceText(40);
     }
+}
+
+std::string FlowRun::unsettled() const {
+    std::string failed;
+    for (const auto& line : line_->check().lines) {
+        failed += line.starts_with("FAILED") ? line + "\n" : "";
+    }
+    return failed;
 }
 
 std::string callLogVerdict(const std::string& expected, const std::string& log) {

@@ -1,6 +1,6 @@
 #pragma once
-// Flows (docs/scenario-format.md, "Flows"): line scenarios that also set up the relay, play steps
-// and expect things of it, on a fresh engine harness in virtual time.
+// Flows (docs/scenario-format.md): line scenarios that also set up the relay, play steps and
+// expect things of it, on a fresh engine harness in virtual time.
 
 #include <filesystem>
 #include <memory>
@@ -20,12 +20,10 @@ struct Flow {
 };
 
 std::vector<Flow> flowsOf(std::string_view text);
-std::vector<Flow> readFlows(const std::filesystem::path& file);
 
 class FlowRun {
   public:
-    // Prepares the folder and parties and starts the relay; `variant` picks the "each"
-    // alternative and the ranged wait's value.
+    // Prepares the folder and parties, starts the relay; `variant`: "each" and ranged wait's value.
     explicit FlowRun(const Flow& flow, size_t variant = 0, HarnessOptions options = {});
     ~FlowRun();
 
@@ -33,9 +31,12 @@ class FlowRun {
     void play(bool strict = true);
     // The expectations, then what every flow must leave behind.
     void check();
+    // The line's expectations that fail now, as idle and clean: empty when all hold.
+    std::string unsettled() const;
     const std::string& failures() const { return failures_; }  // one line per failure
     size_t variants() const;  // alternatives times the ranged wait's values
     EngineHarness& harness() { return *h_; }
+    exchange::PartyId party(const std::string& name) const { return line_->party(name); }
 
     struct Script;
 

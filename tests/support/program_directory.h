@@ -14,7 +14,6 @@ namespace tellmaro::test {
 class ProgramDirectory {
   public:
     explicit ProgramDirectory(const std::filesystem::path& programDir) {
-        root_ = freshFolder("tellmaro-program-");
         std::filesystem::create_directories(root_ / "run");
         // Qt wants a runtime directory that only its owner can enter.
         std::filesystem::permissions(root_ / "run", std::filesystem::perms::owner_all);
@@ -22,10 +21,7 @@ class ProgramDirectory {
         // The single-instance lock of the programs started from here stays in here.
         setenv("XDG_RUNTIME_DIR", (root_ / "run").c_str(), 1);
     }
-    ~ProgramDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    ~ProgramDirectory() { std::filesystem::remove_all(root_, ignored_); }
     ProgramDirectory(const ProgramDirectory&) = delete;
     ProgramDirectory& operator=(const ProgramDirectory&) = delete;
 
@@ -59,7 +55,8 @@ class ProgramDirectory {
     std::string errorLog() const { return readFile(dir() / "error.log"); }
 
   private:
-    std::filesystem::path root_;
+    std::filesystem::path root_ = freshFolder("tellmaro-program-");
+    std::error_code ignored_;
 };
 
 }  // namespace tellmaro::test

@@ -19,8 +19,6 @@ class SimulatorProcess {
   public:
     // Starts the simulator on the scenario and waits until it accepts connections.
     SimulatorProcess(const std::string& simulator, const std::string& scenario) {
-        dir_ = freshFolder("tellmaro-sim-");
-        port_ = freeUdpPort();
         // libcapi20 drops the last character of every line, the last one too.
         std::ofstream(dir_ / ".capi20rc")
             << "REMOTE rcapi 127.0.0.1 " << port_ << "\nTRACELEVEL 0\n";
@@ -36,8 +34,7 @@ class SimulatorProcess {
 
     ~SimulatorProcess() {
         process_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
+        std::filesystem::remove_all(dir_, ignored_);
     }
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
@@ -52,6 +49,11 @@ class SimulatorProcess {
     std::string output() const { return process_->output(); }
 
   private:
+    std::filesystem::path dir_ = freshFolder("tellmaro-sim-");
+    std::error_code ignored_;
+    uint16_t port_ = freeUdpPort();
+    std::unique_ptr<ChildProcess> process_;
+
     static bool accepts(uint16_t port) {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
@@ -59,10 +61,6 @@ class SimulatorProcess {
         close(fd);
         return ok;
     }
-
-    std::filesystem::path dir_;
-    uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> process_;
 };
 
 }  // namespace tellmaro::test
