@@ -53,6 +53,9 @@ class DBusDesktop {
     static constexpr const char* kMenu = "/MenuBar";
     // The exported menu as a host shows it: "" a separator, " [x]" a mark, "(…)" disabled.
     QStringList menu() {
+        if (watcher_.items.isEmpty()) {
+            return {};  // not registered yet: a call to no one would block
+        }
         const auto root = call(kMenu, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()})
                               .value(1)
                               .value<QDBusArgument>();  // empty when the call failed
