@@ -10,6 +10,7 @@
 #include "capi/byte_order.h"
 #include "capi/message_header.h"
 #include "capi/message_trace.h"
+#include "capi/parameter_records.h"
 #include "exchange/simulated/virtual_time.h"
 #include "support/flow_runner.h"
 
@@ -83,7 +84,7 @@ void putTemplate(LineFlow& f, const Words& w) {
                 m.at(at++) = static_cast<uint8_t>(std::stoul(byte, nullptr, 16));
             }
         } else if (o.starts_with("length=")) {
-            capi::writeU16(m, 0, static_cast<uint16_t>(number(value)));
+            capi::writeU16(m, capi::kLengthOffset, static_cast<uint16_t>(number(value)));
         } else if (o.starts_with("size=")) {
             m.resize(number(value));
         } else if (o == "=>") {
@@ -98,13 +99,12 @@ Received next(LineFlow& f, const std::string& kind) {
     for (std::span<const uint8_t> m; f.driver.getMessage(f.appl, m) == 0;) {
         Received r{{m.begin(), m.end()}, {}};
         if (capi::readHeader(m)->is(capi::Command::DataB3, capi::Subcommand::Ind)) {
-            uint64_t pointer =
-                capi::kDataB3Uses64BitPointer ? capi::readU64(m, 22) : capi::readU32(m, 12);
-            r.block = {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(pointer)),
-                       capi::readU16(m, 16)};
+            capi::DataB3IndParams ind;
+            ind.fill(m);
+            r.block = {ind.data(), ind.dataLength()};
             if (f.audio && kind != "DATA_B3_IND") {
-                f.put(
-                    f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, r.address(), r.word(18)));
+                f.put(f.relay.dataB3Resp(capi::DataB3RespNumber::OnReceipt, ind.ncci(),
+                                         ind.dataHandle()));
                 continue;
             }
         }
