@@ -34,6 +34,7 @@
 #include "mini_sip.h"
 #include "numbered_rtp.h"
 #include "sip/sip_peer.h"
+#include "support/simulator_process.h"
 
 using namespace std::chrono_literals;
 using tellmaro::bench::FoundFrame;
@@ -269,8 +270,7 @@ int main(int argc, char** argv) {
     std::random_device random;
     const unsigned rtpLow = 20000 + random() % 40000;
 
-    writeFile(home / ".capi20rc",
-              "REMOTE rcapi 127.0.0.1 " + std::to_string(capiPort) + "\nTRACELEVEL 0\n");
+    tellmaro::test::useRemoteCapi(home, capiPort);
     // Calls out go to the domain: the called party's address.
     writeFile(config / "sip.conf",
               "registrar = 127.0.0.1:" + std::to_string(registrarPort) +

@@ -11,6 +11,7 @@
 #include "sip/sip_peer.h"
 #include "support/flow_runner.h"
 #include "support/program_directory.h"
+#include "support/simulator_process.h"
 
 namespace tellmaro::test {
 namespace {
@@ -148,8 +149,7 @@ TEST(RelayOnSip, CallBackBusyCancelAndTotalDisconnect) {
                    gatewayPort = freeUdpPort();
     ProgramDirectory program{TELLMARO_PROGRAM_DIR};
     program.configure();
-    std::ofstream(dir / ".capi20rc") << "REMOTE rcapi 127.0.0.1 " << capiPort << "\n";
-    setenv("HOME", dir.c_str(), 1);
+    useRemoteCapi(dir, capiPort);
     auto run = [&](std::vector<std::string> argv, const std::string& out) {
         argv[0] = program.dir() / argv[0];
         return std::make_unique<ChildProcess>(argv, (dir / out).string());

@@ -15,14 +15,18 @@
 
 namespace tellmaro::test {
 
+// libcapi20 of this process and the programs it starts talks to a remote-CAPI server on `port`:
+// HOME becomes `home`, whose .capi20rc names it (libcapi20 drops every line's last character).
+inline void useRemoteCapi(const std::filesystem::path& home, uint16_t port) {
+    std::ofstream(home / ".capi20rc") << "REMOTE rcapi 127.0.0.1 " << port << "\nTRACELEVEL 0\n";
+    setenv("HOME", home.c_str(), 1);
+}
+
 class SimulatorProcess {
   public:
     // Starts the simulator on the scenario and waits until it accepts connections.
     SimulatorProcess(const std::string& simulator, const std::string& scenario) {
-        // libcapi20 drops the last character of every line, the last one too.
-        std::ofstream(dir_ / ".capi20rc")
-            << "REMOTE rcapi 127.0.0.1 " << port_ << "\nTRACELEVEL 0\n";
-        setenv("HOME", dir_.c_str(), 1);
+        useRemoteCapi(dir_, port_);
         std::ofstream(dir_ / "scenario.txt") << scenario;
 
         process_ = std::make_unique<ChildProcess>(
