@@ -18,6 +18,9 @@ constexpr uint16_t kDtmfSelector = 1;
 // blocks from the received ones.
 constexpr uint16_t kHandleCount = 256;
 constexpr size_t kDataB3With64BitPointer = 30;
+// Keys a far end may have waiting for the application: a flood of telephone
+// events beyond what any caller can key is dropped, not queued without end.
+constexpr size_t kMostUnansweredKeyIndications = 32;
 
 }  // namespace
 
@@ -99,6 +102,14 @@ bool CapiController::keysFromFarEnd(CallRef ref, std::string_view keys) {
         return false;
     }
     Application& app = applications_.at(b3->second.applId);
+    if (pendingCount(app.id, static_cast<uint8_t>(Command::Facility), b3->second.ncci) >=
+        kMostUnansweredKeyIndications) {
+        if (droppedKeys_++ == 0) {
+            note("keys dropped: the application has " +
+                 std::to_string(kMostUnansweredKeyIndications) + " of them unanswered");
+        }
+        return false;
+    }
     std::vector<uint8_t> characters(keys.begin(), keys.end());
     send(app, MessageBuilder(Command::Facility, Subcommand::Ind, static_cast<uint16_t>(app.id),
                              nextIndicationNumber(app))

@@ -25,6 +25,12 @@ std::optional<CallRef> CapiController::offerCall(const IncomingCall& incoming) {
             break;
         }
     }
+    if (incoming.calling.digits.size() > CallingNumber::kMostDigits) {
+        note("call not offered: a calling number of " +
+             std::to_string(incoming.calling.digits.size()) + " digits");
+        ++callsNotOffered_;
+        return std::nullopt;
+    }
     auto plci = target ? allocatePlci() : std::nullopt;
     if (!plci) {
         ++callsNotOffered_;
@@ -48,7 +54,7 @@ std::optional<CallRef> CapiController::offerCall(const IncomingCall& incoming) {
 
 void CapiController::farEndAnswered(CallRef ref) {
     Call* call = findCall(ref);
-    if (call && call->state == Call::State::Dialling) {
+    if (call && (call->state == Call::State::Dialling || call->state == Call::State::Answering)) {
         connect(*call);
     }
 }

@@ -104,6 +104,7 @@ class CapiController final : public ControllerPort {
     void supersedePending(uint32_t applId, uint8_t command, uint32_t address);
     void endPending(uint32_t applId, uint32_t address, uint32_t mask);
     bool indicationQueued(const Application& app, uint8_t command, uint32_t address) const;
+    size_t pendingCount(uint32_t applId, uint8_t command, uint32_t address) const;
 
     // addresses.cpp: PLCIs, NCCIs and the B channels.
     Call* findCall(CallRef ref);
@@ -182,6 +183,7 @@ class CapiController final : public ControllerPort {
     std::vector<Violation> violations_;
     std::vector<IndicationRecord> neverAnswered_;
     uint64_t droppedAudioBlocks_ = 0;
+    uint64_t droppedKeys_ = 0;
     uint64_t callsNotOffered_ = 0;
     uint64_t crossings_ = 0;
     uint64_t refusedDataB3Reqs_ = 0;

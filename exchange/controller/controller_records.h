@@ -44,11 +44,12 @@ enum class ClearedBy { Nobody, Network, Application };
 struct Call {
     enum class Kind { Incoming, Outgoing, Seizure };
     enum class State {
-        Offered,   // CONNECT_IND sent, not answered
-        Dialling,  // outgoing, the network is still working on it
-        Seized,    // a line taken without digits; never connects
-        Active,    // CONNECT_ACTIVE_IND sent
-        Cleared,   // DISCONNECT_IND sent, waiting for DISCONNECT_RESP
+        Offered,    // CONNECT_IND sent, not answered
+        Answering,  // CONNECT_RESP accepted it; the network has not confirmed yet
+        Dialling,   // outgoing, the network is still working on it
+        Seized,     // a line taken without digits; never connects
+        Active,     // CONNECT_ACTIVE_IND sent
+        Cleared,    // DISCONNECT_IND sent, waiting for DISCONNECT_RESP
     };
 
     uint32_t plci = 0;

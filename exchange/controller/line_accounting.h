@@ -50,7 +50,8 @@ struct LineAccounting {
     std::vector<IndicationRecord> neverAnswered;  // their connection ended first
     std::vector<Violation> violations;
     uint64_t droppedAudioBlocks = 0;  // a connection had its 7 blocks unanswered
-    uint64_t callsNotOffered = 0;     // nobody listened for the call
+    uint64_t callsNotOffered = 0;     // nobody listened, or the calling number was too long
+    uint64_t droppedKeys = 0;         // the application left too many keys unanswered
     // Requests that met an indication already on its way (the far end cleared
     // first): refused as a controller does, but no fault of the application.
     uint64_t crossings = 0;

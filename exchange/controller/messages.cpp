@@ -209,6 +209,7 @@ LineAccounting CapiController::accounting() const {
     a.neverAnswered = neverAnswered_;
     a.violations = violations_;
     a.droppedAudioBlocks = droppedAudioBlocks_;
+    a.droppedKeys = droppedKeys_;
     a.callsNotOffered = callsNotOffered_;
     a.crossings = crossings_;
     a.refusedDataB3Reqs = refusedDataB3Reqs_;

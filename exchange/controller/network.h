@@ -42,6 +42,8 @@ struct B3Ref {
 
 // The calling party number as the exchange presents it in CONNECT_IND.
 struct CallingNumber {
+    // What an ISDN exchange carries; a longer number is not offered at all.
+    static constexpr size_t kMostDigits = 20;
     static constexpr uint8_t kTypeUnknown = 0x80;  // type and plan unknown, no octet 3a
     static constexpr uint8_t kTypeIsdn = 0x01;     // unknown type, ISDN plan, octet 3a follows
     static constexpr uint8_t kPresentationAllowed = 0x83;  // allowed, network provided
@@ -80,8 +82,10 @@ class Network {
     // --- A call the network offered ------------------------------------------
     // ALERT_REQ: the PC lets the caller hear ringing.
     virtual void alert(CallRef call) = 0;
-    // CONNECT_RESP with reject 0: the call is connected from now on.
-    virtual void accept(CallRef call) = 0;
+    // CONNECT_RESP with reject 0. True: the call is connected from now on.
+    // False: the network confirms it later with farEndAnswered (a SIP caller's
+    // ACK), or clears it.
+    virtual bool accept(CallRef call) = 0;
     // CONNECT_RESP with a reject value (1 ignore, 2 normal clearing, 3 busy ...).
     virtual void refuse(CallRef call, uint16_t reject) = 0;
 
@@ -124,7 +128,8 @@ class ControllerPort {
     // A call for the PC; nothing when no application takes it (none listens
     // for its CIP value, or no PLCI is free).
     virtual std::optional<CallRef> offerCall(const IncomingCall& call) = 0;
-    // The far end answered a call the PC dialled.
+    // The far end answered a call the PC dialled, or confirmed the PC's
+    // answer to its own call (see Network::accept).
     virtual void farEndAnswered(CallRef call) = 0;
     // The far end or the network cleared the call; `reason` as in DISCONNECT_IND
     // (0x3490 normal clearing, 0x3491 busy ...).

@@ -61,6 +61,13 @@ void CapiController::endPending(uint32_t applId, uint32_t address, uint32_t mask
     });
 }
 
+size_t CapiController::pendingCount(uint32_t applId, uint8_t command, uint32_t address) const {
+    return static_cast<size_t>(
+        std::count_if(pending_.begin(), pending_.end(), [&](const PendingIndication& p) {
+            return p.applId == applId && p.command == command && p.address == address;
+        }));
+}
+
 bool CapiController::indicationQueued(const Application& app, uint8_t command,
                                       uint32_t address) const {
     return std::any_of(app.queue.begin(), app.queue.end(), [&](const QueuedMessage& q) {

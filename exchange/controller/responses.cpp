@@ -105,8 +105,11 @@ void CapiController::onConnectResp(Application& app, const ParsedMessage& m) {
                             "answered while no B channel is free");
     }
     call.holdsChannel = true;
-    network_.accept(call.ref());
-    connect(call);
+    if (network_.accept(call.ref())) {
+        connect(call);
+    } else {
+        call.state = Call::State::Answering;
+    }
 }
 
 void CapiController::onConnectActiveResp(Application& app, const ParsedMessage& m) {

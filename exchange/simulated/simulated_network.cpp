@@ -26,15 +26,16 @@ void SimulatedNetwork::alert(CallRef ref) {
     }
 }
 
-void SimulatedNetwork::accept(CallRef ref) {
+bool SimulatedNetwork::accept(CallRef ref) {
     NetworkCall* call = findCall(ref);
     if (!call) {
-        return;
+        return true;
     }
     if (Party* party = partyOf(*call)) {
         partyEvent(*party, PartyEvent::Answered);
     }
     talk(*call);
+    return true;  // an ISDN exchange connects the call with the answer
 }
 
 void SimulatedNetwork::refuse(CallRef ref, uint16_t) {

@@ -44,7 +44,7 @@ class SimulatedNetwork final : public Network {
 
     // --- Network: what the PC does ------------------------------------------
     void alert(CallRef call) override;
-    void accept(CallRef call) override;
+    bool accept(CallRef call) override;
     void refuse(CallRef call, uint16_t reject) override;
     void dial(CallRef call, std::string_view digits) override;
     void seize(CallRef call) override;

@@ -148,21 +148,25 @@ CallingParty callingPartyOf(const CallerHeaders& headers, const NumberPlan& plan
             rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
         }
     }
+    const bool asserted = !trim(headers.assertedIdentity).empty();
     std::optional<AddressParts> chosen;
-    for (auto item : splitList(headers.assertedIdentity)) {
+    for (auto item : splitList(asserted ? headers.assertedIdentity : headers.from)) {
         auto address = parseAddress(item);
-        if (address && presentNumber(address->user, plan).digits.size() > 0) {
+        if (address && !isAnonymous(*address) &&
+            !presentNumber(address->user, plan).digits.empty()) {
             chosen = address;
             break;
         }
+        if (!asserted) {
+            break;  // From holds one address
+        }
     }
-    if (!chosen) {
-        chosen = parseAddress(headers.from);
+    if (withheld || !chosen) {
+        return {NumberType::Unknown, Presentation::Restricted, {}, asserted};
     }
-    if (withheld || !chosen || isAnonymous(*chosen)) {
-        return {NumberType::Unknown, Presentation::Restricted, {}};
-    }
-    return presentNumber(chosen->user, plan);
+    CallingParty party = presentNumber(chosen->user, plan);
+    party.networkProvided = asserted;
+    return party;
 }
 
 std::optional<MediaOffer> chooseMedia(std::string_view sdp) {

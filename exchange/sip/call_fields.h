@@ -31,9 +31,11 @@ struct CallerHeaders {
     std::string_view privacy;
 };
 
-// The calling party an exchange would present: the number from
-// P-Asserted-Identity, else From; restricted for Privacy id/header/user,
-// "anonymous", or no number at all being given.
+// The calling party an exchange would present. With P-Asserted-Identity
+// present, only it counts: its first entry that holds a number, network
+// provided; without such an entry the call is withheld, never taken from
+// From. Without it, From's number, user provided. Withheld for Privacy
+// id/header/user, "anonymous", or no number at all.
 CallingParty callingPartyOf(const CallerHeaders& headers, const NumberPlan& plan);
 
 enum class AudioCodec { Pcma, Pcmu };

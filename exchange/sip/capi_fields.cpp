@@ -9,6 +9,7 @@ using exchange::CallingNumber;
 constexpr uint8_t kIsdnPlan = 0x01;
 constexpr uint8_t kNational = 0x20;
 constexpr uint8_t kInternational = 0x10;
+constexpr uint8_t kPresentationAllowedUserProvided = 0x80;  // allowed, user provided, not screened
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -45,7 +46,9 @@ CallingNumber callingNumberFor(const CallingParty& party) {
                    : party.type == NumberType::International ? kInternational
                                                              : 0;
     number.typeAndPlan = static_cast<uint8_t>(type | kIsdnPlan);
-    number.presentation = CallingNumber::kPresentationAllowed;
+    // The screening indicator says honestly who vouches for the number.
+    number.presentation = party.networkProvided ? CallingNumber::kPresentationAllowed
+                                                : kPresentationAllowedUserProvided;
     number.digits = party.digits;
     return number;
 }

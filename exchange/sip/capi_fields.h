@@ -17,7 +17,8 @@ namespace tellmaro::sip {
 // What the controller's reject values become.
 uint16_t sipStatusForReject(uint16_t reject);
 
-// The calling number structure an ISDN exchange would present.
+// The calling number structure an ISDN exchange would present: network
+// provided (P-Asserted-Identity) or user provided, not screened (From).
 exchange::CallingNumber callingNumberFor(const CallingParty& party);
 
 // The numbers a caller keyed in: each run of digits between the confirm and

@@ -20,21 +20,30 @@ std::string body(const struct sip_msg* msg) {
     return std::string(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
 }
 
+std::string numeric(const struct sa& address) {
+    char host[64] = {};
+    sa_ntop(&address, host, sizeof host);
+    return host;
+}
+
 }  // namespace
 
 Call::Call(Engine& engine, CallId id, bool incoming)
     : engine_(engine),
       id_(id),
+      incoming_(incoming),
       state_(incoming ? State::Offered : State::Calling),
       sessionId_(rand_u32()),
       sendTimestamp_(rand_u32()) {
     tmr_init(&tick_);
     tmr_init(&ringTimer_);
+    tmr_init(&longestCall_);
 }
 
 Call::~Call() {
     tmr_cancel(&tick_);
     tmr_cancel(&ringTimer_);
+    tmr_cancel(&longestCall_);
     session_ = static_cast<struct sipsess*>(mem_deref(session_));
     rtp_ = static_cast<struct rtp_sock*>(mem_deref(rtp_));
     inband_ = static_cast<struct dtmf_dec*>(mem_deref(inband_));
@@ -72,33 +81,78 @@ struct mbuf* Call::sdpBody(bool answer) {
 
 bool Call::takeRemoteMedia(const struct sip_msg* msg) {
     auto offer = chooseMedia(body(msg));
-    if (!offer) {
-        return false;
-    }
     struct sa address;
-    if (sa_set_str(&address, offer->address.c_str(), offer->port) != 0) {
+    if (!offer || sa_set_str(&address, offer->address.c_str(), offer->port) != 0) {
         return false;
     }
+    setRemoteMedia(*offer, address);
+    return true;
+}
+
+void Call::setRemoteMedia(const MediaOffer& offer, const struct sa& address) {
     remote_ = offer;
     remoteAddress_ = address;
-    return true;
+    mediaSource_.expect({numeric(address), sa_port(&address)});
+}
+
+void Call::notePeer(const struct sip_msg* msg) {
+    peers_.push_back(msg->src);
+    const struct sip_hdr* contact = sip_msg_hdr(msg, SIP_HDR_CONTACT);
+    struct sip_addr address;
+    struct sa host;
+    if (contact && sip_addr_decode(&address, &contact->val) == 0 &&
+        sa_set(&host, &address.uri.host, address.uri.port) == 0) {
+        peers_.push_back(host);
+    }
+}
+
+std::optional<bool> Call::inDialogFromPeer(const struct sip_msg* msg) const {
+    if (!session_ || !sip_dialog_cmp(sipsess_dialog(session_), msg)) {
+        return std::nullopt;
+    }
+    for (const auto& peer : peers_) {
+        if (sa_cmp(&peer, &msg->src, SA_ADDR)) {
+            return true;
+        }
+    }
+    return engine_.trusted(msg->src);
 }
 
 int Call::acceptIncoming(const struct sip_msg* msg, const MediaOffer* offer) {
     if (offer) {
-        remote_ = *offer;
-        if (sa_set_str(&remoteAddress_, offer->address.c_str(), offer->port) != 0) {
+        struct sa address;
+        if (sa_set_str(&address, offer->address.c_str(), offer->port) != 0) {
             return EINVAL;
         }
+        setRemoteMedia(*offer, address);
     }
+    notePeer(msg);
     // 183 without SDP stops the caller's retransmissions and lets a CANCEL
     // find the call; 180 follows only when the user alerts.
     std::string user = engine_.contactUser();
     int err = sipsess_accept(&session_, engine_.sessions(), msg, 183, "Session Progress",
-                             user.c_str(), "application/sdp", nullptr, Engine::authHandler,
-                             &engine_, false, offerHandler, answerHandler, establishedHandler,
-                             infoHandler, nullptr, closeHandler, this, nullptr);
+                             user.c_str(), "application/sdp", nullptr, authHandler, this, false,
+                             offerHandler, answerHandler, establishedHandler, infoHandler, nullptr,
+                             closeHandler, this, nullptr);
+    if (!err) {
+        // A call that nobody answers, or whose caller never acknowledges the
+        // answer, must not hold a call slot for ever.
+        tmr_start(&ringTimer_,
+                  static_cast<uint64_t>(engine_.shared().options().noAnswerTimeout.count()) * 1000,
+                  ringTimeoutHandler, this);
+    }
     return err;
+}
+
+int Call::authHandler(char** user, char** password, const char* realm, void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    const std::string what = "call " + std::to_string(call->id_);
+    if (call->state_ != State::Calling) {
+        call->engine_.log(what + ": a challenge within the dialog (realm '" + std::string(realm) +
+                          "') refused: credentials go only with our own INVITE");
+        return EAUTH;
+    }
+    return call->engine_.credentials(user, password, realm, what + "'s INVITE");
 }
 
 int Call::dial(const std::string& number) {
@@ -112,7 +166,7 @@ int Call::dial(const std::string& number) {
     int err = sipsess_connect(
         &session_, engine_.sessions(), to.c_str(), nullptr, from.c_str(), user.c_str(),
         routeList.empty() ? nullptr : routeList.data(), static_cast<uint32_t>(routeList.size()),
-        "application/sdp", offer, Engine::authHandler, &engine_, false, offerHandler, answerHandler,
+        "application/sdp", offer, authHandler, this, false, offerHandler, answerHandler,
         progressHandler, establishedHandler, infoHandler, nullptr, closeHandler, this, nullptr);
     mem_deref(offer);
     describe("out to '" + number + "'");
@@ -243,9 +297,27 @@ void Call::sendFrames() {
     }
 }
 
-void Call::rtpHandler(const struct sa*, const struct rtp_header* hdr, struct mbuf* mb, void* arg) {
+bool Call::fromPeer(const struct sa& source, const struct rtp_header& header) {
+    // Before the answer is acknowledged nobody may key or talk: a forged
+    // INVITE never gets that far.
+    if (state_ == State::Established &&
+        mediaSource_.admit({numeric(source), sa_port(&source)}, header.ssrc)) {
+        return true;
+    }
+    if (engine_.shared().options().verbose &&
+        foreignMedia_.first(numeric(source) + ":" + std::to_string(sa_port(&source)) + "/" +
+                            std::to_string(header.ssrc))) {
+        engine_.trace("call " + std::to_string(id_) + ": RTP from " + numeric(source) + ":" +
+                      std::to_string(sa_port(&source)) + " (SSRC " + std::to_string(header.ssrc) +
+                      ") dropped: not the call's peer, or not connected yet");
+    }
+    return false;
+}
+
+void Call::rtpHandler(const struct sa* source, const struct rtp_header* hdr, struct mbuf* mb,
+                      void* arg) {
     auto* call = static_cast<Call*>(arg);
-    if (call->state_ == State::Ended) {
+    if (!call->fromPeer(*source, *hdr)) {
         return;
     }
     auto now = AudioClock::now();
@@ -318,9 +390,12 @@ void Call::progressHandler(const struct sip_msg* msg, void* arg) {
     }
 }
 
-void Call::establishedHandler(const struct sip_msg*, void* arg) {
+void Call::establishedHandler(const struct sip_msg* msg, void* arg) {
     auto* call = static_cast<Call*>(arg);
     tmr_cancel(&call->ringTimer_);
+    if (!call->incoming_) {
+        call->notePeer(msg);  // the answer: from the far end's proxy, naming its Contact
+    }
     call->state_ = State::Established;
     call->connectedAt_ = std::chrono::steady_clock::now();
     call->startMedia();
@@ -342,6 +417,9 @@ void Call::infoHandler(struct sip* sip, const struct sip_msg* msg, void* arg) {
 
 void Call::ringTimeoutHandler(void* arg) {
     auto* call = static_cast<Call*>(arg);
+    if (call->state_ == State::Offered) {
+        sipsess_reject(call->session_, 480, "Temporarily Unavailable", nullptr);
+    }
     call->end(call->alerted_ ? cause::kNoAnswer : cause::kNoUserResponding, 0,
               "no answer within " +
                   std::to_string(call->engine_.shared().options().noAnswerTimeout.count()) + " s");
@@ -385,6 +463,7 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
     audio.lostPackets = receive_.lostPackets();
     audio.latePackets = receive_.latePackets();
     audio.blocksDropped = blocksDropped_;
+    audio.foreignPackets = mediaSource_.dropped();
     // The call's one status line.
     std::string connected = "not connected";
     if (connectedAt_) {
@@ -399,7 +478,7 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
                 std::to_string(audio.framesSent) + " out, " + std::to_string(audio.lostPackets) +
                 " lost, " + std::to_string(audio.latePackets) + " late, " +
                 std::to_string(audio.timestampGaps) + " gaps, " + std::to_string(audio.underruns) +
-                " underruns");
+                " underruns, " + std::to_string(audio.foreignPackets) + " from others");
     engine_.shared().emit(Ended{id_, q850, sipStatus, reason, audio});
     engine_.retire(id_);
 }

@@ -21,6 +21,7 @@
 #include "exchange/sip/audio_fifos.h"
 #include "exchange/sip/call_fields.h"
 #include "exchange/sip/dtmf_keys.h"
+#include "exchange/sip/media_source.h"
 #include "exchange/sip/sip_line.h"
 
 namespace tellmaro::sip {
@@ -47,13 +48,15 @@ class LineShared {
     const SipLineOptions& options() const { return options_; }
     void log(const std::string& line) const;
 
-    // SIP thread -> user. An audio block beyond the bound of waiting blocks
-    // is dropped (false).
+    // SIP thread -> user. An audio block or a key beyond the bound of waiting
+    // ones is dropped (false): the user takes them far more often than a
+    // peer can key or send.
     bool emit(SipEvent event);
     std::vector<SipEvent> take();
     int eventFd() const { return eventFd_; }
 
-    // User -> SIP thread.
+    // User -> SIP thread. Beyond the bound of waiting commands, a command is
+    // dropped, counted and logged once: the SIP thread is stuck then anyway.
     void push(Command command);
     std::deque<Command> takeCommands();
     void setWaker(struct mqueue* queue);
@@ -61,12 +64,16 @@ class LineShared {
 
   private:
     static constexpr size_t kMostWaitingBlocks = 16;
+    static constexpr size_t kMostWaitingKeys = 32;
+    static constexpr size_t kMostWaitingCommands = 64;
     SipLineOptions options_;
     int eventFd_ = -1;
     mutable std::mutex mutex_;
     std::vector<SipEvent> events_;
     size_t waitingBlocks_ = 0;
+    size_t waitingKeys_ = 0;
     std::deque<Command> commands_;
+    uint64_t droppedCommands_ = 0;
     struct mqueue* waker_ = nullptr;
     std::atomic<CallId> nextId_{1};
 };
@@ -92,6 +99,10 @@ class Call {
 
     CallId id() const { return id_; }
     State state() const { return state_; }
+    // Whether an in-dialog request of this call's dialog came from where the
+    // dialog was set up (or from a trusted proxy); nothing when `msg` is not
+    // of this call.
+    std::optional<bool> inDialogFromPeer(const struct sip_msg* msg) const;
     // Who called whom, for the one status line written when the call ends.
     void describe(std::string description) { description_ = std::move(description); }
     uint16_t rtpPort() const;
@@ -107,9 +118,17 @@ class Call {
                            void* arg);
     static void tickHandler(void* arg);
     static void ringTimeoutHandler(void* arg);
+    static void longestCallHandler(void* arg);
     static void inbandHandler(char digit, void* arg);
+    // Digest credentials for this call's own INVITE only, never in the dialog.
+    static int authHandler(char** user, char** password, const char* realm, void* arg);
 
     bool takeRemoteMedia(const struct sip_msg* msg);
+    void setRemoteMedia(const MediaOffer& offer, const struct sa& address);
+    // Where in-dialog requests may come from: the source of the message that
+    // set the dialog up and its Contact.
+    void notePeer(const struct sip_msg* msg);
+    bool fromPeer(const struct sa& rtpSource, const struct rtp_header& header);
     struct mbuf* sdpBody(bool answer);
     void startMedia();
     void sendFrames();
@@ -119,6 +138,7 @@ class Call {
 
     Engine& engine_;
     CallId id_;
+    bool incoming_;
     State state_;
     std::string description_;
     std::optional<std::chrono::steady_clock::time_point> connectedAt_;
@@ -128,8 +148,12 @@ class Call {
     struct dtmf_dec* inband_ = nullptr;
     struct tmr tick_ {};
     struct tmr ringTimer_ {};
+    struct tmr longestCall_ {};
     std::optional<MediaOffer> remote_;
     struct sa remoteAddress_ {};
+    std::vector<struct sa> peers_;  // signalling addresses of the dialog
+    MediaSourceLock mediaSource_;
+    ReportedSources foreignMedia_;
     uint64_t sessionId_ = 0;
 
     ReceiveFifo receive_;
@@ -167,7 +191,13 @@ class Engine {
     std::vector<const char*> routes() const;
     std::string contactUser() const { return account_.user; }
     std::string fromUri() const { return "sip:" + account_.user + "@" + account_.domain; }
-    static int authHandler(char** user, char** password, const char* realm, void* arg);
+    // The account's credentials for `realm`, if it is one of the account's;
+    // a refusal is logged with `what` asked.
+    int credentials(char** user, char** password, const char* realm, const std::string& what);
+    // The registrar, the proxy or a configured INVITE source.
+    bool trusted(const struct sa& source) const;
+    // A request from `source` refused with 403, logged once per source.
+    void refused(const struct sa& source, const std::string& what, const std::string& why);
 
     // A call that ended: destroyed from a timer, outside libre's callbacks.
     void retire(CallId id);
@@ -189,8 +219,14 @@ class Engine {
                              const struct sa* dst, const uint8_t* pkt, size_t len, void* arg);
     static void exitHandler(void* arg);
     static void commandHandler(int id, void* data, void* arg);
+    static int registrationAuthHandler(char** user, char** password, const char* realm, void* arg);
+    // Before the sessions: in-dialog requests only from the dialog's peer.
+    static bool dialogGuard(const struct sip_msg* msg, void* arg);
+    // After everything else: what nobody took is answered without a word on
+    // stderr, where libre would write a line for each.
+    static bool leftoverRequest(const struct sip_msg* msg, void* arg);
+    static bool leftoverResponse(const struct sip_msg* msg, void* arg);
 
-    bool inviteAllowed(const struct sa& source) const;
     int startRegistration();
     void registrationChanged(RegistrationState state, const std::string& reason);
 
@@ -211,12 +247,17 @@ class Engine {
     struct dnsc* dns_ = nullptr;
     struct sip* sip_ = nullptr;
     struct sipsess_sock* sessions_ = nullptr;
+    struct sip_lsnr* dialogGuard_ = nullptr;
+    struct sip_lsnr* leftoverRequests_ = nullptr;
+    struct sip_lsnr* leftoverResponses_ = nullptr;
+    ReportedSources refusedSources_;
     struct sipreg* registration_ = nullptr;
     struct mqueue* queue_ = nullptr;
     struct tmr retryTimer_ {};
     struct tmr keepAliveTimer_ {};
     struct tmr reapTimer_ {};
     unsigned failures_ = 0;
+    std::string refusedRealm_;  // of the registrar's last challenge, when it was not ours
     std::optional<RegistrationState> registrationState_;
     std::string lastRegistrationReason_;
     std::map<CallId, std::unique_ptr<Call>> calls_;

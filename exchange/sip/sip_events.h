@@ -27,6 +27,9 @@ struct CallingParty {
     NumberType type = NumberType::Unknown;
     Presentation presentation = Presentation::Allowed;
     std::string digits;  // without any prefix; empty when restricted or not a number
+    // From P-Asserted-Identity, which the network vouches for; From is only
+    // what the caller says.
+    bool networkProvided = false;
     bool operator==(const CallingParty&) const = default;
 };
 
@@ -50,12 +53,13 @@ struct Answered {
 struct AudioCounters {
     uint64_t framesReceived = 0;
     uint64_t framesSent = 0;
-    uint64_t underruns = 0;      // send ticks that found less than a frame while playing
-    uint64_t bytesDropped = 0;   // oldest send bytes dropped beyond the bound (clock drift)
-    uint64_t timestampGaps = 0;  // received RTP with a jump in time, filled with silence
-    uint64_t lostPackets = 0;    // sequence numbers never received
-    uint64_t latePackets = 0;    // too late or duplicated, dropped
-    uint64_t blocksDropped = 0;  // received blocks dropped because nobody took them
+    uint64_t underruns = 0;       // send ticks that found less than a frame while playing
+    uint64_t bytesDropped = 0;    // oldest send bytes dropped beyond the bound (clock drift)
+    uint64_t timestampGaps = 0;   // received RTP with a jump in time, filled with silence
+    uint64_t lostPackets = 0;     // sequence numbers never received
+    uint64_t latePackets = 0;     // too late or duplicated, dropped
+    uint64_t blocksDropped = 0;   // received blocks dropped because nobody took them
+    uint64_t foreignPackets = 0;  // RTP not from the call's peer, or before it connected
 };
 
 struct Ended {

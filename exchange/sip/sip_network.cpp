@@ -51,10 +51,11 @@ void SipNetwork::alert(exchange::CallRef call) {
     }
 }
 
-void SipNetwork::accept(exchange::CallRef call) {
+bool SipNetwork::accept(exchange::CallRef call) {
     if (auto id = idOf(call)) {
         line_.answer(*id);
     }
+    return false;  // connected only by the caller's ACK
 }
 
 void SipNetwork::refuse(exchange::CallRef call, uint16_t reject) {
@@ -128,8 +129,7 @@ void SipNetwork::on(const IncomingCall& e) {
 
 void SipNetwork::on(const Answered& e) {
     auto it = calls_.find(e.id);
-    // An incoming call is connected from the application's answer on.
-    if (it != calls_.end() && it->second.outgoing) {
+    if (it != calls_.end()) {
         controller_.farEndAnswered(it->second.ref);
     }
 }

@@ -35,7 +35,7 @@ class SipNetwork final : public exchange::Network {
     void pump();
 
     void alert(exchange::CallRef call) override;
-    void accept(exchange::CallRef call) override;
+    bool accept(exchange::CallRef call) override;
     void refuse(exchange::CallRef call, uint16_t reject) override;
     void dial(exchange::CallRef call, std::string_view digits) override;
     // A line taken without dialling: SIP has none, so it stays local and

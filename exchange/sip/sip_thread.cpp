@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "exchange/controller/network.h"
 #include "exchange/sip/net_addresses.h"
 #include "exchange/sip/sip_causes.h"
 #include "exchange/sip/sip_engine.h"
@@ -27,11 +28,31 @@ std::string headerValue(const struct sip_msg* msg, enum sip_hdrid id) {
     return header ? text(header->val) : std::string();
 }
 
+// Every value of a header that may come more than once, as one list.
+std::string headerList(const struct sip_msg* msg, enum sip_hdrid id) {
+    std::string list;
+    sip_msg_hdr_apply(
+        msg, true, id,
+        [](const struct sip_hdr* header, const struct sip_msg*, void* arg) {
+            auto* out = static_cast<std::string*>(arg);
+            *out += (out->empty() ? "" : ", ") + text(header->val);
+            return false;
+        },
+        &list);
+    return list;
+}
+
+bool sameText(const char* a, const std::string& b) {
+    return str_casecmp(a, b.c_str()) == 0;
+}
+
 std::string describeAddress(const struct sa& address) {
     char buffer[64] = {};
     re_snprintf(buffer, sizeof buffer, "%J", &address);
     return buffer;
 }
+
+constexpr size_t kLongestLoggedUser = 32;
 
 const char* transportName(SipTransport transport) {
     return transport == SipTransport::Tcp ? "tcp" : "udp";
@@ -73,11 +94,11 @@ void LineShared::log(const std::string& line) const {
 bool LineShared::emit(SipEvent event) {
     {
         std::lock_guard lock(mutex_);
-        if (std::holds_alternative<AudioBlock>(event)) {
-            if (waitingBlocks_ >= kMostWaitingBlocks) {
-                return false;
-            }
-            ++waitingBlocks_;
+        auto bounded = [](size_t& waiting, size_t most) { return waiting < most && ++waiting; };
+        if ((std::holds_alternative<AudioBlock>(event) &&
+             !bounded(waitingBlocks_, kMostWaitingBlocks)) ||
+            (std::holds_alternative<Dtmf>(event) && !bounded(waitingKeys_, kMostWaitingKeys))) {
+            return false;
         }
         events_.push_back(std::move(event));
     }
@@ -93,11 +114,19 @@ std::vector<SipEvent> LineShared::take() {
     (void)got;
     std::lock_guard lock(mutex_);
     waitingBlocks_ = 0;
+    waitingKeys_ = 0;
     return std::exchange(events_, {});
 }
 
 void LineShared::push(Command command) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (commands_.size() >= kMostWaitingCommands) {
+        if (droppedCommands_++ == 0) {
+            lock.unlock();
+            log("the SIP thread takes no commands: dropping them");
+        }
+        return;
+    }
     commands_.push_back(std::move(command));
     if (waker_) {
         mqueue_push(waker_, 0, nullptr);
@@ -151,11 +180,21 @@ std::vector<const char*> Engine::routes() const {
     return {proxyRoute_.c_str()};
 }
 
-int Engine::authHandler(char** user, char** password, const char*, void* arg) {
-    auto* engine = static_cast<Engine*>(arg);
-    int err = str_dup(user, engine->account_.authUser.c_str());
-    err |= str_dup(password, engine->account_.password.c_str());
+int Engine::credentials(char** user, char** password, const char* realm, const std::string& what) {
+    auto host = splitHostPort(account_.registrar);
+    if (!sameText(realm, account_.domain) && !(host && sameText(realm, host->host))) {
+        log(what + " asked for credentials of realm '" + std::string(realm) +
+            "', not the account's: refused");
+        refusedRealm_ = realm;
+        return EAUTH;
+    }
+    int err = str_dup(user, account_.authUser.c_str());
+    err |= str_dup(password, account_.password.c_str());
     return err;
+}
+
+int Engine::registrationAuthHandler(char** user, char** password, const char* realm, void* arg) {
+    return static_cast<Engine*>(arg)->credentials(user, password, realm, "the registrar");
 }
 
 int Engine::start(std::string& error) {
@@ -251,7 +290,11 @@ int Engine::start(std::string& error) {
     struct sa bound;
     sip_transp_laddr(sip_, &bound, transport, nullptr);
     sipPort_ = sa_port(&bound);
-    err = sipsess_listen(&sessions_, sip_, 32, connectHandler, this);
+    // Listeners see a request in the order they were added.
+    err = sip_listen(&dialogGuard_, sip_, true, dialogGuard, this);
+    err |= sipsess_listen(&sessions_, sip_, 32, connectHandler, this);
+    err |= sip_listen(&leftoverRequests_, sip_, true, leftoverRequest, this);
+    err |= sip_listen(&leftoverResponses_, sip_, false, leftoverResponse, this);
     if (err) {
         error = std::string("SIP sessions: ") + std::strerror(err);
         return err;
@@ -282,6 +325,7 @@ int Engine::start(std::string& error) {
 
 int Engine::startRegistration() {
     registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
+    refusedRealm_.clear();
     std::string registrarUri =
         "sip:" + registrarText_ + (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
     std::string aor = fromUri();
@@ -292,8 +336,8 @@ int Engine::startRegistration() {
     return sipreg_register(&registration_, sip_, registrarUri.c_str(), aor.c_str(), nullptr,
                            aor.c_str(), static_cast<uint32_t>(account_.registerExpires.count()),
                            account_.user.c_str(), routeList.empty() ? nullptr : routeList.data(),
-                           static_cast<uint32_t>(routeList.size()), 0, authHandler, this, false,
-                           registerHandler, this, nullptr, nullptr);
+                           static_cast<uint32_t>(routeList.size()), 0, registrationAuthHandler,
+                           this, false, registerHandler, this, nullptr, nullptr);
 }
 
 void Engine::registrationChanged(RegistrationState state, const std::string& reason) {
@@ -329,7 +373,10 @@ void Engine::registerHandler(int err, const struct sip_msg* msg, void* arg) {
         reason = "no answer from " + engine->registrarText_ + " (" + std::strerror(err) + ")";
     } else if (msg) {
         reason = std::to_string(msg->scode) + " " + text(msg->reason);
-        if (msg->scode == 401 || msg->scode == 407 || msg->scode == 403) {
+        if (!engine->refusedRealm_.empty()) {
+            reason += ": the registrar's realm '" + engine->refusedRealm_ +
+                      "' is not the account's (name it in sip.conf with realm = ...)";
+        } else if (msg->scode == 401 || msg->scode == 407 || msg->scode == 403) {
             reason += ": user name or password refused";
         }
     } else {
@@ -380,7 +427,7 @@ void Engine::traceHandler(bool tx, enum sip_transp, const struct sa* src, const 
 
 void Engine::exitHandler(void*) {}
 
-bool Engine::inviteAllowed(const struct sa& source) const {
+bool Engine::trusted(const struct sa& source) const {
     for (size_t i = 0; i < inviteSources_.addresses.size(); ++i) {
         if (sa_cmp(&inviteSources_.addresses[i], &source,
                    inviteSources_.portMatters[i] ? SA_ALL : SA_ADDR)) {
@@ -390,6 +437,50 @@ bool Engine::inviteAllowed(const struct sa& source) const {
     return false;
 }
 
+void Engine::refused(const struct sa& source, const std::string& what, const std::string& why) {
+    char host[64] = {};
+    sa_ntop(&source, host, sizeof host);
+    if (refusedSources_.first(host)) {
+        log(what + " from " + describeAddress(source) + " refused with 403: " + why +
+            " (further refusals of this address are not logged)");
+    }
+}
+
+bool Engine::dialogGuard(const struct sip_msg* msg, void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    if (!pl_isset(&msg->to.tag)) {
+        return false;
+    }
+    for (const auto& [id, call] : engine->calls_) {
+        auto fromPeer = call->inDialogFromPeer(msg);
+        if (fromPeer && !*fromPeer) {
+            engine->refused(msg->src, text(msg->met) + " in call " + std::to_string(id),
+                            "not from the call's peer");
+            if (pl_strcmp(&msg->met, "ACK") != 0) {
+                sip_reply(engine->sip_, msg, 403, "Forbidden");
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Engine::leftoverRequest(const struct sip_msg* msg, void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    if (!pl_strcmp(&msg->met, "OPTIONS")) {
+        sip_reply(engine->sip_, msg, 200, "OK");
+    } else if (!pl_strcmp(&msg->met, "CANCEL")) {
+        sip_reply(engine->sip_, msg, 481, "Transaction Does Not Exist");
+    } else if (pl_strcmp(&msg->met, "ACK") != 0) {
+        sip_reply(engine->sip_, msg, 501, "Not Implemented");
+    }
+    return true;
+}
+
+bool Engine::leftoverResponse(const struct sip_msg*, void*) {
+    return true;  // a late or stray response: nothing waits for it
+}
+
 void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
     auto* engine = static_cast<Engine*>(arg);
     struct sip* sip = engine->sip_;
@@ -397,9 +488,8 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
         sip_treply(nullptr, sip, msg, 503, "Service Unavailable");
         return;
     }
-    if (!engine->inviteAllowed(msg->src)) {
-        engine->log("INVITE from " + describeAddress(msg->src) +
-                    " refused with 403: not the registrar, the proxy or an allowed source");
+    if (!engine->trusted(msg->src)) {
+        engine->refused(msg->src, "INVITE", "not the registrar, the proxy or an allowed source");
         sip_treply(nullptr, sip, msg, 403, "Forbidden");
         return;
     }
@@ -423,10 +513,18 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
         return;
     }
     std::string from = headerValue(msg, SIP_HDR_FROM);
-    std::string asserted = headerValue(msg, SIP_HDR_P_ASSERTED_IDENTITY);
-    std::string privacy = headerValue(msg, SIP_HDR_PRIVACY);
+    std::string asserted = headerList(msg, SIP_HDR_P_ASSERTED_IDENTITY);
+    std::string privacy = headerList(msg, SIP_HDR_PRIVACY);
     CallingParty calling = callingPartyOf({from, asserted, privacy}, engine->plan_);
+    if (calling.digits.size() > exchange::CallingNumber::kMostDigits) {
+        engine->log("INVITE from " + describeAddress(msg->src) + " refused with 484: a calling " +
+                    "number of " + std::to_string(calling.digits.size()) + " digits");
+        sip_treply(nullptr, sip, msg, 484, "Address Incomplete");
+        return;
+    }
 
+    // Only for the log: the controller presents the account's own number.
+    const std::string called = text(msg->uri.user).substr(0, kLongestLoggedUser);
     CallId id = engine->shared_.newId();
     auto call = std::make_unique<Call>(*engine, id, true);
     if (call->openMedia() != 0 || call->acceptIncoming(msg, offer ? &*offer : nullptr) != 0) {
@@ -441,10 +539,10 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
         (calling.presentation == Presentation::Restricted
              ? std::string("a withheld number")
              : std::string(kTypes[static_cast<int>(calling.type)]) + " '" + calling.digits + "'") +
-        " to '" + text(msg->uri.user) + "'" + (offer ? "" : ", offer in our answer"));
+        " to '" + called + "'" + (offer ? "" : ", offer in our answer"));
     engine->trace("call " + std::to_string(id) + " offered by " + describeAddress(msg->src));
     engine->calls_[id] = std::move(call);
-    engine->shared_.emit(IncomingCall{id, calling, text(msg->uri.user)});
+    engine->shared_.emit(IncomingCall{id, calling, called});
 }
 
 void Engine::commandHandler(int, void*, void* arg) {

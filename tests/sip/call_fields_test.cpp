@@ -16,6 +16,8 @@ constexpr auto U = NumberType::Unknown;
 constexpr auto A = Presentation::Allowed;
 constexpr auto R = Presentation::Restricted;
 
+// P-Asserted-Identity, when present, decides alone (network provided);
+// without it From does (user provided). No number in it: withheld.
 TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
     const std::tuple<const char*, const char*, const char*, CallingParty> rows[] = {
         {"<sip:+491701234567@h>;tag=1", "", "", {N, A, "1701234567"}},
@@ -27,11 +29,17 @@ TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
         {"<sip:%2B41441234567@h>", "", "", {I, A, "41441234567"}},
         {"<sip:0041441234567@h>", "", "", {I, A, "41441234567"}},
         {"<sip:+49(0)301234@h>", "", "", {N, A, "301234"}},
-        {"\"Front desk\" <sip:reception@h>", "", "", {U, A, ""}},
+        {"\"Front desk\" <sip:reception@h>", "", "", {U, R, ""}},
         {"\"Mallory <x>, \\\"M\\\"\" <sip:+4930999888@h>;tag=1", "", "", {N, A, "30999888"}},
-        {"<sip:0301@h>", "\"X\" <sip:+491701234567@h>, <tel:+491709999>", "", {N, A, "1701234567"}},
-        {"<sip:0301@h>", "<sip:gateway@h>, <tel:+41441234567>", "", {I, A, "41441234567"}},
-        {"<sip:0301@h>", "<sip:+491701234567@h>", "id", {U, R, ""}},
+        {"<sip:0301@h>",
+         "\"X\" <sip:+491701234567@h>, <tel:+491709999>",
+         "",
+         {N, A, "1701234567", true}},
+        {"<sip:0301@h>", "<sip:gateway@h>, <tel:+41441234567>", "", {I, A, "41441234567", true}},
+        {"<sip:01711234567@h>", "<sip:anonymous@anonymous.invalid>", "", {U, R, "", true}},
+        {"<sip:01711234567@h>", "<sip:alice@carrier.example>", "", {U, R, "", true}},
+        {"<sip:01711234567@h>", "<sip:alice@h>, garbage, <sip:anonymous@h>", "", {U, R, "", true}},
+        {"<sip:0301@h>", "<sip:+491701234567@h>", "id", {U, R, "", true}},
         {"<sip:0301@h>", "", "header; id", {U, R, ""}},
         {"<sip:0301@h>", "", "none", {N, A, "301"}},
         {"\"Anonymous\" <sip:anonymous@anonymous.invalid>", "", "", {U, R, ""}},

@@ -59,7 +59,7 @@ TEST(LineCalls, IncomingCallersOfferedOrRefused) {
     const std::tuple<const char*, const char*, Party, uint16_t, const char*, const char*> rows[] = {
         {"<sip:0301234@127.0.0.1>;030555;P-Asserted-Identity: <tel:+49-170-1234567>;"
          "Privacy: none;8 0 101",
-         "127.0.0.1", CallingParty{national, allowed, "1701234567"}, 486, "SIP/2.0 486", ""},
+         "127.0.0.1", CallingParty{national, allowed, "1701234567", true}, 486, "SIP/2.0 486", ""},
         {"<sip:0301234@127.0.0.1>;030555;X-A: ;X-B: ;8 101", "127.0.0.1",
          CallingParty{national, allowed, "301234"}, 0, "BYE sip:", "#4"},
         {"<sip:0301234@127.0.0.1>;030555;X-A: ;X-B: ;9", "127.0.0.1", {}, 0, "SIP/2.0 488", ""},
