@@ -71,7 +71,7 @@ CallLog::~CallLog() {
 
 FileResult CallLog::open(const std::filesystem::path& file) {
     close();
-    fd_ = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         return FileResult::failure("cannot open the call log " + file.string() + ": " +
                                    std::strerror(errno));

@@ -29,7 +29,7 @@ class CallLog {
     CallLog(const CallLog&) = delete;
     CallLog& operator=(const CallLog&) = delete;
 
-    // Opens for appending, creating the file when it does not exist. An open
+    // Opens for appending, creating the file (0600) when it does not exist. An open
     // log is closed first.
     FileResult open(const std::filesystem::path& file);
     bool isOpen() const { return fd_ >= 0; }

@@ -47,7 +47,7 @@ ReadFileResult readWholeFile(const std::filesystem::path& file) {
 }
 
 FileResult createFileIfMissing(const std::filesystem::path& file) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         return FileResult::failure(systemError("cannot create " + file.string(), errno));
     }

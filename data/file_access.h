@@ -20,7 +20,8 @@ struct ReadFileResult {
 
 ReadFileResult readWholeFile(const std::filesystem::path& file);
 
-// Creates an empty file when none exists; an existing file is left as it is.
+// Creates an empty file, 0600, when none exists; an existing file is left as
+// it is.
 FileResult createFileIfMissing(const std::filesystem::path& file);
 
 // A file that could not be read as what it must be. Its bytes are kept,

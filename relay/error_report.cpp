@@ -1,6 +1,9 @@
 // The one reaction to a failed driver call: log it, drop the call, register
 // afresh and listen again, or end the program.
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "capi/capi_info.h"
 #include "data/windows1252.h"
@@ -15,16 +18,27 @@ constexpr const char* kErrorLogName = "error.log";
 }  // namespace
 
 // The caller goes on whether or not the line could be written. Like every
-// file of the program, error.log is Windows-1252.
+// file of the program, error.log is Windows-1252, and the user's alone.
 void Engine::appendErrorLog(std::string_view utf8Line) {
     std::string line = data::utf8ToWindows1252(utf8Line).text.value_or(std::string(utf8Line));
-    std::FILE* out = std::fopen((dataDir() / kErrorLogName).c_str(), "ab");
-    if (out == nullptr) {
+    line += "\r\n";
+    const int fd = ::open((dataDir() / kErrorLogName).c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
         return;
     }
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fwrite("\r\n", 1, 2, out);
-    std::fclose(out);
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t written = ::write(fd, line.data() + done, line.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(written);
+    }
+    ::close(fd);
 }
 
 void Engine::logFailure(std::string_view text) {

@@ -91,7 +91,7 @@ int runRelay(const DataFolder& folder) {
     ConsoleShell shell;
 
     SingleInstanceLock instance;
-    if (!instance.acquire()) {
+    if (!instance.acquire(folder.path)) {
         shell.showMessage(relay::kNoticeCaption,
                           "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
                           relay::MessageIcon::Exclamation);

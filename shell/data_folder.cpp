@@ -1,7 +1,9 @@
 #include "shell/data_folder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <system_error>
 
@@ -13,6 +15,26 @@ namespace {
 
 bool writable(const std::filesystem::path& path) {
     return ::access(path.c_str(), W_OK) == 0;
+}
+
+// The settings, the phone book and the call log are nobody else's business:
+// the folder is created 0700, and one of the user's own that an earlier
+// version left open to others is closed. One owned by someone else is left
+// alone.
+bool createPrivateFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder.parent_path(), error);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return false;
+    }
+    if (status.st_uid == ::geteuid() && (status.st_mode & 077) != 0) {
+        ::chmod(folder.c_str(), status.st_mode & 0700);
+    }
+    return true;
 }
 
 }  // namespace
@@ -32,8 +54,7 @@ DataFolder chooseDataFolder(const std::filesystem::path& programDir,
             "noch HOME ist gesetzt.";
         return folder;
     }
-    std::filesystem::create_directories(folder.path, error);
-    if (error) {
+    if (!createPrivateFolder(folder.path)) {
         folder.problem = "Der Ordner " + folder.path.string() +
                          " für die Einstellungen kann nicht angelegt werden.";
     } else if (!writable(folder.path)) {

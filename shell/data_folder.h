@@ -18,7 +18,8 @@ struct DataFolder {
 };
 
 // The program folder when it is portable, otherwise `configHome`/tellmaro,
-// created on first use. `configHome` is $XDG_CONFIG_HOME, else ~/.config.
+// created on first use and kept to the user alone (0700; a portable folder's
+// mode is the user's choice). `configHome` is $XDG_CONFIG_HOME, else ~/.config.
 DataFolder chooseDataFolder(const std::filesystem::path& programDir,
                             const std::filesystem::path& configHome);
 

@@ -99,7 +99,7 @@ bool MainWindow::start() {
         emit ended();
         return false;
     };
-    if (!instance_.acquire()) {
+    if (!instance_.acquire(engine_.dataDir())) {
         shell_.showMessage(relay::kNoticeCaption,
                            "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
                            relay::MessageIcon::Exclamation);

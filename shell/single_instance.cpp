@@ -14,10 +14,12 @@ SingleInstanceLock::~SingleInstanceLock() {
     }
 }
 
-bool SingleInstanceLock::acquire(std::string_view title) {
+bool SingleInstanceLock::acquire(const std::filesystem::path& dataFolder, std::string_view title) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string dir = runtime && *runtime ? runtime : "/tmp";
-    path_ = dir + "/" + std::string(title) + ".lock";
+    const bool inRuntime = runtime && std::filesystem::path(runtime).is_absolute();
+    path_ =
+        ((inRuntime ? std::filesystem::path(runtime) : dataFolder) / (std::string(title) + ".lock"))
+            .string();
     fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         return true;  // no place for a lock: better to run than to refuse

@@ -3,6 +3,7 @@
 // main window's title. The kernel drops the lock when the process ends, even
 // after a crash, so a stale lock never blocks a start.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -18,8 +19,10 @@ class SingleInstanceLock {
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
     // False when another process holds it. The lock file lives in
-    // $XDG_RUNTIME_DIR, else in /tmp.
-    bool acquire(std::string_view title = kMainWindowTitle);
+    // $XDG_RUNTIME_DIR, else in the data folder: never in a folder shared
+    // with other users, whose lock would pass for this user's.
+    bool acquire(const std::filesystem::path& dataFolder,
+                 std::string_view title = kMainWindowTitle);
     const std::string& path() const { return path_; }
 
   private:

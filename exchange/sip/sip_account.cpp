@@ -1,18 +1,24 @@
 #include "exchange/sip/sip_account.h"
 
+#include <fcntl.h>
+#include <string.h>  // explicit_bzero
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
+
+#include "exchange/sip/net_addresses.h"
 
 namespace tellmaro::sip {
 
 namespace {
+
+constexpr size_t kLargestFile = 64 * 1024;
 
 std::string_view trim(std::string_view text) {
     const char* blanks = " \t\r";
@@ -48,6 +54,29 @@ bool allDigits(std::string_view text) {
     return text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowered(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(), lower);
+    return result;
+}
+
+std::vector<std::string> splitList(std::string_view value) {
+    std::vector<std::string> items;
+    while (!value.empty()) {
+        auto comma = value.find(',');
+        auto item = trim(value.substr(0, comma));
+        if (!item.empty()) {
+            items.emplace_back(item);
+        }
+        value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    }
+    return items;
+}
+
 // Applies one key; an empty result means it was taken.
 using Setter = std::function<std::string(SipAccount&, std::string_view)>;
 
@@ -64,6 +93,28 @@ Setter digits(std::string SipAccount::*field, bool mayBeEmpty) {
             return std::string("expected digits");
         }
         account.*field = std::string(value);
+        return std::string();
+    };
+}
+
+Setter list(std::vector<std::string> SipAccount::*field, bool digitsOnly) {
+    return [field, digitsOnly](SipAccount& account, std::string_view value) {
+        auto items = splitList(value);
+        if (digitsOnly && !std::all_of(items.begin(), items.end(), allDigits)) {
+            return std::string("expected digits, separated by commas");
+        }
+        account.*field = std::move(items);
+        return std::string();
+    };
+}
+
+Setter count(unsigned SipAccount::*field, unsigned long max) {
+    return [field, max](SipAccount& account, std::string_view value) {
+        unsigned long number = 0;
+        if (!toNumber(value, max, number)) {
+            return "expected 0 (no limit) to " + std::to_string(max);
+        }
+        account.*field = static_cast<unsigned>(number);
         return std::string();
     };
 }
@@ -85,7 +136,11 @@ const std::map<std::string, Setter, std::less<>>& setters() {
         {"domain", text(&SipAccount::domain)},
         {"user", text(&SipAccount::user)},
         {"auth_user", text(&SipAccount::authUser)},
-        {"password", text(&SipAccount::password)},
+        {"password",
+         [](SipAccount& account, std::string_view value) {
+             account.password = value;
+             return std::string();
+         }},
         {"outbound_proxy", text(&SipAccount::outboundProxy)},
         {"listen", text(&SipAccount::listenAddress)},
         {"transport",
@@ -135,20 +190,7 @@ const std::map<std::string, Setter, std::less<>>& setters() {
              account.maxCalls = static_cast<unsigned>(calls);
              return std::string();
          }},
-        {"invite_from",
-         [](SipAccount& account, std::string_view value) {
-             account.inviteSources.clear();
-             while (!value.empty()) {
-                 auto comma = value.find(',');
-                 auto item = trim(value.substr(0, comma));
-                 if (!item.empty()) {
-                     account.inviteSources.emplace_back(item);
-                 }
-                 value =
-                     comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
-             }
-             return std::string();
-         }},
+        {"invite_from", list(&SipAccount::inviteSources, false)},
         {"inband_dtmf",
          [](SipAccount& account, std::string_view value) {
              return toBool(value, account.inbandDtmf) ? std::string() : "expected yes or no";
@@ -157,11 +199,66 @@ const std::map<std::string, Setter, std::less<>>& setters() {
         {"keepalive", seconds(&SipAccount::keepAlive, 5)},
         {"rtp_timeout", seconds(&SipAccount::rtpTimeout, 2)},
         {"retry_min", seconds(&SipAccount::retryMin, 1)},
+        {"realm", list(&SipAccount::realms, false)},
+        {"barred_prefixes", list(&SipAccount::barredPrefixes, true)},
+        {"bar_international",
+         [](SipAccount& account, std::string_view value) {
+             return toBool(value, account.barInternational) ? std::string() : "expected yes or no";
+         }},
+        {"max_call_minutes",
+         [](SipAccount& account, std::string_view value) {
+             unsigned long minutes = 0;
+             if (!toNumber(value, 1440, minutes)) {
+                 return std::string("expected minutes, 0 (no limit) to 1440");
+             }
+             account.maxCallMinutes = std::chrono::minutes(minutes);
+             return std::string();
+         }},
+        {"max_calls_per_hour", count(&SipAccount::maxCallsPerHour, 1000)},
+        {"line_access",
+         [](SipAccount& account, std::string_view value) {
+             if (value.find_first_not_of("0123456789*#") != std::string_view::npos) {
+                 return std::string("expected digits, '*' or '#'");
+             }
+             account.lineAccess = std::string(value);
+             return std::string();
+         }},
     };
     return table;
 }
 
+// What a message may repeat of an unknown key: a plain name that does not
+// look like the password's key. "password: x=y", "Passwort = x" or a
+// password with a '=' on a line of its own must not reach a log.
+std::string unknownKey(std::string_view key) {
+    auto name = lowered(key);
+    bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    });
+    bool passwordLike = name.starts_with("pa");
+    for (std::string_view hint : {"pass", "pw", "word", "wort", "secret"}) {
+        passwordLike = passwordLike || name.find(hint) != std::string::npos;
+    }
+    std::string message = plain && !passwordLike
+                              ? "unknown key '" + std::string(key) + "'"
+                              : std::string("unknown key (not shown: it may hold the password)");
+    if (plain && setters().count(name) != 0) {
+        message += "; keys are written in lower case";
+    }
+    return message;
+}
+
 }  // namespace
+
+std::vector<std::string> defaultBarredPrefixes(std::string_view countryCode) {
+    if (countryCode == "49") {
+        // 0900 premium rate, 0137 and 0138 televoting and mass calls, 118xy
+        // directory enquiries (dialled without the 0), 0190 the former premium
+        // rate, 012 innovative services (often premium-priced).
+        return {"0900", "0137", "0138", "118", "0190", "012"};
+    }
+    return {};
+}
 
 SipAccountResult parseSipAccount(std::string_view content) {
     SipAccount account;
@@ -190,7 +287,7 @@ SipAccountResult parseSipAccount(std::string_view content) {
         value = trim(value);
         auto setter = setters().find(key);
         if (setter == setters().end()) {
-            return {std::nullopt, where + "unknown key '" + std::string(key) + "'"};
+            return {std::nullopt, where + unknownKey(key)};
         }
         if (seen[std::string(key)]) {
             return {std::nullopt, where + "'" + std::string(key) + "' given twice"};
@@ -213,27 +310,68 @@ SipAccountResult parseSipAccount(std::string_view content) {
     if (account.authUser.empty()) {
         account.authUser = account.user;
     }
+    if (!seen["barred_prefixes"]) {
+        account.barredPrefixes = defaultBarredPrefixes(account.countryCode);
+    }
     return {std::move(account), {}};
 }
 
 SipAccountResult loadSipAccount(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         return {std::nullopt, path + ": " + std::strerror(errno)};
     }
-    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        return {std::nullopt, path +
-                                  " may be read by group or others and holds the password; "
-                                  "run: chmod 600 " +
-                                  path};
+    struct stat info {};
+    std::string refusal;
+    if (fstat(fd, &info) != 0) {
+        refusal = path + ": " + std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        refusal = path + ": not a regular file";
+    } else if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        refusal =
+            path + " may be read by group or others and holds the password; run: chmod 600 " + path;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (!in.good() && !in.eof()) {
-        return {std::nullopt, path + ": cannot be read"};
+    if (!refusal.empty()) {
+        close(fd);
+        return {std::nullopt, refusal};
     }
-    return parseSipAccount(content.str());
+    // One buffer of fixed size, wiped after parsing: a stream's growing
+    // buffers would leave copies of the password in freed memory.
+    std::string text(kLargestFile + 1, '\0');
+    size_t length = 0;
+    int readError = 0;
+    while (length < text.size()) {
+        ssize_t got = read(fd, text.data() + length, text.size() - length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            readError = got < 0 ? errno : 0;
+            break;
+        }
+        length += static_cast<size_t>(got);
+    }
+    close(fd);
+    SipAccountResult result;
+    if (readError != 0) {
+        result.error = path + ": cannot be read: " + std::strerror(readError);
+    } else if (length > kLargestFile) {
+        result.error = path + ": larger than " + std::to_string(kLargestFile / 1024) +
+                       " KiB, too large for a sip.conf";
+    } else {
+        result = parseSipAccount(std::string_view(text.data(), length));
+    }
+    explicit_bzero(text.data(), text.size());
+    return result;
+}
+
+bool realmAllowed(const SipAccount& account, std::string_view realm) {
+    auto same = [wanted = lowered(realm)](std::string_view name) {
+        return !name.empty() && lowered(name) == wanted;
+    };
+    auto registrar = splitHostPort(account.registrar);
+    return same(account.domain) || (registrar && same(registrar->host)) ||
+           std::any_of(account.realms.begin(), account.realms.end(), same);
 }
 
 }  // namespace tellmaro::sip

@@ -10,16 +10,23 @@
 #include <string_view>
 #include <vector>
 
+#include "exchange/sip/secret.h"
+
 namespace tellmaro::sip {
 
 enum class SipTransport { Udp, Tcp };
+
+// The prefixes barred when sip.conf names none: the costly number ranges of
+// the country (for 49, Germany: premium rate, televoting, directory
+// enquiries); none for another country.
+std::vector<std::string> defaultBarredPrefixes(std::string_view countryCode);
 
 struct SipAccount {
     std::string registrar;      // host or host:port the REGISTER goes to
     std::string domain;         // of the address of record; default: the registrar's host
     std::string user;           // the user part of the address of record (often the number)
     std::string authUser;       // default: user
-    std::string password;       // never logged
+    Secret password;            // never logged
     std::string outboundProxy;  // host or host:port; empty: none
     SipTransport transport = SipTransport::Udp;
     std::string listenAddress = "0.0.0.0";  // where the SIP and RTP sockets listen
@@ -38,6 +45,14 @@ struct SipAccount {
     std::chrono::seconds keepAlive{25};   // CRLF keep-alives to the registrar over UDP; 0: off
     std::chrono::seconds rtpTimeout{30};  // an answered call without RTP this long ends
     std::chrono::seconds retryMin{5};     // first wait after a failed registration; doubles
+    // Digest realms answered besides the domain and the registrar's host.
+    std::vector<std::string> realms;
+    // Call barring (call_barring.h). Prefixes as dialled within the country.
+    std::vector<std::string> barredPrefixes = defaultBarredPrefixes("49");
+    bool barInternational = false;
+    std::chrono::minutes maxCallMinutes{240};  // the longest outgoing call; 0: no limit
+    unsigned maxCallsPerHour = 20;             // calls placed per rolling hour; 0: no limit
+    std::string lineAccess;  // what the registrar (a PBX) takes for an outside line
 };
 
 struct SipAccountResult {
@@ -50,5 +65,10 @@ SipAccountResult parseSipAccount(std::string_view text);
 
 // Reads and parses `path`; refuses a file readable by group or others.
 SipAccountResult loadSipAccount(const std::string& path);
+
+// Whether to answer a digest challenge of `realm`: one of `realms`, the
+// domain or the registrar's host, in any case. A digest answer to anyone
+// else's challenge would let them guess the password offline.
+bool realmAllowed(const SipAccount& account, std::string_view realm);
 
 }  // namespace tellmaro::sip

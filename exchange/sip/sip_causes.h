@@ -19,6 +19,7 @@ inline constexpr uint8_t kNormalUnspecified = 31;
 inline constexpr uint8_t kNoCircuitAvailable = 34;
 inline constexpr uint8_t kNetworkOutOfOrder = 38;
 inline constexpr uint8_t kTemporaryFailure = 41;
+inline constexpr uint8_t kOutgoingCallsBarred = 52;
 inline constexpr uint8_t kInterworking = 127;
 }  // namespace cause
 

@@ -3,6 +3,8 @@
 // tellmaro-console run on it unchanged.
 //   tellmaro-sip [--config FILE] [--port PORT] [--listen ADDRESS] [--verbose]
 //   tellmaro-sip --check [--config FILE]
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -171,6 +173,12 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The process holds the SIP password: no core dump may write it to disk,
+    // and no other process of the same user may read its memory (ptrace,
+    // /proc/PID/mem). Not dumpable, its /proc files belong to root.
+    prctl(PR_SET_DUMPABLE, 0);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     auto loaded = sip::loadSipAccount(configFile.string());
     if (!loaded.account) {
         std::fprintf(stderr, "tellmaro-sip: %s\n", loaded.error.c_str());

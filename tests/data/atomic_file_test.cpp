@@ -50,6 +50,28 @@ TEST(AtomicFile, FailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
     EXPECT_EQ(std::set<std::string>{"target"}, dir.names());
 }
 
+// "new" twice: created 0600, then saved over. A link stays a link, also one that leads
+// nowhere yet; the file at the end of the links gets the content.
+TEST(AtomicFile, NewFilesAreTheUsersAloneReplacedOnesKeepTheirModeLinksStayLinks) {
+    test::TempDir dir;
+    writeFile(dir / "shared", textBytes("old"));
+    ::chmod((dir / "shared").c_str(), 0640);
+    std::filesystem::create_symlink("shared", dir / "link");
+    std::filesystem::create_symlink(dir / "link", dir / "link-to-link");
+    std::filesystem::create_symlink("missing", dir / "dangling");
+    const std::tuple<const char*, const char*, int> rows[] = {{"new", "new", 0600},
+                                                              {"new", "new", 0600},
+                                                              {"shared", "shared", 0640},
+                                                              {"link-to-link", "shared", 0640},
+                                                              {"dangling", "missing", 0600}};
+    for (const auto& [name, holder, mode] : rows) {
+        ASSERT_TRUE(replaceFileAtomically(dir / name, textBytes(name)).ok) << name;
+        EXPECT_BYTES_EQ(textBytes(name), fileBytes(dir / holder));
+        EXPECT_EQ(mode, static_cast<int>(std::filesystem::status(dir / holder).permissions()));
+        EXPECT_EQ(std::string(name) != holder, std::filesystem::is_symlink(dir / name)) << name;
+    }
+}
+
 TEST(AtomicFile, FailedRenameOrMissingDirectoryIsReported) {
     test::TempDir dir;
     std::filesystem::create_directory(dir / "target");
@@ -59,6 +81,8 @@ TEST(AtomicFile, FailedRenameOrMissingDirectoryIsReported) {
     writeFile(dir / "file", textBytes("x"));
     const auto result = replaceFileAtomically(dir / "file" / "target", textBytes("x"));
     EXPECT_TRUE(contains(result.error, "Not a directory")) << result.error;
+    std::filesystem::create_symlink("loop", dir / "loop");
+    EXPECT_TRUE(contains(replaceFileAtomically(dir / "loop", {}).error, "Too many levels"));
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ TEST(CallLog, RelayedCallWritesItsLinesInOrder) {
     EXPECT_TRUE(log.connectionEnd(at(14, 7, 43), 130, ConnectionEndUnit::mobileLegLast));
     ASSERT_TRUE(log.close().ok);
 
+    EXPECT_EQ(0600, static_cast<int>(std::filesystem::status(dir / "Handy.log").permissions()));
     EXPECT_BYTES_EQ(textBytes("\r\n\r\n\r\n"
                               "Anrufende Nummer       : 01711234567\r\n"
                               "Datum/Uhrzeit          : 03.12.2001 14:05:33\r\n"

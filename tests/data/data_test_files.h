@@ -2,6 +2,8 @@
 // A fresh directory per data test, removed with everything in it afterwards,
 // and whole-file reads and writes.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +18,7 @@ namespace tellmaro::test {
 class TempDir {
   public:
     TempDir() {
+        ::umask(022);  // a file created 0644 instead of 0600 shows
         std::string name = (std::filesystem::temp_directory_path() / "tellmaro-data-XXXXXX");
         path_ = ::mkdtemp(name.data());
     }

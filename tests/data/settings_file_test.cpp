@@ -114,6 +114,8 @@ TEST(SettingsFile, FirstStartLeavesAnEmptyFileAndIsNotConfigured) {
         EXPECT_FALSE(loaded.configured());
         EXPECT_EQ("", loaded.error);
         EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.ini"));
+        EXPECT_EQ(0600,
+                  static_cast<int>(std::filesystem::status(dir / "tellmaro.ini").permissions()));
     }
 }
 

@@ -45,8 +45,13 @@ const Row kRows[] = {
      "Tellmaro kann nicht starten: Es gibt keine grafische Oberfläche | als tellmaro-console."},
     {false, false, "", "DISPLAY=:999 ./tellmaro", 1,
      "Tellmaro kann nicht starten: Die grafische Oberfläche ist nicht erreichbar.\nBitte starten"},
-    {false, true, "", "./tellmaro-console", 2,
-     "noch nicht Konfiguriert | /.config/tellmaro/tellmaro.ini | tellmaro-console set own-number="},
+    // The data folder is the user's alone and holds the lock when there is no runtime folder.
+    {false, true, "",
+     "umask 022; env -u XDG_RUNTIME_DIR ./tellmaro-console; e=$?; ls -lR ~/.config; exit $e", 2,
+     "noch nicht Konfiguriert | /.config/tellmaro/tellmaro.ini | tellmaro-console set own-number= "
+     "| drwx------ | CAPI Message Analyzer V0.1.lock"},
+    {false, false, "mkdir -p ~/.config/tellmaro; chmod 755 ~/.config/tellmaro",
+     "./tellmaro-console show; ls -ld ~/.config/tellmaro", 0, "drwx------"},
     {true, false, "echo 'REMOTE rcapi 127.0.0.1 9' >~/.capi20rc", "./tellmaro-console", 1,
      "nicht richtig installiert! | REMOTE rcapi 127.0.0.1:9 | weist die Verbindung ab"},
     {true, true, "truncate -s -1 tellmaro.ini", "./tellmaro-console", 2,
