@@ -393,8 +393,14 @@ void Call::progressHandler(const struct sip_msg* msg, void* arg) {
 void Call::establishedHandler(const struct sip_msg* msg, void* arg) {
     auto* call = static_cast<Call*>(arg);
     tmr_cancel(&call->ringTimer_);
+    const auto longest = call->engine_.account().maxCallMinutes;
     if (!call->incoming_) {
         call->notePeer(msg);  // the answer: from the far end's proxy, naming its Contact
+        if (longest.count() > 0) {
+            tmr_start(&call->longestCall_,
+                      static_cast<uint64_t>(std::chrono::milliseconds(longest).count()),
+                      longestCallHandler, call);
+        }
     }
     call->state_ = State::Established;
     call->connectedAt_ = std::chrono::steady_clock::now();
@@ -425,6 +431,14 @@ void Call::ringTimeoutHandler(void* arg) {
                   std::to_string(call->engine_.shared().options().noAnswerTimeout.count()) + " s");
 }
 
+void Call::longestCallHandler(void* arg) {
+    auto* call = static_cast<Call*>(arg);
+    call->end(cause::kNormalClearing, 0,
+              "the longest call of " +
+                  std::to_string(call->engine_.account().maxCallMinutes.count()) +
+                  " minutes (max_call_minutes) is over");
+}
+
 void Call::closeHandler(int err, const struct sip_msg* msg, void* arg) {
     auto* call = static_cast<Call*>(arg);
     if (msg && msg->scode >= 300) {
@@ -452,6 +466,7 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
     state_ = State::Ended;
     tmr_cancel(&tick_);
     tmr_cancel(&ringTimer_);
+    tmr_cancel(&longestCall_);
     // Freeing the session sends what its state needs (CANCEL, BYE, 486) unless it is over.
     session_ = static_cast<struct sipsess*>(mem_deref(session_));
     AudioCounters audio;

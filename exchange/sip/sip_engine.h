@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "exchange/sip/audio_fifos.h"
+#include "exchange/sip/call_barring.h"
 #include "exchange/sip/call_fields.h"
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/media_source.h"
@@ -233,6 +234,7 @@ class Engine {
     LineShared& shared_;
     SipAccount account_;
     NumberPlan plan_;
+    CallBarring barring_;
     std::string localAddress_;
     uint16_t sipPort_ = 0;
     std::string registrarText_;

@@ -42,10 +42,6 @@ std::string headerList(const struct sip_msg* msg, enum sip_hdrid id) {
     return list;
 }
 
-bool sameText(const char* a, const std::string& b) {
-    return str_casecmp(a, b.c_str()) == 0;
-}
-
 std::string describeAddress(const struct sa& address) {
     char buffer[64] = {};
     re_snprintf(buffer, sizeof buffer, "%J", &address);
@@ -151,7 +147,8 @@ void LineShared::setWaker(struct mqueue* queue) {
 Engine::Engine(LineShared& shared, const SipAccount& account)
     : shared_(shared),
       account_(account),
-      plan_{account.countryCode, account.nationalPrefix, account.internationalPrefix} {
+      plan_{account.countryCode, account.nationalPrefix, account.internationalPrefix},
+      barring_(account) {
     tmr_init(&retryTimer_);
     tmr_init(&keepAliveTimer_);
     tmr_init(&reapTimer_);
@@ -181,8 +178,7 @@ std::vector<const char*> Engine::routes() const {
 }
 
 int Engine::credentials(char** user, char** password, const char* realm, const std::string& what) {
-    auto host = splitHostPort(account_.registrar);
-    if (!sameText(realm, account_.domain) && !(host && sameText(realm, host->host))) {
+    if (!realmAllowed(account_, realm)) {
         log(what + " asked for credentials of realm '" + std::string(realm) +
             "', not the account's: refused");
         refusedRealm_ = realm;
@@ -558,6 +554,12 @@ void Engine::handleCommands() {
         if (command.kind == Command::Kind::Dial) {
             if (stopping_) {
                 shared_.emit(Ended{command.id, cause::kTemporaryFailure, 0, "line stopping", {}});
+                continue;
+            }
+            if (auto refusal = barring_.admit(command.number, std::chrono::steady_clock::now())) {
+                log("call " + std::to_string(command.id) + " to " + command.number +
+                    " refused: " + refusal->reason);
+                shared_.emit(Ended{command.id, refusal->cause, 0, refusal->reason, {}});
                 continue;
             }
             size_t active = 0;

@@ -119,6 +119,7 @@ class LineUnderTest {
         account.registrar = account.domain = "127.0.0.1:" + std::to_string(registrarPort);
         account.user = account.authUser = "4930123456";
         account.password = "s3cret#1";
+        account.realms = {"tellmaro.test"};  // the SIPp registrar's
         account.listenAddress = "127.0.0.1";
         account.localPort = 0;
         account.rtpPortMin = static_cast<uint16_t>(20000 + std::random_device()() % 40000);
