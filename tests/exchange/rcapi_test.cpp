@@ -23,8 +23,8 @@ struct Served final : RcapiBackend {
     std::vector<std::vector<uint8_t>> outgoing;  // for whichever application asks
     size_t applications = 0, puts = 0, released = 0;
     SteadyClock clock;
-    RcapiServer server{*this, clock};
     std::string log, error;
+    RcapiServer server{*this, clock};
     bool listening =
         (server.setLog([this](auto& line) { log += line + "\n"; }), server.listen(0, error));
     uint32_t registerApplication(const capi::RegisterParams&, uint32_t& applId) override {
@@ -157,7 +157,7 @@ TEST(RcapiServer, KeepsItsBoundsAndServesTheOthers) {
     }
     for (size_t at = 0, turns = 0; s.puts < 100000 && turns < 2000; ++turns, s.turn(1)) {
         at += std::max<ssize_t>(
-            send(clients[0], &flood[at], flood.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL), 0);
+            send(clients[0], flood.data() + at, flood.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL), 0);
     }
     EXPECT_EQ(s.puts, 100000u);
     std::for_each(clients.begin(), clients.end(), ::close);
