@@ -56,25 +56,43 @@ std::vector<uint8_t> answer(const SpecialRequest& request, uint16_t command,
 }  // namespace
 
 void FrameReader::append(std::span<const uint8_t> bytes) {
-    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+    if (failed()) {
+        return;
+    }
+    if (end_ - start_ + bytes.size() > kCapacity) {
+        error_ = "more than " + std::to_string(kCapacity) + " bytes unread";
+        return;
+    }
+    buffer_.resize(kCapacity);
+    if (end_ + bytes.size() > kCapacity) {
+        std::copy(buffer_.begin() + static_cast<ptrdiff_t>(start_),
+                  buffer_.begin() + static_cast<ptrdiff_t>(end_), buffer_.begin());
+        end_ -= start_;
+        start_ = 0;
+    }
+    std::copy(bytes.begin(), bytes.end(), buffer_.begin() + static_cast<ptrdiff_t>(end_));
+    end_ += bytes.size();
 }
 
 std::optional<std::vector<uint8_t>> FrameReader::next() {
-    if (failed() || buffer_.size() < kLengthBytes) {
+    const auto unread = std::span<const uint8_t>(buffer_).subspan(start_, end_ - start_);
+    if (failed() || unread.size() < kLengthBytes) {
         return std::nullopt;
     }
-    size_t total = readBigEndian16(buffer_, 0);
+    size_t total = readBigEndian16(unread, 0);
     if (total < kLengthBytes || total > kMaxFrame) {
         error_ = "frame length " + std::to_string(total) + " out of range";
         return std::nullopt;
     }
-    if (buffer_.size() < total) {
+    if (unread.size() < total) {
         return std::nullopt;
     }
-    std::vector<uint8_t> body(buffer_.begin() + kLengthBytes,
-                              buffer_.begin() + static_cast<ptrdiff_t>(total));
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<ptrdiff_t>(total));
-    return body;
+    start_ += total;
+    if (start_ == end_) {
+        start_ = end_ = 0;
+    }
+    return std::vector<uint8_t>(unread.begin() + kLengthBytes,
+                                unread.begin() + static_cast<ptrdiff_t>(total));
 }
 
 ParsedRequest parseRequest(std::span<const uint8_t> body) {

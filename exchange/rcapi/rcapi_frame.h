@@ -42,18 +42,28 @@ struct MessageRequest {
 using Request = std::variant<SpecialRequest, MessageRequest>;
 
 // Splits a byte stream into frame bodies. Bytes may arrive in any pieces.
+// It holds at most kCapacity unread bytes: take the frames out after every
+// piece of at most kCapacity - kMaxFrame bytes and it never runs out of room.
 class FrameReader {
   public:
+    static constexpr size_t kCapacity = 4 * kMaxFrame;
+
+    // More than kCapacity unread bytes make the stream unusable.
     void append(std::span<const uint8_t> bytes);
     // The next complete body, if one is there; malformed lengths (below 2 or
     // above kMaxFrame) make the stream unusable, reported by failed().
     std::optional<std::vector<uint8_t>> next();
     bool failed() const { return !error_.empty(); }
     const std::string& error() const { return error_; }
-    bool hasPartialFrame() const { return !buffer_.empty(); }
+    bool hasPartialFrame() const { return end_ > start_; }
 
   private:
+    // kCapacity bytes once used; the unread ones lie from start_ to end_ and
+    // are moved to the front only when an append needs the room behind them
+    // (a partial frame at most, when the frames are taken out in between).
     std::vector<uint8_t> buffer_;
+    size_t start_ = 0;
+    size_t end_ = 0;
     std::string error_;
 };
 

@@ -11,11 +11,17 @@
 #include <cerrno>
 #include <cstring>
 
+#include "exchange/rcapi/peer_user.h"
+
 namespace tellmaro::exchange {
 
 namespace {
 
-constexpr size_t kReadChunk = 8192;
+// One read's worth always fits beside a partial frame.
+constexpr size_t kReadChunk = rcapi::FrameReader::kCapacity - rcapi::kMaxFrame;
+// What one connection may send in a turn before the others get theirs.
+constexpr size_t kReadPerTurn = 64 * 1024;
+constexpr size_t kAcceptsPerTurn = 4 * RcapiServer::kMaxConnections;
 
 bool setNonBlocking(int fd) {
     int flags = fcntl(fd, F_GETFL, 0);
@@ -26,10 +32,14 @@ std::string errnoText(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
+std::string describeUser(uid_t uid) {
+    return "uid " + std::to_string(uid) + " (" + userName(uid) + ")";
+}
+
 }  // namespace
 
 RcapiServer::RcapiServer(RcapiBackend& backend, const Clock& clock)
-    : backend_(backend), clock_(clock) {}
+    : backend_(backend), clock_(clock), allowedUsers_{geteuid()} {}
 
 RcapiServer::~RcapiServer() {
     for (auto& connection : connections_) {
@@ -84,7 +94,7 @@ void RcapiServer::runOnce(std::chrono::milliseconds maxWait) {
     fds.push_back({listenFd_, POLLIN, 0});
     for (const auto& connection : connections_) {
         short events = POLLIN;
-        if (!connection.outbox.empty()) {
+        if (connection.outbox.size() > connection.sent) {
             events |= POLLOUT;
         }
         fds.push_back({connection.fd, events, 0});
@@ -123,10 +133,15 @@ void RcapiServer::runOnce(std::chrono::milliseconds maxWait) {
 }
 
 void RcapiServer::accept() {
-    for (;;) {
+    for (size_t i = 0; i < kAcceptsPerTurn; ++i) {
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             return;
+        }
+        // Taken from the backlog and closed, so that poll does not report it again.
+        if (!admits(fd)) {
+            ::close(fd);
+            continue;
         }
         Connection connection;
         connection.fd = fd;
@@ -135,27 +150,74 @@ void RcapiServer::accept() {
     }
 }
 
+bool RcapiServer::admits(int fd) {
+    const auto open = std::count_if(connections_.begin(), connections_.end(),
+                                    [](const Connection& c) { return c.fd >= 0; });
+    if (static_cast<size_t>(open) >= kMaxConnections) {
+        ++refusals_.overLimit;
+        if (!limitLogged_) {
+            limitLogged_ = true;
+            log("connection refused: all " + std::to_string(kMaxConnections) +
+                " connections are in use (until one closes, further ones are refused without "
+                "a line)");
+        }
+        return false;
+    }
+    const Peer peer = identifyPeer(fd);
+    if (!peer.onThisMachine || (peer.uid && allowedUsers_.contains(*peer.uid))) {
+        return true;
+    }
+    ++refusals_.otherUser;
+    if (!refusedUsers_.insert(peer.uid).second) {
+        return false;
+    }
+    if (!peer.uid) {
+        log("connection from " + peer.address +
+            " refused: its user cannot be found (it closed at once, or /proc/net/tcp cannot be "
+            "read); further ones are refused without a line");
+        return false;
+    }
+    std::string served;
+    for (uid_t uid : allowedUsers_) {
+        served += (served.empty() ? "" : ", ") + describeUser(uid);
+    }
+    const std::string name = userName(*peer.uid);
+    log("connection from " + peer.address + " refused: it runs as " + describeUser(*peer.uid) +
+        ", and this port serves only " + served + "; to let " + name +
+        " use it, start with --allow-user " + name +
+        " (further connections of that user are refused without a line)");
+    return false;
+}
+
 void RcapiServer::readFrom(Connection& connection) {
     uint8_t buffer[kReadChunk];
-    for (;;) {
+    for (size_t total = 0; connection.fd >= 0 && total < kReadPerTurn;) {
         ssize_t n = ::recv(connection.fd, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            connection.reader.append(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
+        if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        }
+        if (n <= 0) {
             close(connection);
             return;
         }
-        break;
+        total += static_cast<size_t>(n);
+        connection.reader.append(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
+        while (connection.fd >= 0) {
+            auto body = connection.reader.next();
+            if (!body) {
+                break;
+            }
+            handleBody(connection, *body);
+        }
+        if (connection.reader.failed()) {
+            log("connection " + std::to_string(connection.fd) + ": " + connection.reader.error());
+            close(connection);
+        }
     }
-    while (auto body = connection.reader.next()) {
-        handleBody(connection, *body);
-    }
-    if (connection.reader.failed()) {
-        log("connection " + std::to_string(connection.fd) + ": " + connection.reader.error());
-        close(connection);
-    }
+    writeTo(connection);
 }
 
 void RcapiServer::handleBody(Connection& connection, std::span<const uint8_t> body) {
@@ -213,8 +275,7 @@ void RcapiServer::handleSpecial(Connection& connection, const rcapi::SpecialRequ
             break;
         }
     }
-    connection.outbox.insert(connection.outbox.end(), frame.begin(), frame.end());
-    writeTo(connection);
+    queue(connection, frame);
 }
 
 void RcapiServer::deliver() {
@@ -229,20 +290,53 @@ void RcapiServer::deliver() {
             close(connection);
             continue;
         }
-        while (backend_.get(connection.applId, message, data)) {
-            auto frame = rcapi::messageFrame(message, data);
-            connection.outbox.insert(connection.outbox.end(), frame.begin(), frame.end());
+        while (connection.fd >= 0 && backend_.get(connection.applId, message, data)) {
+            queue(connection, rcapi::messageFrame(message, data));
         }
         writeTo(connection);
     }
 }
 
+void RcapiServer::queue(Connection& connection, const std::vector<uint8_t>& frame) {
+    // The client reads every frame into a buffer of kMaxFrame bytes unchecked.
+    if (frame.size() > rcapi::kMaxFrame) {
+        ++refusals_.oversized;
+        if (!connection.oversizedLogged) {
+            connection.oversizedLogged = true;
+            log("connection " + std::to_string(connection.fd) + ": a message of " +
+                std::to_string(frame.size()) + " bytes not sent, a frame may have only " +
+                std::to_string(rcapi::kMaxFrame) + " (further ones are dropped without a line)");
+        }
+        return;
+    }
+    auto& outbox = connection.outbox;
+    // Sent bytes are moved out once they are half of it: each byte at most once.
+    if (connection.sent > 0 && connection.sent >= outbox.size() / 2) {
+        outbox.erase(outbox.begin(), outbox.begin() + static_cast<ptrdiff_t>(connection.sent));
+        connection.sent = 0;
+    }
+    outbox.insert(outbox.end(), frame.begin(), frame.end());
+    if (outbox.size() - connection.sent > kMaxUnsent) {
+        writeTo(connection);
+    }
+    if (connection.fd >= 0 && outbox.size() - connection.sent > kMaxUnsent) {
+        ++refusals_.unread;
+        log("connection " + std::to_string(connection.fd) + ": its client left more than " +
+            std::to_string(kMaxUnsent) + " bytes unread");
+        close(connection);
+    }
+}
+
 void RcapiServer::writeTo(Connection& connection) {
-    while (connection.fd >= 0 && !connection.outbox.empty()) {
-        ssize_t n =
-            ::send(connection.fd, connection.outbox.data(), connection.outbox.size(), MSG_NOSIGNAL);
+    while (connection.fd >= 0 && connection.outbox.size() > connection.sent) {
+        ssize_t n = ::send(connection.fd, connection.outbox.data() + connection.sent,
+                           connection.outbox.size() - connection.sent, MSG_NOSIGNAL);
         if (n > 0) {
-            connection.outbox.erase(connection.outbox.begin(), connection.outbox.begin() + n);
+            connection.sent += static_cast<size_t>(n);
+            if (connection.sent == connection.outbox.size()) {
+                connection.outbox.clear();
+                connection.sent = 0;
+            }
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             return;  // the rest goes out when the socket is writable again
         } else if (n < 0 && errno == EINTR) {
@@ -265,6 +359,7 @@ void RcapiServer::close(Connection& connection) {
     log("connection " + std::to_string(connection.fd) + " closed");
     ::close(connection.fd);
     connection.fd = -1;
+    limitLogged_ = false;  // a slot is free
     connection.closing = true;
     connection.registered = false;
 }

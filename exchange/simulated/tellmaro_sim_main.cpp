@@ -1,5 +1,5 @@
 // tellmaro-sim: a simulated ISDN line served to libcapi20 over remote CAPI.
-//   tellmaro-sim [--port PORT] [SCENARIO]
+//   tellmaro-sim [--port PORT] [--allow-user USER]... [SCENARIO]
 // Without a scenario it serves an idle line until stopped; with one it plays
 // it in real time, traces every message and exits 0 only when every
 // expectation held.
@@ -13,8 +13,10 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "exchange/rcapi/controller_backend.h"
+#include "exchange/rcapi/peer_user.h"
 #include "exchange/rcapi/rcapi_server.h"
 #include "exchange/simulated/line_simulator.h"
 #include "exchange/simulated/scenario.h"
@@ -37,8 +39,9 @@ constexpr int kExitCannotServe = 3;
 constexpr uint16_t kDefaultPort = 2662;
 
 constexpr const char* kUsage =
-    "usage: tellmaro-sim [--port PORT] [SCENARIO]\n"
-    "Serves one CAPI 2.0 controller on 127.0.0.1:PORT (default 2662) for libcapi20.\n"
+    "usage: tellmaro-sim [--port PORT] [--allow-user USER]... [SCENARIO]\n"
+    "Serves one CAPI 2.0 controller on 127.0.0.1:PORT (default 2662) for libcapi20,\n"
+    "to the user who runs it and each USER (a name or a uid) given with --allow-user.\n"
     "Without a scenario the line stays idle until SIGINT or SIGTERM; with one it is\n"
     "played in real time and the exit status says whether its expectations held:\n"
     "0 held, 1 failed, 2 bad usage or scenario, 3 the port cannot be served.\n";
@@ -76,6 +79,7 @@ std::optional<std::string> readFile(const std::string& path) {
 int main(int argc, char** argv) {
     uint16_t port = kDefaultPort;
     std::optional<std::string> scenarioPath;
+    std::vector<uid_t> allowedUsers;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
@@ -86,6 +90,13 @@ int main(int argc, char** argv) {
                                  .c_str());
             }
             port = *value;
+        } else if (arg == "--allow-user" && i + 1 < argc) {
+            auto uid = userId(argv[++i]);
+            if (!uid) {
+                return usage(
+                    ("there is no user '" + std::string(argv[i]) + "' on this machine").c_str());
+            }
+            allowedUsers.push_back(*uid);
         } else if (arg == "--help" || arg == "-h") {
             std::printf("tellmaro-sim: a simulated ISDN line for libcapi20\n%s", kUsage);
             return kExitOk;
@@ -127,6 +138,9 @@ int main(int argc, char** argv) {
 
     ControllerBackend backend(line.controller());
     RcapiServer server(backend, clock);
+    for (uid_t uid : allowedUsers) {
+        server.allowUser(uid);
+    }
     server.setLog([&clock](const std::string& text) {
         std::cout << formatTrace(TraceEntry{clock.now(), TraceDirection::Note, 0, {}, text})
                   << '\n';

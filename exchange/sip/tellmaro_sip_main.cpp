@@ -1,7 +1,8 @@
 // tellmaro-sip: a CAPI 2.0 controller whose line is a SIP account, served
 // to libcapi20 over remote CAPI like tellmaro-sim, so that tellmaro and
 // tellmaro-console run on it unchanged.
-//   tellmaro-sip [--config FILE] [--port PORT] [--listen ADDRESS] [--verbose]
+//   tellmaro-sip [--config FILE] [--port PORT] [--listen ADDRESS]
+//                [--allow-user USER]... [--verbose]
 //   tellmaro-sip --check [--config FILE]
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -24,6 +25,7 @@
 #include "data/call_dir_file.h"
 #include "exchange/controller/capi_controller.h"
 #include "exchange/rcapi/controller_backend.h"
+#include "exchange/rcapi/peer_user.h"
 #include "exchange/rcapi/rcapi_server.h"
 #include "exchange/sip/sip_line.h"
 #include "exchange/sip/sip_network.h"
@@ -47,12 +49,15 @@ constexpr uint16_t kDefaultPort = 2662;
 constexpr auto kCheckTimeout = std::chrono::seconds(20);
 
 constexpr const char* kUsage =
-    "usage: tellmaro-sip [--config FILE] [--port PORT] [--listen ADDRESS] [--verbose]\n"
+    "usage: tellmaro-sip [--config FILE] [--port PORT] [--listen ADDRESS]\n"
+    "                    [--allow-user USER]... [--verbose]\n"
     "       tellmaro-sip --check [--config FILE]\n"
     "Serves one CAPI 2.0 controller whose line is the SIP account of FILE (default\n"
     "$XDG_CONFIG_HOME/tellmaro/sip.conf, else ~/.config/tellmaro/sip.conf) to\n"
-    "libcapi20 on 127.0.0.1:PORT (default 2662). --listen serves another address:\n"
-    "the port has no authentication, so only do that on a network you trust.\n"
+    "libcapi20 on 127.0.0.1:PORT (default 2662), for the user who runs it and each\n"
+    "USER (a name or a uid) given with --allow-user. --listen serves another address:\n"
+    "clients from other machines cannot be checked, so only do that on a network\n"
+    "you trust.\n"
     "--check registers once and says what worked. --verbose traces SIP and CAPI.\n"
     "Exit status: 0 stopped (or registered, with --check), 1 not registered,\n"
     "2 bad usage or configuration, 3 the port or the SIP sockets cannot be opened.\n";
@@ -144,6 +149,7 @@ int main(int argc, char** argv) {
     std::string listenAddress = "127.0.0.1";
     bool check = false;
     bool verbose = false;
+    std::vector<uid_t> allowedUsers;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -164,6 +170,12 @@ int main(int argc, char** argv) {
             port = *value;
         } else if (arg == "--listen" && hasValue) {
             listenAddress = argv[++i];
+        } else if (arg == "--allow-user" && hasValue) {
+            auto uid = exchange::userId(argv[++i]);
+            if (!uid) {
+                return usage(std::string("there is no user '") + argv[i] + "' on this machine");
+            }
+            allowedUsers.push_back(*uid);
         } else if (arg == "--check") {
             check = true;
         } else if (arg == "--verbose") {
@@ -211,6 +223,9 @@ int main(int argc, char** argv) {
     }
     exchange::ControllerBackend backend(exchange.controller);
     exchange::RcapiServer server(backend, clock);
+    for (uid_t uid : allowedUsers) {
+        server.allowUser(uid);
+    }
     server.setLog(status);
     std::string error;
     if (!server.listen(port, error, listenAddress)) {
@@ -219,7 +234,8 @@ int main(int argc, char** argv) {
     }
     if (listenAddress != "127.0.0.1") {
         status("warning: remote CAPI on " + listenAddress + ":" + std::to_string(server.port()) +
-               " has no authentication: whoever reaches it can call at this account's cost");
+               " cannot check clients of other machines: whoever reaches it can call at this "
+               "account's cost");
     }
     if (!line.start(error)) {
         std::fprintf(stderr, "tellmaro-sip: %s\n", error.c_str());

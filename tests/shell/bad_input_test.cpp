@@ -63,6 +63,7 @@ const Row kRows[] = {
     {true, false, "", "./tellmaro-console phonebook add 42 0301", 2,
      "Die eingegebene Kurzwahl existiert bereits!"},
     {false, false, "", "./tellmaro-sim --port 3000x", 2, "'3000x' is not a port"},
+    {false, false, "", "./tellmaro-sim --allow-user no-such-user", 2, "no user 'no-such-user'"},
     {false, false, "printf 'line 1\\nend 5s\\nexpect idle\\n' >~/bad.scenario",
      "./tellmaro-sim --port 0 ~/bad.scenario", 2, "line 3: 'expect' after the 'end' statement"},
 };
