@@ -44,6 +44,7 @@ Call::~Call() {
     tmr_cancel(&tick_);
     tmr_cancel(&ringTimer_);
     tmr_cancel(&longestCall_);
+    forgetAuthContext();
     session_ = static_cast<struct sipsess*>(mem_deref(session_));
     rtp_ = static_cast<struct rtp_sock*>(mem_deref(rtp_));
     inband_ = static_cast<struct dtmf_dec*>(mem_deref(inband_));
@@ -131,9 +132,9 @@ int Call::acceptIncoming(const struct sip_msg* msg, const MediaOffer* offer) {
     // find the call; 180 follows only when the user alerts.
     std::string user = engine_.contactUser();
     int err = sipsess_accept(&session_, engine_.sessions(), msg, 183, "Session Progress",
-                             user.c_str(), "application/sdp", nullptr, authHandler, this, false,
-                             offerHandler, answerHandler, establishedHandler, infoHandler, nullptr,
-                             closeHandler, this, nullptr);
+                             user.c_str(), "application/sdp", nullptr, authHandler, authContext(),
+                             true, offerHandler, answerHandler, establishedHandler, infoHandler,
+                             nullptr, closeHandler, this, nullptr);
     if (!err) {
         // A call that nobody answers, or whose caller never acknowledges the
         // answer, must not hold a call slot for ever.
@@ -144,15 +145,39 @@ int Call::acceptIncoming(const struct sip_msg* msg, const MediaOffer* offer) {
     return err;
 }
 
+AuthContext* Call::authContext() {
+    if (!auth_) {
+        auth_ = static_cast<AuthContext*>(mem_zalloc(sizeof(AuthContext), nullptr));
+        if (auth_) {
+            *auth_ = {&engine_, this, id_};
+            engine_.keep(auth_);
+        }
+    }
+    return auth_;
+}
+
+void Call::forgetAuthContext() {
+    if (auth_) {
+        auth_->call = nullptr;
+        auth_ = static_cast<AuthContext*>(mem_deref(auth_));
+    }
+}
+
 int Call::authHandler(char** user, char** password, const char* realm, void* arg) {
-    auto* call = static_cast<Call*>(arg);
-    const std::string what = "call " + std::to_string(call->id_);
-    if (call->state_ != State::Calling) {
-        call->engine_.log(what + ": a challenge within the dialog (realm '" + std::string(realm) +
-                          "') refused: credentials go only with our own INVITE");
+    // libre keeps a session that waits for the answer to our BYE beyond the
+    // call, even beyond the engine: the context says who is still there.
+    const auto* context = static_cast<const AuthContext*>(arg);
+    if (!context->engine) {
         return EAUTH;
     }
-    return call->engine_.credentials(user, password, realm, what + "'s INVITE");
+    const std::string what = "call " + std::to_string(context->id);
+    if (!context->call || context->call->state_ != State::Calling) {
+        context->engine->log(what + ": a challenge within the dialog (realm '" +
+                             std::string(realm) +
+                             "') refused: credentials go only with our own INVITE");
+        return EAUTH;
+    }
+    return context->engine->credentials(user, password, realm, what + "'s INVITE");
 }
 
 int Call::dial(const std::string& number) {
@@ -166,7 +191,7 @@ int Call::dial(const std::string& number) {
     int err = sipsess_connect(
         &session_, engine_.sessions(), to.c_str(), nullptr, from.c_str(), user.c_str(),
         routeList.empty() ? nullptr : routeList.data(), static_cast<uint32_t>(routeList.size()),
-        "application/sdp", offer, authHandler, this, false, offerHandler, answerHandler,
+        "application/sdp", offer, authHandler, authContext(), true, offerHandler, answerHandler,
         progressHandler, establishedHandler, infoHandler, nullptr, closeHandler, this, nullptr);
     mem_deref(offer);
     describe("out to '" + number + "'");
@@ -266,8 +291,9 @@ void Call::sendFrames() {
     auto now = AudioClock::now();
     auto due = pace_->due(now);
     sendTimestamp_ += static_cast<uint32_t>(due.skipped * kFrameSize);
-    // No address before the answer to our offer; on hold the peer takes nothing.
-    bool heard = remote_ && remote_->peerReceives();
+    // Nothing before the call is established (a forged INVITE's SDP may name
+    // anyone's address), nor on hold, when the peer takes nothing.
+    bool heard = state_ == State::Established && remote_ && remote_->peerReceives();
     for (unsigned i = 0; i < due.frames; ++i) {
         auto frame = send_.nextFrame(now);
         if (!heard) {
@@ -467,6 +493,7 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
     tmr_cancel(&tick_);
     tmr_cancel(&ringTimer_);
     tmr_cancel(&longestCall_);
+    forgetAuthContext();
     // Freeing the session sends what its state needs (CANCEL, BYE, 486) unless it is over.
     session_ = static_cast<struct sipsess*>(mem_deref(session_));
     AudioCounters audio;

@@ -79,6 +79,16 @@ class LineShared {
     std::atomic<CallId> nextId_{1};
 };
 
+class Call;
+
+// What a call's digest handler may reach. libre holds it (reference-counted)
+// as long as the session, which may outlive the call and the engine.
+struct AuthContext {
+    Engine* engine;  // nobody once the engine has gone
+    Call* call;      // nobody once the call has ended
+    CallId id;
+};
+
 class Call {
   public:
     enum class State { Offered, Accepted, Calling, Established, Ended };
@@ -123,6 +133,8 @@ class Call {
     static void inbandHandler(char digit, void* arg);
     // Digest credentials for this call's own INVITE only, never in the dialog.
     static int authHandler(char** user, char** password, const char* realm, void* arg);
+    AuthContext* authContext();
+    void forgetAuthContext();
 
     bool takeRemoteMedia(const struct sip_msg* msg);
     void setRemoteMedia(const MediaOffer& offer, const struct sa& address);
@@ -145,6 +157,7 @@ class Call {
     std::optional<std::chrono::steady_clock::time_point> connectedAt_;
     bool alerted_ = false;
     struct sipsess* session_ = nullptr;
+    AuthContext* auth_ = nullptr;
     struct rtp_sock* rtp_ = nullptr;
     struct dtmf_dec* inband_ = nullptr;
     struct tmr tick_ {};
@@ -202,6 +215,8 @@ class Engine {
 
     // A call that ended: destroyed from a timer, outside libre's callbacks.
     void retire(CallId id);
+    // Keeps a call's digest context until libre lets go of it too.
+    void keep(AuthContext* context);
     // A status line; a trace line only with --verbose.
     void log(const std::string& line) { shared_.log(line); }
     void trace(const std::string& line) {
@@ -264,6 +279,7 @@ class Engine {
     std::string lastRegistrationReason_;
     std::map<CallId, std::unique_ptr<Call>> calls_;
     std::vector<CallId> retired_;
+    std::vector<AuthContext*> authContexts_;
     bool stopping_ = false;
     friend class Call;
 };

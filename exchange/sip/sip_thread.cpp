@@ -155,13 +155,23 @@ Engine::Engine(LineShared& shared, const SipAccount& account)
 }
 
 Engine::~Engine() {
+    for (auto* context : authContexts_) {
+        context->engine = nullptr;
+        mem_deref(context);
+    }
     tmr_cancel(&retryTimer_);
     tmr_cancel(&keepAliveTimer_);
     tmr_cancel(&reapTimer_);
     calls_.clear();
     registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
     sessions_ = static_cast<struct sipsess_sock*>(mem_deref(sessions_));
+    dialogGuard_ = static_cast<struct sip_lsnr*>(mem_deref(dialogGuard_));
+    leftoverRequests_ = static_cast<struct sip_lsnr*>(mem_deref(leftoverRequests_));
+    leftoverResponses_ = static_cast<struct sip_lsnr*>(mem_deref(leftoverResponses_));
     if (sip_) {
+        // A session that still waits for an ACK outlives us in libre, and
+        // must not trace through this engine.
+        sip_set_trace_handler(sip_, nullptr);
         sip_close(sip_, true);
     }
     sip_ = static_cast<struct sip*>(mem_deref(sip_));
@@ -626,6 +636,13 @@ void Engine::reapHandler(void* arg) {
     for (CallId id : std::exchange(engine->retired_, {})) {
         engine->calls_.erase(id);
     }
+    std::erase_if(engine->authContexts_, [](AuthContext* context) {
+        return mem_nrefs(context) == 1 && !mem_deref(context);
+    });
+}
+
+void Engine::keep(AuthContext* context) {
+    authContexts_.push_back(static_cast<AuthContext*>(mem_ref(context)));
 }
 
 void Engine::stopping() {
