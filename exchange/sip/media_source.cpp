@@ -11,16 +11,15 @@ void MediaSourceLock::expect(RtpSource signalled) {
 }
 
 bool MediaSourceLock::admit(const RtpSource& source, uint32_t ssrc) {
-    bool ours = false;
     if (locked_) {
-        ours = source == *locked_ && ssrc == ssrc_;
-    } else if (signalled_ && source.address == signalled_->address) {
+        return source == *locked_ && ssrc == ssrc_;
+    }
+    if (signalled_ && source.address == signalled_->address) {
         locked_ = source;
         ssrc_ = ssrc;
-        ours = true;
+        return true;
     }
-    dropped_ += ours ? 0 : 1;
-    return ours;
+    return false;
 }
 
 bool ReportedSources::first(const std::string& source) {

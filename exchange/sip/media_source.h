@@ -3,8 +3,8 @@
 // peer behind NAT may send from another port than it signals, so the first
 // packet from the signalled address fixes the port; from then on only that
 // address, port and SSRC count, until a new SDP starts over. Everything
-// else is dropped and counted: keys and audio from anyone else never reach
-// the relay, and a stranger's packets do not keep a dead call alive.
+// else is dropped: keys and audio from anyone else never reach the relay,
+// and a stranger's packets do not keep a dead call alive.
 
 #include <cstdint>
 #include <optional>
@@ -25,13 +25,11 @@ class MediaSourceLock {
     void expect(RtpSource signalled);
     // Whether a packet from `source` carrying `ssrc` belongs to the call.
     bool admit(const RtpSource& source, uint32_t ssrc);
-    uint64_t dropped() const { return dropped_; }
 
   private:
     std::optional<RtpSource> signalled_;
     std::optional<RtpSource> locked_;
     std::optional<uint32_t> ssrc_;
-    uint64_t dropped_ = 0;
 };
 
 // Which sources a log has named already: a flood from many addresses writes

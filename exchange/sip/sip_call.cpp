@@ -330,6 +330,7 @@ bool Call::fromPeer(const struct sa& source, const struct rtp_header& header) {
         mediaSource_.admit({numeric(source), sa_port(&source)}, header.ssrc)) {
         return true;
     }
+    ++unadmittedPackets_;
     if (engine_.shared().options().verbose &&
         foreignMedia_.first(numeric(source) + ":" + std::to_string(sa_port(&source)) + "/" +
                             std::to_string(header.ssrc))) {
@@ -505,7 +506,7 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
     audio.lostPackets = receive_.lostPackets();
     audio.latePackets = receive_.latePackets();
     audio.blocksDropped = blocksDropped_;
-    audio.foreignPackets = mediaSource_.dropped();
+    audio.foreignPackets = unadmittedPackets_;
     // The call's one status line.
     std::string connected = "not connected";
     if (connectedAt_) {

@@ -168,6 +168,7 @@ class Call {
     std::vector<struct sa> peers_;  // signalling addresses of the dialog
     MediaSourceLock mediaSource_;
     ReportedSources foreignMedia_;
+    uint64_t unadmittedPackets_ = 0;
     uint64_t sessionId_ = 0;
 
     ReceiveFifo receive_;
