@@ -1,5 +1,4 @@
-// The relay through the production chain, whatever the far ends send: a network the input drives,
-// CapiController, RcapiServer on 127.0.0.1 on a thread of its own, libcapi20, LibCapi20Driver.
+// The relay behind libcapi20, RcapiServer (own thread), CapiController and the input's network.
 #include <dlfcn.h>
 #include <netinet/tcp.h>
 #include <sys/eventfd.h>
@@ -95,7 +94,6 @@ struct Line final : Network {
 // Byte 0, bit 0: call-back; then events of five bytes (see Line::play).
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Line line;
-    line.run(Line::kForget);
     EngineHarness h(
         {.settings = {.callBack = size > 0 && (data[0] & 1)},
          .programFolder = line.folder.path,
@@ -110,8 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // libcapi20 reads each frame into 4096 bytes unchecked: the next one must fit.
     static auto fileno = reinterpret_cast<int (*)(unsigned)>(
         dlsym(dlopen(tellmaro::capi::kLibCapi20Name, RTLD_NOW | RTLD_NOLOAD), "capi20_fileno"));
-    auto step = [&] {
-        line.run();
+    auto step = [&, sync = false]() mutable {
+        if ((sync = !sync)) {  // once a step: runUntil asks before and after the timers fire
+            line.run();
+        }
         uint8_t next[8];
         if (recv(fileno(h.engine.applId()), next, 8, MSG_PEEK | MSG_DONTWAIT) == 8 &&
             (next[0] << 8 | next[1]) > 4096) {
@@ -126,5 +126,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         line.run(at + 5 <= size ? data + at : Line::kNothing);
         h.runUntil(step, at + 5 <= size ? 10ms + data[at] / 7 * 50ms : 2s);
     }
-    return h.engine.shutdown(), 0;
+    return h.engine.shutdown(), line.run(Line::kForget), 0;
 }
