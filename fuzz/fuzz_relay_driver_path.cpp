@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int fd = 3, one = 1; fd < 256; ++fd) {
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
-    // libcapi20 reads each frame into 4096 bytes unchecked: the next one must fit.
+    // libcapi20 takes frames of up to 4096 bytes, DATA_B3_IND blocks up to 2048, unchecked.
     static auto fileno = reinterpret_cast<int (*)(unsigned)>(
         dlsym(dlopen(tellmaro::capi::kLibCapi20Name, RTLD_NOW | RTLD_NOLOAD), "capi20_fileno"));
     auto step = [&, sync = false]() mutable {
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         uint8_t next[8];
         if (recv(fileno(h.engine.applId()), next, 8, MSG_PEEK | MSG_DONTWAIT) == 8 &&
-            (next[0] << 8 | next[1]) > 4096) {
+            (next[0] << 8 | next[1]) > (next[6] == 0x86 ? 2 + 22 + 2048 : 4096)) {
             std::fprintf(stderr, "remote CAPI frame of %d bytes for libcapi20, command %02X %02X\n",
                          next[0] << 8 | next[1], next[6], next[7]);
             h.outer->release(h.engine.applId());  // no application id left behind
