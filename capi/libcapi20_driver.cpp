@@ -1,6 +1,8 @@
 #include "capi/libcapi20_driver.h"
 
 #include <dlfcn.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -119,6 +121,11 @@ uint32_t LibCapi20Driver::registerApplication(const RegisterParams& params, uint
                                         params.maxB3BlockSize, &id);
     if (result == kCapiOk) {
         applId = id;
+        // A remote module sends each message as it is put: without this a
+        // message could wait up to 40 ms for the acknowledgement of the last
+        // (Nagle). A local device is no socket, and refuses it harmlessly.
+        int yes = 1;
+        setsockopt(api_->fileno(id), IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     }
     return result;
 }

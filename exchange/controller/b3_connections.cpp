@@ -21,6 +21,7 @@ constexpr size_t kDataB3With64BitPointer = 30;
 // Keys a far end may have waiting for the application: a flood of telephone
 // events beyond what any caller can key is dropped, not queued without end.
 constexpr size_t kMostUnansweredKeyIndications = 32;
+constexpr size_t kMostKeysPerIndication = 32;
 
 }  // namespace
 
@@ -66,14 +67,16 @@ void CapiController::clearB3(B3Connection& b3, ClearedBy by) {
 }
 
 // A controller must drop a block when the application has left 7 of them
-// unanswered on the connection.
+// unanswered on the connection, and one larger than the application
+// registered for: libcapi20 copies it into a buffer of that size.
 bool CapiController::audioFromFarEnd(B3Ref ref, std::vector<uint8_t> block) {
     B3Connection* b3 = findB3(ref);
     if (!b3 || b3->state != B3Connection::State::Active) {
         return false;
     }
     Application& app = applications_.at(b3->applId);
-    if (b3->outstandingHandles.size() >= app.blockLimit()) {
+    if (b3->outstandingHandles.size() >= app.blockLimit() ||
+        block.size() > std::min<size_t>(app.params.maxB3BlockSize, kAudioBlockSize)) {
         ++droppedAudioBlocks_;
         return false;
     }
@@ -102,11 +105,13 @@ bool CapiController::keysFromFarEnd(CallRef ref, std::string_view keys) {
         return false;
     }
     Application& app = applications_.at(b3->second.applId);
-    if (pendingCount(app.id, static_cast<uint8_t>(Command::Facility), b3->second.ncci) >=
-        kMostUnansweredKeyIndications) {
+    if (keys.size() > kMostKeysPerIndication ||
+        pendingCount(app.id, static_cast<uint8_t>(Command::Facility), b3->second.ncci) >=
+            kMostUnansweredKeyIndications) {
         if (droppedKeys_++ == 0) {
-            note("keys dropped: the application has " +
-                 std::to_string(kMostUnansweredKeyIndications) + " of them unanswered");
+            note("keys dropped: more than " + std::to_string(kMostKeysPerIndication) +
+                 " at once, or " + std::to_string(kMostUnansweredKeyIndications) +
+                 " indications of them unanswered");
         }
         return false;
     }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -143,6 +144,10 @@ void RcapiServer::accept() {
             ::close(fd);
             continue;
         }
+        // Every frame is a whole message the client waits for: none may wait
+        // for the acknowledgement of the one before (Nagle).
+        int yes = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         Connection connection;
         connection.fd = fd;
         connections_.push_back(std::move(connection));
