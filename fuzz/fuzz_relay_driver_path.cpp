@@ -63,7 +63,7 @@ struct Line final : Network {
         kinds[e[0] % 7]();
     }
     void alert(CallRef) override {}
-    void accept(CallRef) override {}
+    bool accept(CallRef) override { return true; }
     void refuse(CallRef, uint16_t) override {}
     void dial(CallRef call, std::string_view) override { legs.push_back({call, {}}); }
     void seize(CallRef call) override { legs.push_back({call, {}}); }
