@@ -469,7 +469,8 @@ void Call::closeHandler(int err, const struct sip_msg* msg, void* arg) {
     auto* call = static_cast<Call*>(arg);
     if (msg && msg->scode >= 300) {
         std::string status = std::to_string(msg->scode) + " " + text(msg->reason);
-        call->end(causeForSipStatus(msg->scode), msg->scode, status);
+        call->end(causeForSipResponse(msg->scode, headerList(msg, SIP_HDR_REASON)), msg->scode,
+                  status);
     } else if (err == ECONNRESET) {
         bool offered = call->state_ == State::Offered;
         // An ISDN exchange clears an offered call the caller gave up with 16 too.

@@ -29,6 +29,9 @@ namespace tellmaro::sip {
 
 class Engine;
 
+// Every value of a header that may come more than once, as one comma-separated list.
+std::string headerList(const struct sip_msg* msg, enum sip_hdrid id);
+
 // What other threads ask of the SIP thread.
 struct Command {
     enum class Kind { Dial, Alert, Answer, Reject, HangUp, Block, Stop };

@@ -28,20 +28,6 @@ std::string headerValue(const struct sip_msg* msg, enum sip_hdrid id) {
     return header ? text(header->val) : std::string();
 }
 
-// Every value of a header that may come more than once, as one list.
-std::string headerList(const struct sip_msg* msg, enum sip_hdrid id) {
-    std::string list;
-    sip_msg_hdr_apply(
-        msg, true, id,
-        [](const struct sip_hdr* header, const struct sip_msg*, void* arg) {
-            auto* out = static_cast<std::string*>(arg);
-            *out += (out->empty() ? "" : ", ") + text(header->val);
-            return false;
-        },
-        &list);
-    return list;
-}
-
 std::string describeAddress(const struct sa& address) {
     char buffer[64] = {};
     re_snprintf(buffer, sizeof buffer, "%J", &address);
@@ -69,6 +55,19 @@ std::string stateWord(RegistrationState state) {
 }
 
 }  // namespace
+
+std::string headerList(const struct sip_msg* msg, enum sip_hdrid id) {
+    std::string list;
+    sip_msg_hdr_apply(
+        msg, true, id,
+        [](const struct sip_hdr* header, const struct sip_msg*, void* arg) {
+            auto* out = static_cast<std::string*>(arg);
+            *out += (out->empty() ? "" : ", ") + text(header->val);
+            return false;
+        },
+        &list);
+    return list;
+}
 
 // ---------------------------------------------------------------- shared
 

@@ -137,6 +137,16 @@ TEST(CallFields, SipStatusToCauseAndBack) {
     for (auto [status, q850] : failures) {
         EXPECT_EQ(causeForSipStatus(status), q850) << status;
     }
+    // A Q.850 cause the far end states (RFC 3326) wins; nothing else in Reason counts.
+    const std::tuple<uint16_t, std::string_view, uint8_t> stated[] = {
+        {480, "Q.850;cause=17;text=\"User busy\"", 17},
+        {503, "SIP;cause=503, q.850 ; CAUSE = 21 ;text=\"cause=1, \\\"x\\\"\", Q.850;cause=17", 21},
+        {480, "SIP;cause=486, Q.850;cause=0, Q.850;cause=128, Q.850;cause=1x, Q.850;cause=", 18},
+        {480, "Q.850, Q.850;cause=99999999999999999999, Q.850;text=\"cause=17\";x=\"\\", 18},
+    };
+    for (auto [status, reasons, q850] : stated) {
+        EXPECT_EQ(causeForSipResponse(status, reasons), q850) << reasons;
+    }
     const std::pair<uint8_t, uint16_t> refusals[] = {
         {17, 486}, {21, 603}, {19, 480}, {1, 404}, {34, 503}, {16, 480}, {100, 500},
     };
