@@ -9,7 +9,7 @@
 #include "exchange/sip/call_fields.h"
 #include "exchange/sip/capi_fields.h"
 #include "exchange/sip/dtmf_keys.h"
-#include "exchange/sip/phone_numbers.h"
+#include "exchange/sip/number_end_policy.h"
 #include "exchange/sip/sip_account.h"
 #include "exchange/sip/sip_redaction.h"
 
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto account = parseSipAccount(parts[4]);
     require(account.account || !account.error.empty());
     (void)redactCredentials(parts[4]);
-    require(numberToDial(parts[4], std::vector<std::string>{std::string(parts[0])}).size() <=
+    require(NumberEndPolicy().numberToDial(parts[4], {{std::string(parts[0])}, {}}).size() <=
             parts[4].size());
     return 0;
 }
