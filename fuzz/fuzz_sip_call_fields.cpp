@@ -33,7 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // CONNECT_IND's calling party number: type and plan, presentation, digits.
     const auto capi = callingNumberFor(calling).encode();
     require(capi.size() == 2 + calling.digits.size() && (capi[0] & 0x8F) == 0x01 &&
-            capi[1] == (calling.digits.empty() ? 0xA3 : 0x83) &&
+            capi[1] == (calling.digits.empty()    ? 0xA3
+                        : calling.networkProvided ? 0x83
+                                                  : 0x80) &&
             std::string(capi.begin() + 2, capi.end()) == calling.digits);
     if (auto offer = chooseMedia(parts[3])) {
         auto reread = chooseMedia(buildSdp("192.0.2.1", 4000, 1, &*offer));
