@@ -149,6 +149,22 @@ LoadCallDirResult LoadCallDir(const std::filesystem::path& dataDir, LocalTime no
     return {PhoneBook{}, {}, setAsideCorruptFile(file, "not a phone book: " + decoded.error, now)};
 }
 
+ReadCallDirResult readCallDir(const std::filesystem::path& dataDir) {
+    const std::filesystem::path file = dataDir / kCallDirFileName;
+    ReadFileResult read = readWholeFile(file);
+    if (read.status == ReadStatus::failed) {
+        return {PhoneBook{}, std::move(read.error)};
+    }
+    if (read.status == ReadStatus::missing || read.bytes.empty()) {
+        return {};
+    }
+    DecodeCallDirResult decoded = decodeCallDir(read.bytes);
+    if (!decoded.phoneBook) {
+        return {PhoneBook{}, file.string() + " is not a phone book: " + decoded.error};
+    }
+    return {std::move(*decoded.phoneBook), {}};
+}
+
 FileResult SaveCallDir(const std::filesystem::path& dataDir, const PhoneBook& phoneBook) {
     const EncodeCallDirResult encoded = encodeCallDir(phoneBook);
     if (!encoded.ok) {

@@ -45,6 +45,16 @@ struct LoadCallDirResult {
 // phone book starts empty.
 LoadCallDirResult LoadCallDir(const std::filesystem::path& dataDir, LocalTime now = localNow());
 
+struct ReadCallDirResult {
+    PhoneBook phoneBook;  // empty unless the file was read
+    std::string error;    // what kept it from being read or decoded
+};
+
+// Reads the phone book and changes nothing, for a program beside the relay:
+// a missing or empty file is an empty phone book; a damaged one is an error
+// and stays as it is (the relay sets it aside when it loads it).
+ReadCallDirResult readCallDir(const std::filesystem::path& dataDir);
+
 // Replaces the file atomically; a phone book that cannot be stored leaves the
 // file untouched.
 FileResult SaveCallDir(const std::filesystem::path& dataDir, const PhoneBook& phoneBook);

@@ -9,7 +9,7 @@
 #include "exchange/sip/call_fields.h"
 #include "exchange/sip/capi_fields.h"
 #include "exchange/sip/dtmf_keys.h"
-#include "exchange/sip/phone_numbers.h"
+#include "exchange/sip/number_end_policy.h"
 #include "exchange/sip/sip_account.h"
 #include "exchange/sip/sip_redaction.h"
 
@@ -33,7 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // CONNECT_IND's calling party number: type and plan, presentation, digits.
     const auto capi = callingNumberFor(calling).encode();
     require(capi.size() == 2 + calling.digits.size() && (capi[0] & 0x8F) == 0x01 &&
-            capi[1] == (calling.digits.empty() ? 0xA3 : 0x83) &&
+            capi[1] == (calling.digits.empty()    ? 0xA3
+                        : calling.networkProvided ? 0x83
+                                                  : 0x80) &&
             std::string(capi.begin() + 2, capi.end()) == calling.digits);
     if (auto offer = chooseMedia(parts[3])) {
         auto reread = chooseMedia(buildSdp("192.0.2.1", 4000, 1, &*offer));
@@ -45,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto account = parseSipAccount(parts[4]);
     require(account.account || !account.error.empty());
     (void)redactCredentials(parts[4]);
-    require(numberToDial(parts[4], std::vector<std::string>{std::string(parts[0])}).size() <=
+    require(NumberEndPolicy().numberToDial(parts[4], {{std::string(parts[0])}, {}}).size() <=
             parts[4].size());
     return 0;
 }

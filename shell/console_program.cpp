@@ -16,7 +16,6 @@
 #include "shell/console_commands.h"
 #include "shell/console_shell.h"
 #include "shell/data_folder.h"
-#include "shell/program_dir.h"
 #include "shell/single_instance.h"
 
 namespace tellmaro::shell {
@@ -108,7 +107,7 @@ int runRelay(const DataFolder& folder) {
     relay::TimerSchedule timers(steadyNow);
     relay::SystemWallClock clock;
     relay::Engine engine(
-        relay::EngineHost{driver, timers, clock, shell, programDirectory(), folder.path});
+        relay::EngineHost{driver, timers, clock, shell, data::programDirectory(), folder.path});
 
     if (uint32_t installed = engine.driver().installed(); installed != capi::kCapiOk) {
         engine.reportCapiError(installed);
@@ -163,7 +162,7 @@ int runConsoleProgram(const std::vector<std::string>& args) {
         std::printf("tellmaro-console %s\n", TELLMARO_VERSION);
         return kExitNormal;
     }
-    const DataFolder folder = chooseDataFolder(programDirectory(), configHome());
+    const DataFolder folder = chooseDataFolder(data::programDirectory(), data::configHome());
     const CommandOutput io;
     if (!folder.problem.empty()) {
         tell(io, folder.problem);

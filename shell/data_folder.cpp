@@ -4,10 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <system_error>
 
-#include "data/settings_file.h"
+#include "data/data_folder.h"
 
 namespace tellmaro::shell {
 
@@ -41,14 +40,12 @@ bool createPrivateFolder(const std::filesystem::path& folder) {
 
 DataFolder chooseDataFolder(const std::filesystem::path& programDir,
                             const std::filesystem::path& configHome) {
-    const auto portableSettings = programDir / data::kSettingsFileName;
-    std::error_code error;
-    if (std::filesystem::is_regular_file(portableSettings, error) && writable(portableSettings) &&
-        writable(programDir)) {
-        return {programDir, true, {}};
+    const data::DataFolderPlace place = data::locateDataFolder(programDir, configHome);
+    DataFolder folder{place.path, place.portable, {}};
+    if (folder.portable) {
+        return folder;
     }
-    DataFolder folder{configHome / "tellmaro", false, {}};
-    if (configHome.empty() || configHome.is_relative()) {
+    if (folder.path.empty()) {
         folder.problem =
             "Es ist kein Ordner für die Einstellungen bekannt: weder XDG_CONFIG_HOME "
             "noch HOME ist gesetzt.";
@@ -62,15 +59,6 @@ DataFolder chooseDataFolder(const std::filesystem::path& programDir,
             "Der Ordner " + folder.path.string() + " für die Einstellungen ist schreibgeschützt.";
     }
     return folder;
-}
-
-std::filesystem::path configHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg && std::filesystem::path(xdg).is_absolute()) {
-        return xdg;
-    }
-    const char* home = std::getenv("HOME");
-    return home && *home ? std::filesystem::path(home) / ".config" : std::filesystem::path{};
 }
 
 }  // namespace tellmaro::shell

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "data/data_folder.h"
+
 namespace tellmaro::shell {
 
 struct DataFolder {
@@ -17,13 +19,10 @@ struct DataFolder {
     std::string problem;
 };
 
-// The program folder when it is portable, otherwise `configHome`/tellmaro,
+// The data folder as every program finds it (data::locateDataFolder),
 // created on first use and kept to the user alone (0700; a portable folder's
-// mode is the user's choice). `configHome` is $XDG_CONFIG_HOME, else ~/.config.
+// mode is the user's choice). `configHome` is data::configHome().
 DataFolder chooseDataFolder(const std::filesystem::path& programDir,
                             const std::filesystem::path& configHome);
-
-// $XDG_CONFIG_HOME when set and absolute, else $HOME/.config.
-std::filesystem::path configHome();
 
 }  // namespace tellmaro::shell

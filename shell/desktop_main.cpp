@@ -10,7 +10,6 @@
 #include "shell/desktop_session.h"
 #include "shell/main_window.h"
 #include "shell/message_boxes.h"
-#include "shell/program_dir.h"
 #include "shell/stop_signals.h"
 #include "shell/tray_icon.h"
 
@@ -50,8 +49,8 @@ int main(int argc, char** argv) {
     dialogs::QtLogFileDialog fileDialog;
     relay::SystemWallClock clock;
 
-    const auto programDir = shell::programDirectory();
-    const auto dataFolder = shell::chooseDataFolder(programDir, shell::configHome());
+    const auto programDir = data::programDirectory();
+    const auto dataFolder = shell::chooseDataFolder(programDir, data::configHome());
     if (!dataFolder.problem.empty()) {
         messages.show(QString::fromUtf8(relay::kErrorCaption.data(),
                                         static_cast<qsizetype>(relay::kErrorCaption.size())),

@@ -1,5 +1,5 @@
 #pragma once
-// What a call's SIP headers and SDP say, read without the SIP stack so the
+// What a call's SIP headers and SDP say, read outside the SIP thread so the
 // mapping can be tested with tables and fuzzed: the calling party from
 // P-Asserted-Identity, From and Privacy; the codec, event payload type and
 // media address from an SDP body; and the SDP this side sends.
@@ -61,9 +61,11 @@ struct MediaOffer {
     }
 };
 
-// The usable audio stream of an SDP body: the first audio m= line with a
-// port, PCMA preferred over PCMU (8000 Hz only). Nothing when the body offers
-// neither.
+// The usable audio stream of an SDP body, read by libre (sdp_media.cpp): the
+// first audio m= line over RTP/AVP, with its port and the address of its c=
+// or the session's; PCMA preferred over PCMU (8000 Hz only), the first
+// telephone-event, a=ptime, the direction of the stream or else the session.
+// Nothing when the body is no SDP, or offers neither codec.
 std::optional<MediaOffer> chooseMedia(std::string_view sdp);
 
 // Our SDP: an offer lists PCMA, PCMU and telephone-event 101; an answer the

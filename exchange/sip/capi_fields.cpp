@@ -70,16 +70,4 @@ std::vector<std::string> keyedNumbers(std::string_view keys) {
     return numbers;
 }
 
-std::vector<std::string> dialHints(const std::vector<std::string>& keysOfCalls,
-                                   const std::deque<std::string>& recentCallers,
-                                   const std::vector<std::string>& phoneBook) {
-    std::vector<std::string> hints(phoneBook);
-    hints.insert(hints.end(), recentCallers.begin(), recentCallers.end());
-    for (const auto& keys : keysOfCalls) {
-        auto numbers = keyedNumbers(keys);
-        hints.insert(hints.end(), numbers.begin(), numbers.end());
-    }
-    return hints;
-}
-
 }  // namespace tellmaro::sip

@@ -64,22 +64,4 @@ CallingParty presentNumber(std::string_view number, const NumberPlan& plan) {
     return {NumberType::Unknown, Presentation::Allowed, std::string(digits)};
 }
 
-std::string numberToDial(std::string_view field, std::span<const std::string> hints) {
-    auto isFill = [](std::string_view rest) {
-        return std::all_of(rest.begin(), rest.end(), [](char c) { return c == '0'; });
-    };
-    // A hint may follow a line-access prefix; it marks where the number ends.
-    size_t end = field.find_last_not_of('0');
-    end = end == std::string_view::npos ? 0 : end + 1;
-    for (const auto& hint : hints) {
-        for (size_t at = field.find(hint); !hint.empty() && at != std::string_view::npos;
-             at = field.find(hint, at + 1)) {
-            if (isFill(field.substr(at + hint.size()))) {
-                end = std::max(end, at + hint.size());
-            }
-        }
-    }
-    return std::string(field.substr(0, end));
-}
-
 }  // namespace tellmaro::sip

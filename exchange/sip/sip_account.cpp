@@ -19,6 +19,7 @@ namespace tellmaro::sip {
 namespace {
 
 constexpr size_t kLargestFile = 64 * 1024;
+constexpr unsigned long kLongestNumber = 20;  // digits an ISDN exchange carries
 
 std::string_view trim(std::string_view text) {
     const char* blanks = " \t\r";
@@ -221,6 +222,29 @@ const std::map<std::string, Setter, std::less<>>& setters() {
                  return std::string("expected digits, '*' or '#'");
              }
              account.lineAccess = std::string(value);
+             return std::string();
+         }},
+        {"number_lengths",
+         [](SipAccount& account, std::string_view value) {
+             std::vector<NumberLength> lengths;
+             for (const auto& item : splitList(value)) {
+                 const auto colon = item.find(':');
+                 NumberLength rule{std::string(trim(item.substr(0, colon))), 0};
+                 unsigned long length = 0;
+                 if (colon == std::string::npos || rule.prefix.empty() || !allDigits(rule.prefix) ||
+                     !toNumber(trim(std::string_view(item).substr(colon + 1)), kLongestNumber,
+                               length) ||
+                     length < rule.prefix.size() ||
+                     std::any_of(lengths.begin(), lengths.end(),
+                                 [&](const auto& other) { return other.prefix == rule.prefix; })) {
+                     return "expected PREFIX:LENGTH, separated by commas (0301:10), each prefix "
+                            "once, no longer than its length, lengths up to " +
+                            std::to_string(kLongestNumber);
+                 }
+                 rule.length = length;
+                 lengths.push_back(std::move(rule));
+             }
+             account.numberLengths = std::move(lengths);
              return std::string();
          }},
     };

@@ -21,6 +21,15 @@ enum class SipTransport { Udp, Tcp };
 // enquiries); none for another country.
 std::vector<std::string> defaultBarredPrefixes(std::string_view countryCode);
 
+// How long the numbers that begin with `prefix` are, in digits as dialled
+// within the country (number_lengths = 0301:10): where a dialled number
+// ends when nothing else tells (number_end_policy.h).
+struct NumberLength {
+    std::string prefix;
+    size_t length = 0;
+    bool operator==(const NumberLength&) const = default;
+};
+
 struct SipAccount {
     std::string registrar;      // host or host:port the REGISTER goes to
     std::string domain;         // of the address of record; default: the registrar's host
@@ -53,6 +62,7 @@ struct SipAccount {
     std::chrono::minutes maxCallMinutes{240};  // the longest outgoing call; 0: no limit
     unsigned maxCallsPerHour = 20;             // calls placed per rolling hour; 0: no limit
     std::string lineAccess;  // what the registrar (a PBX) takes for an outside line
+    std::vector<NumberLength> numberLengths;
 };
 
 struct SipAccountResult {

@@ -197,7 +197,7 @@ int Call::dial(const std::string& number) {
     describe("out to '" + number + "'");
     engine_.trace("call " + std::to_string(id_) + " dialled");
     if (err) {
-        end(cause::kTemporaryFailure, 0, std::string("INVITE not sent: ") + std::strerror(err));
+        end(cause::kTemporaryFailure, 0, std::string("INVITE not sent: ") + errorText(err));
         return err;
     }
     tmr_start(&ringTimer_,
@@ -221,7 +221,7 @@ void Call::answer() {
     int err = sipsess_answer(session_, 200, "OK", sdp, nullptr);
     mem_deref(sdp);
     if (err) {
-        end(cause::kTemporaryFailure, 0, std::string("200 OK not sent: ") + std::strerror(err));
+        end(cause::kTemporaryFailure, 0, std::string("200 OK not sent: ") + errorText(err));
         return;
     }
     state_ = State::Accepted;
@@ -470,7 +470,8 @@ void Call::closeHandler(int err, const struct sip_msg* msg, void* arg) {
     auto* call = static_cast<Call*>(arg);
     if (msg && msg->scode >= 300) {
         std::string status = std::to_string(msg->scode) + " " + text(msg->reason);
-        call->end(causeForSipStatus(msg->scode), msg->scode, status);
+        call->end(causeForSipResponse(msg->scode, headerList(msg, SIP_HDR_REASON)), msg->scode,
+                  status);
     } else if (err == ECONNRESET) {
         bool offered = call->state_ == State::Offered;
         // An ISDN exchange clears an offered call the caller gave up with 16 too.
@@ -480,7 +481,7 @@ void Call::closeHandler(int err, const struct sip_msg* msg, void* arg) {
         call->end(call->alerted_ ? cause::kNoAnswer : cause::kNoUserResponding, 0,
                   "no answer from the network");
     } else if (err) {
-        call->end(cause::kTemporaryFailure, 0, std::string("failed: ") + std::strerror(err));
+        call->end(cause::kTemporaryFailure, 0, std::string("failed: ") + errorText(err));
     } else {
         call->end(cause::kNormalClearing, 0, "ended");
     }

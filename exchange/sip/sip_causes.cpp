@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <charconv>
+#include <optional>
+#include <utility>
 
 namespace tellmaro::sip {
 
@@ -61,7 +65,76 @@ const Row* find(uint16_t status) {
     return row == kTable.end() ? nullptr : &*row;
 }
 
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    return first == std::string_view::npos
+               ? std::string_view()
+               : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool sameWord(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The pieces of `text` between `separator`s outside quoted strings.
+template <typename Visit>
+void splitOutsideQuotes(std::string_view text, char separator, Visit visit) {
+    bool quoted = false;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (quoted && text[i] == '\\') {
+            ++i;  // a quoted pair
+        } else if (text[i] == '"') {
+            quoted = !quoted;
+        } else if (text[i] == separator && !quoted) {
+            visit(trimmed(text.substr(start, i - start)));
+            start = i + 1;
+        }
+    }
+    visit(trimmed(text.substr(std::min(start, text.size()))));
+}
+
+// "Q.850;cause=17;text=\"busy\"": its cause; nothing for another protocol
+// or a cause that is no Q.850 cause.
+std::optional<uint8_t> q850Cause(std::string_view reason) {
+    bool q850 = false;
+    bool first = true;
+    std::optional<uint8_t> found;
+    splitOutsideQuotes(reason, ';', [&](std::string_view part) {
+        if (std::exchange(first, false)) {
+            q850 = sameWord(part, "Q.850");
+            return;
+        }
+        const auto equals = part.find('=');
+        if (!q850 || found || equals == std::string_view::npos ||
+            !sameWord(trimmed(part.substr(0, equals)), "cause")) {
+            return;
+        }
+        const auto value = trimmed(part.substr(equals + 1));
+        unsigned cause = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), cause);
+        if (error == std::errc() && end == value.data() + value.size() && cause >= 1 &&
+            cause <= 127) {
+            found = static_cast<uint8_t>(cause);
+        }
+    });
+    return found;
+}
+
 }  // namespace
+
+uint8_t causeForSipResponse(uint16_t status, std::string_view reasons) {
+    std::optional<uint8_t> stated;
+    splitOutsideQuotes(reasons, ',', [&](std::string_view reason) {
+        if (!stated) {
+            stated = q850Cause(reason);
+        }
+    });
+    return stated ? *stated : causeForSipStatus(status);
+}
 
 uint8_t causeForSipStatus(uint16_t status) {
     if (const Row* row = find(status)) {

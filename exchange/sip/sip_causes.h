@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tellmaro::sip {
 
@@ -25,6 +26,12 @@ inline constexpr uint8_t kInterworking = 127;
 
 // The cause of a failed outgoing call's final response (>= 300).
 uint8_t causeForSipStatus(uint16_t status);
+
+// The same, preferring the cause the far end states (RFC 3326): the first
+// Q.850 reason with a cause from 1 to 127 among `reasons`, every Reason
+// header value as one comma-separated list. A gateway knows why an ISDN
+// call failed better than its status code says (480 with cause 17: busy).
+uint8_t causeForSipResponse(uint16_t status, std::string_view reasons);
 
 // The final response that refuses an incoming call for `cause` (e.g. 17 -> 486).
 uint16_t sipStatusForCause(uint8_t cause);

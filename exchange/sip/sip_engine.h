@@ -6,6 +6,7 @@
 #include <re.h>
 #include <rem.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -29,6 +30,12 @@ namespace tellmaro::sip {
 
 class Engine;
 
+// Every value of a header that may come more than once, as one comma-separated list.
+std::string headerList(const struct sip_msg* msg, enum sip_hdrid id);
+
+// What the error number of libre or the system means (str_error: thread-safe).
+std::string errorText(int err);
+
 // What other threads ask of the SIP thread.
 struct Command {
     enum class Kind { Dial, Alert, Answer, Reject, HangUp, Block, Stop };
@@ -51,16 +58,24 @@ class LineShared {
 
     // SIP thread -> user. An audio block or a key beyond the bound of waiting
     // ones is dropped (false): the user takes them far more often than a
-    // peer can key or send.
+    // peer can key or send. The user's thread runs no libre main loop, and
+    // libre's mqueue is read only by one (its pipe is not ours to poll), so
+    // these wait in a vector behind an eventfd the user polls
+    // (RcapiServer::watch).
     bool emit(SipEvent event);
     std::vector<SipEvent> take();
     int eventFd() const { return eventFd_; }
 
-    // User -> SIP thread. Beyond the bound of waiting commands, a command is
-    // dropped, counted and logged once: the SIP thread is stuck then anyway.
+    // User -> SIP thread, as messages of libre's mqueue: each names the slot
+    // its command waits in. Beyond the slots a command is dropped, counted
+    // and logged once: the SIP thread is stuck then anyway. Without a queue
+    // (no SIP thread) a command is dropped: nothing could act on it.
     void push(Command command);
-    std::deque<Command> takeCommands();
-    void setWaker(struct mqueue* queue);
+    // The command of a message's slot, which is free again (SIP thread).
+    std::optional<Command> takeCommand(int slot);
+    // The running engine's queue, or nullptr once it goes, which drops the
+    // commands still waiting (the queue's messages go with it).
+    void setQueue(struct mqueue* queue);
     CallId newId() { return nextId_++; }
 
   private:
@@ -73,9 +88,11 @@ class LineShared {
     std::vector<SipEvent> events_;
     size_t waitingBlocks_ = 0;
     size_t waitingKeys_ = 0;
-    std::deque<Command> commands_;
+    std::mutex commandMutex_;
+    std::array<std::optional<Command>, kMostWaitingCommands> commands_;
+    std::vector<int> freeSlots_;
     uint64_t droppedCommands_ = 0;
-    struct mqueue* waker_ = nullptr;
+    struct mqueue* queue_ = nullptr;
     std::atomic<CallId> nextId_{1};
 };
 
@@ -190,7 +207,7 @@ class Engine {
 
     int start(std::string& error);  // sockets, registration
     void stopping();                // hangs up and unregisters; re_cancel follows
-    void handleCommands();
+    void handle(Command& command);
 
     LineShared& shared() { return shared_; }
     const SipAccount& account() const { return account_; }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "exchange/sip/phone_numbers.h"
 #include "exchange/sip/sip_causes.h"
 
 namespace tellmaro::sip {
@@ -16,8 +15,9 @@ constexpr size_t kCallersKept = 4;
 
 }  // namespace
 
-SipNetwork::SipNetwork(SipLine& line, exchange::ControllerPort& controller, DialHints hints)
-    : line_(line), controller_(controller), hints_(std::move(hints)) {}
+SipNetwork::SipNetwork(SipLine& line, exchange::ControllerPort& controller,
+                       NumberEndPolicy numberEnds)
+    : line_(line), controller_(controller), numberEnds_(std::move(numberEnds)) {}
 
 void SipNetwork::pump() {
     for (SipEvent& event : line_.takeEvents()) {
@@ -66,13 +66,11 @@ void SipNetwork::refuse(exchange::CallRef call, uint16_t reject) {
 }
 
 void SipNetwork::dial(exchange::CallRef call, std::string_view digits) {
-    std::vector<std::string> keys;
+    LineHints hints{{}, recentCallers_};
     for (const auto& [id, other] : calls_) {
-        keys.push_back(other.keys);
+        hints.keysOfCalls.push_back(other.keys);
     }
-    const auto hints =
-        dialHints(keys, recentCallers_, hints_ ? hints_() : std::vector<std::string>{});
-    const std::string number = numberToDial(digits, hints);
+    const std::string number = numberEnds_.numberToDial(digits, hints);
     const CallId id = line_.dial(number);
     calls_[id] = Call{call, std::nullopt, true, {}};
     controller_.note("SIP call " + std::to_string(id) + " to " + number);

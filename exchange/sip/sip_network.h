@@ -9,7 +9,6 @@
 // (RcapiServer::watch), which hands them to the controller in order.
 
 #include <deque>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,18 +17,16 @@
 #include "exchange/controller/capi_controller.h"
 #include "exchange/controller/network.h"
 #include "exchange/sip/capi_fields.h"
+#include "exchange/sip/number_end_policy.h"
 #include "exchange/sip/sip_line.h"
 
 namespace tellmaro::sip {
 
-// Numbers the relay may mean when it dials (phone-book entries); asked at
-// each dial.
-using DialHints = std::function<std::vector<std::string>()>;
-
 class SipNetwork final : public exchange::Network {
   public:
     // `line` is started and stopped by the owner; `controller` only kept.
-    SipNetwork(SipLine& line, exchange::ControllerPort& controller, DialHints hints = {});
+    SipNetwork(SipLine& line, exchange::ControllerPort& controller,
+               NumberEndPolicy numberEnds = {});
 
     // Hands the SIP line's waiting events to the controller.
     void pump();
@@ -72,7 +69,7 @@ class SipNetwork final : public exchange::Network {
 
     SipLine& line_;
     exchange::ControllerPort& controller_;
-    DialHints hints_;
+    NumberEndPolicy numberEnds_;
     std::map<CallId, Call> calls_;
     std::deque<std::string> recentCallers_;
 };
@@ -80,8 +77,8 @@ class SipNetwork final : public exchange::Network {
 // The controller and the SIP line behind it, wired to each other.
 struct SipExchange {
     SipExchange(const exchange::Clock& clock, exchange::ControllerConfig config, SipLine& line,
-                DialHints hints = {})
-        : network(line, controller, std::move(hints)),
+                NumberEndPolicy numberEnds = {})
+        : network(line, controller, std::move(numberEnds)),
           controller(clock, std::move(config), network) {}
 
     SipNetwork network;  // keeps only the controller's address until events come

@@ -28,20 +28,6 @@ std::string headerValue(const struct sip_msg* msg, enum sip_hdrid id) {
     return header ? text(header->val) : std::string();
 }
 
-// Every value of a header that may come more than once, as one list.
-std::string headerList(const struct sip_msg* msg, enum sip_hdrid id) {
-    std::string list;
-    sip_msg_hdr_apply(
-        msg, true, id,
-        [](const struct sip_hdr* header, const struct sip_msg*, void* arg) {
-            auto* out = static_cast<std::string*>(arg);
-            *out += (out->empty() ? "" : ", ") + text(header->val);
-            return false;
-        },
-        &list);
-    return list;
-}
-
 std::string describeAddress(const struct sa& address) {
     char buffer[64] = {};
     re_snprintf(buffer, sizeof buffer, "%J", &address);
@@ -70,10 +56,30 @@ std::string stateWord(RegistrationState state) {
 
 }  // namespace
 
+std::string errorText(int err) {
+    char buffer[128] = {};
+    return str_error(err, buffer, sizeof buffer);
+}
+
+std::string headerList(const struct sip_msg* msg, enum sip_hdrid id) {
+    std::string list;
+    sip_msg_hdr_apply(
+        msg, true, id,
+        [](const struct sip_hdr* header, const struct sip_msg*, void* arg) {
+            auto* out = static_cast<std::string*>(arg);
+            *out += (out->empty() ? "" : ", ") + text(header->val);
+            return false;
+        },
+        &list);
+    return list;
+}
+
 // ---------------------------------------------------------------- shared
 
 LineShared::LineShared(SipLineOptions options)
-    : options_(std::move(options)), eventFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : options_(std::move(options)), eventFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    setQueue(nullptr);
+}
 
 LineShared::~LineShared() {
     if (eventFd_ >= 0) {
@@ -115,30 +121,45 @@ std::vector<SipEvent> LineShared::take() {
 }
 
 void LineShared::push(Command command) {
-    std::unique_lock lock(mutex_);
-    if (commands_.size() >= kMostWaitingCommands) {
-        if (droppedCommands_++ == 0) {
-            lock.unlock();
-            log("the SIP thread takes no commands: dropping them");
-        }
+    std::unique_lock lock(commandMutex_);
+    if (!queue_) {
         return;
     }
-    commands_.push_back(std::move(command));
-    if (waker_) {
-        mqueue_push(waker_, 0, nullptr);
+    int err = ENOSPC;
+    if (!freeSlots_.empty()) {
+        const int slot = freeSlots_.back();
+        commands_[static_cast<size_t>(slot)] = std::move(command);
+        // A pipe write of a few bytes: it never blocks.
+        err = mqueue_push(queue_, slot, nullptr);
+        if (err) {
+            commands_[static_cast<size_t>(slot)].reset();
+        } else {
+            freeSlots_.pop_back();
+        }
+    }
+    if (err && droppedCommands_++ == 0) {
+        lock.unlock();
+        log("the SIP thread takes no commands: dropping them (" + errorText(err) + ")");
     }
 }
 
-std::deque<Command> LineShared::takeCommands() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(commands_, {});
+std::optional<Command> LineShared::takeCommand(int slot) {
+    std::lock_guard lock(commandMutex_);
+    if (slot < 0 || static_cast<size_t>(slot) >= commands_.size() ||
+        !commands_[static_cast<size_t>(slot)]) {
+        return std::nullopt;
+    }
+    freeSlots_.push_back(slot);
+    return std::exchange(commands_[static_cast<size_t>(slot)], std::nullopt);
 }
 
-void LineShared::setWaker(struct mqueue* queue) {
-    std::lock_guard lock(mutex_);
-    waker_ = queue;
-    if (waker_ && !commands_.empty()) {
-        mqueue_push(waker_, 0, nullptr);
+void LineShared::setQueue(struct mqueue* queue) {
+    std::lock_guard lock(commandMutex_);
+    queue_ = queue;
+    freeSlots_.clear();
+    for (size_t slot = commands_.size(); slot-- > 0;) {
+        commands_[slot].reset();
+        freeSlots_.push_back(static_cast<int>(slot));
     }
 }
 
@@ -176,7 +197,7 @@ Engine::~Engine() {
     }
     sip_ = static_cast<struct sip*>(mem_deref(sip_));
     dns_ = static_cast<struct dnsc*>(mem_deref(dns_));
-    shared_.setWaker(nullptr);
+    shared_.setQueue(nullptr);
     queue_ = static_cast<struct mqueue*>(mem_deref(queue_));
 }
 
@@ -195,7 +216,12 @@ int Engine::credentials(char** user, char** password, const char* realm, const s
         return EAUTH;
     }
     int err = str_dup(user, account_.authUser.c_str());
-    err |= str_dup(password, account_.password.c_str());
+    if (!err) {
+        err = str_dup(password, account_.password.c_str());
+    }
+    if (err) {
+        *user = static_cast<char*>(mem_deref(*user));
+    }
     return err;
 }
 
@@ -272,43 +298,49 @@ int Engine::start(std::string& error) {
         return EINVAL;
     }
 
-    int err = mqueue_alloc(&queue_, commandHandler, this);
+    // Each step's own error: the first that fails says what failed.
+    auto failed = [&error](int err, const std::string& what) {
+        if (err) {
+            error = what + ": " + errorText(err);
+        }
+        return err != 0;
+    };
     struct sa servers[4];
     uint32_t serverCount = 4;
     char domain[64] = {};
     if (dns_srv_get(domain, sizeof domain, servers, &serverCount) != 0) {
         serverCount = 0;
     }
-    err |= dnsc_alloc(&dns_, nullptr, servers, serverCount);
-    err |= sip_alloc(&sip_, dns_, 32, 32, 32, "tellmaro", exitHandler, this);
-    if (err) {
-        error = std::string("SIP stack: ") + std::strerror(err);
+    int err = 0;
+    if (failed(err = mqueue_alloc(&queue_, commandHandler, this), "command queue") ||
+        failed(err = dnsc_alloc(&dns_, nullptr, servers, serverCount), "DNS client") ||
+        failed(err = sip_alloc(&sip_, dns_, 32, 32, 32, "tellmaro", exitHandler, this),
+               "SIP stack")) {
         return err;
     }
     enum sip_transp transport =
         account_.transport == SipTransport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
-    err = sip_transp_add(sip_, transport, &local);
-    if (err) {
-        error = "cannot listen on " + localAddress_ + ":" + std::to_string(account_.localPort) +
-                "/" + transportName(account_.transport) + ": " + std::strerror(err);
+    if (failed(err = sip_transp_add(sip_, transport, &local),
+               "cannot listen on " + localAddress_ + ":" + std::to_string(account_.localPort) +
+                   "/" + transportName(account_.transport))) {
         return err;
     }
     struct sa bound;
     sip_transp_laddr(sip_, &bound, transport, nullptr);
     sipPort_ = sa_port(&bound);
     // Listeners see a request in the order they were added.
-    err = sip_listen(&dialogGuard_, sip_, true, dialogGuard, this);
-    err |= sipsess_listen(&sessions_, sip_, 32, connectHandler, this);
-    err |= sip_listen(&leftoverRequests_, sip_, true, leftoverRequest, this);
-    err |= sip_listen(&leftoverResponses_, sip_, false, leftoverResponse, this);
-    if (err) {
-        error = std::string("SIP sessions: ") + std::strerror(err);
+    if (failed(err = sip_listen(&dialogGuard_, sip_, true, dialogGuard, this), "SIP listener") ||
+        failed(err = sipsess_listen(&sessions_, sip_, 32, connectHandler, this), "SIP sessions") ||
+        failed(err = sip_listen(&leftoverRequests_, sip_, true, leftoverRequest, this),
+               "SIP listener") ||
+        failed(err = sip_listen(&leftoverResponses_, sip_, false, leftoverResponse, this),
+               "SIP listener")) {
         return err;
     }
     if (shared_.options().verbose) {
         sip_set_trace_handler(sip_, traceHandler);
     }
-    shared_.setWaker(queue_);
+    shared_.setQueue(queue_);
     trace("SIP line: listening on " + localAddress_ + ":" + std::to_string(sipPort_) + "/" +
           transportName(account_.transport) + ", RTP ports " + std::to_string(account_.rtpPortMin) +
           "-" + std::to_string(account_.rtpPortMax) + ", up to " +
@@ -320,9 +352,7 @@ int Engine::start(std::string& error) {
         haveKeepAliveTarget_ = true;
     }
     if (shared_.options().registerAccount) {
-        err = startRegistration();
-        if (err) {
-            error = std::string("REGISTER: ") + std::strerror(err);
+        if (failed(err = startRegistration(), "REGISTER")) {
             return err;
         }
     }
@@ -376,7 +406,7 @@ void Engine::registerHandler(int err, const struct sip_msg* msg, void* arg) {
     }
     std::string reason;
     if (err) {
-        reason = "no answer from " + engine->registrarText_ + " (" + std::strerror(err) + ")";
+        reason = "no answer from " + engine->registrarText_ + " (" + errorText(err) + ")";
     } else if (msg) {
         reason = std::to_string(msg->scode) + " " + text(msg->reason);
         if (!engine->refusedRealm_.empty()) {
@@ -551,78 +581,75 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
     engine->shared_.emit(IncomingCall{id, calling, called});
 }
 
-void Engine::commandHandler(int, void*, void* arg) {
-    static_cast<Engine*>(arg)->handleCommands();
+void Engine::commandHandler(int slot, void*, void* arg) {
+    auto* engine = static_cast<Engine*>(arg);
+    if (auto command = engine->shared_.takeCommand(slot)) {
+        engine->handle(*command);
+    }
 }
 
-void Engine::handleCommands() {
-    for (auto& command : shared_.takeCommands()) {
-        if (command.kind == Command::Kind::Stop) {
-            stopping();
-            continue;
+void Engine::handle(Command& command) {
+    if (command.kind == Command::Kind::Stop) {
+        stopping();
+        return;
+    }
+    if (command.kind == Command::Kind::Dial) {
+        if (stopping_) {
+            shared_.emit(Ended{command.id, cause::kTemporaryFailure, 0, "line stopping", {}});
+            return;
         }
-        if (command.kind == Command::Kind::Dial) {
-            if (stopping_) {
-                shared_.emit(Ended{command.id, cause::kTemporaryFailure, 0, "line stopping", {}});
-                continue;
-            }
-            if (auto refusal = barring_.admit(command.number, std::chrono::steady_clock::now())) {
-                log("call " + std::to_string(command.id) + " to " + command.number +
-                    " refused: " + refusal->reason);
-                shared_.emit(Ended{command.id, refusal->cause, 0, refusal->reason, {}});
-                continue;
-            }
-            size_t active = 0;
-            for (const auto& [id, call] : calls_) {
-                active += call->state() != Call::State::Ended ? 1 : 0;
-            }
-            if (active >= account_.maxCalls) {
-                log("call " + std::to_string(command.id) + " out to '" + command.number +
-                    "' not made: " + std::to_string(active) + " calls already");
-                shared_.emit(Ended{command.id,
-                                   cause::kNoCircuitAvailable,
-                                   0,
-                                   "no free call on the SIP account",
-                                   {}});
-                continue;
-            }
-            auto call = std::make_unique<Call>(*this, command.id, false);
-            int err = call->openMedia();
-            if (!err) {
-                calls_[command.id] = std::move(call);
-                calls_[command.id]->dial(command.number);
-            } else {
-                log("call " + std::to_string(command.id) + " out to '" + command.number +
-                    "' not made: no RTP port free");
-                shared_.emit(
-                    Ended{command.id, cause::kTemporaryFailure, 0, "no RTP port free", {}});
-            }
-            continue;
+        if (auto refusal = barring_.admit(command.number, std::chrono::steady_clock::now())) {
+            log("call " + std::to_string(command.id) + " to " + command.number +
+                " refused: " + refusal->reason);
+            shared_.emit(Ended{command.id, refusal->cause, 0, refusal->reason, {}});
+            return;
         }
-        auto found = calls_.find(command.id);
-        if (found == calls_.end() || found->second->state() == Call::State::Ended) {
-            continue;
+        size_t active = 0;
+        for (const auto& [id, call] : calls_) {
+            active += call->state() != Call::State::Ended ? 1 : 0;
         }
-        Call& call = *found->second;
-        switch (command.kind) {
-            case Command::Kind::Alert:
-                call.alert();
-                break;
-            case Command::Kind::Answer:
-                call.answer();
-                break;
-            case Command::Kind::Reject:
-                call.reject(command.status);
-                break;
-            case Command::Kind::HangUp:
-                call.hangUp();
-                break;
-            case Command::Kind::Block:
-                call.sendBlock(command.block);
-                break;
-            default:
-                break;
+        if (active >= account_.maxCalls) {
+            log("call " + std::to_string(command.id) + " out to '" + command.number +
+                "' not made: " + std::to_string(active) + " calls already");
+            shared_.emit(Ended{
+                command.id, cause::kNoCircuitAvailable, 0, "no free call on the SIP account", {}});
+            return;
         }
+        auto call = std::make_unique<Call>(*this, command.id, false);
+        int err = call->openMedia();
+        if (!err) {
+            calls_[command.id] = std::move(call);
+            calls_[command.id]->dial(command.number);
+        } else {
+            log("call " + std::to_string(command.id) + " out to '" + command.number +
+                "' not made: no RTP port free");
+            shared_.emit(Ended{command.id, cause::kTemporaryFailure, 0, "no RTP port free", {}});
+        }
+        return;
+    }
+    auto found = calls_.find(command.id);
+    if (found == calls_.end() || found->second->state() == Call::State::Ended) {
+        return;
+    }
+    Call& call = *found->second;
+    switch (command.kind) {
+        case Command::Kind::Alert:
+            call.alert();
+            break;
+        case Command::Kind::Answer:
+            call.answer();
+            break;
+        case Command::Kind::Reject:
+            call.reject(command.status);
+            break;
+        case Command::Kind::HangUp:
+            call.hangUp();
+            break;
+        case Command::Kind::Block:
+            call.sendBlock(command.block);
+            break;
+        default:
+            break;
     }
 }
 
@@ -681,7 +708,7 @@ struct SipLine::Impl {
     void run(std::promise<std::string>& started) {
         int err = libre_init();
         if (err) {
-            started.set_value(std::string("libre: ") + std::strerror(err));
+            started.set_value("libre: " + errorText(err));
             return;
         }
         {

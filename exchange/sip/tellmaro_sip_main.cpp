@@ -22,11 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "data/call_dir_file.h"
+#include "data/data_folder.h"
 #include "exchange/controller/capi_controller.h"
 #include "exchange/rcapi/controller_backend.h"
 #include "exchange/rcapi/peer_user.h"
 #include "exchange/rcapi/rcapi_server.h"
+#include "exchange/sip/relay_phone_book.h"
 #include "exchange/sip/sip_line.h"
 #include "exchange/sip/sip_network.h"
 
@@ -119,17 +120,6 @@ void startupLine(std::string_view text) {
     waitingLines.clear();
 }
 
-// The numbers of the relay's phone book beside sip.conf: a speed-dialled
-// number ending in 0 is then dialled with its zeros.
-std::vector<std::string> phoneBookNumbers(const fs::path& folder) {
-    std::vector<std::string> numbers;
-    const auto book = data::LoadCallDir(folder).phoneBook;
-    for (int16_t i = 1; i <= book.callDirCount(); ++i) {
-        numbers.push_back(book.callDir()[static_cast<size_t>(i)].number);
-    }
-    return numbers;
-}
-
 exchange::ControllerConfig controllerConfig(const sip::SipAccount& account) {
     exchange::ControllerConfig config;
     exchange::adaptToRemoteCapi(config);
@@ -214,9 +204,12 @@ int main(int argc, char** argv) {
 
     sip::SipLine line({account, status, verbose});
     exchange::SteadyClock clock;
-    sip::SipExchange exchange(
-        clock, controllerConfig(account), line,
-        [folder = configFile.parent_path()] { return phoneBookNumbers(folder); });
+    // Where the numbers the relay dials end: the keys typed, the relay's
+    // phone book, sip.conf's number_lengths.
+    sip::NumberEndPolicy numberEnds(
+        account.numberLengths, account.lineAccess,
+        sip::relayPhoneBook(data::programDirectory(), data::configHome(), status));
+    sip::SipExchange exchange(clock, controllerConfig(account), line, std::move(numberEnds));
     if (verbose) {
         exchange.controller.setTraceHook(
             [](const exchange::TraceEntry& entry) { std::cout << formatTrace(entry) << '\n'; });

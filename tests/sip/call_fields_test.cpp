@@ -1,10 +1,9 @@
 // What SIP headers and SDP mean for a call: the presented calling number,
-// the number dialled from the relay's field, the codec, the causes.
+// the codec, the causes.
 
 #include <gtest/gtest.h>
 
 #include "exchange/sip/call_fields.h"
-#include "exchange/sip/capi_fields.h"
 #include "exchange/sip/sip_causes.h"
 
 namespace tellmaro::sip {
@@ -49,32 +48,6 @@ TEST(CallFields, CallingPartyAsAnExchangePresentsIt) {
     for (const auto& [from, asserted, privacy, expected] : rows) {
         EXPECT_EQ(callingPartyOf({from, asserted, privacy}, NumberPlan{}), expected)
             << from << " / " << asserted << " / " << privacy;
-    }
-}
-
-// The relay's 20-digit field loses its fill, but not a 0 that the hints
-// (what tellmaro-sip gives: the digits keyed on the calls that are up, the
-// latest callers' numbers, the phone book) say belongs to the number.
-TEST(CallFields, NumberToDialDropsTheFillButKeepsAHintedZero) {
-    const auto given = dialHints({"#42#", "*0301234560#"}, {"1711234560"}, {"0899990"});
-    const std::tuple<const char*, std::vector<std::string>, const char*> rows[] = {
-        {"03012345670000000000", {}, "0301234567"},
-        {"03012345600000000000", {}, "030123456"},  // without a hint the number's 0 goes too
-        {"03012345600000000000", {"0301234560"}, "0301234560"},
-        {"03012345600000000000", {"030123456", "03012345600"}, "03012345600"},  // longest
-        {"03012345600000000000", {"0301234561"}, "030123456"},
-        {"01711234567890123456", {}, "01711234567890123456"},
-        {"00000000000000000000", {}, ""},
-        {"0301", {"0301"}, "0301"},
-        {"00301234560000000000", {"0301234560"}, "00301234560"},  // after a line-access "0"
-        {"03012345670000000000", {"42"}, "0301234567"},           // a code keyed earlier
-        {"03012345600000000000", given, "0301234560"},            // keyed
-        {"01711234560000000000", given, "01711234560"},  // the call-back to the latest caller
-        {"08999900000000000000", given, "0899990"},      // speed dial
-        {"04000000000000000000", given, "04"},           // none of them: the fill goes
-    };
-    for (const auto& [field, hints, expected] : rows) {
-        EXPECT_EQ(numberToDial(field, hints), expected) << field;
     }
 }
 
@@ -136,6 +109,16 @@ TEST(CallFields, SipStatusToCauseAndBack) {
     };
     for (auto [status, q850] : failures) {
         EXPECT_EQ(causeForSipStatus(status), q850) << status;
+    }
+    // A Q.850 cause the far end states (RFC 3326) wins; nothing else in Reason counts.
+    const std::tuple<uint16_t, std::string_view, uint8_t> stated[] = {
+        {480, "Q.850;cause=17;text=\"User busy\"", 17},
+        {503, "SIP;cause=503, q.850 ; CAUSE = 21 ;text=\"cause=1, \\\"x\\\"\", Q.850;cause=17", 21},
+        {480, "SIP;cause=486, Q.850;cause=0, Q.850;cause=128, Q.850;cause=1x, Q.850;cause=", 18},
+        {480, "Q.850, Q.850;cause=99999999999999999999, Q.850;text=\"cause=17\";x=\"\\", 18},
+    };
+    for (auto [status, reasons, q850] : stated) {
+        EXPECT_EQ(causeForSipResponse(status, reasons), q850) << reasons;
     }
     const std::pair<uint8_t, uint16_t> refusals[] = {
         {17, 486}, {21, 603}, {19, 480}, {1, 404}, {34, 503}, {16, 480}, {100, 500},

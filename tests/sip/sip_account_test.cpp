@@ -60,6 +60,7 @@ TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
         {base + "password = p\nmax_calls = 0\n", "max_calls: expected 1 to 30"},
         {base + "password = p\nuser = v\n", "line 4: 'user' given twice"},
         {base + "password = p\ncountry_code = +49\n", "country_code: expected digits"},
+        {base + "password = p\nnumber_lengths = 030:11, 0301:3\n", "number_lengths: expected"},
     };
     for (const auto& [text, error] : rows) {
         auto result = parseSipAccount(text);

@@ -1,0 +1,31 @@
+#pragma once
+// Where the relay's files are (the settings, the phone book, the registered
+// number, error.log and the call log), found the same way by every program
+// that reads them: the program folder when it holds its own writable
+// "tellmaro.ini" (a portable copy, and build/bin during development), else
+// `configHome`/tellmaro. Only found here, nothing created or changed:
+// creating the folder and keeping it private is the relay's job
+// (shell/data_folder.h), and tellmaro-sip, run from the relay's program
+// folder, only reads it.
+
+#include <filesystem>
+
+namespace tellmaro::data {
+
+struct DataFolderPlace {
+    std::filesystem::path path;  // empty when no folder is known (no usable `configHome`)
+    bool portable = false;
+};
+
+DataFolderPlace locateDataFolder(const std::filesystem::path& programDir,
+                                 const std::filesystem::path& configHome);
+
+// $XDG_CONFIG_HOME when set and absolute, else $HOME/.config; empty when
+// neither is known.
+std::filesystem::path configHome();
+
+// Where the running executable lies; the prompts, icons and pictures are
+// found there.
+std::filesystem::path programDirectory();
+
+}  // namespace tellmaro::data
