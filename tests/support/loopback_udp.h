@@ -12,11 +12,11 @@
 namespace tellmaro::test {
 
 // The socket, its port in `port`.
-inline int bindLoopbackUdp(uint16_t& port) {
+inline int bindLoopbackUdp(uint16_t& port, uint32_t host = INADDR_LOOPBACK) {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(host);
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
