@@ -561,6 +561,10 @@ std::string callLogVerdict(const std::string& expected, const std::string& log) 
     return listVerdict({std::istream_iterator<std::string>(words), {}}, 0, logWords(log));
 }
 
+std::vector<std::string> callLogWords(const std::string& log) {
+    return logWords(log);
+}
+
 std::string playFlow(const Flow& flow) {
     for (size_t value = 0, values = 1; value < values; ++value) {
         FlowRun run(flow, value);
