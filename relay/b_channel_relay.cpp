@@ -152,11 +152,25 @@ void Engine::onDataB3Conf() {
         return;
     }
     uint16_t handle = dataB3Conf_.dataHandle();
-    if (handle < kRelayedHandleOffset || state_.resetPendingNcci != 0) {
-        return;  // a prompt block, or a relay that is being reset
+    if (handle < kRelayedHandleOffset) {
+        return;  // a prompt block
     }
     uint32_t ncci = dataB3Conf_.ncci();
     uint16_t carried = static_cast<uint16_t>(handle - kRelayedHandleOffset);
+    if (state_.resetPendingNcci != 0) {
+        // Nothing is relayed until the reset is done, but the block this copy carried is
+        // answered: the driver takes no more blocks from a leg with 7 unanswered. Not when
+        // either leg has ended meanwhile: the flush after the called party's end answers the
+        // mobile's blocks, and the called party's go with its connection, cleared after the
+        // mobile's.
+        uint32_t source = ncci == state_.mobileNcci   ? state_.targetNcci
+                          : ncci == state_.targetNcci ? state_.mobileNcci
+                                                      : 0;
+        if (ncci != 0 && source != 0) {
+            send(templates_.dataB3Resp(capi::DataB3RespNumber::AfterConfirmation, source, carried));
+        }
+        return;
+    }
     if (dataB3Conf_.info() != 0) {
         // Its copy is lost, but the received block is answered all the same:
         // every block is, and the other leg may be gone before it could be.

@@ -9,6 +9,9 @@ namespace tellmaro::relay {
 Engine::Engine(EngineHost host) : host_(std::move(host)), driver_(host_.driver) {}
 
 void Engine::onTimer(TimerId timer) {
+    if (ending_) {
+        return;
+    }
     abandoned_ = false;
     switch (timer) {
         case TimerId::Timer1:

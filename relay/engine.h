@@ -236,6 +236,10 @@ class Engine {
     // sends nothing more, since its addresses belong to the released
     // application.
     bool abandoned_ = false;
+    // Set once the error report ends the program: no tick does anything from then on, not even
+    // one while its message box is open (it would take the mark above from the handler that hit
+    // the error, whose next send would then be reported again).
+    bool ending_ = false;
 
     RelayState state_;
     PromptFile promptFile_;

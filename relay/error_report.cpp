@@ -73,6 +73,7 @@ void Engine::reportCapiError(uint32_t code) {
         end = driver_.putMessage(applId_, templates_.listenReq(capi::ListenMask::Calls)) !=
               capi::kCapiOk;
     } else {
+        ending_ = true;
         // What was tried and what failed: libcapi20 says only "not installed".
         std::string setup = driver_.describeSetup();
         if (!setup.empty()) {
@@ -85,6 +86,7 @@ void Engine::reportCapiError(uint32_t code) {
         end = true;
     }
     if (end) {
+        ending_ = true;
         host_.shell.closeWindowsAndEnd();
     }
 }

@@ -37,13 +37,13 @@ uint32_t ScriptedDriver::putMessage(uint32_t applId, std::span<const uint8_t> me
 }
 
 uint32_t ScriptedDriver::getMessage(uint32_t applId, std::span<const uint8_t>& message) {
-    if (faultDue()) {
-        fired_ = true;
-        return *failCode_;
-    }
     uint32_t result = inner_.getMessage(applId, message);
     if (result != capi::kCapiOk) {
-        return result;
+        return result;  // an empty poll is neither counted nor failed
+    }
+    if (faultDue()) {  // the message is lost with the application the report releases
+        fired_ = true;
+        return *failCode_;
     }
     ++counted_;
     const auto header = capi::readHeader(message).value_or(capi::MessageHeader{});

@@ -71,8 +71,8 @@ class ScriptedDriver final : public ForwardingDriver {
     void refuseNextConnectConf(uint16_t info) {
         alter_[1] = {capi::Command::Connect, capi::Subcommand::Conf, 12, info, 0};
     }
-    // Fails with `code` the call after `counted` message-bringing calls; `driverGone`: 0x1009
-    // after.
+    // Fails with `code` the counted call (a put, or a get that brings a message) after `counted`
+    // of them; `driverGone`: 0x1009 after.
     void failCallAfter(size_t counted, uint32_t code, bool driverGone = false) {
         failAfter_ = counted;
         failCode_ = code;

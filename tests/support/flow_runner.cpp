@@ -539,6 +539,10 @@ void FlowRun::check() {
     if (!h.shell.ended && h.line.accounting().applications != 1) {
         fail("the relay is not registered");
     }
+    // A leg whose 7 blocks all wait for an answer gets no more: the far end is heard no longer.
+    if (const auto dropped = h.line.accounting().droppedAudioBlocks; dropped != 0) {
+        fail(std::to_string(dropped) + " blocks dropped, 7 of their leg's left unanswered");
+    }
     if (!failures_.empty()) {
         failures_ += "end of the trace:\n" + h.traceText(40);
     }
@@ -555,6 +559,10 @@ std::string FlowRun::unsettled() const {
 std::string callLogVerdict(const std::string& expected, const std::string& log) {
     std::istringstream words(expected);
     return listVerdict({std::istream_iterator<std::string>(words), {}}, 0, logWords(log));
+}
+
+std::vector<std::string> callLogWords(const std::string& log) {
+    return logWords(log);
 }
 
 std::string playFlow(const Flow& flow) {

@@ -57,5 +57,7 @@ std::string playFlow(const Flow& flow);
 
 // Empty when the call log reads as the words of an "expect log" statement, else what it read.
 std::string callLogVerdict(const std::string& expected, const std::string& log);
+// The call log's lines as the words of an "expect log" statement.
+std::vector<std::string> callLogWords(const std::string& log);
 
 }  // namespace tellmaro::test
