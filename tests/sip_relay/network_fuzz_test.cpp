@@ -72,7 +72,8 @@ TEST(NetworkFuzz, LineWholeAfterMutatedSipAndRtpFromAnywhere) {
     std::ofstream(dir / "sip.conf")
         << "user = " << kPc << "\npassword = s\nregistrar = 127.0.0.1:" << provider
         << "\ndomain = 127.0.0.1:" << callee << "\nlisten = 127.0.0.1\nport = " << sipPort
-        << "\nrtp_ports = " << rtp << "-" << rtp + 4 << "\nrtp_timeout = 2\n";
+        << "\nrtp_ports = " << rtp << "-" << rtp + 4
+        << "\nrtp_timeout = 2\nrealm = tellmaro.test\n";
     chmod((dir / "sip.conf").c_str(), 0600);
     setenv("ASAN_OPTIONS", kAsanOptions, 1);
     ChildProcess sip({TELLMARO_PROGRAM_DIR "/tellmaro-sip", "--config", dir / "sip.conf", "--port",
