@@ -94,7 +94,7 @@ class CallDirWindowTest : public QObject {
         QCOMPARE(s.h.shell.messages.at(0).text,
                  std::string("Das Telefonbuch konnte nicht gespeichert werden!"));
         QVERIFY(s.h.errorLogText().starts_with(
-            "03.12.2001 14:05:33 Telefonbuch nicht gespeichert: phone book not saved: entry 2 "));
+            "03.12.2001 14:05:33 Telefonbuch nicht gespeichert: Eintrag 2 passt nicht "));
         QVERIFY(s.window->isVisible() && s.inFile() == book && s.h.shell.messages.size() == 1);
         act(s.window.get(), "Esc");
         QVERIFY(!s.window->isVisible() && s.h.engine.phoneBook() == book);
