@@ -1,6 +1,7 @@
 // Every text of every window, dialog and message box fits its widget with the
 // fonts of a plain Debian desktop, measured on screen in the font it is drawn in.
 #include "desktop_harness.h"
+#include "shell/german_qt_texts.h"
 #include "shell/message_boxes.h"
 
 namespace tellmaro::test {
@@ -84,6 +85,7 @@ class TextFitTest : public QObject {
   private slots:
     void everyTextFitsItsWidget() {
         const QFontInfo font(QApplication::font());
+        QVERIFY(shell::installGermanQtTexts() && QFileDialog().windowTitle() == "Öffnen");
 
         // A message box grows with its text: of the fixed texts the tray's is the longest and has
         // the widest words, so it is measured, read where the program shows it.
