@@ -3,7 +3,6 @@
 #include <QTimer>
 
 #include "analysis/capi_window.h"
-#include "data/mobile_number_file.h"
 #include "dialogs/call_dir_window.h"
 #include "dialogs/options_dialog.h"
 #include "shell/splash_window.h"
@@ -136,10 +135,9 @@ bool MainWindow::start() {
         return stopStartUp();
     }
 
-    const auto mobile = data::LoadMobileNumber(engine_.dataDir());
-    const bool hasMobile = mobile.status == data::MobileNumberStatus::present;
-    if (hasMobile) {
-        engine_.setRegisteredMobileNumber(mobile.number);
+    const bool hasMobile = engine_.loadMobileNumber();
+    if (startFailed_) {
+        return false;
     }
     const bool configured = engine_.loadSettings();
     if (startFailed_) {
