@@ -1,6 +1,5 @@
-// The real tellmaro on tellmaro-sim, its icon on the D-Bus tray of KDE and GNOME's
-// AppIndicator, under Xvfb; the test is the StatusNotifierWatcher and reads the menu as a host.
-// Where no such host runs, Qt's own icon window sits in an XEmbed tray: the test is that too.
+// The real tellmaro on tellmaro-sim, its icon on the D-Bus tray of KDE and GNOME's AppIndicator,
+// under Xvfb; the test is the StatusNotifierWatcher and host, and an XEmbed tray for Qt's own.
 #include <xcb/xcb.h>
 #include <QtDBus>
 #include <QtTest>
