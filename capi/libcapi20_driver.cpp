@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "capi/byte_order.h"
 #include "capi/libcapi20_setup.h"
@@ -44,11 +46,30 @@ template <typename F>
 bool resolve(void* library, const char* name, F& function, std::string& error) {
     void* symbol = dlsym(library, name);
     if (symbol == nullptr) {
-        error = std::string("libcapi20 lacks ") + name;
+        error = std::string("in libcapi20 fehlt die Funktion ") + name;
         return false;
     }
     function = reinterpret_cast<F>(symbol);
     return true;
+}
+
+// dlerror() says "<file>: <reason>" in the C library's English. The reasons a
+// missing or broken libcapi20 gives are said in German; another is kept.
+std::string inGerman(std::string loadError) {
+    static constexpr std::pair<std::string_view, std::string_view> kReasons[] = {
+        {"cannot open shared object file: No such file or directory", "Datei nicht gefunden"},
+        {"cannot open shared object file: Permission denied", "keine Berechtigung zum Lesen"},
+        {"file too short", "die Datei ist zu kurz"},
+        {"invalid ELF header", "die Datei ist keine Programmbibliothek"},
+        {"wrong ELF class", "die Bibliothek ist für eine andere Rechnerarchitektur gebaut"},
+        {"undefined symbol", "ein Symbol fehlt"},
+    };
+    for (const auto& [english, german] : kReasons) {
+        if (const size_t at = loadError.find(english); at != std::string::npos) {
+            return loadError.replace(at, english.size(), german);
+        }
+    }
+    return loadError;
 }
 
 std::filesystem::path homeDirectory() {
@@ -66,7 +87,7 @@ LibCapi20Driver::LibCapi20Driver(const char* libraryName) {
     library_ = dlopen(libraryName, RTLD_NOW | RTLD_LOCAL);
     if (library_ == nullptr) {
         const char* why = dlerror();
-        loadError_ = why ? why : "libcapi20 could not be loaded";
+        loadError_ = why ? inGerman(why) : "der Grund ist unbekannt";
         return;
     }
     auto api = new Api{};

@@ -137,10 +137,11 @@ std::string describeLibcapi20Setup(const std::string& loadError, const Libcapi20
                newline;
     }
     std::string server = config.host + ":" + config.port;
+    // Each outcome ends its sentence, a question its own way.
     std::string outcome;
     switch (probe(config.host, config.port)) {
         case Reach::reached:
-            outcome = "ist erreichbar, meldet aber keinen CAPI-Controller";
+            outcome = "ist erreichbar, meldet aber keinen CAPI-Controller.";
             break;
         case Reach::refused:
             outcome =
@@ -148,20 +149,20 @@ std::string describeLibcapi20Setup(const std::string& loadError, const Libcapi20
                 "tellmaro-sip)?";
             break;
         case Reach::timedOut:
-            outcome = "antwortet nicht innerhalb einer Sekunde";
+            outcome = "antwortet nicht innerhalb einer Sekunde.";
             break;
         case Reach::unknownHost:
-            outcome = "ist nicht auflösbar: der Rechnername ist unbekannt";
+            outcome = "ist nicht auflösbar: der Rechnername ist unbekannt.";
             break;
         case Reach::badPort:
-            outcome = "hat keine gültige Portnummer";
+            outcome = "hat keine gültige Portnummer.";
             break;
         case Reach::failed:
-            outcome = "ist nicht erreichbar";
+            outcome = "ist nicht erreichbar.";
             break;
     }
     return "Gelesen: " + file + " (REMOTE " + *config.remoteModule + " " + server +
-           "); der Server " + server + " " + outcome + "." + newline;
+           "); der Server " + server + " " + outcome + newline;
 }
 
 }  // namespace tellmaro::capi

@@ -25,9 +25,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
 # dpkg-shlibdeps finds the Qt 6, C++ and SIP (libre0, librem0) libraries the
-# executables link; libcapi20 is loaded with dlopen, so it is named here.
+# executables link; libcapi20 is loaded with dlopen, and Qt's German texts
+# (the file dialog, a text box's menu) are data files, so both are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcapi20-3")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcapi20-3, qt6-translations-l10n")
 # The windows' layout is measured with DejaVu Sans.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, gnome-shell-extension-appindicator")
 

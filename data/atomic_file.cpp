@@ -6,8 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#include "data/system_error.h"
 
 namespace tellmaro::data {
 
@@ -103,14 +104,15 @@ FileResult replaceFileAtomically(const std::filesystem::path& target,
                                  std::span<const uint8_t> bytes) {
     std::filesystem::path file = target;
     if (!followLinks(file)) {
-        return FileResult::failure("cannot save " + target.string() + ": " + std::strerror(errno));
+        return FileResult::failure(target.string() +
+                                   " kann nicht gespeichert werden: " + systemErrorText(errno));
     }
     std::filesystem::path temporary;
     int fd = createTemporaryBeside(file, temporary);
     if (fd < 0) {
-        return FileResult::failure("cannot save " + target.string() +
-                                   ": cannot create a temporary file in " +
-                                   directoryOf(file).string() + ": " + std::strerror(errno));
+        return FileResult::failure(
+            target.string() + " kann nicht gespeichert werden: in " + directoryOf(file).string() +
+            " lässt sich keine Zwischendatei anlegen: " + systemErrorText(errno));
     }
     const auto fail = [&](const char* step) {
         const int error = errno;
@@ -118,25 +120,26 @@ FileResult replaceFileAtomically(const std::filesystem::path& target,
             ::close(fd);
         }
         ::unlink(temporary.c_str());
-        return FileResult::failure("cannot save " + target.string() + ": " + step + " " +
-                                   temporary.string() + " failed: " + std::strerror(error));
+        return FileResult::failure(target.string() + " kann nicht gespeichert werden: " + step +
+                                   " von " + temporary.string() +
+                                   " ist gescheitert: " + systemErrorText(error));
     };
     if (!takeOverMode(fd, file)) {
-        return fail("setting the mode of");
+        return fail("das Setzen der Rechte");
     }
     if (!writeAll(fd, bytes)) {
-        return fail("writing");
+        return fail("das Schreiben");
     }
     if (::fsync(fd) != 0) {
-        return fail("syncing");
+        return fail("das Sichern auf die Platte");
     }
     const int closing = fd;
     fd = -1;
     if (::close(closing) != 0) {
-        return fail("closing");
+        return fail("das Schließen");
     }
     if (std::rename(temporary.c_str(), file.c_str()) != 0) {
-        return fail("renaming");
+        return fail("das Umbenennen");
     }
     syncDirectory(directoryOf(file));
     return FileResult::success();

@@ -17,16 +17,16 @@ constexpr size_t kCountRecords = 1;
 constexpr size_t kCountBytes = 2;
 
 struct EntryField {
-    std::string_view name;
+    std::string_view name;  // the phone book window's column, for the error texts
     std::string CallDirEntry::*member;
 };
 
 // An entry inside its record: each field as a 16-bit length and its bytes,
 // packed from offset 0; the rest of the record is filler, written as zeros.
 constexpr std::array<EntryField, 3> kEntryLayout{{
-    {"shortdial", &CallDirEntry::shortdial},
-    {"number", &CallDirEntry::number},
-    {"comment", &CallDirEntry::comment},
+    {"Kurzwahl", &CallDirEntry::shortdial},
+    {"Nummer", &CallDirEntry::number},
+    {"Bemerkung", &CallDirEntry::comment},
 }};
 
 constexpr size_t kLengthBytes = 2;
@@ -36,7 +36,7 @@ size_t recordOffset(size_t entryIndex) {
 }
 
 std::string entryName(size_t index) {
-    return "entry " + std::to_string(index);
+    return "Eintrag " + std::to_string(index);
 }
 
 std::string encodeEntry(size_t index, const CallDirEntry& entry, uint8_t* record) {
@@ -47,8 +47,8 @@ std::string encodeEntry(size_t index, const CallDirEntry& entry, uint8_t* record
         sum += " + " + std::to_string((entry.*field.member).size());
     }
     if (needed > kCallDirRecordSize) {
-        return entryName(index) + " does not fit its 128-byte record: " + sum + " = " +
-               std::to_string(needed) + " bytes";
+        return entryName(index) + " passt nicht in seinen 128-Byte-Datensatz: " + sum + " = " +
+               std::to_string(needed) + " Bytes";
     }
     Bytes data;
     for (const EntryField& field : kEntryLayout) {
@@ -61,17 +61,17 @@ std::string encodeEntry(size_t index, const CallDirEntry& entry, uint8_t* record
 }
 
 std::string decodeEntry(size_t index, std::span<const uint8_t> record, CallDirEntry& entry) {
-    const char* limit = record.size() == kCallDirRecordSize ? "the end of its 128-byte record"
-                                                            : "the end of the file";
+    const char* limit = record.size() == kCallDirRecordSize ? "das Ende seines 128-Byte-Datensatzes"
+                                                            : "das Dateiende";
     ByteReader in(record);
     for (const EntryField& field : kEntryLayout) {
         const size_t start = in.offset();
         const auto length = in.u16();
         auto text = length ? in.text(*length) : std::nullopt;
         if (!text) {
-            return entryName(index) + " (record " + std::to_string(index + kCountRecords + 1) +
-                   "): the field " + std::string(field.name) + " at byte " + std::to_string(start) +
-                   " runs past " + limit;
+            return entryName(index) + " (Datensatz " + std::to_string(index + kCountRecords + 1) +
+                   "): das Feld " + std::string(field.name) + " an Byte " + std::to_string(start) +
+                   " reicht über " + limit + " hinaus";
         }
         entry.*field.member = std::move(*text);
     }
@@ -97,18 +97,18 @@ EncodeCallDirResult encodeCallDir(const PhoneBook& phoneBook) {
 
 DecodeCallDirResult decodeCallDir(std::span<const uint8_t> bytes) {
     if (bytes.size() < kCountBytes) {
-        return {std::nullopt, "the file is too short to hold the entry count"};
+        return {std::nullopt, "die Datei ist zu kurz für die Zahl der Einträge"};
     }
     const auto count = static_cast<int16_t>(bytes[0] | bytes[1] << 8);
     if (count < 0) {
-        return {std::nullopt, "the entry count " + std::to_string(count) + " is negative"};
+        return {std::nullopt, "die Zahl der Einträge " + std::to_string(count) + " ist negativ"};
     }
     const size_t recordsPresent = (bytes.size() + kCallDirRecordSize - 1) / kCallDirRecordSize;
     const size_t recordsNeeded = kCountRecords + 1 + static_cast<size_t>(count);
     if (recordsPresent != recordsNeeded) {
         // More records than announced would be dropped by the next save.
-        return {std::nullopt, "the entry count " + std::to_string(count) + " needs " +
-                                  std::to_string(recordsNeeded) + " records, the file holds " +
+        return {std::nullopt, "die Zahl der Einträge " + std::to_string(count) + " braucht " +
+                                  std::to_string(recordsNeeded) + " Datensätze, die Datei hat " +
                                   std::to_string(recordsPresent)};
     }
     std::optional<PhoneBook> phoneBook;
@@ -124,7 +124,7 @@ DecodeCallDirResult decodeCallDir(std::span<const uint8_t> bytes) {
         if (!phoneBook) {
             phoneBook.emplace(std::move(entry));
         } else if (!phoneBook->append(std::move(entry))) {
-            return {std::nullopt, "too many entries"};  // unreachable: count is at most 32767
+            return {std::nullopt, "zu viele Einträge"};  // unreachable: count is at most 32767
         }
     }
     return {std::move(phoneBook), {}};
@@ -146,7 +146,7 @@ LoadCallDirResult LoadCallDir(const std::filesystem::path& dataDir, LocalTime no
     if (decoded.phoneBook) {
         return {std::move(*decoded.phoneBook), {}, std::nullopt};
     }
-    return {PhoneBook{}, {}, setAsideCorruptFile(file, "not a phone book: " + decoded.error, now)};
+    return {PhoneBook{}, {}, setAsideCorruptFile(file, "kein Telefonbuch: " + decoded.error, now)};
 }
 
 ReadCallDirResult readCallDir(const std::filesystem::path& dataDir) {
@@ -168,7 +168,7 @@ ReadCallDirResult readCallDir(const std::filesystem::path& dataDir) {
 FileResult SaveCallDir(const std::filesystem::path& dataDir, const PhoneBook& phoneBook) {
     const EncodeCallDirResult encoded = encodeCallDir(phoneBook);
     if (!encoded.ok) {
-        return FileResult::failure("phone book not saved: " + encoded.error);
+        return FileResult::failure(encoded.error);
     }
     return replaceFileAtomically(dataDir / kCallDirFileName, encoded.bytes);
 }

@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "data/call_log_texts.h"
+#include "data/system_error.h"
 #include "data/windows1252.h"
 
 namespace tellmaro::data {
@@ -73,8 +73,8 @@ FileResult CallLog::open(const std::filesystem::path& file) {
     close();
     fd_ = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) {
-        return FileResult::failure("cannot open the call log " + file.string() + ": " +
-                                   std::strerror(errno));
+        return FileResult::failure("Die Log Datei " + file.string() +
+                                   " kann nicht geöffnet werden: " + systemErrorText(errno));
     }
     return FileResult::success();
 }
@@ -86,8 +86,8 @@ FileResult CallLog::close() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) {
-        return FileResult::failure(std::string("cannot close the call log: ") +
-                                   std::strerror(errno));
+        return FileResult::failure("Die Log Datei kann nicht geschlossen werden: " +
+                                   systemErrorText(errno));
     }
     return FileResult::success();
 }

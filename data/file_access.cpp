@@ -6,14 +6,16 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+
+#include "data/system_error.h"
 
 namespace tellmaro::data {
 
 namespace {
 
-std::string systemError(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
+// "<file> kann nicht <verb> werden: <the system's reason>".
+std::string systemError(const std::filesystem::path& file, const char* verb, int error) {
+    return file.string() + " kann nicht " + verb + " werden: " + systemErrorText(error);
 }
 
 }  // namespace
@@ -24,7 +26,7 @@ ReadFileResult readWholeFile(const std::filesystem::path& file) {
         if (errno == ENOENT) {
             return {ReadStatus::missing, {}, {}};
         }
-        return {ReadStatus::failed, {}, systemError("cannot open " + file.string(), errno)};
+        return {ReadStatus::failed, {}, systemError(file, "geöffnet", errno)};
     }
     ReadFileResult result{ReadStatus::read, {}, {}};
     uint8_t chunk[4096];
@@ -34,7 +36,7 @@ ReadFileResult readWholeFile(const std::filesystem::path& file) {
             continue;
         }
         if (got < 0) {
-            result = {ReadStatus::failed, {}, systemError("cannot read " + file.string(), errno)};
+            result = {ReadStatus::failed, {}, systemError(file, "gelesen", errno)};
             break;
         }
         if (got == 0) {
@@ -49,7 +51,7 @@ ReadFileResult readWholeFile(const std::filesystem::path& file) {
 FileResult createFileIfMissing(const std::filesystem::path& file) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return FileResult::failure(systemError("cannot create " + file.string(), errno));
+        return FileResult::failure(systemError(file, "angelegt", errno));
     }
     ::close(fd);
     return FileResult::success();
@@ -89,11 +91,11 @@ SetAsideFile setAsideCorruptFile(const std::filesystem::path& file, std::string 
             return result;
         }
         if (errno != EEXIST) {
-            result.reason += "; " + systemError("cannot rename " + file.string(), errno);
+            result.reason += "; " + systemError(file, "umbenannt", errno);
             return result;
         }
     }
-    result.reason += "; no free name to keep " + file.string() + " under";
+    result.reason += "; für " + file.string() + " ist kein freier Name zum Aufbewahren übrig";
     return result;
 }
 

@@ -1,10 +1,8 @@
 #include "data/mobile_number_file.h"
 
 #include <algorithm>
-#include <span>
 
 #include "data/atomic_file.h"
-#include "data/file_access.h"
 
 namespace tellmaro::data {
 
@@ -25,32 +23,41 @@ std::string_view withoutLineEnd(std::string_view text) {
 
 }  // namespace
 
-LoadMobileNumberResult LoadMobileNumber(const std::filesystem::path& dataDir) {
-    const std::filesystem::path file = dataDir / kMobileNumberFileName;
-    const ReadFileResult read = readWholeFile(file);
-    if (read.status == ReadStatus::missing) {
-        return {MobileNumberStatus::missing, {}, {}};
-    }
-    if (read.status == ReadStatus::failed) {
-        return {MobileNumberStatus::invalid, {}, read.error};
-    }
-    const std::string_view content(reinterpret_cast<const char*>(read.bytes.data()),
-                                   read.bytes.size());
+DecodeMobileNumberResult decodeMobileNumber(std::span<const uint8_t> bytes) {
+    const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const std::string_view number = withoutLineEnd(content);
     if (number.empty()) {
-        return {MobileNumberStatus::invalid, {}, file.string() + " holds no number"};
+        return {std::nullopt, "die Datei enthält keine Nummer"};
     }
     if (!allDigits(number)) {
-        return {MobileNumberStatus::invalid,
-                {},
-                file.string() + " must hold only the digits of the mobile number"};
+        return {std::nullopt, "die Datei darf nur die Ziffern der Handynummer enthalten"};
     }
-    return {MobileNumberStatus::present, std::string(number), {}};
+    return {std::string(number), {}};
+}
+
+LoadMobileNumberResult LoadMobileNumber(const std::filesystem::path& dataDir, LocalTime now) {
+    const std::filesystem::path file = dataDir / kMobileNumberFileName;
+    ReadFileResult read = readWholeFile(file);
+    if (read.status == ReadStatus::missing ||
+        (read.status == ReadStatus::read && read.bytes.empty())) {
+        return {};
+    }
+    if (read.status == ReadStatus::failed) {
+        return {MobileNumberStatus::invalid, {}, std::move(read.error), std::nullopt};
+    }
+    DecodeMobileNumberResult decoded = decodeMobileNumber(read.bytes);
+    if (decoded.number) {
+        return {MobileNumberStatus::present, std::move(*decoded.number), {}, std::nullopt};
+    }
+    return {MobileNumberStatus::invalid,
+            {},
+            {},
+            setAsideCorruptFile(file, "keine Handynummer: " + decoded.error, now)};
 }
 
 FileResult SaveMobileNumber(const std::filesystem::path& dataDir, std::string_view digits) {
     if (digits.empty() || !allDigits(digits)) {
-        return FileResult::failure("mobile number not saved: it must be one or more digits");
+        return FileResult::failure("die Handynummer muss aus einer oder mehr Ziffern bestehen");
     }
     const std::span bytes(reinterpret_cast<const uint8_t*>(digits.data()), digits.size());
     return replaceFileAtomically(dataDir / kMobileNumberFileName, bytes);

@@ -27,24 +27,24 @@ struct FixedText {  // exactly `length` bytes, no length stored
 };
 
 struct Field {
-    std::string_view name;
+    std::string_view name;  // as the settings dialog calls it, for the error texts
     std::variant<Flag16, Byte, CountedText, FixedText> kind;
 };
 
 // The record on disk: fields in this order, packed, little-endian. Both the
 // encoder and the decoder walk this table.
 constexpr std::array<Field, 11> kRecordLayout{{
-    {"starConfirms", Flag16{&SettingsRecord::starConfirms}},
-    {"logEnabled", Flag16{&SettingsRecord::logEnabled}},
-    {"logFilePath", CountedText{&SettingsRecord::logFilePath}},
-    {"logFileName", CountedText{&SettingsRecord::logFileName}},
-    {"ownNumber", FixedText{&SettingsRecord::ownNumber, kOwnNumberChars}},
-    {"ownNumberLength", Byte{&SettingsRecord::ownNumberLength}},
-    {"totalDisconnect", Flag16{&SettingsRecord::totalDisconnect}},
-    {"lineAccessEnabled", Flag16{&SettingsRecord::lineAccessEnabled}},
-    {"lineAccessDigits", Byte{&SettingsRecord::lineAccessDigits}},
-    {"lineAccessChars", CountedText{&SettingsRecord::lineAccessChars}},
-    {"callBack", Flag16{&SettingsRecord::callBack}},
+    {"Sterntaste bestätigt", Flag16{&SettingsRecord::starConfirms}},
+    {"Log Datei an", Flag16{&SettingsRecord::logEnabled}},
+    {"Pfad der Log Datei", CountedText{&SettingsRecord::logFilePath}},
+    {"Name der Log Datei", CountedText{&SettingsRecord::logFileName}},
+    {"eigene Rufnummer", FixedText{&SettingsRecord::ownNumber, kOwnNumberChars}},
+    {"Länge der eigenen Rufnummer", Byte{&SettingsRecord::ownNumberLength}},
+    {"kompletter Verbindungsabbau", Flag16{&SettingsRecord::totalDisconnect}},
+    {"automatische Amtsholung", Flag16{&SettingsRecord::lineAccessEnabled}},
+    {"Ziffernzahl der Amtsholung", Byte{&SettingsRecord::lineAccessDigits}},
+    {"Zeichen der Amtsholung", CountedText{&SettingsRecord::lineAccessChars}},
+    {"Rückruf", Flag16{&SettingsRecord::callBack}},
 }};
 
 constexpr size_t kMaxCountedText = 0xFFFF;
@@ -57,11 +57,11 @@ template <class... Handlers>
 Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 std::string name(const Field& field) {
-    return std::string(field.name);
+    return "„" + std::string(field.name) + "“";
 }
 
 std::string byteCount(size_t count) {
-    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+    return std::to_string(count) + (count == 1 ? " Byte" : " Bytes");
 }
 
 // Returns what is wrong with the field, or nothing.
@@ -78,8 +78,9 @@ std::string encodeField(const Field& field, const SettingsRecord& in, Bytes& out
                           [&](CountedText f) {
                               const std::string& text = in.*f.member;
                               if (text.size() > kMaxCountedText) {
-                                  return name(field) + " is " + std::to_string(text.size()) +
-                                         " bytes long; a stored text holds at most 65535";
+                                  return name(field) + " ist " + std::to_string(text.size()) +
+                                         " Bytes lang; ein gespeicherter Text hat höchstens "
+                                         "65535";
                               }
                               appendU16(out, static_cast<uint16_t>(text.size()));
                               appendText(out, text);
@@ -88,9 +89,8 @@ std::string encodeField(const Field& field, const SettingsRecord& in, Bytes& out
                           [&](FixedText f) {
                               const std::string& text = in.*f.member;
                               if (text.size() != f.length) {
-                                  return name(field) + " must be exactly " +
-                                         std::to_string(f.length) + " characters, not " +
-                                         std::to_string(text.size());
+                                  return name(field) + " muss genau " + std::to_string(f.length) +
+                                         " Zeichen haben, nicht " + std::to_string(text.size());
                               }
                               appendText(out, text);
                               return std::string();
@@ -100,54 +100,57 @@ std::string encodeField(const Field& field, const SettingsRecord& in, Bytes& out
 }
 
 std::string endsInside(const Field& field, const char* part, size_t needed, const ByteReader& in) {
-    return "the file ends inside " + std::string(part) + name(field) + ": " + byteCount(needed) +
-           " needed at offset " + std::to_string(in.offset()) + ", " + byteCount(in.remaining()) +
-           " left";
+    return "die Datei endet mitten in " + std::string(part) + name(field) + ": an Offset " +
+           std::to_string(in.offset()) + " werden " + byteCount(needed) + " gebraucht, " +
+           byteCount(in.remaining()) + " sind übrig";
+}
+
+std::string runsPast(const Field& field, uint16_t length, const ByteReader& in) {
+    return "die Länge " + std::to_string(length) + " von " + name(field) +
+           " reicht über das Dateiende hinaus: an Offset " + std::to_string(in.offset()) +
+           " sind nur " + byteCount(in.remaining()) + " übrig";
 }
 
 std::string decodeField(const Field& field, ByteReader& in, SettingsRecord& out) {
-    return std::visit(
-        Overloaded{
-            [&](Flag16 f) {
-                const auto value = in.u16();
-                if (!value) {
-                    return endsInside(field, "", 2, in);
-                }
-                out.*f.member = *value != 0;
-                return std::string();
-            },
-            [&](Byte f) {
-                const auto value = in.u8();
-                if (!value) {
-                    return endsInside(field, "", 1, in);
-                }
-                out.*f.member = *value;
-                return std::string();
-            },
-            [&](CountedText f) {
-                const auto length = in.u16();
-                if (!length) {
-                    return endsInside(field, "the length of ", 2, in);
-                }
-                auto text = in.text(*length);
-                if (!text) {
-                    return "the length " + std::to_string(*length) + " of " + name(field) +
-                           " runs past the end of the file: " + byteCount(in.remaining()) +
-                           " left at offset " + std::to_string(in.offset());
-                }
-                out.*f.member = std::move(*text);
-                return std::string();
-            },
-            [&](FixedText f) {
-                auto text = in.text(f.length);
-                if (!text) {
-                    return endsInside(field, "", f.length, in);
-                }
-                out.*f.member = std::move(*text);
-                return std::string();
-            },
-        },
-        field.kind);
+    return std::visit(Overloaded{
+                          [&](Flag16 f) {
+                              const auto value = in.u16();
+                              if (!value) {
+                                  return endsInside(field, "", 2, in);
+                              }
+                              out.*f.member = *value != 0;
+                              return std::string();
+                          },
+                          [&](Byte f) {
+                              const auto value = in.u8();
+                              if (!value) {
+                                  return endsInside(field, "", 1, in);
+                              }
+                              out.*f.member = *value;
+                              return std::string();
+                          },
+                          [&](CountedText f) {
+                              const auto length = in.u16();
+                              if (!length) {
+                                  return endsInside(field, "der Länge von ", 2, in);
+                              }
+                              auto text = in.text(*length);
+                              if (!text) {
+                                  return runsPast(field, *length, in);
+                              }
+                              out.*f.member = std::move(*text);
+                              return std::string();
+                          },
+                          [&](FixedText f) {
+                              auto text = in.text(f.length);
+                              if (!text) {
+                                  return endsInside(field, "", f.length, in);
+                              }
+                              out.*f.member = std::move(*text);
+                              return std::string();
+                          },
+                      },
+                      field.kind);
 }
 
 }  // namespace
@@ -175,9 +178,9 @@ DecodeSettingsResult decodeSettings(std::span<const uint8_t> bytes) {
         }
     }
     if (in.remaining() != 0) {
-        return {std::nullopt, byteCount(in.remaining()) +
-                                  " left over after the end of the record at offset " +
-                                  std::to_string(in.offset())};
+        return {std::nullopt, "nach dem Ende des Datensatzes an Offset " +
+                                  std::to_string(in.offset()) + " folgen noch " +
+                                  byteCount(in.remaining())};
     }
     return {std::move(settings), {}};
 }
@@ -200,13 +203,13 @@ LoadSettingsResult LoadSettings(const std::filesystem::path& dataDir, LocalTime 
     }
     return {std::nullopt,
             {},
-            setAsideCorruptFile(file, "not a settings record: " + decoded.error, now)};
+            setAsideCorruptFile(file, "kein Einstellungsdatensatz: " + decoded.error, now)};
 }
 
 FileResult SaveSettings(const std::filesystem::path& dataDir, const SettingsRecord& settings) {
     const EncodeSettingsResult encoded = encodeSettings(settings);
     if (!encoded.ok) {
-        return FileResult::failure("settings not saved: " + encoded.error);
+        return FileResult::failure(encoded.error);
     }
     return replaceFileAtomically(dataDir / kSettingsFileName, encoded.bytes);
 }

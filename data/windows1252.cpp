@@ -123,14 +123,14 @@ Utf8ToWindows1252Result utf8ToWindows1252(std::string_view utf8) {
     for (size_t at = 0; at < utf8.size();) {
         const auto decoded = decodeUtf8(utf8, at);
         if (!decoded) {
-            return failure(at, "invalid UTF-8 at byte " + std::to_string(at));
+            return failure(at, "ungültiges UTF-8 an Byte " + std::to_string(at));
         }
         const auto byte = byteOf(decoded->codePoint);
         if (!byte) {
             char name[16];
             std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(decoded->codePoint));
-            return failure(at, "the character " + std::string(name) + " at byte " +
-                                   std::to_string(at) + " has no Windows-1252 code");
+            return failure(at, "das Zeichen " + std::string(name) + " an Byte " +
+                                   std::to_string(at) + " hat keinen Windows-1252-Code");
         }
         out += static_cast<char>(*byte);
         at += decoded->length;

@@ -38,6 +38,7 @@ CallDirWindow::CallDirWindow(relay::Engine& engine, relay::ShellPort& shell, QWi
     : QWidget(parent),
       engine_(engine),
       shell_(shell),
+      opened_(engine.phoneBook()),
       grid_(new QTableWidget(0, 3, this)),
       newButton_(button("BTNnew", QStringLiteral("&Neu"), this)),
       editButton_(button("BTNedit", QStringLiteral("&Bearbeiten"), this)),
@@ -179,10 +180,23 @@ void CallDirWindow::saveAndClose() {
 
 void CallDirWindow::reloadAndClose() {
     data::LoadCallDirResult loaded = data::LoadCallDir(engine_.dataDir());
-    engine_.phoneBook() = std::move(loaded.phoneBook);
-    if (!loaded.error.empty()) {
+    if (loaded.error.empty() && !loaded.setAside) {
+        engine_.phoneBook() = std::move(loaded.phoneBook);
+        close();
+        return;
+    }
+    // The file let us down since it was last read or written: the list it
+    // held then stays, for speed dial and for the next OK to write back.
+    engine_.phoneBook() = opened_;
+    constexpr const char* kKept = "\nDas Telefonbuch bleibt, wie es vor diesen Änderungen war.";
+    if (loaded.setAside) {
+        const std::string message = data::setAsideMessage(*loaded.setAside);
+        engine_.logFailure(message + " (" + loaded.setAside->reason + ")");
+        shell_.showMessage(relay::kErrorCaption, message + kKept, relay::MessageIcon::Critical);
+    } else {
         engine_.logFailure("Telefonbuch nicht gelesen: " + loaded.error);
-        shell_.showMessage(relay::kErrorCaption, "Das Telefonbuch konnte nicht gelesen werden!",
+        shell_.showMessage(relay::kErrorCaption,
+                           std::string("Das Telefonbuch konnte nicht gelesen werden!") + kKept,
                            relay::MessageIcon::Critical);
     }
     close();

@@ -52,6 +52,9 @@ class CallDirWindow : public QWidget {
 
     relay::Engine& engine_;
     relay::ShellPort& shell_;
+    // The list as last read or saved: what Abbrechen goes back to when the
+    // file cannot be read.
+    data::PhoneBook opened_;
     QPointer<CallDataDialog> entryDialog_;
     bool resumed_ = false;
 

@@ -13,6 +13,9 @@ std::optional<QString> QtLogFileDialog::askForLogFile(QWidget* parent, const QSt
     dialog.setFileMode(QFileDialog::AnyFile);
     // Logging appends to an existing file, so choosing one is no overwrite.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // Qt's own dialog, whose texts are German with Qt's translations; a
+    // desktop's dialog would speak the session's language.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setNameFilters({QStringLiteral("Protokoll (*.log)"), QStringLiteral("Text (*.txt)"),
                            QStringLiteral("Alle Dateien (*.*)")});
     dialog.setDirectory(folder);

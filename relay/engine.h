@@ -52,6 +52,9 @@ class Engine {
     bool registerApplication();
     // False when "tellmaro.ini" is empty (not configured); settings unchanged then.
     bool loadSettings();
+    // Registers the number in "tellmaro.mob"; false when there is none. A
+    // damaged file is set aside and reported as a damaged "tellmaro.ini" is.
+    bool loadMobileNumber();
     // Opens the call log if logging is on and the stored file is there;
     // otherwise switches logging off with the start-up message.
     void openCallLogAtStartUp();

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "data/call_dir_file.h"
+#include "data/mobile_number_file.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
 #include "relay/engine.h"
@@ -49,6 +50,17 @@ bool Engine::loadSettings() {
         return false;
     }
     settings_ = *loaded.settings;
+    return true;
+}
+
+bool Engine::loadMobileNumber() {
+    auto loaded = data::LoadMobileNumber(dataDir(), host_.clock.now());
+    reportFileTrouble(loaded.error, loaded.setAside,
+                      "Die Rufnummer des Handys muss neu eingegeben werden.");
+    if (loaded.status != data::MobileNumberStatus::present) {
+        return false;
+    }
+    setRegisteredMobileNumber(std::move(loaded.number));
     return true;
 }
 

@@ -4,7 +4,8 @@ TELLMARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Debian packages the build and the tests need. The windows' texts are
 # measured (tests/desktop/text_fit_test) with DejaVu Sans, Debian's default
-# font, which a minimal system lacks. tests/desktop/desktop_program_test
+# font, which a minimal system lacks; Qt's own texts are German with
+# qt6-translations-l10n. tests/desktop/desktop_program_test
 # runs tellmaro under Xvfb with a session bus of its own (dbus-daemon).
 # The SIP tests and scripts/demo-sip talk to peers nobody here wrote: SIPp,
 # baresip, and Kamailio as the provider.
@@ -12,7 +13,7 @@ TELLMARO_PACKAGES=(
   g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libcapi20-3 libcapi20-dev
-  qt6-base-dev
+  qt6-base-dev qt6-translations-l10n
   fonts-dejavu-core
   xvfb dbus-daemon
   libre-dev librem-dev sip-tester baresip kamailio

@@ -118,23 +118,19 @@ int runRelay(const DataFolder& folder) {
         engine.shutdown();
         return kExitStartFailed;
     }
-    auto mobile = data::LoadMobileNumber(folder.path);
+    const bool hasMobile = engine.loadMobileNumber();
     bool configured = engine.loadSettings();
-    if (!configured || mobile.status != data::MobileNumberStatus::present) {
-        std::string hint =
+    if (!configured || !hasMobile) {
+        const std::string hint =
             "Die Einstellungen gehören nach " + (folder.path / data::kSettingsFileName).string() +
             ", die Handynummer nach " + (folder.path / data::kMobileNumberFileName).string() +
             ". Einrichten mit: tellmaro-console set own-number=RUFNUMMER "
             "mobile=HANDYNUMMER (mehr mit --help).";
-        if (!mobile.error.empty()) {
-            hint = "Die Handynummer ist ungültig: " + mobile.error + ". " + hint;
-        }
         shell.showMessage(relay::kErrorCaption, std::string(kNotConfigured) + "\n" + hint,
                           relay::MessageIcon::Critical);
         engine.shutdown();
         return kExitNotConfigured;
     }
-    engine.setRegisteredMobileNumber(mobile.number);
     engine.openCallLogAtStartUp();
     engine.loadPhoneBook();
     if (!engine.listen(capi::ListenMask::Calls)) {

@@ -144,12 +144,14 @@ std::optional<Stored> load(const DataFolder& folder, const CommandOutput& io) {
         stored.settings = *loaded.settings;
     }
     auto mobile = data::LoadMobileNumber(folder.path);
-    if (mobile.status == data::MobileNumberStatus::present) {
-        stored.mobile = mobile.number;
-    } else if (mobile.status == data::MobileNumberStatus::invalid) {
-        tell(io, "Die Handynummer in " + (folder.path / data::kMobileNumberFileName).string() +
-                     " ist ungültig und wird beim Speichern ersetzt.");
+    if (mobile.setAside) {
+        tell(io, data::setAsideMessage(*mobile.setAside));
     }
+    if (!mobile.error.empty()) {
+        tell(io, "Die Handynummer kann nicht gelesen werden und wird beim Speichern ersetzt: " +
+                     mobile.error);
+    }
+    stored.mobile = mobile.number;
     return stored;
 }
 

@@ -8,6 +8,7 @@
 #include "relay/system_wall_clock.h"
 #include "shell/data_folder.h"
 #include "shell/desktop_session.h"
+#include "shell/german_qt_texts.h"
 #include "shell/main_window.h"
 #include "shell/message_boxes.h"
 #include "shell/stop_signals.h"
@@ -42,6 +43,12 @@ int main(int argc, char** argv) {
     }
     // The program lives in the tray; closing a window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    if (!shell::installGermanQtTexts()) {
+        std::fputs(
+            "Tellmaro: Qts deutsche Übersetzungen fehlen (Paket qt6-translations-l10n); Qts eigene "
+            "Texte bleiben englisch.\n",
+            stderr);
+    }
 
     capi::LibCapi20Driver driver;
     shell::SystemTrayIcon tray;

@@ -3,7 +3,6 @@
 #include <QTimer>
 
 #include "analysis/capi_window.h"
-#include "data/mobile_number_file.h"
 #include "dialogs/call_dir_window.h"
 #include "dialogs/options_dialog.h"
 #include "shell/splash_window.h"
@@ -20,13 +19,14 @@ constexpr relay::TrayState kTrayStartUpStopped{
     "handyred.ico", "Tellmaro ist wegen eines CAPI-Fehlers nicht betriebsbereit"};
 
 // No tray to put the icon in: stock GNOME has none, other desktops need a
-// panel with a notification area. The second line says what to install.
+// panel with a notification area. The lines after the first say what to
+// install; the command to type is indented, so the box never breaks it.
 constexpr const char* kNoTray =
     "Das System Tray Icon konnte nicht gesetzt werden\n"
     "Unter GNOME installieren Sie bitte das Paket gnome-shell-extension-appindicator, melden sich "
-    "ab und wieder an und schalten die Erweiterung dann mit „gnome-extensions enable "
-    "ubuntu-appindicators@ubuntu.com“ ein; andere Desktops brauchen eine Leiste mit Infobereich "
-    "(System Tray).";
+    "ab und wieder an und schalten die Erweiterung dann ein mit:\n"
+    "    gnome-extensions enable ubuntu-appindicators@ubuntu.com\n"
+    "Andere Desktops brauchen eine Leiste mit Infobereich (System Tray).";
 
 // A window closed by the user is gone, or about to be; the next menu choice
 // makes a fresh one, whose opening steps then run again.
@@ -136,10 +136,9 @@ bool MainWindow::start() {
         return stopStartUp();
     }
 
-    const auto mobile = data::LoadMobileNumber(engine_.dataDir());
-    const bool hasMobile = mobile.status == data::MobileNumberStatus::present;
-    if (hasMobile) {
-        engine_.setRegisteredMobileNumber(mobile.number);
+    const bool hasMobile = engine_.loadMobileNumber();
+    if (startFailed_) {
+        return false;
     }
     const bool configured = engine_.loadSettings();
     if (startFailed_) {

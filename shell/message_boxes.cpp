@@ -6,11 +6,29 @@
 
 namespace tellmaro::shell {
 
+namespace {
+
+// A line indented by four blanks is a command to type: the box grows to show
+// it whole on its line instead of breaking it. Other text wraps as usual.
+QString withCommandsWhole(const QString& text) {
+    QString html;
+    for (const QString& line : text.split('\n')) {
+        html += line.startsWith("    ")
+                    ? "<div style=\"white-space:pre\">" + line.mid(4).toHtmlEscaped() + "</div>"
+                    : "<div>" + line.toHtmlEscaped() + "</div>";
+    }
+    return html;
+}
+
+}  // namespace
+
 QMessageBox* QtMessageBoxes::create(const QString& caption, const QString& text,
                                     relay::MessageIcon icon, QWidget* over) {
+    const bool commands = text.contains("\n    ");
     auto* box = new QMessageBox(
         icon == relay::MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::Warning,
-        caption, text, QMessageBox::Ok, over);
+        caption, commands ? withCommandsWhole(text) : text, QMessageBox::Ok, over);
+    box->setTextFormat(commands ? Qt::RichText : Qt::PlainText);
     box->setWindowModality(Qt::WindowModal);
     return box;
 }

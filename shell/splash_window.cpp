@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 
 #include "dialogs/twips.h"
@@ -34,7 +35,6 @@ SplashWindow::SplashWindow(const std::filesystem::path& appDir, QWidget* parent)
     setFixedSize(px(6600), px(2370));
     frame_ = new QFrame(this);
     frame_->setObjectName("Frame1");
-    frame_->setFrameShape(QFrame::Box);
     place(frame_, 120, 120, 6375, 2115);
     frame_->installEventFilter(this);
 
@@ -50,6 +50,15 @@ SplashWindow::SplashWindow(const std::filesystem::path& appDir, QWidget* parent)
 
 QString SplashWindow::versionText() {
     return QString("Version %1.%2").arg(TELLMARO_VERSION_MAJOR).arg(TELLMARO_VERSION_MINOR);
+}
+
+void SplashWindow::paintEvent(QPaintEvent*) {
+    // The frame's box is drawn here, one device pixel wide inside its edges:
+    // a frame drawing its own box loses the bottom line where Qt scales by
+    // 1.25 (a 120-dpi font setting), the frame's edge falling between pixels.
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 0));  // width 0: cosmetic
+    painter.drawRect(QRectF(frame_->geometry()).adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
 void SplashWindow::keyPressEvent(QKeyEvent*) {

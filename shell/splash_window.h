@@ -20,6 +20,7 @@ class SplashWindow final : public QWidget {
     static QString versionText();
 
   protected:
+    void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -26,13 +26,13 @@ class TrayIcon : public QObject {
     virtual void modify(const QIcon& icon, const QString& toolTip) = 0;
     virtual void remove() = 0;
     // The menu for trays that draw it themselves: a D-Bus tray exports it
-    // (com.canonical.dbusmenu) and shows it natively, on Wayland too; an
-    // XEmbed tray's right click pops it up through Qt.
+    // (com.canonical.dbusmenu) and shows it natively, on Wayland too, when
+    // its host decides to.
     virtual void setMenu(QMenu&) {}
 
   signals:
-    // A left or right click on the icon: time to pop up the menu, unless
-    // the tray has done so already.
+    // A left or right click on the icon, its button released over it: time
+    // to pop up the menu, unless the tray has done so already.
     void clicked();
 };
 
@@ -46,6 +46,12 @@ class SystemTrayIcon final : public TrayIcon {
     void modify(const QIcon& icon, const QString& toolTip) override;
     void remove() override;
     void setMenu(QMenu& menu) override;
+
+  protected:
+    // Qt's XEmbed icon reports a click, and pops the menu up, when a button
+    // goes down; its button events are taken here, and a release over the
+    // icon is the click.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QSystemTrayIcon* icon_;

@@ -9,7 +9,7 @@ namespace {
 TEST(LibCapi20Driver, AMissingLibraryReadsAsCapiNotInstalled) {
     LibCapi20Driver driver("libcapi20-that-is-not-there.so.3");
     EXPECT_FALSE(driver.loaded());
-    EXPECT_NE(driver.loadError(), "");
+    EXPECT_EQ(driver.loadError(), "libcapi20-that-is-not-there.so.3: Datei nicht gefunden");
     uint32_t applId = 77;
     std::span<const uint8_t> message;
     CapiVersion version;
@@ -23,6 +23,10 @@ TEST(LibCapi20Driver, AMissingLibraryReadsAsCapiNotInstalled) {
         EXPECT_EQ(result, kCapiNotInstalled);
     }
     EXPECT_EQ(applId, 77u);
+    // Broken, or not libcapi20 at all: said in German too.
+    EXPECT_EQ(LibCapi20Driver("/dev/null").loadError(), "/dev/null: die Datei ist zu kurz");
+    EXPECT_EQ(LibCapi20Driver("libc.so.6").loadError(),
+              "in libcapi20 fehlt die Funktion capi20_isinstalled");
 }
 
 }  // namespace

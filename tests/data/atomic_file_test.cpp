@@ -45,7 +45,7 @@ TEST(AtomicFile, FailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
     const auto result = replaceFileAtomically(dir / "target", std::vector<uint8_t>(4096, 0x55));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, handler);
-    EXPECT_TRUE(contains(result.error, "File too large")) << result.error;
+    EXPECT_TRUE(contains(result.error, "Die Datei ist zu groß")) << result.error;
     EXPECT_BYTES_EQ(textBytes("old"), fileBytes(dir / "target"));
     EXPECT_EQ(std::set<std::string>{"target"}, dir.names());
 }
@@ -80,9 +80,9 @@ TEST(AtomicFile, FailedRenameOrMissingDirectoryIsReported) {
 
     writeFile(dir / "file", textBytes("x"));
     const auto result = replaceFileAtomically(dir / "file" / "target", textBytes("x"));
-    EXPECT_TRUE(contains(result.error, "Not a directory")) << result.error;
+    EXPECT_TRUE(contains(result.error, "Ist kein Verzeichnis")) << result.error;
     std::filesystem::create_symlink("loop", dir / "loop");
-    EXPECT_TRUE(contains(replaceFileAtomically(dir / "loop", {}).error, "Too many levels"));
+    EXPECT_TRUE(contains(replaceFileAtomically(dir / "loop", {}).error, "Zu viele Ebenen"));
 }
 
 }  // namespace

@@ -26,19 +26,19 @@ TEST(MobileNumberFile, SavedDigitsAreTheWholeFileAndReadDigitsMayEndTheLine) {
     }
     EXPECT_BYTES_EQ(textBytes("01711234567"), fileBytes(dir / "tellmaro.mob"));
 
-    // Digits with one line end and nothing else; anything else is kept as it was.
+    // Digits with one line end and nothing else; anything else is set aside, an empty file left.
     for (const char* content : {"0171\n", "0171\r\n"}) {
         test::writeFile(dir / "tellmaro.mob", textBytes(content));
         const auto loaded = LoadMobileNumber(dir.path());
         EXPECT_EQ(MobileNumberStatus::present, loaded.status) << loaded.error;
         EXPECT_EQ("0171", loaded.number);
     }
-    for (const char* content : {"", "\r\n", "0171 123", "+49171", "0171\n\n", "0171\r", " 0171"}) {
+    for (const char* content : {"\r\n", "0171 123", "+49171", "0171\n\n", "0171\r", " 0171"}) {
         test::writeFile(dir / "tellmaro.mob", textBytes(content));
         const auto loaded = LoadMobileNumber(dir.path());
-        EXPECT_EQ(MobileNumberStatus::invalid, loaded.status) << content;
-        EXPECT_FALSE(loaded.error.empty());
-        EXPECT_BYTES_EQ(textBytes(content), fileBytes(dir / "tellmaro.mob"));
+        ASSERT_TRUE(loaded.setAside) << content;
+        EXPECT_BYTES_EQ(textBytes(content), fileBytes(loaded.setAside->keptAs));
+        EXPECT_EQ(MobileNumberStatus::missing, LoadMobileNumber(dir.path()).status);  // empty now
     }
 }
 

@@ -80,7 +80,7 @@ TEST(SettingsCodec, RefusesWhatItCannotStoreExactly) {
     record.logFilePath = std::string(65535, 'x');
     EXPECT_TRUE(encodeSettings(record).ok);
     record.logFilePath += 'x';
-    EXPECT_TRUE(contains(encodeSettings(record).error, "logFilePath"));
+    EXPECT_TRUE(contains(encodeSettings(record).error, "Pfad der Log Datei"));
 }
 
 TEST(SettingsCodec, RejectsRecordsThatAreCutOrDoNotAddUp) {
@@ -89,17 +89,17 @@ TEST(SettingsCodec, RejectsRecordsThatAreCutOrDoNotAddUp) {
         EXPECT_FALSE(decoded.settings) << "cut after " << length << " bytes";
         EXPECT_FALSE(decoded.error.empty());
     }
-    EXPECT_TRUE(contains(decodeSettings(std::span(kExampleBytes).first(20)).error, "ownNumber"));
+    EXPECT_TRUE(contains(decodeSettings(std::span(kExampleBytes).first(20)).error, "Rufnummer"));
 
     auto overrun = kExampleBytes;
     overrun[4] = 0x10;  // logFilePath claims bytes that belong to later fields
     EXPECT_FALSE(decodeSettings(overrun).settings);
     overrun[5] = 0xFF;
-    EXPECT_TRUE(contains(decodeSettings(overrun).error, "logFilePath"));
+    EXPECT_TRUE(contains(decodeSettings(overrun).error, "Pfad der Log Datei"));
 
     const auto trailing = decodeSettings(concat({kExampleBytes, hexBytes("00")}));
     EXPECT_FALSE(trailing.settings);
-    EXPECT_TRUE(contains(trailing.error, "1 byte left over")) << trailing.error;
+    EXPECT_TRUE(contains(trailing.error, "folgen noch 1 Byte")) << trailing.error;
 }
 
 // With stdin closed the new file gets descriptor 0, which is no failure.
@@ -129,7 +129,7 @@ TEST(SettingsFile, SaveLeavesExactlyTheNewRecordOrNothingNew) {
 
     SettingsRecord unstorable = fullRecord();
     unstorable.ownNumber = "123";
-    EXPECT_TRUE(contains(SaveSettings(dir.path(), unstorable).error, "ownNumber"));
+    EXPECT_TRUE(contains(SaveSettings(dir.path(), unstorable).error, "eigene Rufnummer"));
     EXPECT_BYTES_EQ(kExampleBytes, fileBytes(dir / "tellmaro.ini"));
     EXPECT_EQ((std::set<std::string>{"tellmaro.ini"}), dir.names());
 }
@@ -145,7 +145,7 @@ TEST(SettingsFile, CorruptFileIsKeptUnderANewNameAndReplacedByAnEmptyOne) {
         const auto loaded = LoadSettings(dir.path(), now);
         EXPECT_FALSE(loaded.configured());
         ASSERT_TRUE(loaded.setAside);
-        EXPECT_TRUE(contains(loaded.setAside->reason, "callBack")) << loaded.setAside->reason;
+        EXPECT_TRUE(contains(loaded.setAside->reason, "Rückruf")) << loaded.setAside->reason;
         EXPECT_EQ(dir / keptAs, loaded.setAside->keptAs);
         EXPECT_BYTES_EQ(corrupt, fileBytes(dir / keptAs));
         EXPECT_BYTES_EQ(std::vector<uint8_t>{}, fileBytes(dir / "tellmaro.ini"));

@@ -41,20 +41,20 @@ TEST(Windows1252, ReportsWhereUtf8CannotBeConverted) {
         {"ab\xC2\x80", 2, "U+0080"},  // its byte holds the euro sign
         {"x日", 1, "U+65E5"},
         {"ab😀", 2, "U+1F600"},
-        {"a\xC3", 1, "invalid"},  // sequence cut off
-        {"\xC3 ", 0, "invalid"},  // continuation byte missing
-        {"\x80", 0, "invalid"},   // stray continuation byte
-        {"\xC0\x80", 0, "invalid"},
-        {"\xE0\x9F\xBF", 0, "invalid"},  // overlong
+        {"a\xC3", 1, "ungültig"},  // sequence cut off
+        {"\xC3 ", 0, "ungültig"},  // continuation byte missing
+        {"\x80", 0, "ungültig"},   // stray continuation byte
+        {"\xC0\x80", 0, "ungültig"},
+        {"\xE0\x9F\xBF", 0, "ungültig"},  // overlong
         {"\xE0\xA0\x80", 0, "U+0800"},
-        {"\xE2\x82\xC0", 0, "invalid"},
+        {"\xE2\x82\xC0", 0, "ungültig"},
         {"\xE2\x82\xBF", 0, "U+20BF"},
-        {"ok\xED\xA0\x80", 2, "invalid"},  // surrogate
+        {"ok\xED\xA0\x80", 2, "ungültig"},  // surrogate
         {"\xED\x9F\xBF", 0, "U+D7FF"},
-        {"\xF0\x8F\xBF\xBF", 0, "invalid"},
+        {"\xF0\x8F\xBF\xBF", 0, "ungültig"},
         {"\xF0\x90\x80\x80", 0, "U+10000"},
         {"\xF4\x8F\xBF\xBF", 0, "U+10FFFF"},
-        {"\xF4\x90\x80\x80", 0, "invalid"},  // above U+10FFFF
+        {"\xF4\x90\x80\x80", 0, "ungültig"},  // above U+10FFFF
     };
     for (const auto& [utf8, offset, error] : cases) {
         const auto result = utf8ToWindows1252(utf8);

@@ -1,8 +1,10 @@
-// The real tellmaro on tellmaro-sim, its icon on the D-Bus tray of KDE and GNOME's
-// AppIndicator, under Xvfb; the test is the StatusNotifierWatcher and reads the menu as a host.
+// The real tellmaro on tellmaro-sim, its icon on the D-Bus tray of KDE and GNOME's AppIndicator,
+// under Xvfb; the test is the StatusNotifierWatcher and host, and an XEmbed tray for Qt's own.
+#include <xcb/xcb.h>
 #include <QtDBus>
 #include <QtTest>
 
+#include "shell/desktop_shell.h"
 #include "support/program_directory.h"
 #include "support/simulator_process.h"
 
@@ -24,17 +26,12 @@ class StatusNotifierWatcher final : public QObject {
     void RegisterStatusNotifierItem(const QString& service) { items << service; }
 };
 
-// Xvfb and a session bus with the watcher, for the programs started after it.
+// A session bus with the watcher, for the programs started after it.
 class DBusDesktop {
   public:
     DBusDesktop() {
-        auto firstLine = [](const ChildProcess& server) {
-            const std::string text = server.waitForOutput("\n", 10s) ? server.output() : "";
-            return text.substr(0, text.find('\n'));
-        };
-        qputenv("DISPLAY", (":" + firstLine(x_)).c_str());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", firstLine(bus_).c_str());
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        const std::string address = bus_.waitForOutput("\n", 10s) ? bus_.output() : "";
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.find('\n')).c_str());
         connection_ = QDBusConnection::connectToBus(qgetenv("DBUS_SESSION_BUS_ADDRESS"), "host");
         ready = connection_.registerObject("/StatusNotifierWatcher", &watcher_,
                                            QDBusConnection::ExportAllContents) &&
@@ -88,9 +85,6 @@ class DBusDesktop {
 
   private:
     QTemporaryDir work_;
-    ChildProcess x_{
-        {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"},
-        work_.filePath("xvfb.out").toStdString()};
     ChildProcess bus_{{"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"},
                       work_.filePath("bus.out").toStdString()};
     QDBusConnection connection_{""};
@@ -102,6 +96,33 @@ class DesktopProgramTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // First, with no D-Bus tray host: the XEmbed icon's menu opens on release, not on press.
+    void theMenuOpensOnReleaseOnAnXEmbedTray() {
+        auto* x = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+        QWindow tray;  // owns the tray's selection
+        auto* atom = xcb_intern_atom_reply(x, xcb_intern_atom(x, 0, 19, "_NET_SYSTEM_TRAY_S0"), 0);
+        xcb_set_selection_owner(x, tray.winId(), atom->atom, XCB_CURRENT_TIME);
+        free(atom);
+        shell::SystemTrayIcon icon;
+        shell::QtMessageBoxes boxes;
+        shell::DesktopShell shell(icon, boxes, TELLMARO_PROGRAM_DIR);
+        QVERIFY(shell.addTray(relay::kTrayReady));
+        QWidget* onTray = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            onTray = window->inherits("QSystemTrayIconSys") ? window : onTray;
+        }
+        QVERIFY(onTray);
+        const std::tuple<Qt::MouseButton, int, bool> rows[] = {
+            {Qt::RightButton, 5, true}, {Qt::LeftButton, 5, true}, {Qt::LeftButton, 50, false}};
+        for (const auto& [button, releasedAt, opens] : rows) {
+            QTest::mousePress(onTray, button, {}, {5, 5});
+            QVERIFY(!shell.menu().isVisible());
+            QTest::mouseRelease(onTray, button, {}, {releasedAt, 5});
+            QCOMPARE(shell.menu().isVisible(), opens);
+            shell.menu().hide();
+        }
+    }
+
     // Every entry enabled once start-up has finished, a click there acts; SIGTERM, as when the
     // session ends, ends the program as "&Ende" does.
     void theIconAndItsMenuOnTheDBusTray() {
@@ -126,5 +147,16 @@ class DesktopProgramTest : public QObject {
 
 }  // namespace tellmaro::test
 
-QTEST_GUILESS_MAIN(tellmaro::test::DesktopProgramTest)
+int main(int argc, char** argv) {
+    QTemporaryDir work;  // one Xvfb for the test's own windows and the programs it starts
+    tellmaro::test::ChildProcess x({"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp"},
+                                   work.filePath("xvfb.out").toStdString());
+    (void)x.waitForOutput("\n", std::chrono::seconds(10));
+    qputenv("DISPLAY", ":" + QByteArray::fromStdString(x.output()).trimmed());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");  // a D-Bus tray only once the test starts one
+    QApplication app(argc, argv);
+    tellmaro::test::DesktopProgramTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "desktop_program_test.moc"

@@ -36,9 +36,10 @@ const StartUp kStartUps[] = {
          QTest::keyClick(splash, Qt::Key_Space);
          QTRY_VERIFY(splash.isNull());
      }},
-    {"no mobile number: the relay stays off until one is entered",
-     [](Desktop& d) { fs::remove(d.appDir / "tellmaro.mob"); }, true,
-     "Der Tellmaro wird gestartet / Wegen Konfiguration deaktiviert", "", true,
+    {"a damaged mobile number, said, set aside, why in error.log: off until one is entered",
+     [](Desktop& d) { std::ofstream(d.appDir / "tellmaro.mob") << "0171 1234"; }, true,
+     "Der Tellmaro wird gestartet / Wegen Konfiguration deaktiviert",
+     "Die Datei tellmaro.mob ist beschädigt. Sie wurde als", true,
      [](Desktop& d) {
          act(visibleWindow("Options"), "CancelButton");
          d.entry("PMNUactive")->trigger();  // refused the same way
@@ -48,7 +49,8 @@ const StartUp kStartUps[] = {
          d.entry("PMNUset")->trigger();
          act(visibleWindow("Options"), "TXTmobile_number=01711234567 OKButton");
          QCOMPARE(d.tray.tips.last(), QString("Tellmaro ist betriebsbereit"));
-         QVERIFY(d.entry("PMNUactive")->isChecked() && d.messages.texts.size() == 2);
+         QVERIFY(d.entry("PMNUactive")->isChecked() && d.messages.texts.size() == 3 &&
+                 d.errorLog().find("Ziffern der Handynummer") != std::string::npos);
      }},
     {"no driver", [](Desktop& d) { d.driverFound = false; }, false, "",
      "'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!", false,

@@ -1,6 +1,7 @@
 // Every text of every window, dialog and message box fits its widget with the
 // fonts of a plain Debian desktop, measured on screen in the font it is drawn in.
 #include "desktop_harness.h"
+#include "shell/german_qt_texts.h"
 #include "shell/message_boxes.h"
 
 namespace tellmaro::test {
@@ -84,6 +85,7 @@ class TextFitTest : public QObject {
   private slots:
     void everyTextFitsItsWidget() {
         const QFontInfo font(QApplication::font());
+        QVERIFY(shell::installGermanQtTexts() && QFileDialog().windowTitle() == "Öffnen");
 
         // A message box grows with its text: of the fixed texts the tray's is the longest and has
         // the widest words, so it is measured, read where the program shows it.
@@ -99,6 +101,12 @@ class TextFitTest : public QObject {
         QVERIFY(d.window->engine().phoneBook().append(
             {"12345678901234567890", "*31#12345678901234", "Zahn\xe4rztin"}));  // the widest
         QStringList misfits = misfitsOnScreen();                                // the splash
+        const QImage splash = visibleWindow("frmSplash")->grab().toImage();
+        int lines = 0;  // the frame's top and bottom in a column left of the pictures
+        for (int y = 0; y < splash.height(); ++y) {
+            lines += qGray(splash.pixel(20, y)) < 128;
+        }
+        QCOMPARE(lines, 2);
 
         d.entry("PMNUset")->trigger();
         misfits << misfitsOnScreen();
@@ -121,6 +129,9 @@ class TextFitTest : public QObject {
             " Tellmaro Fehler !!", message, relay::MessageIcon::Critical, nullptr));
         box->show();
         misfits << misfitsOnScreen();
+        const QLabel* text = control<QLabel>(box.get(), "qt_msgbox_label");  // a command unbroken
+        QVERIFY(text->fontMetrics().horizontalAdvance(message.section('\n', 2, 2).trimmed()) <=
+                text->contentsRect().width());
         misfits.removeDuplicates();
         QVERIFY2(misfits.isEmpty(),
                  qPrintable(QString("with %1 %2 pt:\n").arg(font.family()).arg(font.pointSizeF()) +

@@ -84,8 +84,8 @@ class CallDirWindowTest : public QObject {
         QCOMPARE(s.h.shell.messages.size(), size_t{1});  // the refusal's
     }
 
-    // An entry that went round the dialog's checks cannot be stored, as on a full disk: the
-    // German message, the system's reason in "error.log", the old file kept; Esc reads it back.
+    // An entry that went round the dialog's checks cannot be stored (a full disk): the German
+    // message, the reason in "error.log", the old file kept; then unreadable, Esc keeps the list.
     void aFailedSaveIsReportedAndKeepsTheOldFile() {
         const data::PhoneBook book = bookOf({{"1", "111", ""}});
         Setup s(book);
@@ -94,10 +94,13 @@ class CallDirWindowTest : public QObject {
         QCOMPARE(s.h.shell.messages.at(0).text,
                  std::string("Das Telefonbuch konnte nicht gespeichert werden!"));
         QVERIFY(s.h.errorLogText().starts_with(
-            "03.12.2001 14:05:33 Telefonbuch nicht gespeichert: phone book not saved: entry 2 "));
+            "03.12.2001 14:05:33 Telefonbuch nicht gespeichert: Eintrag 2 passt nicht "));
         QVERIFY(s.window->isVisible() && s.inFile() == book && s.h.shell.messages.size() == 1);
+        std::filesystem::remove(s.h.appDir / "tellmaro.dir");
+        std::filesystem::create_directory(s.h.appDir / "tellmaro.dir");
         act(s.window.get(), "Esc");
-        QVERIFY(!s.window->isVisible() && s.h.engine.phoneBook() == book);
+        QVERIFY(!s.window->isVisible() && s.h.engine.phoneBook() == book &&
+                s.h.errorLogText().ends_with("kann nicht gelesen werden: Ist ein Verzeichnis\r\n"));
     }
 };
 
