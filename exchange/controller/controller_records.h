@@ -94,6 +94,17 @@ struct PendingIndication {
     std::vector<uint8_t> message;
 };
 
+// What the controller records for its observers (violations, indications
+// never answered) is kept up to a bound: a line that serves a hostile
+// network for months must not grow with it. Later records are not kept.
+inline constexpr size_t kMostRecordsKept = 256;
+template <typename Record>
+void keepBounded(std::vector<Record>& records, Record record) {
+    if (records.size() < kMostRecordsKept) {
+        records.push_back(std::move(record));
+    }
+}
+
 // "0x201": PLCIs, NCCIs and controllers in violation texts.
 inline std::string hex(uint32_t value) {
     char text[16];

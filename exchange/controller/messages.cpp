@@ -176,7 +176,7 @@ void CapiController::violation(uint32_t applId, ViolationKind kind, uint32_t ans
         note(std::string("violation (") + violationKindName(kind) + ", answered " + answerText +
              "): " + v.detail + " in " + v.message);
     }
-    violations_.push_back(std::move(v));
+    keepBounded(violations_, std::move(v));
 }
 
 void CapiController::note(const std::string& text) {

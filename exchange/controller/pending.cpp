@@ -55,8 +55,8 @@ void CapiController::endPending(uint32_t applId, uint32_t address, uint32_t mask
             ++closedByRelease_;
             return true;
         }
-        neverAnswered_.push_back(
-            {p.at, p.applId, p.command, p.address, capi::describeMessage(p.message)});
+        keepBounded(neverAnswered_,
+                    {p.at, p.applId, p.command, p.address, capi::describeMessage(p.message)});
         return true;
     });
 }

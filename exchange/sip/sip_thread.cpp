@@ -14,6 +14,7 @@
 #include "exchange/sip/sip_causes.h"
 #include "exchange/sip/sip_engine.h"
 #include "exchange/sip/sip_redaction.h"
+#include "exchange/sip/start_line_filter.h"
 
 namespace tellmaro::sip {
 
@@ -328,6 +329,10 @@ int Engine::start(std::string& error) {
     struct sa bound;
     sip_transp_laddr(sip_, &bound, transport, nullptr);
     sipPort_ = sa_port(&bound);
+    if (transport == SIP_TRANSP_UDP && !attachStartLineFilter(udpSocketOn(sipPort_))) {
+        log(std::string("warning: no kernel filter on the SIP socket (") + std::strerror(errno) +
+            "): datagrams without a line end reach the SIP stack");
+    }
     // Listeners see a request in the order they were added.
     if (failed(err = sip_listen(&dialogGuard_, sip_, true, dialogGuard, this), "SIP listener") ||
         failed(err = sipsess_listen(&sessions_, sip_, 32, connectHandler, this), "SIP sessions") ||

@@ -7,6 +7,7 @@
 
 #include <regex>
 
+#include "exchange/sip/start_line_filter.h"
 #include "sip/sip_peer.h"
 
 namespace tellmaro::test {
@@ -219,6 +220,25 @@ TEST(HostilePeers, NoCallKeyOrCredentialForAnyoneButThePeer) {
         }
         EXPECT_EQ(keyed, keys) << finding;
         EXPECT_EQ(line.all<Answered>().size(), answers) << finding;
+    }
+}
+
+// The SIP socket's filter drops in the kernel what libre would take long to
+// find no first line in; every message and keep-alive passes.
+TEST(HostilePeers, DatagramsWithoutAnEarlyLineEndNeverReachTheStack) {
+    RawPeer line("127.0.0.1"), anyone("127.0.0.2");
+    const uint16_t port = std::stoi(line.via().substr(line.via().find(':') + 1));
+    ASSERT_TRUE(attachStartLineFilter(udpSocketOn(port)));
+    const std::pair<std::string, bool> rows[] = {
+        {Dialog().request(anyone, "OPTIONS", 1), true},
+        {"\r\n\r\n", true},
+        {std::string(kLongestStartLine - 1, 'a') + "\n", true},
+        {std::string(kLongestStartLine, 'a') + "\n", false},
+        {std::string(8000, 'a'), false},
+    };
+    for (const auto& [datagram, passes] : rows) {
+        anyone.send(port, datagram);
+        EXPECT_EQ(line.expect("", 300ms) == datagram, passes) << datagram.substr(0, 40);
     }
 }
 
