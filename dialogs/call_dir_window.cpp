@@ -14,11 +14,14 @@
 #include "dialogs/call_data_dialog.h"
 
 #include "dialogs/named.h"
-#include "dialogs/twips.h"
+#include "ui/twips.h"
 
 namespace tellmaro::dialogs {
 
 namespace {
+
+using ui::place;
+using ui::px;
 
 QPushButton* button(const char* objectName, const QString& caption, QWidget* parent) {
     auto* b = named(new QPushButton(caption, parent), objectName);

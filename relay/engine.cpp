@@ -14,16 +14,16 @@ void Engine::onTimer(TimerId timer) {
     }
     abandoned_ = false;
     switch (timer) {
-        case TimerId::Timer1:
+        case TimerId::DispatcherPoll:
             dispatcherTick();
             break;
-        case TimerId::Timer2:
+        case TimerId::KeepAlive:
             keepSeizedLineAlive();
             break;
-        case TimerId::Timer3:
+        case TimerId::PlaceCall:
             placeConfirmedCall();
             break;
-        case TimerId::Timer4:
+        case TimerId::SeizeAgain:
             seizeLineAgain();
             break;
     }

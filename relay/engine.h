@@ -151,7 +151,6 @@ class Engine {
     char lastKey() const;
     bool confirmInDialogue();  // true when it has answered the indication
     void dial();
-    void cancelInDialogue();
     void cancelOutgoingCall();
 
     // voice prompts
@@ -211,9 +210,9 @@ class Engine {
     // The call to place and the line to seize again wait for their timer's
     // tick; once the caller is gone or the call dropped, neither is wanted.
     void dropPendingCallSteps();
-    void keepSeizedLineAlive();  // Timer2_Timer
-    void placeConfirmedCall();   // Timer3_Timer
-    void seizeLineAgain();       // Timer4_Timer
+    void keepSeizedLineAlive();  // TimerId::KeepAlive
+    void placeConfirmedCall();   // TimerId::PlaceCall
+    void seizeLineAgain();       // TimerId::SeizeAgain
     void schedule(TimerId timer);
 
     // switching on without a registered mobile number: the check mark goes

@@ -13,10 +13,10 @@ namespace tellmaro::relay {
 // The timers of the hidden main window, with fixed intervals; only their
 // enabled state changes. The host calls Engine::onTimer on each tick.
 enum class TimerId {
-    Timer1,  // 10 ms: the CAPI dispatcher
-    Timer2,  // 8000 ms: keeps a seized line open
-    Timer3,  // 100 ms: places the call to the confirmed number
-    Timer4,  // 100 ms: seizes the outgoing line again
+    DispatcherPoll,  // 10 ms: fetches and dispatches one CAPI message
+    KeepAlive,       // 8000 ms: keeps the seized line open while the caller dials
+    PlaceCall,       // 100 ms: places the call to the confirmed number
+    SeizeAgain,      // 100 ms: seizes the outgoing line anew
 };
 
 class Timers {

@@ -102,7 +102,8 @@ void Engine::shutdown() {
     (void)callLog_.close();
     promptFile_.close();
     state_.promptFileName.clear();
-    for (TimerId timer : {TimerId::Timer1, TimerId::Timer2, TimerId::Timer3, TimerId::Timer4}) {
+    for (TimerId timer :
+         {TimerId::DispatcherPoll, TimerId::KeepAlive, TimerId::PlaceCall, TimerId::SeizeAgain}) {
         host_.timers.setTimerEnabled(timer, false);
     }
 }

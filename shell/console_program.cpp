@@ -137,7 +137,7 @@ int runRelay(const DataFolder& folder) {
         engine.shutdown();
         return kExitStartFailed;
     }
-    timers.setTimerEnabled(relay::TimerId::Timer1, true);
+    timers.setTimerEnabled(relay::TimerId::DispatcherPoll, true);
     shell.setTray(relay::kTrayReady);
 
     runTimers(timers, engine, shell);

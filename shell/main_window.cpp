@@ -162,13 +162,13 @@ bool MainWindow::start() {
         // Serving nobody, the relay does not listen. Closing the dialog
         // switches it on once a number is entered, and leaves it
         // deactivated otherwise.
-        timers_.setTimerEnabled(relay::TimerId::Timer1, true);
+        timers_.setTimerEnabled(relay::TimerId::DispatcherPoll, true);
         return true;
     }
     if (!engine_.listen(capi::ListenMask::Calls)) {
         return stopStartUp();
     }
-    timers_.setTimerEnabled(relay::TimerId::Timer1, true);
+    timers_.setTimerEnabled(relay::TimerId::DispatcherPoll, true);
     shell_.setTray(relay::kTrayReady);
     return true;
 }

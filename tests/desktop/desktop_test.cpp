@@ -66,7 +66,7 @@ const StartUp kStartUps[] = {
      true,
      [](Desktop& d) {
          QVERIFY(!d.errorLog().empty());
-         QVERIFY(!d.window->timers().timerEnabled(relay::TimerId::Timer1));  // not listening
+         QVERIFY(!d.window->timers().timerEnabled(relay::TimerId::DispatcherPoll));  // no polls
          d.entry("PMNUend")->trigger();
          QCOMPARE(d.line.accounting().applications, size_t{0});
      }},
@@ -124,7 +124,7 @@ class DesktopTest : public QObject {
                 QVERIFY(ended.count() == 1 && d.line.accounting().applications == 0 &&
                         !d.tray.shown);
                 QVERIFY(!visibleWindow("frmSplash") && !visibleWindow("Options") &&
-                        !d.window->timers().timerEnabled(relay::TimerId::Timer1));
+                        !d.window->timers().timerEnabled(relay::TimerId::DispatcherPoll));
             }
             if (expected.then) {
                 expected.then(d);

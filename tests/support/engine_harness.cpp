@@ -144,7 +144,7 @@ void EngineHarness::startUp() {
     engine.openCallLogAtStartUp();
     engine.loadPhoneBook();
     if (engine.listen(capi::ListenMask::Calls)) {
-        timers.setTimerEnabled(relay::TimerId::Timer1, true);
+        timers.setTimerEnabled(relay::TimerId::DispatcherPoll, true);
         shell.setTray(relay::kTrayReady);
     }
 }

@@ -165,7 +165,7 @@ class EngineHarness {
     EngineHarness(const EngineHarness&) = delete;
     EngineHarness& operator=(const EngineHarness&) = delete;
 
-    // The console program's start-up: register, call log, phone book, listen, Timer1.
+    // The console program's start-up: register, call log, phone book, listen, poll.
     void startUp();
     void runFor(milliseconds duration) {
         (void)runUntil([] { return false; }, duration);

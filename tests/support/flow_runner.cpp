@@ -403,7 +403,7 @@ void FlowRun::step(const Words& w, bool strict) {
         {"put", [&] { h.line.controller().failNextPut(code()); }},
         {"error-log", [&] { fs::create_directory(h.appDir / "error.log"); }},
         {"log-folder", [&] { fs::remove_all(h.logFile.parent_path()); }},
-        {"keep-alive", [&] { h.timers.setTimerEnabled(relay::TimerId::Timer2, false); }},
+        {"keep-alive", [&] { h.timers.setTimerEnabled(relay::TimerId::KeepAlive, false); }},
         {"missing", [&] { fs::remove(h.appDir / b); }}};
     const bool party = script_->scenario.party(w[0]) != nullptr;
     if (w[0] == "wait" && a == "phase") {
