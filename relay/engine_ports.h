@@ -67,6 +67,12 @@ inline constexpr std::string_view kNoticeCaption = "Tellmaro Hinweis !!";
 class ShellPort {
   public:
     virtual ~ShellPort() = default;
+    // Puts the icon in the notification area, in the given state; false
+    // when the desktop refuses it.
+    virtual bool addTray(TrayState state) {
+        setTray(state);
+        return true;
+    }
     virtual void setTray(TrayState state) = 0;
     // The four entries "&Aktiviert", "Analysiere &CAPI", "&Telefonbuch" and
     // "Ein&stellungen"; "&Ende" is never disabled.
@@ -81,6 +87,12 @@ class ShellPort {
     // Closes the settings dialog, the splash and analysis windows and the
     // main window, which ends the program through its normal shutdown.
     virtual void closeWindowsAndEnd() = 0;
+    // Opens the settings dialog for a program not configured yet, start-up
+    // going on behind it; false for a shell without one.
+    virtual bool openSettings() { return false; }
+    // A stop signal came while the engine was busy. A shell whose "&Ende"
+    // shuts the engine down at once has none to report.
+    virtual bool stopRequested() const { return false; }
 };
 
 }  // namespace tellmaro::relay

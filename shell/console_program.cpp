@@ -106,40 +106,27 @@ int runRelay(const DataFolder& folder) {
 
     relay::TimerSchedule timers(steadyNow);
     relay::SystemWallClock clock;
+    relay::Store store(folder.path, shell, clock);
     relay::Engine engine(
-        relay::EngineHost{driver, timers, clock, shell, data::programDirectory(), folder.path});
+        relay::EngineHost{driver, timers, clock, shell, store, data::programDirectory()});
 
-    if (uint32_t installed = engine.driver().installed(); installed != capi::kCapiOk) {
-        engine.reportCapiError(installed);
-        return kExitStartFailed;
+    switch (engine.startUp()) {
+        case relay::StartUpOutcome::Running:
+            break;
+        case relay::StartUpOutcome::NotConfigured:
+            shell.showMessage(relay::kErrorCaption,
+                              std::string(kNotConfigured) + "\nDie Einstellungen gehören nach " +
+                                  (folder.path / data::kSettingsFileName).string() +
+                                  ", die Handynummer nach " +
+                                  (folder.path / data::kMobileNumberFileName).string() +
+                                  ". Einrichten mit: tellmaro-console set own-number=RUFNUMMER "
+                                  "mobile=HANDYNUMMER (mehr mit --help).",
+                              relay::MessageIcon::Critical);
+            return kExitNotConfigured;
+        default:  // the console has no tray to show a stopped start-up in
+            engine.shutdown();
+            return kExitStartFailed;
     }
-    shell.setTray(relay::kTrayStarting);
-    if (!engine.registerApplication()) {
-        engine.shutdown();
-        return kExitStartFailed;
-    }
-    const bool hasMobile = engine.loadMobileNumber();
-    bool configured = engine.loadSettings();
-    if (!configured || !hasMobile) {
-        const std::string hint =
-            "Die Einstellungen gehören nach " + (folder.path / data::kSettingsFileName).string() +
-            ", die Handynummer nach " + (folder.path / data::kMobileNumberFileName).string() +
-            ". Einrichten mit: tellmaro-console set own-number=RUFNUMMER "
-            "mobile=HANDYNUMMER (mehr mit --help).";
-        shell.showMessage(relay::kErrorCaption, std::string(kNotConfigured) + "\n" + hint,
-                          relay::MessageIcon::Critical);
-        engine.shutdown();
-        return kExitNotConfigured;
-    }
-    engine.openCallLogAtStartUp();
-    engine.loadPhoneBook();
-    if (!engine.listen(capi::ListenMask::Calls)) {
-        engine.shutdown();
-        return kExitStartFailed;
-    }
-    timers.setTimerEnabled(relay::TimerId::DispatcherPoll, true);
-    shell.setTray(relay::kTrayReady);
-
     runTimers(timers, engine, shell);
 
     engine.shutdown();

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     shell::StopSignals stopSignals;
     QObject::connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,
                      &shell::MainWindow::shutdown);
-    if (!form1.start()) {
+    if (!relay::runsOn(form1.start())) {
         return 1;
     }
     return QApplication::exec();

@@ -37,7 +37,7 @@ struct DesktopParts {
     dialogs::LogFileDialog& fileDialog;
     const relay::WallClock& clock;
     std::filesystem::path programDir;    // prompts, icons and pictures
-    std::filesystem::path dataDir = {};  // what the program writes; programDir when empty
+    std::filesystem::path dataDir = {};  // the store's files; programDir when empty
 };
 
 class MainWindow final : public QWidget {
@@ -47,13 +47,14 @@ class MainWindow final : public QWidget {
     explicit MainWindow(DesktopParts parts);
     ~MainWindow() override;
 
-    // The start-up sequence; false when it was abandoned and the program
-    // must end.
-    bool start();
+    // The start-up sequence: the splash, the single-instance rule and the
+    // library's check, then the engine's.
+    relay::StartUpOutcome start();
     // "&Ende", the error report giving up, or the end of the program.
     void shutdown();
 
     relay::Engine& engine() { return engine_; }
+    relay::Store& store() { return store_; }
     DesktopShell& shell() { return shell_; }
     QtTimers& timers() { return timers_; }
     // Timer6: closes the splash window 2000 ms after start-up began.
@@ -66,15 +67,12 @@ class MainWindow final : public QWidget {
     void ended();
 
   private:
-    // Start-up stops after a CAPI error that the error report survived;
-    // false when the report ended the program.
-    bool stopStartUp();
-
     DesktopParts parts_;
     SingleInstanceLock instance_;
     QTimer* splashTimer_;  // Timer6
     QtTimers timers_;
     DesktopShell shell_;
+    relay::Store store_;
     relay::Engine engine_;
     bool startFailed_ = false;
     QPointer<SplashWindow> splash_;

@@ -117,6 +117,7 @@ struct ShownMessage {
 
 class RecordingShell final : public relay::ShellPort {
   public:
+    bool addTray(relay::TrayState) override { return true; }  // only changes are recorded
     void setTray(relay::TrayState state) override;
     void setConfigurationMenuEnabled(bool enabled) override {
         menuEnabled = enabled;
@@ -165,7 +166,8 @@ class EngineHarness {
     EngineHarness(const EngineHarness&) = delete;
     EngineHarness& operator=(const EngineHarness&) = delete;
 
-    // The console program's start-up: register, call log, phone book, listen, poll.
+    // The engine's start-up on the stored files, then the options' mobile number, which may be
+    // none.
     void startUp();
     void runFor(milliseconds duration) {
         (void)runUntil([] { return false; }, duration);
@@ -200,10 +202,12 @@ class EngineHarness {
     VirtualWallClock wallClock;
     RecordingShell shell;
     std::unique_ptr<capi::CapiDriver> outer;  // HarnessOptions::outerDriver's layer
+    relay::Store store;
     relay::Engine engine;
 
   private:
     bool ownFolder_;
+    std::string mobileNumber_;
     std::vector<SentMessage> sent_;
     std::vector<std::string> trace_;
     std::vector<relay::CallPhase> phases_;
