@@ -21,6 +21,9 @@ void Engine::dropCall() {
 
 void Engine::reportCapiError(uint32_t code) {
     abandoned_ = true;
+    if (host_.shell.stopRequested()) {
+        return;  // the stop signal cut the driver's wait short: no fault, and the program ends
+    }
     store_.appendErrorLog(capi::errorLogLine(data::dateTimeText(host_.clock.now()), code));
     dropCall();
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 
 #include "capi/libcapi20_driver.h"
@@ -23,21 +22,6 @@ namespace tellmaro::shell {
 namespace {
 
 using std::chrono::milliseconds;
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-void onStopSignal(int) {
-    stopSignal = 1;
-}
-
-void catchStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: the wait in the loop must end at once.
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 milliseconds steadyNow() {
     return std::chrono::duration_cast<milliseconds>(
@@ -73,7 +57,7 @@ constexpr const char* kUsage =
 // Fires the main window's timers until asked to stop.
 void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const ConsoleShell& shell) {
     constexpr milliseconds kLongestWait(1000);
-    while (!stopSignal && !shell.endRequested()) {
+    while (!shell.stopRequested() && !shell.endRequested()) {
         milliseconds wait = kLongestWait;
         if (auto due = timers.nextDue()) {
             wait = std::clamp(*due - steadyNow(), milliseconds(0), kLongestWait);
@@ -86,7 +70,7 @@ void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const Consol
 }
 
 int runRelay(const DataFolder& folder) {
-    catchStopSignals();
+    ConsoleShell::catchStopSignals();
     ConsoleShell shell;
 
     SingleInstanceLock instance;
@@ -113,6 +97,8 @@ int runRelay(const DataFolder& folder) {
     switch (engine.startUp()) {
         case relay::StartUpOutcome::Running:
             break;
+        case relay::StartUpOutcome::EndRequested:
+            return kExitNormal;
         case relay::StartUpOutcome::NotConfigured:
             shell.showMessage(relay::kErrorCaption,
                               std::string(kNotConfigured) + "\nDie Einstellungen gehören nach " +

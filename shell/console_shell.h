@@ -22,7 +22,11 @@ class ConsoleShell final : public relay::ShellPort {
     void showMessage(std::string_view caption, std::string_view text,
                      relay::MessageIcon icon) override;
     void closeWindowsAndEnd() override { endRequested_ = true; }
+    bool stopRequested() const override;
 
+    // SIGINT and SIGTERM end the relay, during start-up too.
+    static void catchStopSignals();
+    // The error report ended the program.
     bool endRequested() const { return endRequested_; }
 
   private:

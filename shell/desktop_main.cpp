@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     shell::StopSignals stopSignals;
     QObject::connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,
                      &shell::MainWindow::shutdown);
-    if (!relay::runsOn(form1.start())) {
-        return 1;
+    if (const relay::StartUpOutcome outcome = form1.start(); !relay::runsOn(outcome)) {
+        return outcome == relay::StartUpOutcome::EndRequested ? 0 : 1;
     }
     return QApplication::exec();
 }
