@@ -41,7 +41,7 @@ enum class StartUpOutcome {
     Stopped,        // a driver error stopped it; the report registered afresh, nothing polls
     NotConfigured,  // no settings or no mobile number, and no dialog to enter them
     TrayRefused,    // the desktop has no place for the icon; nothing said yet
-    Failed,         // the error report ended the program, its message shown
+    Failed,         // another instance runs, no driver, or the error report ended it; said
     EndRequested,   // "&Ende" or a stop signal came while a step showed a message or waited
 };
 
@@ -58,8 +58,8 @@ class Engine {
     // One tick of a window timer.
     void onTimer(TimerId timer);
 
-    // Checks the driver, adds the tray icon, registers, reads the files and
-    // listens, after the shell's own checks (single instance, library found).
+    // The single-instance rule, the driver's checks, the tray icon, the
+    // registration, the files, and listening.
     StartUpOutcome startUp();
     // Releases the application and closes every file. Afterwards the engine
     // no longer talks to the driver: windows closed after it leave it alone.

@@ -3,6 +3,7 @@
 // the shell's tray icon, menu and message boxes. The desktop, the console
 // program and the tests each provide their own.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -67,6 +68,9 @@ inline constexpr std::string_view kNoticeCaption = "Tellmaro Hinweis !!";
 class ShellPort {
   public:
     virtual ~ShellPort() = default;
+    // One running relay per user: false when another holds the lock, which
+    // lives beside the data folder's files unless there is a runtime folder.
+    virtual bool claimSingleInstance(const std::filesystem::path& /*dataFolder*/) { return true; }
     // Puts the icon in the notification area, in the given state; false
     // when the desktop refuses it.
     virtual bool addTray(TrayState state) {

@@ -1,6 +1,6 @@
-// Start-up and shutdown: the one sequence both programs run, after their own
-// checks (single instance, the library found) and around the shell's steps
-// (the tray icon, the settings dialog of a first start).
+// Start-up and shutdown: the one sequence both programs run, around the
+// shell's steps (the single-instance lock, the tray icon, the settings dialog
+// of a first start).
 #include "relay/engine.h"
 
 namespace tellmaro::relay {
@@ -40,6 +40,21 @@ std::optional<StartUpOutcome> Engine::endedDuringStartUp() {
 // stop signal may come, and every driver call may end in an error report
 // that ends the program: start-up then goes no further.
 StartUpOutcome Engine::startUp() {
+    if (!host_.shell.claimSingleInstance(store_.folder())) {
+        host_.shell.showMessage(
+            kNoticeCaption,
+            "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
+            MessageIcon::Exclamation);
+        shutdown();
+        return StartUpOutcome::Failed;
+    }
+    if (!host_.driver.loaded()) {
+        host_.shell.showMessage(kErrorCaption,
+                                driverMessage(kDriverNotFound, driver_.describeSetup()),
+                                MessageIcon::Critical);
+        shutdown();
+        return StartUpOutcome::Failed;
+    }
     const uint32_t installed = driver_.installed();
     if (installed != capi::kCapiOk) {
         reportCapiError(installed);  // registers anew and listens, or ends the program

@@ -15,7 +15,6 @@
 #include "shell/console_commands.h"
 #include "shell/console_shell.h"
 #include "shell/data_folder.h"
-#include "shell/single_instance.h"
 
 namespace tellmaro::shell {
 
@@ -72,22 +71,7 @@ void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const Consol
 int runRelay(const DataFolder& folder) {
     ConsoleShell::catchStopSignals();
     ConsoleShell shell;
-
-    SingleInstanceLock instance;
-    if (!instance.acquire(folder.path)) {
-        shell.showMessage(relay::kNoticeCaption,
-                          "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
-                          relay::MessageIcon::Exclamation);
-        return kExitStartFailed;
-    }
     capi::LibCapi20Driver driver;
-    if (!driver.loaded()) {
-        shell.showMessage(relay::kErrorCaption,
-                          relay::driverMessage(relay::kDriverNotFound, driver.describeSetup()),
-                          relay::MessageIcon::Critical);
-        return kExitStartFailed;
-    }
-
     relay::TimerSchedule timers(steadyNow);
     relay::SystemWallClock clock;
     relay::Store store(folder.path, shell, clock);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "relay/engine_ports.h"
+#include "shell/single_instance.h"
 
 namespace tellmaro::shell {
 
@@ -23,6 +24,9 @@ class ConsoleShell final : public relay::ShellPort {
                      relay::MessageIcon icon) override;
     void closeWindowsAndEnd() override { endRequested_ = true; }
     bool stopRequested() const override;
+    bool claimSingleInstance(const std::filesystem::path& dataFolder) override {
+        return instance_.acquire(dataFolder);
+    }
 
     // SIGINT and SIGTERM end the relay, during start-up too.
     static void catchStopSignals();
@@ -33,6 +37,7 @@ class ConsoleShell final : public relay::ShellPort {
     std::FILE* out_;
     std::FILE* err_;
     bool endRequested_ = false;
+    SingleInstanceLock instance_;
 };
 
 }  // namespace tellmaro::shell

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     shell::MainWindow form1(
-        {driver, driver.loaded(), tray, messages, fileDialog, clock, programDir, dataFolder.path});
+        {driver, tray, messages, fileDialog, clock, programDir, dataFolder.path});
     // exit, not quit: "&Ende" or SIGTERM may come while a message box's
     // event loop runs, during start-up too; exit ends every running loop,
     // quit only the main one, which start-up has not entered yet.

@@ -12,6 +12,7 @@
 
 #include "relay/engine_ports.h"
 #include "shell/message_boxes.h"
+#include "shell/single_instance.h"
 #include "shell/tray_icon.h"
 
 namespace tellmaro::shell {
@@ -23,6 +24,9 @@ class DesktopShell final : public QObject, public relay::ShellPort {
     DesktopShell(TrayIcon& tray, MessageBoxes& messages, std::filesystem::path appDir,
                  QObject* parent = nullptr);
 
+    bool claimSingleInstance(const std::filesystem::path& dataFolder) override {
+        return instance_.acquire(dataFolder);
+    }
     bool addTray(relay::TrayState state) override;
     void removeTray();
 
@@ -57,6 +61,7 @@ class DesktopShell final : public QObject, public relay::ShellPort {
     // tray would leave a new set of rendered pixmaps in Qt's cache each time.
     const QIcon& icon(std::string_view file);
 
+    SingleInstanceLock instance_;
     TrayIcon& tray_;
     MessageBoxes& messages_;
     std::filesystem::path appDir_;

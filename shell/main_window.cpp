@@ -91,26 +91,6 @@ relay::StartUpOutcome MainWindow::start() {
     splash_->show();
     splashTimer_->start();
     startFailed_ = false;
-
-    const auto abandon = [this](relay::StartUpOutcome outcome) {
-        startFailed_ = true;
-        closeWindow(splash_);
-        emit ended();
-        return outcome;
-    };
-    if (!instance_.acquire(store_.folder())) {
-        shell_.showMessage(relay::kNoticeCaption,
-                           "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
-                           relay::MessageIcon::Exclamation);
-        return abandon(relay::StartUpOutcome::Failed);
-    }
-    if (!parts_.driverFound) {
-        shell_.showMessage(
-            relay::kErrorCaption,
-            relay::driverMessage(relay::kDriverNotFound, parts_.driver.describeSetup()),
-            relay::MessageIcon::Critical);
-        return abandon(relay::StartUpOutcome::Failed);
-    }
     const relay::StartUpOutcome outcome = engine_.startUp();
     if (outcome == relay::StartUpOutcome::Stopped) {
         shell_.setTray(kTrayStartUpStopped);
@@ -121,8 +101,9 @@ relay::StartUpOutcome MainWindow::start() {
         closeWindow(splash_);
         shell_.showMessage(relay::kErrorCaption, kNoTray, relay::MessageIcon::Critical);
         emit ended();
+    } else if (!relay::runsOn(outcome) && !startFailed_) {
+        shutdown();  // a check that failed before the engine had anything to end
     }
-    // Any other end has run shutdown already.
     return outcome;
 }
 

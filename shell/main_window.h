@@ -31,7 +31,6 @@ class SplashWindow;
 // What start-up finds and uses; the program passes the real ones.
 struct DesktopParts {
     capi::CapiDriver& driver;
-    bool driverFound;  // libcapi20 could be loaded
     TrayIcon& tray;
     MessageBoxes& messages;
     dialogs::LogFileDialog& fileDialog;
@@ -47,8 +46,7 @@ class MainWindow final : public QWidget {
     explicit MainWindow(DesktopParts parts);
     ~MainWindow() override;
 
-    // The start-up sequence: the splash, the single-instance rule and the
-    // library's check, then the engine's.
+    // The splash, then the engine's start-up.
     relay::StartUpOutcome start();
     // "&Ende", the error report giving up, or the end of the program.
     void shutdown();
@@ -68,7 +66,6 @@ class MainWindow final : public QWidget {
 
   private:
     DesktopParts parts_;
-    SingleInstanceLock instance_;
     QTimer* splashTimer_;  // Timer6
     QtTimers timers_;
     DesktopShell shell_;

@@ -53,7 +53,7 @@ const StartUp kStartUps[] = {
          QVERIFY(d.entry("PMNUactive")->isChecked() && d.messages.texts.size() == 3 &&
                  d.errorLog().find("Ziffern der Handynummer") != std::string::npos);
      }},
-    {"no driver", [](Desktop& d) { d.driverFound = false; }, Failed, "",
+    {"no driver", [](Desktop& d) { d.checked.found = false; }, Failed, "",
      "'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!", false,
      [](Desktop& d) { QVERIFY(d.messages.texts.value(0).startsWith("splash:")); }},
     {"no tray: the program closes, and with it the splash, first",
