@@ -35,11 +35,6 @@ class CallDirWindow : public QWidget {
     void selectEntry(int16_t index);
 
     QTableWidget* grid() const { return grid_; }
-    QPushButton* newButton() const { return newButton_; }
-    QPushButton* editButton() const { return editButton_; }
-    QPushButton* deleteButton() const { return deleteButton_; }
-    QPushButton* okButton() const { return okButton_; }
-    QPushButton* cancelButton() const { return cancelButton_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -68,15 +68,10 @@ inline constexpr std::string_view kNoticeCaption = "Tellmaro Hinweis !!";
 class ShellPort {
   public:
     virtual ~ShellPort() = default;
-    // One running relay per user: false when another holds the lock, which
-    // lives beside the data folder's files unless there is a runtime folder.
+    // One running relay per user: false when another holds the lock.
     virtual bool claimSingleInstance(const std::filesystem::path& /*dataFolder*/) { return true; }
-    // Puts the icon in the notification area, in the given state; false
-    // when the desktop refuses it.
-    virtual bool addTray(TrayState state) {
-        setTray(state);
-        return true;
-    }
+    // False when the desktop has no place for the icon; a shell without one accepts.
+    virtual bool addTray(TrayState) { return true; }
     virtual void setTray(TrayState state) = 0;
     // The four entries "&Aktiviert", "Analysiere &CAPI", "&Telefonbuch" and
     // "Ein&stellungen"; "&Ende" is never disabled.
@@ -91,11 +86,9 @@ class ShellPort {
     // Closes the settings dialog, the splash and analysis windows and the
     // main window, which ends the program through its normal shutdown.
     virtual void closeWindowsAndEnd() = 0;
-    // Opens the settings dialog for a program not configured yet, start-up
-    // going on behind it; false for a shell without one.
+    // For a first start, start-up going on behind it; false for a shell without one.
     virtual bool openSettings() { return false; }
-    // A stop signal came while the engine was busy. A shell whose "&Ende"
-    // shuts the engine down at once has none to report.
+    // A stop signal that came while the engine was busy; "&Ende" shuts it down at once.
     virtual bool stopRequested() const { return false; }
 };
 

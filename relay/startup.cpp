@@ -24,36 +24,31 @@ bool Engine::listen(capi::ListenMask mask) {
 }
 
 std::optional<StartUpOutcome> Engine::endedDuringStartUp() {
-    std::optional<StartUpOutcome> ended;
-    if (ending_) {
-        ended = StartUpOutcome::Failed;
-    } else if (shutDown_ || host_.shell.stopRequested()) {
-        ended = StartUpOutcome::EndRequested;
+    if (!ending_ && !shutDown_ && !host_.shell.stopRequested()) {
+        return std::nullopt;
     }
-    if (ended) {
-        shutdown();
-    }
-    return ended;
+    shutdown();
+    return ending_ ? StartUpOutcome::Failed : StartUpOutcome::EndRequested;
 }
 
 // Every message a step shows may run an event loop, in which "&Ende" or a
 // stop signal may come, and every driver call may end in an error report
 // that ends the program: start-up then goes no further.
 StartUpOutcome Engine::startUp() {
-    if (!host_.shell.claimSingleInstance(store_.folder())) {
-        host_.shell.showMessage(
-            kNoticeCaption,
-            "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
-            MessageIcon::Exclamation);
+    const auto refuse = [this](std::string_view caption, const std::string& text,
+                               MessageIcon icon) {
+        host_.shell.showMessage(caption, text, icon);
         shutdown();
         return StartUpOutcome::Failed;
+    };
+    if (!host_.shell.claimSingleInstance(store_.folder())) {
+        return refuse(kNoticeCaption,
+                      "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
+                      MessageIcon::Exclamation);
     }
     if (!host_.driver.loaded()) {
-        host_.shell.showMessage(kErrorCaption,
-                                driverMessage(kDriverNotFound, driver_.describeSetup()),
-                                MessageIcon::Critical);
-        shutdown();
-        return StartUpOutcome::Failed;
+        return refuse(kErrorCaption, driverMessage(kDriverNotFound, driver_.describeSetup()),
+                      MessageIcon::Critical);
     }
     const uint32_t installed = driver_.installed();
     if (installed != capi::kCapiOk) {
@@ -70,11 +65,8 @@ StartUpOutcome Engine::startUp() {
         return endedDuringStartUp().value_or(StartUpOutcome::Stopped);
     }
 
-    std::string mobileNumber = store_.loadMobileNumber();
-    const bool hasMobile = !mobileNumber.empty();
-    if (hasMobile) {
-        setRegisteredMobileNumber(std::move(mobileNumber));
-    }
+    setRegisteredMobileNumber(store_.loadMobileNumber());
+    const bool hasMobile = !registeredMobileNumber_.empty();
     if (auto ended = endedDuringStartUp()) {
         return *ended;
     }

@@ -16,10 +16,6 @@ namespace {
 
 constexpr const char* kErrorLogName = "error.log";
 
-constexpr std::string_view kNotSaved = "Die Einstellungen konnten nicht gespeichert werden!";
-constexpr std::string_view kPhoneBookKept =
-    "\nDas Telefonbuch bleibt, wie es vor diesen Änderungen war.";
-
 }  // namespace
 
 void Store::reportFileTrouble(const std::string& error,
@@ -44,11 +40,8 @@ bool Store::loadSettings() {
     auto loaded = data::LoadSettings(folder_, clock_.now());
     reportFileTrouble(loaded.error, loaded.setAside,
                       "Die Einstellungen müssen neu eingegeben werden.");
-    if (!loaded.configured()) {
-        return false;
-    }
-    settings_ = *loaded.settings;
-    return true;
+    settings_ = loaded.settings.value_or(settings_);
+    return loaded.configured();
 }
 
 std::string Store::loadMobileNumber() {
@@ -76,7 +69,6 @@ void Store::openCallLogAtStartUp() {
         }
     }
     if (!opened && settings_.logEnabled) {
-        settings_.logEnabled = false;
         switchLoggingOff(
             "Die angegebene Log Datei wurde nicht gefunden! Log Datei Erstellung wurde "
             "deaktiviert!");
@@ -114,16 +106,15 @@ bool Store::saveSettings(std::string_view mobileNumber) {
         settings.ok ? data::SaveMobileNumber(folder_, mobileNumber) : settings;
     if (!mobile.ok) {
         logFailure("Einstellungen nicht gespeichert: " + mobile.error);
-        shell_.showMessage(kErrorCaption, kNotSaved, MessageIcon::Critical);
+        shell_.showMessage(kErrorCaption, "Die Einstellungen konnten nicht gespeichert werden!",
+                           MessageIcon::Critical);
     }
     return mobile.ok;
 }
 
 bool Store::reloadSettings() {
     data::LoadSettingsResult stored = data::LoadSettings(folder_, clock_.now());
-    if (stored.configured()) {
-        settings_ = *stored.settings;
-    }
+    settings_ = stored.settings.value_or(settings_);
     return stored.configured();
 }
 
@@ -149,17 +140,13 @@ void Store::reloadPhoneBook(const data::PhoneBook& kept) {
         return;
     }
     phoneBook_ = kept;
+    const std::string stays = "Das Telefonbuch bleibt, wie es vor diesen Änderungen war.";
     if (loaded.setAside) {
-        const std::string message = data::setAsideMessage(*loaded.setAside);
-        logFailure(message + " (" + loaded.setAside->reason + ")");
-        shell_.showMessage(kErrorCaption, message + std::string(kPhoneBookKept),
-                           MessageIcon::Critical);
+        reportFileTrouble({}, loaded.setAside, stays);
     } else {
         logFailure("Telefonbuch nicht gelesen: " + loaded.error);
-        shell_.showMessage(
-            kErrorCaption,
-            "Das Telefonbuch konnte nicht gelesen werden!" + std::string(kPhoneBookKept),
-            MessageIcon::Critical);
+        shell_.showMessage(kErrorCaption, "Das Telefonbuch konnte nicht gelesen werden!\n" + stays,
+                           MessageIcon::Critical);
     }
 }
 
@@ -167,8 +154,8 @@ void Store::logFailure(std::string_view text) {
     appendErrorLog(data::dateTimeText(clock_.now()) + " " + std::string(text));
 }
 
-// The caller goes on whether or not the line could be written. Like every
-// file of the program, error.log is Windows-1252, and the user's alone.
+// The caller goes on whether or not the line could be written; the file is
+// the user's alone.
 void Store::appendErrorLog(std::string_view utf8Line) {
     std::string line = data::utf8ToWindows1252(utf8Line).text.value_or(std::string(utf8Line));
     line += "\r\n";

@@ -16,6 +16,10 @@ class ConsoleShell final : public relay::ShellPort {
     explicit ConsoleShell(std::FILE* out = stdout, std::FILE* err = stderr)
         : out_(out), err_(err) {}
 
+    bool addTray(relay::TrayState state) override {
+        setTray(state);
+        return true;
+    }
     void setTray(relay::TrayState state) override;
     void setConfigurationMenuEnabled(bool) override {}
     // The console has no menu: the relay is always switched on.

@@ -51,7 +51,6 @@ class MainWindow final : public QWidget {
     // "&Ende", the error report giving up, or the end of the program.
     void shutdown();
 
-    relay::Engine& engine() { return engine_; }
     relay::Store& store() { return store_; }
     DesktopShell& shell() { return shell_; }
     QtTimers& timers() { return timers_; }

@@ -52,7 +52,7 @@ std::optional<char> keyOfInfo(std::string_view contentType, std::string_view bod
             return std::nullopt;
         }
         char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        if ((c >= '0' && c <= '9') || c == '*' || c == '#' || (c >= 'A' && c <= 'D')) {
+        if (data::isDialChar(c) || (c >= 'A' && c <= 'D')) {
             return c;
         }
         return std::nullopt;
