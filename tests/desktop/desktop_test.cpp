@@ -94,7 +94,7 @@ const StartUp kStartUps[] = {
          std::ofstream(d.appDir / "tellmaro.ini") << "damaged";
          d.messages.whileOpen = [&d] { d.window->shutdown(); };
      },
-     EndRequested, "Der Tellmaro wird gestartet", "tellmaro.ini", false},
+     EndRequested, "Der Tellmaro wird gestartet", "Einstellungen müssen neu eingegeben", false},
 };
 
 }  // namespace

@@ -49,16 +49,14 @@ TEST(ConsoleProgram, RelaysASpeedDialCallRefusesASecondInstanceAndEndsNormallyOn
               "tray: handygrn.ico \"Tellmaro ist betriebsbereit\"\n");
     // The call went through the speed-dial code; the log's lines are tested with the relay.
     EXPECT_EQ(callLogVerdict("... dialled=0301234567 ...", program.callLog()), "");
-
-    // Also during start-up, held up by a line that takes connections and answers nothing. Signals
-    // until one comes while the driver waits, not just before; nothing for error.log.
+    // SIGTERM during start-up too, held up by a line that takes connections and never answers:
+    // sent until one finds the driver waiting, not just before. No driver fault for error.log.
     SimulatorProcess silent(TELLMARO_SIM_PATH, "end 60s\n");
     kill(silent.pid(), SIGSTOP);
     ChildProcess held = program.startConsole("held");
-    ASSERT_TRUE(held.waitForOutput("gestartet", 10s)) << held.output();
-    ASSERT_TRUE(waitUntil([&] { return kill(held.pid(), SIGTERM), !held.running(); }, 5s));
-    EXPECT_EQ(held.wait(), 0) << held.output();
-    EXPECT_EQ(program.errorLog(), "");
+    ASSERT_TRUE(held.waitForOutput("gestartet", 10s) &&
+                waitUntil([&] { return kill(held.pid(), SIGTERM), !held.running(); }, 5s));
+    EXPECT_TRUE(held.wait() == 0 && program.errorLog().empty()) << program.errorLog();
 }
 
 }  // namespace

@@ -108,7 +108,6 @@ EngineHarness::EngineHarness(HarnessOptions options)
       store(appDir, shell, wallClock),
       engine(relay::EngineHost{outer ? *outer : scripted, timers, wallClock, shell, store, appDir}),
       ownFolder_(options.programFolder.empty()),
-      mobileNumber_(options.mobileNumber),
       phases_{relay::CallPhase::Idle} {
     data::SettingsRecord settings = options.settings;
     std::filesystem::create_directories(logFile.parent_path());
@@ -121,8 +120,8 @@ EngineHarness::EngineHarness(HarnessOptions options)
         settings.ownNumberLength = 7;
     }
     (void)data::SaveSettings(appDir, settings);
-    // Start-up wants a number on file; startUp() then sets the options' own, which may be none.
-    (void)data::SaveMobileNumber(appDir, mobileNumber_.empty() ? "0" : mobileNumber_);
+    // None is "0" on file, a number that serves nobody either.
+    (void)data::SaveMobileNumber(appDir, options.mobileNumber.empty() ? "0" : options.mobileNumber);
     if (options.trace) {
         line.setTraceHook([this](const exchange::TraceEntry& entry) {
             trace_.push_back(exchange::formatTrace(entry));
@@ -141,7 +140,6 @@ EngineHarness::~EngineHarness() {
 
 void EngineHarness::startUp() {
     (void)engine.startUp();
-    engine.setRegisteredMobileNumber(mobileNumber_);
 }
 
 bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds limit) {

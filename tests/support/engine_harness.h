@@ -117,7 +117,6 @@ struct ShownMessage {
 
 class RecordingShell final : public relay::ShellPort {
   public:
-    bool addTray(relay::TrayState) override { return true; }  // only changes are recorded
     void setTray(relay::TrayState state) override;
     void setConfigurationMenuEnabled(bool enabled) override {
         menuEnabled = enabled;
@@ -166,8 +165,7 @@ class EngineHarness {
     EngineHarness(const EngineHarness&) = delete;
     EngineHarness& operator=(const EngineHarness&) = delete;
 
-    // The engine's start-up on the stored files, then the options' mobile number, which may be
-    // none.
+    // The engine's start-up on the files the harness wrote.
     void startUp();
     void runFor(milliseconds duration) {
         (void)runUntil([] { return false; }, duration);
@@ -207,7 +205,6 @@ class EngineHarness {
 
   private:
     bool ownFolder_;
-    std::string mobileNumber_;
     std::vector<SentMessage> sent_;
     std::vector<std::string> trace_;
     std::vector<relay::CallPhase> phases_;
