@@ -61,8 +61,8 @@ class Engine {
     // The single-instance rule, the driver's checks, the tray icon, the
     // registration, the files, and listening.
     StartUpOutcome startUp();
-    // Releases the application and closes every file. Afterwards the engine
-    // no longer talks to the driver: windows closed after it leave it alone.
+    // Releases the application and closes every file, once. Afterwards the
+    // engine no longer talks to the driver: windows closed after it leave it alone.
     void shutdown();
 
     // --- switching the relay on and off
