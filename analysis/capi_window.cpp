@@ -12,7 +12,7 @@
 #include "analysis/capi_report.h"
 #include "relay/engine.h"
 
-#include "dialogs/twips.h"
+#include "ui/twips.h"
 
 namespace tellmaro::analysis {
 
@@ -50,21 +50,21 @@ CapiWindow::CapiWindow(relay::Engine& engine, relay::ShellPort& /*shell: the eng
     setWindowTitle(QStringLiteral("CAPI Analyse"));
     // The controls' right and bottom edges plus the margin the report keeps
     // on the left and top.
-    setFixedSize(dialogs::px(5760 + 1815 + 120), dialogs::px(120 + 3255 + 120));
+    setFixedSize(ui::px(5760 + 1815 + 120), ui::px(120 + 3255 + 120));
 
     ok_->setObjectName(QStringLiteral("BTNok"));
-    dialogs::place(ok_, 6000, 2640, 1095, 495);
+    ui::place(ok_, 6000, 2640, 1095, 495);
     report_->setObjectName(QStringLiteral("text1"));
-    dialogs::place(report_, 120, 120, 5415, 3255);
+    ui::place(report_, 120, 120, 5415, 3255);
     report_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Tab leaves the report for the next control instead of typing into it.
     report_->setTabChangesFocus(true);
     compatible_->setObjectName(QStringLiteral("LBLcompatible"));
-    dialogs::place(compatible_, 5760, 1320, 1815, 1095);
+    ui::place(compatible_, 5760, 1320, 1815, 1095);
     compatible_->setWordWrap(true);
     compatible_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     trafficLight_->setObjectName(QStringLiteral("IMGtrafficlight"));
-    dialogs::place(trafficLight_, 6360, 480, 480, 480);
+    ui::place(trafficLight_, 6360, 480, 480, 480);
     trafficLight_->setAlignment(Qt::AlignCenter);  // a 32-pixel icon in a box grown with the layout
     trafficLight_->setPixmap(unlitTrafficLight());
 

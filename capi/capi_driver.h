@@ -38,6 +38,8 @@ class CapiDriver {
   public:
     virtual ~CapiDriver() = default;
 
+    // Whether the driver's library is there at all; nothing else works without it.
+    virtual bool loaded() const { return true; }
     // 0 when a driver is present, else a CAPI error code.
     virtual uint32_t installed() = 0;
     virtual uint32_t registerApplication(const RegisterParams& params, uint32_t& applId) = 0;

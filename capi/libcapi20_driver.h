@@ -20,7 +20,7 @@ class LibCapi20Driver final : public CapiDriver {
     LibCapi20Driver(const LibCapi20Driver&) = delete;
     LibCapi20Driver& operator=(const LibCapi20Driver&) = delete;
 
-    bool loaded() const { return library_ != nullptr; }
+    bool loaded() const override { return library_ != nullptr; }
     // Why loading failed, for the program's diagnostics.
     const std::string& loadError() const { return loadError_; }
 

@@ -60,7 +60,6 @@ class ParameterRecord {
 // number structure and what follows, uninterpreted.
 struct ConnectIndParams : ParameterRecord<4 + 2 + kRawParameterBytes> {
     uint32_t plci() const { return u32(0); }
-    uint16_t cipValue() const { return u16(4); }
     std::span<const uint8_t> numbers() const { return tail(6); }
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "data/call_dir_file.h"
+#include "data/text_rules.h"
 #include "data/windows1252.h"
 
 namespace tellmaro::data {
@@ -12,13 +13,6 @@ namespace {
 constexpr size_t kMaxCodeLength = 20;
 constexpr size_t kMaxNumberLength = 20;
 constexpr size_t kRecordOverhead = 6;  // the three length fields of a record
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool isDialChar(char c) {
-    return isDigit(c) || c == '*' || c == '#';
-}
 
 bool codeIsTaken(const PhoneBook& book, std::string_view code, int16_t editIndex) {
     for (int16_t i = 1; i <= book.callDirCount(); ++i) {
@@ -41,7 +35,7 @@ std::variant<CallDirEntry, EntryRefusal> checkEntry(const PhoneBook& book, std::
         return refuse(EntryField::code, "Bitte geben Sie mindestens ein Kurzwahlzeichen ein!");
     }
     // Bytes, not characters: anything beyond ASCII fails here first.
-    if (!std::all_of(code.begin(), code.end(), isDigit)) {
+    if (!allDigits(code)) {
         return refuse(EntryField::code, "Bitte geben Sie nur Ziffern als Kurzwahl ein!");
     }
     if (code.size() > kMaxCodeLength) {

@@ -1,16 +1,11 @@
 #include "data/mobile_number_file.h"
 
-#include <algorithm>
-
 #include "data/atomic_file.h"
+#include "data/text_rules.h"
 
 namespace tellmaro::data {
 
 namespace {
-
-bool allDigits(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 std::string_view withoutLineEnd(std::string_view text) {
     if (text.ends_with("\r\n")) {

@@ -2,21 +2,14 @@
 
 #include <algorithm>
 
+#include "data/text_rules.h"
+
 namespace tellmaro::data {
 
 namespace {
 
 constexpr size_t kMaxEntryLength = 255;  // what the dialog's text boxes take
 constexpr size_t kMaxDigitCount = 2;
-
-bool onlyDigits(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-bool onlyDialChars(const std::string& text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || c == '*' || c == '#'; });
-}
 
 }  // namespace
 
@@ -29,7 +22,7 @@ std::optional<SettingsRefusal> applyNumberEntries(const NumberEntries& entries,
     if (own.empty()) {
         return refuse(SettingsField::ownNumber, "Bitte geben Sie die Rufnummer des Computers ein!");
     }
-    if (!onlyDigits(own) || own.size() > kMaxEntryLength) {
+    if (!allDigits(own) || own.size() > kMaxEntryLength) {
         return refuse(SettingsField::ownNumber, "Bitte geben Sie nur Ziffern als Rufnummer ein!");
     }
     settings.ownNumber = own.substr(0, kOwnNumberChars);
@@ -41,14 +34,15 @@ std::optional<SettingsRefusal> applyNumberEntries(const NumberEntries& entries,
     if (std::all_of(mobile.begin(), mobile.end(), [](char c) { return c == '0'; })) {
         return refuse(SettingsField::mobileNumber, "Bitte geben Sie die Rufnummer des Handys ein!");
     }
-    if (!onlyDigits(mobile)) {
+    if (!allDigits(mobile)) {
         return refuse(SettingsField::mobileNumber,
                       "Bitte geben Sie nur Ziffern als Handynummer ein!");
     }
 
     const std::string& chars = entries.lineAccessChars;
     if (!chars.empty()) {
-        if (!onlyDialChars(chars) || chars.size() > kMaxEntryLength) {
+        if (!std::all_of(chars.begin(), chars.end(), isDialChar) ||
+            chars.size() > kMaxEntryLength) {
             return refuse(
                 SettingsField::lineAccessChars,
                 "Bitte geben sie nur Zahlen oder * und # als Zeichen für die Amtsholung ein!");
@@ -69,7 +63,7 @@ std::optional<SettingsRefusal> applyNumberEntries(const NumberEntries& entries,
                       "Bitte geben Sie ein, bis wieviel Zeichen keine automatische Amtsholung "
                       "erfolgen soll!");
     }
-    if (!onlyDigits(count)) {
+    if (!allDigits(count)) {
         return refuse(SettingsField::lineAccessDigits,
                       "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für "
                       "automatische Amtsholung' ein!");

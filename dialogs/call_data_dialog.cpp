@@ -10,9 +10,12 @@
 #include "data/windows1252.h"
 
 #include "dialogs/named.h"
-#include "dialogs/twips.h"
+#include "ui/twips.h"
 
 namespace tellmaro::dialogs {
+
+using ui::place;
+using ui::px;
 
 CallDataDialog::CallDataDialog(data::PhoneBook& phoneBook, relay::ShellPort& shell,
                                int16_t editIndex, QWidget* parent)

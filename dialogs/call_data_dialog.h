@@ -25,12 +25,6 @@ class CallDataDialog : public QDialog {
                    QWidget* parent = nullptr);
 
     bool editMode() const { return editIndex_ != 0; }
-    QLabel* titleLabel() const { return titleLabel_; }
-    QLineEdit* shortdialBox() const { return shortdialBox_; }
-    QLineEdit* numberBox() const { return numberBox_; }
-    QLineEdit* commentBox() const { return commentBox_; }
-    QPushButton* okButton() const { return okButton_; }
-    QPushButton* cancelButton() const { return cancelButton_; }
 
   signals:
     // The phone book in memory was changed; emitted before the dialog closes.

@@ -9,16 +9,18 @@
 #include <cmath>
 #include <string>
 
-#include "data/call_dir_file.h"
 #include "data/windows1252.h"
 #include "dialogs/call_data_dialog.h"
 
 #include "dialogs/named.h"
-#include "dialogs/twips.h"
+#include "ui/twips.h"
 
 namespace tellmaro::dialogs {
 
 namespace {
+
+using ui::place;
+using ui::px;
 
 QPushButton* button(const char* objectName, const QString& caption, QWidget* parent) {
     auto* b = named(new QPushButton(caption, parent), objectName);
@@ -34,11 +36,13 @@ QTableWidgetItem* cell(const std::string& windows1252) {
 
 }  // namespace
 
-CallDirWindow::CallDirWindow(relay::Engine& engine, relay::ShellPort& shell, QWidget* parent)
+CallDirWindow::CallDirWindow(relay::Engine& engine, relay::Store& store, relay::ShellPort& shell,
+                             QWidget* parent)
     : QWidget(parent),
       engine_(engine),
+      store_(store),
       shell_(shell),
-      opened_(engine.phoneBook()),
+      opened_(store.phoneBook()),
       grid_(new QTableWidget(0, 3, this)),
       newButton_(button("BTNnew", QStringLiteral("&Neu"), this)),
       editButton_(button("BTNedit", QStringLiteral("&Bearbeiten"), this)),
@@ -112,7 +116,7 @@ void CallDirWindow::prepare() {
 }
 
 void CallDirWindow::redraw() {
-    const data::PhoneBook& book = engine_.phoneBook();
+    const data::PhoneBook& book = store_.phoneBook();
     const int16_t count = book.callDirCount();
     const int16_t selected = selectedEntry();
 
@@ -138,7 +142,7 @@ void CallDirWindow::redraw() {
 
 int16_t CallDirWindow::selectedEntry() const {
     const int row = grid_->currentRow();
-    if (row < 0 || row >= engine_.phoneBook().callDirCount()) {
+    if (row < 0 || row >= store_.phoneBook().callDirCount()) {
         return 0;
     }
     return static_cast<int16_t>(row + 1);
@@ -152,53 +156,30 @@ void CallDirWindow::showEntryDialog(int16_t editIndex) {
     // It lives until it is closed, or with this window when "&Ende" closes
     // that first; open() makes it modal to this window only, so that the tray
     // menu and its "&Ende" stay reachable.
-    entryDialog_ = new CallDataDialog(engine_.phoneBook(), shell_, editIndex, this);
+    entryDialog_ = new CallDataDialog(store_.phoneBook(), shell_, editIndex, this);
     entryDialog_->setAttribute(Qt::WA_DeleteOnClose);
     connect(entryDialog_, &CallDataDialog::entryStored, this, &CallDirWindow::redraw);
     entryDialog_->open();
 }
 
 void CallDirWindow::deleteSelected() {
-    if (const int16_t index = selectedEntry(); index != 0 && engine_.phoneBook().remove(index)) {
+    if (const int16_t index = selectedEntry(); index != 0 && store_.phoneBook().remove(index)) {
         redraw();
     }
 }
 
 void CallDirWindow::saveAndClose() {
-    const data::FileResult saved = data::SaveCallDir(engine_.dataDir(), engine_.phoneBook());
-    if (!saved.ok) {
-        // The old file is still there and the edits are still in memory:
-        // the user can try again or drop them with Abbrechen. The message is
-        // German; the system's reason goes to "error.log".
-        engine_.logFailure("Telefonbuch nicht gespeichert: " + saved.error);
-        shell_.showMessage(relay::kErrorCaption, "Das Telefonbuch konnte nicht gespeichert werden!",
-                           relay::MessageIcon::Critical);
-        return;
+    // When the file cannot be written, the old one and the edits in memory
+    // stay: the user can try again or drop them with Abbrechen.
+    if (store_.savePhoneBook()) {
+        close();
     }
-    close();
 }
 
 void CallDirWindow::reloadAndClose() {
-    data::LoadCallDirResult loaded = data::LoadCallDir(engine_.dataDir());
-    if (loaded.error.empty() && !loaded.setAside) {
-        engine_.phoneBook() = std::move(loaded.phoneBook);
-        close();
-        return;
-    }
-    // The file let us down since it was last read or written: the list it
-    // held then stays, for speed dial and for the next OK to write back.
-    engine_.phoneBook() = opened_;
-    constexpr const char* kKept = "\nDas Telefonbuch bleibt, wie es vor diesen Änderungen war.";
-    if (loaded.setAside) {
-        const std::string message = data::setAsideMessage(*loaded.setAside);
-        engine_.logFailure(message + " (" + loaded.setAside->reason + ")");
-        shell_.showMessage(relay::kErrorCaption, message + kKept, relay::MessageIcon::Critical);
-    } else {
-        engine_.logFailure("Telefonbuch nicht gelesen: " + loaded.error);
-        shell_.showMessage(relay::kErrorCaption,
-                           std::string("Das Telefonbuch konnte nicht gelesen werden!") + kKept,
-                           relay::MessageIcon::Critical);
-    }
+    // A file that let us down since it was last read or written leaves the
+    // list it held then, for speed dial and for the next OK to write back.
+    store_.reloadPhoneBook(opened_);
     close();
 }
 

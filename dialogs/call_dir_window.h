@@ -24,7 +24,8 @@ class CallDirWindow : public QWidget {
     // Construction is the window's opening: it suspends the relay and fills
     // the grid. Closing it, however that happens, resumes the relay. Each
     // opening needs a new window (e.g. with Qt::WA_DeleteOnClose).
-    CallDirWindow(relay::Engine& engine, relay::ShellPort& shell, QWidget* parent = nullptr);
+    CallDirWindow(relay::Engine& engine, relay::Store& store, relay::ShellPort& shell,
+                  QWidget* parent = nullptr);
 
     // Refills the grid from the phone book in memory.
     void redraw();
@@ -34,11 +35,6 @@ class CallDirWindow : public QWidget {
     void selectEntry(int16_t index);
 
     QTableWidget* grid() const { return grid_; }
-    QPushButton* newButton() const { return newButton_; }
-    QPushButton* editButton() const { return editButton_; }
-    QPushButton* deleteButton() const { return deleteButton_; }
-    QPushButton* okButton() const { return okButton_; }
-    QPushButton* cancelButton() const { return cancelButton_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -51,6 +47,7 @@ class CallDirWindow : public QWidget {
     void reloadAndClose();
 
     relay::Engine& engine_;
+    relay::Store& store_;
     relay::ShellPort& shell_;
     // The list as last read or saved: what Abbrechen goes back to when the
     // file cannot be read.

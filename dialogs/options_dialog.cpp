@@ -15,8 +15,6 @@
 #include <system_error>
 
 #include "data/call_log.h"
-#include "data/mobile_number_file.h"
-#include "data/settings_file.h"
 #include "data/settings_rules.h"
 #include "data/windows1252.h"
 #include "dialogs/named.h"
@@ -65,9 +63,9 @@ void addTo(QGroupBox* box, std::initializer_list<QWidget*> widgets) {
 
 }  // namespace
 
-Options::Options(relay::Engine& engine, relay::ShellPort& shell, LogFileDialog& fileDialog,
-                 QWidget* parent)
-    : QDialog(parent), engine_(engine), shell_(shell), fileDialog_(fileDialog) {
+Options::Options(relay::Engine& engine, relay::Store& store, relay::ShellPort& shell,
+                 LogFileDialog& fileDialog, QWidget* parent)
+    : QDialog(parent), engine_(engine), store_(store), shell_(shell), fileDialog_(fileDialog) {
     setObjectName(QStringLiteral("Options"));
     setWindowTitle(QStringLiteral("Einstellungen"));
     setModal(false);
@@ -210,7 +208,7 @@ void Options::runOpeningSteps() {
 }
 
 void Options::showSettings() {
-    const data::SettingsRecord& settings = engine_.settings();
+    const data::SettingsRecord& settings = store_.settings();
     (settings.starConfirms ? starEnter_ : hashEnter_)->setChecked(true);
 
     if (!settings.logFilePath.empty() && settings.logEnabled) {
@@ -230,10 +228,7 @@ void Options::showSettings() {
 
     const size_t ownLength = std::min<size_t>(settings.ownNumberLength, settings.ownNumber.size());
     ownNumber_->setText(fromStored(settings.ownNumber.substr(0, ownLength)));
-    const data::LoadMobileNumberResult mobile = data::LoadMobileNumber(engine_.dataDir());
-    if (mobile.status == data::MobileNumberStatus::present) {
-        mobileNumber_->setText(QString::fromStdString(mobile.number));
-    }
+    mobileNumber_->setText(QString::fromStdString(store_.storedMobileNumber()));
 
     lineChars_->setText(fromStored(settings.lineAccessChars));
     if (lineChars_->text().isEmpty()) {
@@ -276,7 +271,7 @@ void Options::logFileToggled(bool checked) {
         return;
     }
     std::optional<QString> chosen =
-        fileDialog_.askForLogFile(this, QString::fromStdString(engine_.dataDir().string()));
+        fileDialog_.askForLogFile(this, QString::fromStdString(store_.folder().string()));
     if (!chosen) {
         // Unchecking runs this rule again, which disables and clears the label.
         logFile_->setChecked(false);
@@ -288,7 +283,7 @@ void Options::logFileToggled(bool checked) {
 
 void Options::clearLogClicked() {
     // The stored path: a file chosen since opening is not in use yet.
-    const std::filesystem::path path = storedPath(engine_.settings().logFilePath);
+    const std::filesystem::path path = storedPath(store_.settings().logFilePath);
     if (path.empty()) {
         return;
     }
@@ -305,7 +300,7 @@ void Options::clearLogClicked() {
 }
 
 void Options::okClicked() {
-    data::SettingsRecord& settings = engine_.settings();
+    data::SettingsRecord& settings = store_.settings();
     settings.starConfirms = starEnter_->isChecked();
 
     if (logFile_->isChecked()) {
@@ -328,7 +323,7 @@ void Options::okClicked() {
 
     settings.callBack = callBack_->isChecked();
 
-    if (!save()) {
+    if (!store_.saveSettings(entries.mobileNumber)) {
         return;
     }
     engine_.setRegisteredMobileNumber(entries.mobileNumber);
@@ -336,7 +331,7 @@ void Options::okClicked() {
 }
 
 void Options::createLogFile() {
-    data::SettingsRecord& settings = engine_.settings();
+    data::SettingsRecord& settings = store_.settings();
     settings.logEnabled = true;
     bool usable = true;
     if (chosenLogFile_) {
@@ -361,30 +356,13 @@ void Options::createLogFile() {
     }
 }
 
-bool Options::save() {
-    // The settings file is replaced as a whole, so no bytes of a longer
-    // record remain; the mobile number is stored beside it.
-    const data::FileResult settings = data::SaveSettings(engine_.dataDir(), engine_.settings());
-    const data::FileResult mobile =
-        settings.ok ? data::SaveMobileNumber(engine_.dataDir(), mobileNumber_->text().toStdString())
-                    : settings;
-    if (!mobile.ok) {
-        engine_.logFailure("Einstellungen nicht gespeichert: " + mobile.error);
-        showError("Die Einstellungen konnten nicht gespeichert werden!");
-        return false;
-    }
-    return true;
-}
-
 void Options::cancelClicked() {
-    data::LoadSettingsResult stored = data::LoadSettings(engine_.dataDir());
-    if (!stored.configured()) {
+    if (!store_.reloadSettings()) {
         showError(
             "Das Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten "
             "Parameter ein!");
         return;
     }
-    engine_.settings() = *stored.settings;
     finish(QDialog::Rejected);
 }
 

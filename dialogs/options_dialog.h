@@ -25,8 +25,8 @@ class Options final : public QDialog {
     Q_OBJECT
 
   public:
-    Options(relay::Engine& engine, relay::ShellPort& shell, LogFileDialog& fileDialog,
-            QWidget* parent = nullptr);
+    Options(relay::Engine& engine, relay::Store& store, relay::ShellPort& shell,
+            LogFileDialog& fileDialog, QWidget* parent = nullptr);
 
     // Esc: the same as "Abbrechen".
     void reject() override;
@@ -53,9 +53,9 @@ class Options final : public QDialog {
     void refuse(std::string_view text, QWidget* field);
     void showError(std::string_view text);
     void createLogFile();
-    bool save();
 
     relay::Engine& engine_;
+    relay::Store& store_;
     relay::ShellPort& shell_;
     LogFileDialog& fileDialog_;
     bool loading_ = false;  // CHKfile is set from the settings: no file dialog

@@ -3,7 +3,6 @@
 // that enters it; handlers test the phase before acting.
 
 #include <cstdint>
-#include <string_view>
 
 namespace tellmaro::relay {
 
@@ -20,34 +19,6 @@ enum class CallPhase : uint8_t {
     TargetConnected = 9,    // CONNECT_ACTIVE_IND of the dialled call; its B3 is coming up
     Relaying = 10,          // RESET_B3_IND after the target's B3 came up: audio is relayed
 };
-
-constexpr std::string_view callPhaseName(CallPhase phase) {
-    switch (phase) {
-        case CallPhase::Idle:
-            return "idle";
-        case CallPhase::Taken:
-            return "taken";
-        case CallPhase::CallBackDialled:
-            return "call-back dialled";
-        case CallPhase::CallBackConfirmed:
-            return "call-back confirmed";
-        case CallPhase::MobileConnected:
-            return "mobile connected";
-        case CallPhase::Dialogue:
-            return "dialogue";
-        case CallPhase::NumberConfirmed:
-            return "number confirmed";
-        case CallPhase::Dialling:
-            return "dialling";
-        case CallPhase::DialConfirmed:
-            return "dial confirmed";
-        case CallPhase::TargetConnected:
-            return "target connected";
-        case CallPhase::Relaying:
-            return "relaying";
-    }
-    return "?";
-}
 
 constexpr bool inPhases(CallPhase phase, CallPhase first, CallPhase last) {
     return phase >= first && phase <= last;

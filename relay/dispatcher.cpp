@@ -1,4 +1,4 @@
-// The polling dispatcher: every tick of Timer1 fetches at most one message and
+// The polling dispatcher: every tick of its poll timer fetches at most one message and
 // hands it to the one handler for its command and subcommand.
 #include "relay/engine.h"
 

@@ -94,7 +94,7 @@ bool Engine::confirmInDialogue() {
 }
 
 void Engine::dial() {
-    host_.timers.setTimerEnabled(TimerId::Timer2, false);
+    host_.timers.setTimerEnabled(TimerId::KeepAlive, false);
     state_.callPhase = CallPhase::NumberConfirmed;
 
     size_t entered = state_.dialledDigitPos - 2u;

@@ -1,12 +1,14 @@
 #include "relay/engine.h"
 
-#include "data/call_dir_file.h"
-#include "data/settings_file.h"
-#include "data/windows1252.h"
-
 namespace tellmaro::relay {
 
-Engine::Engine(EngineHost host) : host_(std::move(host)), driver_(host_.driver) {}
+Engine::Engine(EngineHost host)
+    : host_(std::move(host)),
+      driver_(host_.driver),
+      store_(host_.store),
+      settings_(store_.settings()),
+      phoneBook_(store_.phoneBook()),
+      callLog_(store_.callLog()) {}
 
 void Engine::onTimer(TimerId timer) {
     if (ending_) {
@@ -14,16 +16,16 @@ void Engine::onTimer(TimerId timer) {
     }
     abandoned_ = false;
     switch (timer) {
-        case TimerId::Timer1:
+        case TimerId::DispatcherPoll:
             dispatcherTick();
             break;
-        case TimerId::Timer2:
+        case TimerId::KeepAlive:
             keepSeizedLineAlive();
             break;
-        case TimerId::Timer3:
+        case TimerId::PlaceCall:
             placeConfirmedCall();
             break;
-        case TimerId::Timer4:
+        case TimerId::SeizeAgain:
             seizeLineAgain();
             break;
     }
@@ -44,36 +46,6 @@ bool Engine::send(capi::MessageTemplates::Bytes message) {
         return false;
     }
     return true;
-}
-
-void Engine::saveSettings() {
-    (void)data::SaveSettings(dataDir(), settings_);
-}
-
-void Engine::reopenCallLog(std::string_view failureText) {
-    if (settings_.logFilePath.empty() || !settings_.logEnabled) {
-        return;
-    }
-    auto opened = callLog_.open(data::windows1252ToUtf8(settings_.logFilePath));
-    if (!opened.ok) {
-        host_.shell.showMessage(kErrorCaption, failureText, MessageIcon::Critical);
-        settings_.logEnabled = false;
-        saveSettings();
-    }
-}
-
-void Engine::closeCallLog() {
-    if (!callLog_.isOpen()) {
-        return;
-    }
-    if (!callLog_.close().ok) {
-        host_.shell.showMessage(kErrorCaption,
-                                "Auf die Log Datei kann nicht zugegriffen werden. Log Datei "
-                                "Erstellung wurde deaktiviert!",
-                                MessageIcon::Critical);
-        settings_.logEnabled = false;
-        saveSettings();
-    }
 }
 
 void Engine::logConnectionEnd(data::ConnectionEndUnit unit) {

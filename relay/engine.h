@@ -1,11 +1,13 @@
 #pragma once
 // The call-through engine: the CAPI dispatcher and every handler of the
 // relayed call, the voice prompts, the supervision timers and the error
-// report. One object owns the one relay call state; the driver, the timers,
-// the clock, the shell and the program directory are given to it.
+// report, and the start-up that brings them up. One object owns the one
+// relay call state; the driver, the timers, the clock, the shell, the files
+// and the program directory are given to it.
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -14,13 +16,10 @@
 #include "capi/message_header.h"
 #include "capi/message_templates.h"
 #include "capi/parameter_records.h"
-#include "data/call_dir.h"
-#include "data/call_log.h"
-#include "data/file_access.h"
-#include "data/settings_record.h"
 #include "relay/engine_ports.h"
 #include "relay/prompt_file.h"
 #include "relay/relay_state.h"
+#include "relay/store.h"
 
 namespace tellmaro::relay {
 
@@ -29,14 +28,26 @@ struct EngineHost {
     Timers& timers;
     const WallClock& clock;
     ShellPort& shell;
+    Store& store;
     // The voice prompts and pictures; may be read-only.
     std::filesystem::path programDir;
-    // "tellmaro.ini", "tellmaro.dir", "tellmaro.mob" and "error.log"; the
-    // program folder itself when empty (portable use).
-    std::filesystem::path dataDir = {};
 };
 
 inline constexpr capi::RegisterParams kRegistration{3072, 2, 7, 2048};
+
+// How start-up ended; every outcome but the first two leaves the engine shut down.
+enum class StartUpOutcome {
+    Running,        // listening, or behind the settings dialog a first start opened
+    Stopped,        // a driver error stopped it; the report registered afresh, nothing polls
+    NotConfigured,  // no settings or no mobile number, and no dialog to enter them
+    TrayRefused,    // the desktop has no place for the icon; nothing said yet
+    Failed,         // another instance runs, no driver, or the error report ended it; said
+    EndRequested,   // "&Ende" or a stop signal came while a step showed a message or waited
+};
+
+constexpr bool runsOn(StartUpOutcome outcome) {
+    return outcome == StartUpOutcome::Running || outcome == StartUpOutcome::Stopped;
+}
 
 class Engine {
   public:
@@ -47,30 +58,12 @@ class Engine {
     // One tick of a window timer.
     void onTimer(TimerId timer);
 
-    // --- start-up and shutdown steps that need no window system
-    // Registers and reads the driver version; false after an error report.
-    bool registerApplication();
-    // False when "tellmaro.ini" is empty (not configured); settings unchanged then.
-    bool loadSettings();
-    // Registers the number in "tellmaro.mob"; false when there is none. A
-    // damaged file is set aside and reported as a damaged "tellmaro.ini" is.
-    bool loadMobileNumber();
-    // Opens the call log if logging is on and the stored file is there;
-    // otherwise switches logging off with the start-up message.
-    void openCallLogAtStartUp();
-    void loadPhoneBook();
-    // Sends LISTEN_REQ; false after an error report.
-    bool listen(capi::ListenMask mask);
-    // Releases the application and closes every file. Afterwards the engine
-    // no longer talks to the driver: windows closed after it leave it alone.
+    // The single-instance rule, the driver's checks, the tray icon, the
+    // registration, the files, and listening.
+    StartUpOutcome startUp();
+    // Releases the application and closes every file, once. Afterwards the
+    // engine no longer talks to the driver: windows closed after it leave it alone.
     void shutdown();
-
-    // --- the call log's file while the relay is active
-    // Opens it for appending if a path is set and logging is on; on failure
-    // shows `failureText`, switches logging off and saves the settings.
-    void reopenCallLog(std::string_view failureText);
-    // Closes it; on failure shows the message, switches logging off, saves.
-    void closeCallLog();
 
     // --- switching the relay on and off
     // "&Aktiviert" was toggled; `activated` is its new check mark.
@@ -86,26 +79,14 @@ class Engine {
 
     // The error report for a failed driver call.
     void reportCapiError(uint32_t code);
-    // Appends a dated line to "error.log": what failed and the system's
-    // reason, of which the user's message box says nothing.
-    void logFailure(std::string_view text);
 
     const RelayState& state() const { return state_; }
-    data::SettingsRecord& settings() { return settings_; }
-    const data::SettingsRecord& settings() const { return settings_; }
     // Without a number the relay serves nobody and stays switched off; the
     // first number entered switches it on.
     void setRegisteredMobileNumber(std::string digits);
-    data::PhoneBook& phoneBook() { return phoneBook_; }
-    const data::CallLog& callLog() const { return callLog_; }
     uint32_t applId() const { return applId_; }
     const std::filesystem::path& programDir() const { return host_.programDir; }
-    const std::filesystem::path& dataDir() const {
-        return host_.dataDir.empty() ? host_.programDir : host_.dataDir;
-    }
     capi::DataB3Guard& driver() { return driver_; }
-    // Saves the settings record; a failure is not the user's to act on here.
-    void saveSettings();
 
   private:
     using Handler = void (Engine::*)();
@@ -151,7 +132,6 @@ class Engine {
     char lastKey() const;
     bool confirmInDialogue();  // true when it has answered the indication
     void dial();
-    void cancelInDialogue();
     void cancelOutgoingCall();
 
     // voice prompts
@@ -194,15 +174,6 @@ class Engine {
     void expectEndOf(uint32_t plci);
     bool endWasExpected(uint32_t plci);
 
-    // A file that could not be read or was set aside: a line in error.log
-    // and a message saying what was done and what follows from it.
-    void reportFileTrouble(const std::string& error,
-                           const std::optional<data::SetAsideFile>& setAside,
-                           std::string_view consequence);
-
-    // Appends one line to "error.log", in its Windows-1252.
-    void appendErrorLog(std::string_view utf8Line);
-
     // The call state the error report leaves: idle, nothing remembered of
     // connections that the release ends.
     void dropCall();
@@ -211,17 +182,25 @@ class Engine {
     // The call to place and the line to seize again wait for their timer's
     // tick; once the caller is gone or the call dropped, neither is wanted.
     void dropPendingCallSteps();
-    void keepSeizedLineAlive();  // Timer2_Timer
-    void placeConfirmedCall();   // Timer3_Timer
-    void seizeLineAgain();       // Timer4_Timer
+    void keepSeizedLineAlive();  // TimerId::KeepAlive
+    void placeConfirmedCall();   // TimerId::PlaceCall
+    void seizeLineAgain();       // TimerId::SeizeAgain
     void schedule(TimerId timer);
 
     // switching on without a registered mobile number: the check mark goes
     // off again, the relay stays deactivated and the user is told why
     bool heldOffWithoutMobileNumber();
 
+    // start-up
+    // Registers and reads the driver version; false after an error report.
+    bool registerApplication();
+    // Sends LISTEN_REQ; false after an error report.
+    bool listen(capi::ListenMask mask);
+    // After a step that may have ended the program (the error report gave
+    // up, or "&Ende" or a stop signal came meanwhile): how, and shut down.
+    std::optional<StartUpOutcome> endedDuringStartUp();
+
     // call log
-    bool logging() const { return settings_.logEnabled && callLog_.isOpen(); }
     void logConnectionEnd(data::ConnectionEndUnit unit);
 
     EngineHost host_;
@@ -254,10 +233,12 @@ class Engine {
     // reset before it is answered.
     bool activeRespOwed_ = false;
 
-    data::SettingsRecord settings_;
+    // The store's, as the call handlers use them.
+    Store& store_;
+    const data::SettingsRecord& settings_;
+    const data::PhoneBook& phoneBook_;
+    data::CallLog& callLog_;
     std::string registeredMobileNumber_;
-    data::PhoneBook phoneBook_;
-    data::CallLog callLog_;
 
     // one parameter record per handler
     capi::ConnectIndParams connectInd_;

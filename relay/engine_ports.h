@@ -3,6 +3,7 @@
 // the shell's tray icon, menu and message boxes. The desktop, the console
 // program and the tests each provide their own.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -13,10 +14,10 @@ namespace tellmaro::relay {
 // The timers of the hidden main window, with fixed intervals; only their
 // enabled state changes. The host calls Engine::onTimer on each tick.
 enum class TimerId {
-    Timer1,  // 10 ms: the CAPI dispatcher
-    Timer2,  // 8000 ms: keeps a seized line open
-    Timer3,  // 100 ms: places the call to the confirmed number
-    Timer4,  // 100 ms: seizes the outgoing line again
+    DispatcherPoll,  // 10 ms: fetches and dispatches one CAPI message
+    KeepAlive,       // 8000 ms: keeps the seized line open while the caller dials
+    PlaceCall,       // 100 ms: places the call to the confirmed number
+    SeizeAgain,      // 100 ms: seizes the outgoing line anew
 };
 
 class Timers {
@@ -67,6 +68,10 @@ inline constexpr std::string_view kNoticeCaption = "Tellmaro Hinweis !!";
 class ShellPort {
   public:
     virtual ~ShellPort() = default;
+    // One running relay per user: false when another holds the lock.
+    virtual bool claimSingleInstance(const std::filesystem::path& /*dataFolder*/) { return true; }
+    // False when the desktop has no place for the icon; a shell without one accepts.
+    virtual bool addTray(TrayState) { return true; }
     virtual void setTray(TrayState state) = 0;
     // The four entries "&Aktiviert", "Analysiere &CAPI", "&Telefonbuch" and
     // "Ein&stellungen"; "&Ende" is never disabled.
@@ -81,6 +86,10 @@ class ShellPort {
     // Closes the settings dialog, the splash and analysis windows and the
     // main window, which ends the program through its normal shutdown.
     virtual void closeWindowsAndEnd() = 0;
+    // For a first start, start-up going on behind it; false for a shell without one.
+    virtual bool openSettings() { return false; }
+    // A stop signal that came while the engine was busy; "&Ende" shuts it down at once.
+    virtual bool stopRequested() const { return false; }
 };
 
 }  // namespace tellmaro::relay

@@ -119,7 +119,7 @@ void Engine::takeOrRefuseCall(bool accepted, std::string_view callerDigits, uint
     state_.callPhase = CallPhase::Taken;
     host_.shell.setTray(kTrayCallActive);
     host_.shell.setConfigurationMenuEnabled(false);
-    host_.timers.setTimerEnabled(TimerId::Timer2, true);
+    host_.timers.setTimerEnabled(TimerId::KeepAlive, true);
     if (seized != capi::kCapiOk) {
         reportCapiError(seized);
     }
@@ -174,7 +174,7 @@ void Engine::onConnectConf() {
         if (state_.cancelRequested) {
             state_.cancelRequested = false;
             sendDisconnectReq(plci);
-            schedule(TimerId::Timer4);
+            schedule(TimerId::SeizeAgain);
         }
     }
 }

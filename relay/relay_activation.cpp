@@ -45,11 +45,11 @@ void Engine::activationChanged(bool activated) {
             return;
         }
         host_.shell.setTray(kTrayReady);
-        reopenCallLog(kCannotCreateLog);
+        store_.reopenCallLog(kCannotCreateLog);
         listen(capi::ListenMask::Calls);
     } else {
         host_.shell.setTray(kTrayDeactivated);
-        closeCallLog();
+        store_.closeCallLog();
         listen(capi::ListenMask::None);
     }
 }
@@ -64,7 +64,7 @@ bool Engine::suspendRelay(TrayState reason) {
     }
     host_.shell.setTray(reason);
     host_.shell.setConfigurationMenuEnabled(false);
-    closeCallLog();
+    store_.closeCallLog();
     return true;
 }
 
@@ -83,7 +83,7 @@ void Engine::resumeRelay() {
     }
     host_.shell.setTray(kTrayReady);
     if (listen(capi::ListenMask::Calls)) {
-        reopenCallLog(kCannotCreateLog);
+        store_.reopenCallLog(kCannotCreateLog);
     }
 }
 

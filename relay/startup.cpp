@@ -1,11 +1,6 @@
-// The start-up and shutdown steps of the engine; the shell runs them in its
-// order, around its own steps (splash, single instance, tray icon).
-#include <filesystem>
-
-#include "data/call_dir_file.h"
-#include "data/mobile_number_file.h"
-#include "data/settings_file.h"
-#include "data/windows1252.h"
+// Start-up and shutdown: the one sequence both programs run, around the
+// shell's steps (the single-instance lock, the tray icon, the settings dialog
+// of a first start).
 #include "relay/engine.h"
 
 namespace tellmaro::relay {
@@ -24,85 +19,102 @@ bool Engine::registerApplication() {
     return true;
 }
 
-void Engine::reportFileTrouble(const std::string& error,
-                               const std::optional<data::SetAsideFile>& setAside,
-                               std::string_view consequence) {
-    if (!error.empty()) {
-        logFailure(error);
-        host_.shell.showMessage(kErrorCaption,
-                                "Auf die Dateien im Ordner " + dataDir().string() +
-                                    " kann nicht zugegriffen werden.\n" + std::string(consequence),
-                                MessageIcon::Critical);
-    }
-    if (setAside) {
-        std::string message = data::setAsideMessage(*setAside);
-        logFailure(message + " (" + setAside->reason + ")");
-        host_.shell.showMessage(kErrorCaption, message + "\n" + std::string(consequence),
-                                MessageIcon::Critical);
-    }
-}
-
-bool Engine::loadSettings() {
-    auto loaded = data::LoadSettings(dataDir(), host_.clock.now());
-    reportFileTrouble(loaded.error, loaded.setAside,
-                      "Die Einstellungen müssen neu eingegeben werden.");
-    if (!loaded.configured()) {
-        return false;
-    }
-    settings_ = *loaded.settings;
-    return true;
-}
-
-bool Engine::loadMobileNumber() {
-    auto loaded = data::LoadMobileNumber(dataDir(), host_.clock.now());
-    reportFileTrouble(loaded.error, loaded.setAside,
-                      "Die Rufnummer des Handys muss neu eingegeben werden.");
-    if (loaded.status != data::MobileNumberStatus::present) {
-        return false;
-    }
-    setRegisteredMobileNumber(std::move(loaded.number));
-    return true;
-}
-
-void Engine::openCallLogAtStartUp() {
-    bool wasOn = settings_.logEnabled;
-    bool opened = false;
-    if (settings_.logEnabled && !settings_.logFilePath.empty()) {
-        // The stored file must still be there under the stored name.
-        std::filesystem::path path = data::windows1252ToUtf8(settings_.logFilePath);
-        std::error_code error;
-        if (std::filesystem::is_regular_file(path, error) &&
-            path.filename() == data::windows1252ToUtf8(settings_.logFileName)) {
-            opened = callLog_.open(path).ok;
-        }
-    }
-    if (!opened && wasOn) {
-        settings_.logEnabled = false;
-        host_.shell.showMessage(kErrorCaption,
-                                "Die angegebene Log Datei wurde nicht gefunden! Log Datei "
-                                "Erstellung wurde deaktiviert!",
-                                MessageIcon::Critical);
-        saveSettings();
-    }
-}
-
-void Engine::loadPhoneBook() {
-    auto loaded = data::LoadCallDir(dataDir(), host_.clock.now());
-    reportFileTrouble(loaded.error, loaded.setAside, "Das Telefonbuch ist leer.");
-    phoneBook_ = std::move(loaded.phoneBook);
-}
-
 bool Engine::listen(capi::ListenMask mask) {
     return send(templates_.listenReq(mask));
 }
 
+std::optional<StartUpOutcome> Engine::endedDuringStartUp() {
+    if (!ending_ && !shutDown_ && !host_.shell.stopRequested()) {
+        return std::nullopt;
+    }
+    shutdown();
+    return ending_ ? StartUpOutcome::Failed : StartUpOutcome::EndRequested;
+}
+
+// Every message a step shows may run an event loop, in which "&Ende" or a
+// stop signal may come, and every driver call may end in an error report
+// that ends the program: start-up then goes no further.
+StartUpOutcome Engine::startUp() {
+    const auto refuse = [this](std::string_view caption, const std::string& text,
+                               MessageIcon icon) {
+        host_.shell.showMessage(caption, text, icon);
+        shutdown();
+        return StartUpOutcome::Failed;
+    };
+    if (!host_.shell.claimSingleInstance(store_.folder())) {
+        return refuse(kNoticeCaption,
+                      "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
+                      MessageIcon::Exclamation);
+    }
+    if (!host_.driver.loaded()) {
+        return refuse(kErrorCaption, driverMessage(kDriverNotFound, driver_.describeSetup()),
+                      MessageIcon::Critical);
+    }
+    const uint32_t installed = driver_.installed();
+    if (installed != capi::kCapiOk) {
+        reportCapiError(installed);  // registers anew and listens, or ends the program
+    }
+    if (auto ended = endedDuringStartUp()) {
+        return *ended;
+    }
+    if (!host_.shell.addTray(kTrayStarting)) {
+        shutdown();  // the registration the error report may have made goes
+        return StartUpOutcome::TrayRefused;
+    }
+    if (installed != capi::kCapiOk || !registerApplication()) {
+        return endedDuringStartUp().value_or(StartUpOutcome::Stopped);
+    }
+
+    setRegisteredMobileNumber(store_.loadMobileNumber());
+    const bool hasMobile = !registeredMobileNumber_.empty();
+    if (auto ended = endedDuringStartUp()) {
+        return *ended;
+    }
+    const bool configured = store_.loadSettings();
+    if (auto ended = endedDuringStartUp()) {
+        return *ended;
+    }
+    if (configured && hasMobile) {
+        store_.openCallLogAtStartUp();
+    } else if (!host_.shell.openSettings()) {
+        shutdown();
+        return StartUpOutcome::NotConfigured;
+    }
+    if (auto ended = endedDuringStartUp()) {
+        return *ended;
+    }
+    store_.loadPhoneBook();
+    if (auto ended = endedDuringStartUp()) {
+        return *ended;
+    }
+    if (configured && !hasMobile) {
+        // Serving nobody, the relay does not listen. Closing the settings
+        // switches it on once a number is entered, and leaves it
+        // deactivated otherwise.
+        host_.timers.setTimerEnabled(TimerId::DispatcherPoll, true);
+        return StartUpOutcome::Running;
+    }
+    if (!listen(capi::ListenMask::Calls)) {
+        return endedDuringStartUp().value_or(StartUpOutcome::Stopped);
+    }
+    host_.timers.setTimerEnabled(TimerId::DispatcherPoll, true);
+    host_.shell.setTray(kTrayReady);
+    return StartUpOutcome::Running;
+}
+
 void Engine::shutdown() {
+    if (shutDown_) {
+        return;
+    }
     shutDown_ = true;
-    driver_.release(applId_);
+    if (applId_ != 0) {
+        driver_.release(applId_);
+    }
     (void)callLog_.close();
     promptFile_.close();
     state_.promptFileName.clear();
-    for (TimerId timer : {TimerId::Timer1, TimerId::Timer2, TimerId::Timer3, TimerId::Timer4}) {
+    for (TimerId timer :
+         {TimerId::DispatcherPoll, TimerId::KeepAlive, TimerId::PlaceCall, TimerId::SeizeAgain}) {
         host_.timers.setTimerEnabled(timer, false);
     }
 }

@@ -10,8 +10,8 @@ void Engine::schedule(TimerId timer) {
 }
 
 void Engine::dropPendingCallSteps() {
-    host_.timers.setTimerEnabled(TimerId::Timer3, false);
-    host_.timers.setTimerEnabled(TimerId::Timer4, false);
+    host_.timers.setTimerEnabled(TimerId::PlaceCall, false);
+    host_.timers.setTimerEnabled(TimerId::SeizeAgain, false);
 }
 
 void Engine::keepSeizedLineAlive() {
@@ -26,7 +26,7 @@ void Engine::keepSeizedLineAlive() {
 }
 
 void Engine::placeConfirmedCall() {
-    host_.timers.setTimerEnabled(TimerId::Timer3, false);
+    host_.timers.setTimerEnabled(TimerId::PlaceCall, false);
     if (state_.callPhase != CallPhase::Dialling) {
         return;  // the call ended, or was dropped by an error report, meanwhile
     }
@@ -37,7 +37,7 @@ void Engine::placeConfirmedCall() {
         state_.resetDialogue();
         state_.promptEchoPos = -1;
         state_.callPhase = CallPhase::Dialogue;
-        schedule(TimerId::Timer4);
+        schedule(TimerId::SeizeAgain);
         return;
     }
     std::string_view number(state_.dialledNumber.data(), 20);
@@ -45,7 +45,7 @@ void Engine::placeConfirmedCall() {
 }
 
 void Engine::seizeLineAgain() {
-    host_.timers.setTimerEnabled(TimerId::Timer4, false);
+    host_.timers.setTimerEnabled(TimerId::SeizeAgain, false);
     send(templates_.connectReqSeizure(settings_.ownNumber));
 }
 

@@ -239,7 +239,7 @@ void Engine::onDisconnectInd() {
     }
     state_.targetPlci = 0;
     state_.targetNcci = 0;
-    host_.timers.setTimerEnabled(TimerId::Timer2, false);
+    host_.timers.setTimerEnabled(TimerId::KeepAlive, false);
     switch (state_.callPhase) {
         case CallPhase::Idle:
         case CallPhase::Dialling:
@@ -251,7 +251,7 @@ void Engine::onDisconnectInd() {
             state_.callPhase = CallPhase::Dialogue;
             if (state_.cancelRequested) {
                 state_.cancelRequested = false;
-                schedule(TimerId::Timer4);
+                schedule(TimerId::SeizeAgain);
             }
     }
 }
@@ -265,7 +265,7 @@ void Engine::disconnectIndByPhase(uint32_t plci, uint16_t reason) {
             if (mobile) {
                 callBack();  // the mobile caller hung up while it rang
             } else {
-                host_.timers.setTimerEnabled(TimerId::Timer2, false);
+                host_.timers.setTimerEnabled(TimerId::KeepAlive, false);
                 sendDisconnectReq(s.mobilePlci);  // the seized line was lost
             }
             return;
@@ -289,10 +289,10 @@ void Engine::disconnectIndByPhase(uint32_t plci, uint16_t reason) {
             }
             if (!s.cancelRequested) {
                 s.callPhase = CallPhase::Dialling;
-                schedule(TimerId::Timer3);  // places the call to the confirmed number
+                schedule(TimerId::PlaceCall);  // places the call to the confirmed number
             } else {
                 s.cancelRequested = false;
-                schedule(TimerId::Timer4);
+                schedule(TimerId::SeizeAgain);
                 s.resetDialogue();
                 stopPrompt();
                 s.promptEchoPos = -1;
@@ -300,7 +300,7 @@ void Engine::disconnectIndByPhase(uint32_t plci, uint16_t reason) {
             return;
         case CallPhase::Relaying:
             if (!mobile) {
-                schedule(TimerId::Timer4);
+                schedule(TimerId::SeizeAgain);
                 s.resetDialogue();
             }
             return;
@@ -320,7 +320,7 @@ void Engine::disconnectIndByPhase(uint32_t plci, uint16_t reason) {
                 // Once the call has ended nobody is left to tell or redial for.
                 if (!normalEnd(reason) && s.callPhase != CallPhase::Idle) {
                     startPrompt("nicht_erreichbar.pdt");
-                    schedule(TimerId::Timer4);
+                    schedule(TimerId::SeizeAgain);
                     if (settings_.logEnabled) {
                         callLog_.notReachable();
                     }
@@ -328,7 +328,7 @@ void Engine::disconnectIndByPhase(uint32_t plci, uint16_t reason) {
                            !s.cancelRequested) {
                     // After a normal end the caller may dial again, so the
                     // line is seized for that too (a cancel seizes it below).
-                    schedule(TimerId::Timer4);
+                    schedule(TimerId::SeizeAgain);
                 }
             }
             s.resetDialogue();

@@ -6,12 +6,12 @@ using std::chrono::milliseconds;
 
 milliseconds TimerSchedule::interval(TimerId timer) {
     switch (timer) {
-        case TimerId::Timer1:
+        case TimerId::DispatcherPoll:
             return milliseconds(10);
-        case TimerId::Timer2:
+        case TimerId::KeepAlive:
             return milliseconds(8000);
-        case TimerId::Timer3:
-        case TimerId::Timer4:
+        case TimerId::PlaceCall:
+        case TimerId::SeizeAgain:
             return milliseconds(100);
     }
     return milliseconds(10);
@@ -38,11 +38,6 @@ std::optional<milliseconds> TimerSchedule::nextDue() const {
         }
     }
     return next;
-}
-
-std::optional<milliseconds> TimerSchedule::dueAt(TimerId timer) const {
-    const State& state = timers_[static_cast<size_t>(timer)];
-    return state.enabled ? std::optional(state.due) : std::nullopt;
 }
 
 }  // namespace tellmaro::relay

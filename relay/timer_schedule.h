@@ -22,9 +22,8 @@ class TimerSchedule final : public Timers {
     void setTimerEnabled(TimerId timer, bool enabled) override;
     bool timerEnabled(TimerId timer) const override;
 
-    // When the next enabled timer fires; when `timer` fires, if enabled.
+    // When the next enabled timer fires.
     std::optional<std::chrono::milliseconds> nextDue() const;
-    std::optional<std::chrono::milliseconds> dueAt(TimerId timer) const;
     // Calls `fire` for each timer due now, in the order a window system
     // fires them; each is rescheduled one interval on first, so `fire` may
     // switch timers. Allocates nothing: it runs on every 10 ms tick.

@@ -1,5 +1,6 @@
 // Voice prompts: streamed to the mobile leg one block for every block
 // received, so the call's own audio paces playback.
+#include "data/text_rules.h"
 #include "relay/engine.h"
 
 namespace tellmaro::relay {
@@ -12,7 +13,7 @@ constexpr int16_t kEchoLastPosition = 20;
 const char* echoFile(char c) {
     static constexpr const char* kDigits[] = {"0.pdt", "1.pdt", "2.pdt", "3.pdt", "4.pdt",
                                               "5.pdt", "6.pdt", "7.pdt", "8.pdt", "9.pdt"};
-    if (c >= '0' && c <= '9') {
+    if (data::isDigit(c)) {
         return kDigits[c - '0'];
     }
     if (c == '*') {

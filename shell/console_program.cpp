@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 
 #include "capi/libcapi20_driver.h"
@@ -16,28 +15,12 @@
 #include "shell/console_commands.h"
 #include "shell/console_shell.h"
 #include "shell/data_folder.h"
-#include "shell/single_instance.h"
 
 namespace tellmaro::shell {
 
 namespace {
 
 using std::chrono::milliseconds;
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-void onStopSignal(int) {
-    stopSignal = 1;
-}
-
-void catchStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: the wait in the loop must end at once.
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 milliseconds steadyNow() {
     return std::chrono::duration_cast<milliseconds>(
@@ -73,7 +56,7 @@ constexpr const char* kUsage =
 // Fires the main window's timers until asked to stop.
 void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const ConsoleShell& shell) {
     constexpr milliseconds kLongestWait(1000);
-    while (!stopSignal && !shell.endRequested()) {
+    while (!shell.stopRequested() && !shell.endRequested()) {
         milliseconds wait = kLongestWait;
         if (auto due = timers.nextDue()) {
             wait = std::clamp(*due - steadyNow(), milliseconds(0), kLongestWait);
@@ -86,60 +69,34 @@ void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const Consol
 }
 
 int runRelay(const DataFolder& folder) {
-    catchStopSignals();
+    ConsoleShell::catchStopSignals();
     ConsoleShell shell;
-
-    SingleInstanceLock instance;
-    if (!instance.acquire(folder.path)) {
-        shell.showMessage(relay::kNoticeCaption,
-                          "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
-                          relay::MessageIcon::Exclamation);
-        return kExitStartFailed;
-    }
     capi::LibCapi20Driver driver;
-    if (!driver.loaded()) {
-        shell.showMessage(relay::kErrorCaption,
-                          relay::driverMessage(relay::kDriverNotFound, driver.describeSetup()),
-                          relay::MessageIcon::Critical);
-        return kExitStartFailed;
-    }
-
     relay::TimerSchedule timers(steadyNow);
     relay::SystemWallClock clock;
+    relay::Store store(folder.path, shell, clock);
     relay::Engine engine(
-        relay::EngineHost{driver, timers, clock, shell, data::programDirectory(), folder.path});
+        relay::EngineHost{driver, timers, clock, shell, store, data::programDirectory()});
 
-    if (uint32_t installed = engine.driver().installed(); installed != capi::kCapiOk) {
-        engine.reportCapiError(installed);
-        return kExitStartFailed;
+    switch (engine.startUp()) {
+        case relay::StartUpOutcome::Running:
+            break;
+        case relay::StartUpOutcome::EndRequested:
+            return kExitNormal;
+        case relay::StartUpOutcome::NotConfigured:
+            shell.showMessage(relay::kErrorCaption,
+                              std::string(kNotConfigured) + "\nDie Einstellungen gehören nach " +
+                                  (folder.path / data::kSettingsFileName).string() +
+                                  ", die Handynummer nach " +
+                                  (folder.path / data::kMobileNumberFileName).string() +
+                                  ". Einrichten mit: tellmaro-console set own-number=RUFNUMMER "
+                                  "mobile=HANDYNUMMER (mehr mit --help).",
+                              relay::MessageIcon::Critical);
+            return kExitNotConfigured;
+        default:  // the console has no tray to show a stopped start-up in
+            engine.shutdown();
+            return kExitStartFailed;
     }
-    shell.setTray(relay::kTrayStarting);
-    if (!engine.registerApplication()) {
-        engine.shutdown();
-        return kExitStartFailed;
-    }
-    const bool hasMobile = engine.loadMobileNumber();
-    bool configured = engine.loadSettings();
-    if (!configured || !hasMobile) {
-        const std::string hint =
-            "Die Einstellungen gehören nach " + (folder.path / data::kSettingsFileName).string() +
-            ", die Handynummer nach " + (folder.path / data::kMobileNumberFileName).string() +
-            ". Einrichten mit: tellmaro-console set own-number=RUFNUMMER "
-            "mobile=HANDYNUMMER (mehr mit --help).";
-        shell.showMessage(relay::kErrorCaption, std::string(kNotConfigured) + "\n" + hint,
-                          relay::MessageIcon::Critical);
-        engine.shutdown();
-        return kExitNotConfigured;
-    }
-    engine.openCallLogAtStartUp();
-    engine.loadPhoneBook();
-    if (!engine.listen(capi::ListenMask::Calls)) {
-        engine.shutdown();
-        return kExitStartFailed;
-    }
-    timers.setTimerEnabled(relay::TimerId::Timer1, true);
-    shell.setTray(relay::kTrayReady);
-
     runTimers(timers, engine, shell);
 
     engine.shutdown();

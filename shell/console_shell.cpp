@@ -1,10 +1,17 @@
 #include "shell/console_shell.h"
 
+#include <csignal>
 #include <string>
 
 namespace tellmaro::shell {
 
 namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int) {
+    stopSignal = 1;
+}
 
 // Quoted, with line breaks written as \r and \n so every entry stays one line.
 std::string quoted(std::string_view text) {
@@ -22,6 +29,19 @@ std::string quoted(std::string_view text) {
 }
 
 }  // namespace
+
+void ConsoleShell::catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a wait, in the loop or in the driver, must end at once.
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool ConsoleShell::stopRequested() const {
+    return stopSignal != 0;
+}
 
 void ConsoleShell::setTray(relay::TrayState state) {
     std::fprintf(out_, "tray: %.*s %s\n", static_cast<int>(state.iconFile.size()),

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "relay/engine_ports.h"
+#include "shell/single_instance.h"
 
 namespace tellmaro::shell {
 
@@ -15,6 +16,10 @@ class ConsoleShell final : public relay::ShellPort {
     explicit ConsoleShell(std::FILE* out = stdout, std::FILE* err = stderr)
         : out_(out), err_(err) {}
 
+    bool addTray(relay::TrayState state) override {
+        setTray(state);
+        return true;
+    }
     void setTray(relay::TrayState state) override;
     void setConfigurationMenuEnabled(bool) override {}
     // The console has no menu: the relay is always switched on.
@@ -22,13 +27,21 @@ class ConsoleShell final : public relay::ShellPort {
     void showMessage(std::string_view caption, std::string_view text,
                      relay::MessageIcon icon) override;
     void closeWindowsAndEnd() override { endRequested_ = true; }
+    bool stopRequested() const override;
+    bool claimSingleInstance(const std::filesystem::path& dataFolder) override {
+        return instance_.acquire(dataFolder);
+    }
 
+    // SIGINT and SIGTERM end the relay, during start-up too.
+    static void catchStopSignals();
+    // The error report ended the program.
     bool endRequested() const { return endRequested_; }
 
   private:
     std::FILE* out_;
     std::FILE* err_;
     bool endRequested_ = false;
+    SingleInstanceLock instance_;
 };
 
 }  // namespace tellmaro::shell

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     shell::MainWindow form1(
-        {driver, driver.loaded(), tray, messages, fileDialog, clock, programDir, dataFolder.path});
+        {driver, tray, messages, fileDialog, clock, programDir, dataFolder.path});
     // exit, not quit: "&Ende" or SIGTERM may come while a message box's
     // event loop runs, during start-up too; exit ends every running loop,
     // quit only the main one, which start-up has not entered yet.
@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     shell::StopSignals stopSignals;
     QObject::connect(&stopSignals, &shell::StopSignals::stopRequested, &form1,
                      &shell::MainWindow::shutdown);
-    if (!form1.start()) {
-        return 1;
+    if (const relay::StartUpOutcome outcome = form1.start(); !relay::runsOn(outcome)) {
+        return outcome == relay::StartUpOutcome::EndRequested ? 0 : 1;
     }
     return QApplication::exec();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // What the engine needs of the desktop: the tray icon with its popup menu
-// "&Systray", message boxes, and ending the program.
+// "&Systray", message boxes, the settings of a first start, and ending the
+// program.
 
 #include <QAction>
 #include <QMenu>
@@ -11,6 +12,7 @@
 
 #include "relay/engine_ports.h"
 #include "shell/message_boxes.h"
+#include "shell/single_instance.h"
 #include "shell/tray_icon.h"
 
 namespace tellmaro::shell {
@@ -22,8 +24,10 @@ class DesktopShell final : public QObject, public relay::ShellPort {
     DesktopShell(TrayIcon& tray, MessageBoxes& messages, std::filesystem::path appDir,
                  QObject* parent = nullptr);
 
-    // Adds the icon in the given state; false when the desktop refuses it.
-    bool addTray(relay::TrayState state);
+    bool claimSingleInstance(const std::filesystem::path& dataFolder) override {
+        return instance_.acquire(dataFolder);
+    }
+    bool addTray(relay::TrayState state) override;
     void removeTray();
 
     void setTray(relay::TrayState state) override;
@@ -33,6 +37,10 @@ class DesktopShell final : public QObject, public relay::ShellPort {
     void showMessage(std::string_view caption, std::string_view text,
                      relay::MessageIcon icon) override;
     void closeWindowsAndEnd() override { emit endRequested(); }
+    bool openSettings() override {
+        emit settingsRequested();
+        return true;
+    }
 
     QMenu& menu() { return menu_; }
     QAction* analysisEntry() const { return capi_; }      // PMNUcapi
@@ -44,6 +52,8 @@ class DesktopShell final : public QObject, public relay::ShellPort {
   signals:
     // The error report gave up: close the windows and end the program.
     void endRequested();
+    // A first start: the settings dialog opens.
+    void settingsRequested();
 
   private:
     QAction* addEntry(const QString& caption, const char* objectName);
@@ -51,6 +61,7 @@ class DesktopShell final : public QObject, public relay::ShellPort {
     // tray would leave a new set of rendered pixmaps in Qt's cache each time.
     const QIcon& icon(std::string_view file);
 
+    SingleInstanceLock instance_;
     TrayIcon& tray_;
     MessageBoxes& messages_;
     std::filesystem::path appDir_;

@@ -54,8 +54,9 @@ MainWindow::MainWindow(DesktopParts parts)
       splashTimer_(new QTimer(this)),
       timers_(this),
       shell_(parts.tray, parts.messages, parts.programDir, this),
-      engine_(relay::EngineHost{parts.driver, timers_, parts.clock, shell_, parts.programDir,
-                                parts.dataDir}) {
+      store_(parts.dataDir.empty() ? parts.programDir : parts.dataDir, shell_, parts.clock),
+      engine_(
+          relay::EngineHost{parts.driver, timers_, parts.clock, shell_, store_, parts.programDir}) {
     setWindowTitle(QString::fromUtf8(kMainWindowTitle.data(),
                                      static_cast<qsizetype>(kMainWindowTitle.size())));
     splashTimer_->setObjectName("Timer6");
@@ -70,6 +71,7 @@ MainWindow::MainWindow(DesktopParts parts)
             [this](bool checked) { engine_.activationChanged(checked); });
     connect(shell_.endEntry(), &QAction::triggered, this, &MainWindow::shutdown);
     connect(&shell_, &DesktopShell::endRequested, this, &MainWindow::shutdown);
+    connect(&shell_, &DesktopShell::settingsRequested, this, &MainWindow::openSettings);
 }
 
 MainWindow::~MainWindow() {
@@ -83,103 +85,26 @@ MainWindow::~MainWindow() {
     delete analysis_;
 }
 
-// Every message box start-up shows runs a nested event loop, in which the
-// tray menu's "&Ende" or SIGTERM may run shutdown: start-up then goes no
-// further, so that the program ends instead of running on shut down.
-bool MainWindow::start() {
+relay::StartUpOutcome MainWindow::start() {
     splash_ = new SplashWindow(parts_.programDir);
     splash_->setAttribute(Qt::WA_DeleteOnClose);
     splash_->show();
     splashTimer_->start();
     startFailed_ = false;
-
-    auto abandon = [this] {
-        startFailed_ = true;
-        closeWindow(splash_);
-        emit ended();
-        return false;
-    };
-    if (!instance_.acquire(engine_.dataDir())) {
-        shell_.showMessage(relay::kNoticeCaption,
-                           "Der Tellmaro ist bereits gestartet. Bitte verwenden Sie diese Instanz!",
-                           relay::MessageIcon::Exclamation);
-        return abandon();
-    }
-    if (!parts_.driverFound) {
-        shell_.showMessage(
-            relay::kErrorCaption,
-            relay::driverMessage(relay::kDriverNotFound, parts_.driver.describeSetup()),
-            relay::MessageIcon::Critical);
-        return abandon();
-    }
-    const uint32_t installed = engine_.driver().installed();
-    if (installed != capi::kCapiOk) {
-        // The report registers anew and listens, or ends the program.
-        engine_.reportCapiError(installed);
-        if (startFailed_) {
-            return false;
-        }
-    }
-    if (!shell_.addTray(relay::kTrayStarting)) {
-        // Shutdown before the message: the splash goes, and the registration
-        // the error report may have made is released.
-        if (engine_.applId() != 0) {
-            engine_.shutdown();
-        }
+    const relay::StartUpOutcome outcome = engine_.startUp();
+    if (outcome == relay::StartUpOutcome::Stopped) {
+        shell_.setTray(kTrayStartUpStopped);
+        shell_.setConfigurationMenuEnabled(false);
+    } else if (outcome == relay::StartUpOutcome::TrayRefused) {
+        // The splash goes before the message, the program after it.
         startFailed_ = true;
         closeWindow(splash_);
         shell_.showMessage(relay::kErrorCaption, kNoTray, relay::MessageIcon::Critical);
         emit ended();
-        return false;
+    } else if (!relay::runsOn(outcome) && !startFailed_) {
+        shutdown();  // a check that failed before the engine had anything to end
     }
-    if (installed != capi::kCapiOk || !engine_.registerApplication()) {
-        return stopStartUp();
-    }
-
-    const bool hasMobile = engine_.loadMobileNumber();
-    if (startFailed_) {
-        return false;
-    }
-    const bool configured = engine_.loadSettings();
-    if (startFailed_) {
-        return false;
-    }
-    if (configured && hasMobile) {
-        engine_.openCallLogAtStartUp();
-        if (startFailed_) {
-            return false;
-        }
-    } else {
-        // A first start, or no mobile phone to serve: the settings dialog
-        // opens and start-up goes on behind it.
-        openSettings();
-    }
-    engine_.loadPhoneBook();
-    if (startFailed_) {
-        return false;
-    }
-    if (configured && !hasMobile) {
-        // Serving nobody, the relay does not listen. Closing the dialog
-        // switches it on once a number is entered, and leaves it
-        // deactivated otherwise.
-        timers_.setTimerEnabled(relay::TimerId::Timer1, true);
-        return true;
-    }
-    if (!engine_.listen(capi::ListenMask::Calls)) {
-        return stopStartUp();
-    }
-    timers_.setTimerEnabled(relay::TimerId::Timer1, true);
-    shell_.setTray(relay::kTrayReady);
-    return true;
-}
-
-bool MainWindow::stopStartUp() {
-    if (startFailed_) {
-        return false;
-    }
-    shell_.setTray(kTrayStartUpStopped);
-    shell_.setConfigurationMenuEnabled(false);
-    return true;
+    return outcome;
 }
 
 void MainWindow::shutdown() {
@@ -203,11 +128,11 @@ void MainWindow::shutdown() {
 
 void MainWindow::openSettings() {
     openWindow(options_,
-               [this] { return new dialogs::Options(engine_, shell_, parts_.fileDialog); });
+               [this] { return new dialogs::Options(engine_, store_, shell_, parts_.fileDialog); });
 }
 
 void MainWindow::openPhoneBook() {
-    openWindow(phoneBook_, [this] { return new dialogs::CallDirWindow(engine_, shell_); });
+    openWindow(phoneBook_, [this] { return new dialogs::CallDirWindow(engine_, store_, shell_); });
 }
 
 void MainWindow::openAnalysis() {

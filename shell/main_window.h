@@ -31,13 +31,12 @@ class SplashWindow;
 // What start-up finds and uses; the program passes the real ones.
 struct DesktopParts {
     capi::CapiDriver& driver;
-    bool driverFound;  // libcapi20 could be loaded
     TrayIcon& tray;
     MessageBoxes& messages;
     dialogs::LogFileDialog& fileDialog;
     const relay::WallClock& clock;
     std::filesystem::path programDir;    // prompts, icons and pictures
-    std::filesystem::path dataDir = {};  // what the program writes; programDir when empty
+    std::filesystem::path dataDir = {};  // the store's files; programDir when empty
 };
 
 class MainWindow final : public QWidget {
@@ -47,13 +46,12 @@ class MainWindow final : public QWidget {
     explicit MainWindow(DesktopParts parts);
     ~MainWindow() override;
 
-    // The start-up sequence; false when it was abandoned and the program
-    // must end.
-    bool start();
+    // The splash, then the engine's start-up.
+    relay::StartUpOutcome start();
     // "&Ende", the error report giving up, or the end of the program.
     void shutdown();
 
-    relay::Engine& engine() { return engine_; }
+    relay::Store& store() { return store_; }
     DesktopShell& shell() { return shell_; }
     QtTimers& timers() { return timers_; }
     // Timer6: closes the splash window 2000 ms after start-up began.
@@ -66,15 +64,11 @@ class MainWindow final : public QWidget {
     void ended();
 
   private:
-    // Start-up stops after a CAPI error that the error report survived;
-    // false when the report ended the program.
-    bool stopStartUp();
-
     DesktopParts parts_;
-    SingleInstanceLock instance_;
     QTimer* splashTimer_;  // Timer6
     QtTimers timers_;
     DesktopShell shell_;
+    relay::Store store_;
     relay::Engine engine_;
     bool startFailed_ = false;
     QPointer<SplashWindow> splash_;

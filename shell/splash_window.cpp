@@ -6,14 +6,14 @@
 #include <QPainter>
 #include <QPixmap>
 
-#include "dialogs/twips.h"
+#include "ui/twips.h"
 
 namespace tellmaro::shell {
 
 namespace {
 
-using dialogs::place;
-using dialogs::px;
+using ui::place;
+using ui::px;
 
 // Both pictures fill their boxes: the boxes grow with the layout, and each
 // has its picture's proportions.
@@ -43,7 +43,7 @@ SplashWindow::SplashWindow(const std::filesystem::path& appDir, QWidget* parent)
     auto* version = new QLabel(versionText(), frame_);
     version->setObjectName("lblVersion");
     place(version, 2040, 1560, 1275, 285);
-    version->setFont(dialogs::formFont(12, true));  // Arial 12 pt bold
+    version->setFont(ui::formFont(12, true));  // Arial 12 pt bold
     version->setAttribute(Qt::WA_NoMousePropagation);
     setFocusPolicy(Qt::StrongFocus);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "data/text_rules.h"
+
 #include "exchange/sip/sip_causes.h"
 
 namespace tellmaro::sip {
@@ -14,11 +16,6 @@ constexpr auto kHour = std::chrono::hours(1);
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
-}
-
-bool allDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -70,7 +67,7 @@ std::optional<Refusal> CallBarring::admit(std::string_view number,
     if (!lineAccess_.empty() && startsWith(number, lineAccess_)) {
         number.remove_prefix(lineAccess_.size());
     }
-    if (!allDigits(number)) {
+    if (number.empty() || !data::allDigits(number)) {
         return Refusal{cause::kInvalidNumberFormat,
                        "not a number of digits (a line-access prefix? see line_access in "
                        "sip.conf)"};

@@ -4,18 +4,11 @@
 #include <cctype>
 #include <charconv>
 
+#include "data/text_rules.h"
+
 namespace tellmaro::sip {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-    const char* blanks = " \t\r\n";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -87,7 +80,7 @@ bool isAnonymous(const AddressParts& address) {
 }  // namespace
 
 std::optional<AddressParts> parseAddress(std::string_view value) {
-    value = trim(value);
+    value = data::trim(value);
     AddressParts parts;
     std::string_view uri;
     auto open = value.find('<', afterQuotedName(value));
@@ -96,7 +89,7 @@ std::optional<AddressParts> parseAddress(std::string_view value) {
         if (close == std::string_view::npos) {
             return std::nullopt;
         }
-        std::string_view display = trim(value.substr(0, open));
+        std::string_view display = data::trim(value.substr(0, open));
         if (display.size() >= 2 && display.front() == '"' && display.back() == '"') {
             display = display.substr(1, display.size() - 2);
         }
@@ -104,7 +97,7 @@ std::optional<AddressParts> parseAddress(std::string_view value) {
         uri = value.substr(open + 1, close - open - 1);
     } else {
         // addr-spec: parameters after ';' belong to the header.
-        uri = trim(value.substr(0, value.find(';')));
+        uri = data::trim(value.substr(0, value.find(';')));
     }
     auto colon = uri.find(':');
     if (colon == std::string_view::npos || colon == 0) {
@@ -141,14 +134,14 @@ CallingParty callingPartyOf(const CallerHeaders& headers, const NumberPlan& plan
         std::string_view rest = token;
         while (!rest.empty()) {
             auto semi = rest.find(';');
-            auto item = trim(rest.substr(0, semi));
+            auto item = data::trim(rest.substr(0, semi));
             if (item == "id" || item == "header" || item == "user") {
                 withheld = true;
             }
             rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
         }
     }
-    const bool asserted = !trim(headers.assertedIdentity).empty();
+    const bool asserted = !data::trim(headers.assertedIdentity).empty();
     std::optional<AddressParts> chosen;
     for (auto item : splitList(asserted ? headers.assertedIdentity : headers.from)) {
         auto address = parseAddress(item);

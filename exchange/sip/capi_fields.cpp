@@ -1,5 +1,7 @@
 #include "exchange/sip/capi_fields.h"
 
+#include "data/text_rules.h"
+
 namespace tellmaro::sip {
 
 namespace {
@@ -10,10 +12,6 @@ constexpr uint8_t kIsdnPlan = 0x01;
 constexpr uint8_t kNational = 0x20;
 constexpr uint8_t kInternational = 0x10;
 constexpr uint8_t kPresentationAllowedUserProvided = 0x80;  // allowed, user provided, not screened
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 }  // namespace
 
@@ -57,7 +55,7 @@ std::vector<std::string> keyedNumbers(std::string_view keys) {
     std::vector<std::string> numbers;
     std::string run;
     for (char key : keys) {
-        if (isDigit(key)) {
+        if (data::isDigit(key)) {
             run += key;
         } else if (!run.empty()) {
             numbers.push_back(std::move(run));

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string>
 
+#include "data/text_rules.h"
+
 namespace tellmaro::sip {
 
 char keyOfEvent(unsigned event) {
@@ -39,11 +41,7 @@ std::optional<char> keyOfInfo(std::string_view contentType, std::string_view bod
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     type.erase(std::remove(type.begin(), type.end(), ' '), type.end());
     auto keyOf = [](std::string_view text) -> std::optional<char> {
-        auto first = text.find_first_not_of(" \t\r\n");
-        if (first == std::string_view::npos) {
-            return std::nullopt;
-        }
-        text = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+        text = data::trim(text);
         if (text == "10") {
             return '*';
         }
@@ -54,7 +52,7 @@ std::optional<char> keyOfInfo(std::string_view contentType, std::string_view bod
             return std::nullopt;
         }
         char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        if ((c >= '0' && c <= '9') || c == '*' || c == '#' || (c >= 'A' && c <= 'D')) {
+        if (data::isDialChar(c) || (c >= 'A' && c <= 'D')) {
             return c;
         }
         return std::nullopt;

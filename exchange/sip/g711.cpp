@@ -108,9 +108,6 @@ int16_t ulawToLinear(uint8_t ulaw) {
 uint8_t linearToAlaw(int16_t sample) {
     return encodeAlaw(sample);
 }
-uint8_t linearToUlaw(int16_t sample) {
-    return encodeUlaw(sample);
-}
 uint8_t pcmuToCapi(uint8_t ulaw) {
     return kUlawToCapi[ulaw];
 }

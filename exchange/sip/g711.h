@@ -14,7 +14,6 @@ uint8_t bitReversed(uint8_t byte);
 int16_t alawToLinear(uint8_t alaw);
 int16_t ulawToLinear(uint8_t ulaw);
 uint8_t linearToAlaw(int16_t sample);
-uint8_t linearToUlaw(int16_t sample);
 
 // One RTP byte of the negotiated codec as a CAPI byte.
 inline uint8_t pcmaToCapi(uint8_t alaw) {

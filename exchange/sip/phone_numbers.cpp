@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "data/text_rules.h"
+
 namespace tellmaro::sip {
 
 namespace {
@@ -9,10 +11,6 @@ namespace {
 // National significant numbers are at most this long (Germany: 11); a
 // longer number starting with the country code carries the code.
 constexpr size_t kLongestNationalNumber = 11;
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return !prefix.empty() && text.substr(0, prefix.size()) == prefix;
@@ -45,7 +43,7 @@ CallingParty presentNumber(std::string_view number, const NumberPlan& plan) {
     if (plus) {
         digits.remove_prefix(1);
     }
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit)) {
+    if (digits.empty() || !data::allDigits(digits)) {
         return {};
     }
     if (plus) {

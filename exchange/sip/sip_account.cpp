@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 
+#include "data/text_rules.h"
 #include "exchange/sip/net_addresses.h"
 
 namespace tellmaro::sip {
@@ -20,16 +21,6 @@ namespace {
 
 constexpr size_t kLargestFile = 64 * 1024;
 constexpr unsigned long kLongestNumber = 20;  // digits an ISDN exchange carries
-
-std::string_view trim(std::string_view text) {
-    const char* blanks = " \t\r";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
 
 bool toNumber(std::string_view text, unsigned long max, unsigned long& out) {
     if (text.empty()) {
@@ -51,10 +42,6 @@ bool toBool(std::string_view text, bool& out) {
     return false;
 }
 
-bool allDigits(std::string_view text) {
-    return text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -69,7 +56,7 @@ std::vector<std::string> splitList(std::string_view value) {
     std::vector<std::string> items;
     while (!value.empty()) {
         auto comma = value.find(',');
-        auto item = trim(value.substr(0, comma));
+        auto item = data::trim(value.substr(0, comma));
         if (!item.empty()) {
             items.emplace_back(item);
         }
@@ -90,7 +77,7 @@ Setter text(std::string SipAccount::*field) {
 
 Setter digits(std::string SipAccount::*field, bool mayBeEmpty) {
     return [field, mayBeEmpty](SipAccount& account, std::string_view value) {
-        if ((value.empty() && !mayBeEmpty) || !allDigits(value)) {
+        if ((value.empty() && !mayBeEmpty) || !data::allDigits(value)) {
             return std::string("expected digits");
         }
         account.*field = std::string(value);
@@ -101,7 +88,7 @@ Setter digits(std::string SipAccount::*field, bool mayBeEmpty) {
 Setter list(std::vector<std::string> SipAccount::*field, bool digitsOnly) {
     return [field, digitsOnly](SipAccount& account, std::string_view value) {
         auto items = splitList(value);
-        if (digitsOnly && !std::all_of(items.begin(), items.end(), allDigits)) {
+        if (digitsOnly && !std::all_of(items.begin(), items.end(), data::allDigits)) {
             return std::string("expected digits, separated by commas");
         }
         account.*field = std::move(items);
@@ -170,8 +157,8 @@ const std::map<std::string, Setter, std::less<>>& setters() {
              unsigned long low = 0;
              unsigned long high = 0;
              if (dash == std::string_view::npos ||
-                 !toNumber(trim(value.substr(0, dash)), 65535, low) ||
-                 !toNumber(trim(value.substr(dash + 1)), 65535, high) || low < 1024 ||
+                 !toNumber(data::trim(value.substr(0, dash)), 65535, low) ||
+                 !toNumber(data::trim(value.substr(dash + 1)), 65535, high) || low < 1024 ||
                  high < low + 2) {
                  return std::string("expected a range such as 16384-16482");
              }
@@ -229,10 +216,11 @@ const std::map<std::string, Setter, std::less<>>& setters() {
              std::vector<NumberLength> lengths;
              for (const auto& item : splitList(value)) {
                  const auto colon = item.find(':');
-                 NumberLength rule{std::string(trim(item.substr(0, colon))), 0};
+                 NumberLength rule{std::string(data::trim(item.substr(0, colon))), 0};
                  unsigned long length = 0;
-                 if (colon == std::string::npos || rule.prefix.empty() || !allDigits(rule.prefix) ||
-                     !toNumber(trim(std::string_view(item).substr(colon + 1)), kLongestNumber,
+                 if (colon == std::string::npos || rule.prefix.empty() ||
+                     !data::allDigits(rule.prefix) ||
+                     !toNumber(data::trim(std::string_view(item).substr(colon + 1)), kLongestNumber,
                                length) ||
                      length < rule.prefix.size() ||
                      std::any_of(lengths.begin(), lengths.end(),
@@ -295,7 +283,7 @@ SipAccountResult parseSipAccount(std::string_view content) {
         content = end == std::string_view::npos ? std::string_view() : content.substr(end + 1);
         // A '#' starts a comment, except in the password, which may hold one.
         auto equals = line.find('=');
-        std::string_view key = trim(line.substr(0, equals));
+        std::string_view key = data::trim(line.substr(0, equals));
         if (key.empty() || key.front() == '#') {
             continue;
         }
@@ -308,7 +296,7 @@ SipAccountResult parseSipAccount(std::string_view content) {
         if (key != "password") {
             value = value.substr(0, value.find('#'));
         }
-        value = trim(value);
+        value = data::trim(value);
         auto setter = setters().find(key);
         if (setter == setters().end()) {
             return {std::nullopt, where + unknownKey(key)};

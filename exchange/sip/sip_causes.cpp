@@ -7,6 +7,8 @@
 #include <optional>
 #include <utility>
 
+#include "data/text_rules.h"
+
 namespace tellmaro::sip {
 
 namespace {
@@ -65,13 +67,6 @@ const Row* find(uint16_t status) {
     return row == kTable.end() ? nullptr : &*row;
 }
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    return first == std::string_view::npos
-               ? std::string_view()
-               : text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 bool sameWord(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
@@ -90,11 +85,11 @@ void splitOutsideQuotes(std::string_view text, char separator, Visit visit) {
         } else if (text[i] == '"') {
             quoted = !quoted;
         } else if (text[i] == separator && !quoted) {
-            visit(trimmed(text.substr(start, i - start)));
+            visit(data::trim(text.substr(start, i - start)));
             start = i + 1;
         }
     }
-    visit(trimmed(text.substr(std::min(start, text.size()))));
+    visit(data::trim(text.substr(std::min(start, text.size()))));
 }
 
 // "Q.850;cause=17;text=\"busy\"": its cause; nothing for another protocol
@@ -110,10 +105,10 @@ std::optional<uint8_t> q850Cause(std::string_view reason) {
         }
         const auto equals = part.find('=');
         if (!q850 || found || equals == std::string_view::npos ||
-            !sameWord(trimmed(part.substr(0, equals)), "cause")) {
+            !sameWord(data::trim(part.substr(0, equals)), "cause")) {
             return;
         }
-        const auto value = trimmed(part.substr(equals + 1));
+        const auto value = data::trim(part.substr(equals + 1));
         unsigned cause = 0;
         const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), cause);
         if (error == std::errc() && end == value.data() + value.size() && cause >= 1 &&

@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "data/data_folder.h"
+#include "data/text_rules.h"
 #include "exchange/controller/capi_controller.h"
 #include "exchange/rcapi/controller_backend.h"
 #include "exchange/rcapi/peer_user.h"
@@ -69,9 +69,7 @@ int usage(const std::string& why) {
 }
 
 std::optional<uint16_t> parsePort(const std::string& text) {
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) {
-            return std::isdigit(static_cast<unsigned char>(c));
-        })) {
+    if (text.empty() || !data::allDigits(text)) {
         return std::nullopt;
     }
     long value = std::strtol(text.c_str(), nullptr, 10);

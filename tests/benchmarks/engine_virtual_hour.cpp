@@ -2,7 +2,7 @@
 // time (the engine harness): the mobile calls, keys the number and "#", the
 // called party answers and nobody hangs up. Prints one table: the forwarding
 // delay from a block's arrival at the driver to its DATA_B3_REQ on the other
-// leg (target: 99th percentile within one Timer1 tick), heap allocations per
+// leg (target: 99th percentile within one dispatcher tick), heap allocations per
 // relayed block (target 0 for the engine) and the CPU for the hour (target
 // below 0.5 s). The delays come from a run whose line formats every message
 // for the trace; allocations and CPU from a run without the trace.
@@ -98,7 +98,7 @@ class MeasuredDriver final : public test::ForwardingDriver {
 };
 
 // Matches each DATA_B3_IND the line queues with the DATA_B3_REQ that relays
-// it, by leg and data handle, and records the wait in time and Timer1 ticks.
+// it, by leg and data handle, and records the wait in time and dispatcher ticks.
 struct DelayProbe {
     struct Arrival {
         bool waiting = false;
@@ -200,7 +200,7 @@ struct RelayedCall {
     }
     uint64_t relayed() const { return static_cast<const MeasuredDriver&>(*h.outer).relayed; }
 
-    // The harness's loop with the sites marked and Timer1 ticks counted.
+    // The harness's loop with the sites marked and dispatcher ticks counted.
     void run(
         milliseconds duration, const std::function<bool()>& done = [] { return false; }) {
         const milliseconds end = h.now() + duration;
@@ -212,7 +212,7 @@ struct RelayedCall {
                 h.line.runDueEvents();
             }
             h.timers.fireDue([&](relay::TimerId timer) {
-                ticks += timer == relay::TimerId::Timer1;
+                ticks += timer == relay::TimerId::DispatcherPoll;
                 SiteScope site(Engine);
                 h.engine.onTimer(timer);
             });
@@ -321,7 +321,7 @@ int main() {
         "within 1 tick");
     row("forwarding delay, maximum (ticks)",
         format("%.2f", ticksOf(*std::max_element(d.begin(), d.end()))));
-    row("relayed on the first Timer1 tick",
+    row("relayed on the first dispatcher tick",
         format("%.1f %%", 100.0 *
                               static_cast<double>(std::count(hour.probe.tickCounts.begin(),
                                                              hour.probe.tickCounts.end(), 1)) /

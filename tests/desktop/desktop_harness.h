@@ -36,13 +36,14 @@ class RecordingMessages final : public shell::MessageBoxes {
     }
 };
 
-// The line's driver, whose first check at start-up can fail and whose controller profile can
-// be refused or offer a single B channel.
+// The line's driver, whose library can be missing, whose first check at start-up can fail and
+// whose controller profile can be refused or offer a single B channel.
 class CheckedDriver final : public ForwardingDriver {
   public:
     using ForwardingDriver::ForwardingDriver;
-    bool failFirstCheck = false, oneBChannel = false;
+    bool found = true, failFirstCheck = false, oneBChannel = false;
     uint32_t profileResult = capi::kCapiOk;
+    bool loaded() const override { return found; }
 
     uint32_t installed() override {
         return std::exchange(failFirstCheck, false) ? capi::kCapiNotInstalled : inner_.installed();
@@ -72,7 +73,7 @@ struct Desktop {
     }
     shell::MainWindow& make() {
         window = std::make_unique<shell::MainWindow>(
-            shell::DesktopParts{checked, driverFound, tray, messages, files, clock, appDir});
+            shell::DesktopParts{checked, tray, messages, files, clock, appDir});
         return *window;
     }
     std::string errorLog() const { return readFile(appDir / "error.log"); }
@@ -91,7 +92,6 @@ struct Desktop {
     RecordingMessages messages;
     AnsweringFileDialog files;  // cancels
     relay::SystemWallClock clock;
-    bool driverFound = true;  // libcapi20 could be loaded
     std::unique_ptr<shell::MainWindow> window;
 };
 

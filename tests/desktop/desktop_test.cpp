@@ -5,12 +5,13 @@ namespace tellmaro::test {
 namespace {
 
 namespace fs = std::filesystem;
+using enum relay::StartUpOutcome;
 
 // One way start-up goes: what differs from a configured program, and what the user saw.
 struct StartUp {
     const char* what;
     void (*prepare)(Desktop&);
-    bool started;
+    relay::StartUpOutcome outcome;
     const char* tips;     // the tray's tool tips in order, separated by " / "
     const char* message;  // a part of the only message box's "caption|text"; "" for none
     bool menuLocked;      // only "&Ende" is enabled after the start
@@ -23,21 +24,21 @@ const char* const kConfiguring =
 
 const StartUp kStartUps[] = {
     {"configured, the call log off and its file gone: nothing said; Timer6 closes the splash",
-     [](Desktop&) {}, true, kReady, "", false,
+     [](Desktop&) {}, Running, kReady, "", false,
      [](Desktop& d) {
          QPointer<QWidget> splash = visibleWindow("frmSplash");
          QTimerEvent due(d.window->splashTimer()->timerId());
          QCoreApplication::sendEvent(d.window->splashTimer(), &due);
          QTRY_VERIFY(splash.isNull());
      }},
-    {"a key closes the splash before Timer6", [](Desktop&) {}, true, kReady, "", false,
+    {"a key closes the splash before Timer6", [](Desktop&) {}, Running, kReady, "", false,
      [](Desktop&) {
          QPointer<QWidget> splash = visibleWindow("frmSplash");
          QTest::keyClick(splash, Qt::Key_Space);
          QTRY_VERIFY(splash.isNull());
      }},
     {"a damaged mobile number, said, set aside, why in error.log: off until one is entered",
-     [](Desktop& d) { std::ofstream(d.appDir / "tellmaro.mob") << "0171 1234"; }, true,
+     [](Desktop& d) { std::ofstream(d.appDir / "tellmaro.mob") << "0171 1234"; }, Running,
      "Der Tellmaro wird gestartet / Wegen Konfiguration deaktiviert",
      "Die Datei tellmaro.mob ist beschädigt. Sie wurde als", true,
      [](Desktop& d) {
@@ -52,21 +53,21 @@ const StartUp kStartUps[] = {
          QVERIFY(d.entry("PMNUactive")->isChecked() && d.messages.texts.size() == 3 &&
                  d.errorLog().find("Ziffern der Handynummer") != std::string::npos);
      }},
-    {"no driver", [](Desktop& d) { d.driverFound = false; }, false, "",
+    {"no driver", [](Desktop& d) { d.checked.found = false; }, Failed, "",
      "'libcapi20.so.3' ihrer ISDN-Karte wurde nicht gefunden!", false,
      [](Desktop& d) { QVERIFY(d.messages.texts.value(0).startsWith("splash:")); }},
     {"no tray: the program closes, and with it the splash, first",
-     [](Desktop& d) { d.tray.available = false; }, false, "",
+     [](Desktop& d) { d.tray.available = false; }, TrayRefused, "",
      "nicht gesetzt werden\nUnter GNOME installieren Sie bitte das Paket "
      "gnome-shell-extension-appindicator",
      false, [](Desktop& d) { QVERIFY(!d.messages.texts.value(0).startsWith("splash:")); }},
     {"the driver check fails, the error report registers afresh: only \"&Ende\" is left",
-     [](Desktop& d) { d.checked.failFirstCheck = true; }, true,
+     [](Desktop& d) { d.checked.failFirstCheck = true; }, Stopped,
      "Der Tellmaro wird gestartet / Tellmaro ist wegen eines CAPI-Fehlers nicht betriebsbereit", "",
      true,
      [](Desktop& d) {
          QVERIFY(!d.errorLog().empty());
-         QVERIFY(!d.window->timers().timerEnabled(relay::TimerId::Timer1));  // not listening
+         QVERIFY(!d.window->timers().timerEnabled(relay::TimerId::DispatcherPoll));  // no polls
          d.entry("PMNUend")->trigger();
          QCOMPARE(d.line.accounting().applications, size_t{0});
      }},
@@ -76,14 +77,14 @@ const StartUp kStartUps[] = {
          settings.logEnabled = true;
          (void)data::SaveSettings(d.appDir, settings);
      },
-     true, kReady, "Log Datei wurde nicht gefunden! Log Datei Erstellung wurde deaktiviert!", false,
-     [](Desktop& d) { QVERIFY(!data::LoadSettings(d.appDir).settings->logEnabled); }},
+     Running, kReady, "Log Datei wurde nicht gefunden! Log Datei Erstellung wurde deaktiviert!",
+     false, [](Desktop& d) { QVERIFY(!data::LoadSettings(d.appDir).settings->logEnabled); }},
     {"unreadable settings: said, why in error.log, and the settings open as at a first start",
      [](Desktop& d) {
          fs::remove(d.appDir / "tellmaro.ini");
          fs::create_directory(d.appDir / "tellmaro.ini");
      },
-     true, kConfiguring, "kann nicht zugegriffen werden", true,
+     Running, kConfiguring, "kann nicht zugegriffen werden", true,
      [](Desktop& d) {
          QVERIFY(d.errorLog().find("tellmaro.ini") != std::string::npos &&
                  visibleWindow("Options"));
@@ -93,7 +94,7 @@ const StartUp kStartUps[] = {
          std::ofstream(d.appDir / "tellmaro.ini") << "damaged";
          d.messages.whileOpen = [&d] { d.window->shutdown(); };
      },
-     false, "Der Tellmaro wird gestartet", "tellmaro.ini", false},
+     EndRequested, "Der Tellmaro wird gestartet", "Einstellungen müssen neu eingegeben", false},
 };
 
 }  // namespace
@@ -108,12 +109,12 @@ class DesktopTest : public QObject {
             Desktop d;
             expected.prepare(d);
             QSignalSpy ended(&d.make(), &shell::MainWindow::ended);
-            QCOMPARE(d.window->start(), expected.started);
+            QVERIFY(d.window->start() == expected.outcome);
             QCOMPARE(d.tray.tips.join(" / "), QString(expected.tips));
             QCOMPARE(d.messages.texts.size(), *expected.message ? 1 : 0);
             QVERIFY2(d.messages.texts.join("").contains(QString::fromUtf8(expected.message)),
                      qPrintable(d.messages.texts.join("")));
-            if (expected.started) {
+            if (runsOn(expected.outcome)) {
                 for (QAction* action : d.window->shell().menu().actions()) {
                     QVERIFY(action->isSeparator() ||
                             action->isEnabled() ==
@@ -124,7 +125,7 @@ class DesktopTest : public QObject {
                 QVERIFY(ended.count() == 1 && d.line.accounting().applications == 0 &&
                         !d.tray.shown);
                 QVERIFY(!visibleWindow("frmSplash") && !visibleWindow("Options") &&
-                        !d.window->timers().timerEnabled(relay::TimerId::Timer1));
+                        !d.window->timers().timerEnabled(relay::TimerId::DispatcherPoll));
             }
             if (expected.then) {
                 expected.then(d);
@@ -142,7 +143,7 @@ class DesktopTest : public QObject {
             Desktop d;
             d.checked.oneBChannel = oneBChannel;
             d.checked.profileResult = refused;
-            QVERIFY(d.make().start());
+            QVERIFY(runsOn(d.make().start()));
             d.entry("PMNUcapi")->trigger();
             QWidget* window = visibleWindow("FRMcapi");
             const QString report = control<QPlainTextEdit>(window, "text1")->toPlainText();
@@ -159,7 +160,7 @@ class DesktopTest : public QObject {
     void theTrayMenuStaysReachableWhileTheEntryDialogIsOpen() {
         Desktop d;
         QSignalSpy ended(&d.make(), &shell::MainWindow::ended);
-        QVERIFY(d.window->start());
+        QVERIFY(runsOn(d.window->start()));
         d.entry("PMNUcalldir")->trigger();
         QWidget* phoneBook = visibleWindow("FRMcalldir");
         act(phoneBook, "BTNnew");

@@ -93,12 +93,12 @@ class TextFitTest : public QObject {
         {
             Desktop noTray;
             noTray.tray.available = false;
-            QVERIFY(!noTray.make().start());
+            QVERIFY(!runsOn(noTray.make().start()));
             message = noTray.messages.texts.value(0).section('|', 1);
         }
         Desktop d;
-        QVERIFY(d.make().start());
-        QVERIFY(d.window->engine().phoneBook().append(
+        QVERIFY(runsOn(d.make().start()));
+        QVERIFY(d.window->store().phoneBook().append(
             {"12345678901234567890", "*31#12345678901234", "Zahn\xe4rztin"}));  // the widest
         QStringList misfits = misfitsOnScreen();                                // the splash
         const QImage splash = visibleWindow("frmSplash")->grab().toImage();

@@ -21,7 +21,7 @@ struct Setup {
     explicit Setup(const data::PhoneBook& book) {
         (void)data::SaveCallDir(h.appDir, book);
         h.startUp();
-        window = std::make_unique<dialogs::CallDirWindow>(h.engine, h.shell);
+        window = std::make_unique<dialogs::CallDirWindow>(h.engine, h.store, h.shell);
         window->show();
         (void)QTest::qWaitForWindowActive(window.get());
     }
@@ -80,7 +80,7 @@ class CallDirWindowTest : public QObject {
         const data::PhoneBook expected =
             bookOf({{"4", "654321", "Zahn\xe4rztin"}});  // Windows-1252
         QVERIFY(!s.window->isVisible() && s.inFile() == expected &&
-                s.h.engine.phoneBook() == expected);
+                s.h.store.phoneBook() == expected);
         QCOMPARE(s.h.shell.messages.size(), size_t{1});  // the refusal's
     }
 
@@ -89,7 +89,7 @@ class CallDirWindowTest : public QObject {
     void aFailedSaveIsReportedAndKeepsTheOldFile() {
         const data::PhoneBook book = bookOf({{"1", "111", ""}});
         Setup s(book);
-        QVERIFY(s.h.engine.phoneBook().append({"2", "222", std::string(200, 'x')}));
+        QVERIFY(s.h.store.phoneBook().append({"2", "222", std::string(200, 'x')}));
         act(s.window.get(), "BTNok");
         QCOMPARE(s.h.shell.messages.at(0).text,
                  std::string("Das Telefonbuch konnte nicht gespeichert werden!"));
@@ -99,7 +99,7 @@ class CallDirWindowTest : public QObject {
         std::filesystem::remove(s.h.appDir / "tellmaro.dir");
         std::filesystem::create_directory(s.h.appDir / "tellmaro.dir");
         act(s.window.get(), "Esc");
-        QVERIFY(!s.window->isVisible() && s.h.engine.phoneBook() == book &&
+        QVERIFY(!s.window->isVisible() && s.h.store.phoneBook() == book &&
                 s.h.errorLogText().ends_with("kann nicht gelesen werden: Ist ein Verzeichnis\r\n"));
     }
 };

@@ -25,12 +25,11 @@ data::SettingsRecord configured() {
 // A started engine with stored settings and mobile number, and the dialog on it.
 struct Setup {
     Setup() : h({configured()}) {
-        (void)data::SaveMobileNumber(h.appDir, "01711234567");
         h.startUp();
         before = stored();
     }
     void open() {  // shown and active, so that focus can be observed
-        dialog = std::make_unique<dialogs::Options>(h.engine, h.shell, files);
+        dialog = std::make_unique<dialogs::Options>(h.engine, h.store, h.shell, files);
         dialog->show();
         dialog->activateWindow();
         (void)QTest::qWaitForWindowActive(dialog.get());
@@ -95,7 +94,7 @@ class OptionsDialogTest : public QObject {
             QCOMPARE(stored.logFileName, fs::path(file).filename().string());
             QCOMPARE(stored.logEnabled, logging);
             QCOMPARE(fs::is_regular_file(s.h.appDir / file), logging);
-            QCOMPARE(s.h.engine.callLog().isOpen(), logging);
+            QCOMPARE(s.h.store.callLog().isOpen(), logging);
         }
     }
 
@@ -113,11 +112,11 @@ class OptionsDialogTest : public QObject {
             act(s.dialog.get(), QString("RADhash_enter %1=1a OKButton").arg(field));
             QCOMPARE(s.h.shell.messages.size(), size_t{1});
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(field));
-            QVERIFY(s.dialog->isVisible() && !s.h.engine.settings().starConfirms);
+            QVERIFY(s.dialog->isVisible() && !s.h.store.settings().starConfirms);
             act(s.dialog.get(), way);
             QVERIFY(!s.dialog->isVisible() && s.h.shell.messages.size() == 1);
             QCOMPARE(s.stored(), s.before);
-            QCOMPARE(s.h.engine.settings().starConfirms, QString(way) != "close");
+            QCOMPARE(s.h.store.settings().starConfirms, QString(way) != "close");
         }
     }
 };

@@ -82,7 +82,7 @@ TEST(FaultInjection, EveryFailedDriverCallOfEveryFlow) {
                 auto& h = run.harness();
                 h.scripted.failCallAfter(base + n, code, driverGone);
                 // As a modal message box does, the timer ticks on while it is open.
-                h.shell.whileShown = [&h] { h.engine.onTimer(relay::TimerId::Timer1); };
+                h.shell.whileShown = [&h] { h.engine.onTimer(relay::TimerId::DispatcherPoll); };
                 run.play(false);
                 ASSERT_TRUE(h.scripted.faultFired());
                 const auto& put = h.scripted.failedPut();

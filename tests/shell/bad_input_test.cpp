@@ -54,8 +54,6 @@ const Row kRows[] = {
      "./tellmaro-console show; ls -ld ~/.config/tellmaro", 0, "drwx------"},
     {true, false, "echo 'REMOTE rcapi 127.0.0.1 9' >~/.capi20rc", "./tellmaro-console", 1,
      "nicht richtig installiert! | REMOTE rcapi 127.0.0.1:9 | weist die Verbindung ab"},
-    {true, true, "truncate -s -1 tellmaro.ini", "./tellmaro-console", 2,
-     "Die Datei tellmaro.ini ist beschädigt | .bad aufbewahrt | müssen neu eingegeben werden."},
     {false, false, "", "XDG_CONFIG_HOME=/dev/null/config ./tellmaro-console show", 1,
      "/dev/null/config/tellmaro | kann nicht angelegt werden"},
     {true, false, "", "./tellmaro-console set mode=direct own-number=0711a", 2,

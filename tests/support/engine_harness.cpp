@@ -8,6 +8,7 @@
 #include "capi/byte_order.h"
 #include "capi/message_header.h"
 #include "capi/message_trace.h"
+#include "data/mobile_number_file.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
 #include "exchange/simulated/virtual_time.h"
@@ -66,7 +67,6 @@ data::LocalTime VirtualWallClock::now() const {
 
 void RecordingShell::setTray(relay::TrayState state) {
     static const std::pair<relay::TrayState, const char*> kNames[] = {
-        {relay::kTrayStarting, "starting"},
         {relay::kTrayReady, "ready"},
         {relay::kTrayDeactivated, "off"},
         {relay::kTrayCallActive, "active"},
@@ -105,11 +105,11 @@ EngineHarness::EngineHarness(HarnessOptions options)
       timers([this] { return clock.now(); }),
       wallClock(clock),
       outer(options.outerDriver ? options.outerDriver(scripted) : nullptr),
-      engine(relay::EngineHost{outer ? *outer : scripted, timers, wallClock, shell, appDir}),
+      store(appDir, shell, wallClock),
+      engine(relay::EngineHost{outer ? *outer : scripted, timers, wallClock, shell, store, appDir}),
       ownFolder_(options.programFolder.empty()),
       phases_{relay::CallPhase::Idle} {
-    data::SettingsRecord& settings = engine.settings();
-    settings = options.settings;
+    data::SettingsRecord settings = options.settings;
     std::filesystem::create_directories(logFile.parent_path());
     settings.logEnabled = true;
     settings.logFilePath = data::utf8ToWindows1252(logFile.string()).text.value_or("");
@@ -120,7 +120,8 @@ EngineHarness::EngineHarness(HarnessOptions options)
         settings.ownNumberLength = 7;
     }
     (void)data::SaveSettings(appDir, settings);
-    engine.setRegisteredMobileNumber(options.mobileNumber);
+    // None is "0" on file, a number that serves nobody either.
+    (void)data::SaveMobileNumber(appDir, options.mobileNumber.empty() ? "0" : options.mobileNumber);
     if (options.trace) {
         line.setTraceHook([this](const exchange::TraceEntry& entry) {
             trace_.push_back(exchange::formatTrace(entry));
@@ -138,15 +139,7 @@ EngineHarness::~EngineHarness() {
 }
 
 void EngineHarness::startUp() {
-    if (!engine.registerApplication()) {
-        return;
-    }
-    engine.openCallLogAtStartUp();
-    engine.loadPhoneBook();
-    if (engine.listen(capi::ListenMask::Calls)) {
-        timers.setTimerEnabled(relay::TimerId::Timer1, true);
-        shell.setTray(relay::kTrayReady);
-    }
+    (void)engine.startUp();
 }
 
 bool EngineHarness::runUntil(const std::function<bool()>& done, milliseconds limit) {

@@ -165,7 +165,7 @@ class EngineHarness {
     EngineHarness(const EngineHarness&) = delete;
     EngineHarness& operator=(const EngineHarness&) = delete;
 
-    // The console program's start-up: register, call log, phone book, listen, Timer1.
+    // The engine's start-up on the files the harness wrote.
     void startUp();
     void runFor(milliseconds duration) {
         (void)runUntil([] { return false; }, duration);
@@ -200,6 +200,7 @@ class EngineHarness {
     VirtualWallClock wallClock;
     RecordingShell shell;
     std::unique_ptr<capi::CapiDriver> outer;  // HarnessOptions::outerDriver's layer
+    relay::Store store;
     relay::Engine engine;
 
   private:

@@ -403,7 +403,7 @@ void FlowRun::step(const Words& w, bool strict) {
         {"put", [&] { h.line.controller().failNextPut(code()); }},
         {"error-log", [&] { fs::create_directory(h.appDir / "error.log"); }},
         {"log-folder", [&] { fs::remove_all(h.logFile.parent_path()); }},
-        {"keep-alive", [&] { h.timers.setTimerEnabled(relay::TimerId::Timer2, false); }},
+        {"keep-alive", [&] { h.timers.setTimerEnabled(relay::TimerId::KeepAlive, false); }},
         {"missing", [&] { fs::remove(h.appDir / b); }}};
     const bool party = script_->scenario.party(w[0]) != nullptr;
     if (w[0] == "wait" && a == "phase") {
@@ -473,9 +473,9 @@ std::string FlowRun::verdict(const Words& w) {
     } else if (kind == "timer") {
         actual = {arg, onOff(h.timers.timerEnabled(static_cast<relay::TimerId>(number(arg) - 1)))};
     } else if (kind == "call-log") {
-        actual = {h.engine.callLog().isOpen() ? "open" : "closed"};
+        actual = {h.store.callLog().isOpen() ? "open" : "closed"};
     } else if (kind == "settings") {  // log=on|off, in the engine and in the file alike
-        const bool on = h.engine.settings().logEnabled;
+        const bool on = h.store.settings().logEnabled;
         const bool stored =
             data::LoadSettings(h.appDir).settings.value_or(data::SettingsRecord{}).logEnabled;
         actual = {"log=" + onOff(on) + (on == stored ? "" : ", stored " + onOff(stored))};

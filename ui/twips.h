@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tellmaro::dialogs {
+namespace tellmaro::ui {
 
 namespace twips_detail {
 
@@ -62,4 +62,4 @@ inline QFont formFont(double points, bool bold) {
     return font;
 }
 
-}  // namespace tellmaro::dialogs
+}  // namespace tellmaro::ui
