@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "data/file_access.h"
 #include "data/system_error.h"
 
 namespace tellmaro::data {
@@ -67,24 +68,6 @@ int createTemporaryBeside(const std::filesystem::path& target, std::filesystem::
         }
     }
     return -1;
-}
-
-bool writeAll(int fd, std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return true;
 }
 
 // Makes the rename itself durable. Some file systems cannot sync a

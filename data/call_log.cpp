@@ -7,6 +7,7 @@
 #include <string>
 
 #include "data/call_log_texts.h"
+#include "data/file_access.h"
 #include "data/system_error.h"
 #include "data/windows1252.h"
 
@@ -93,20 +94,8 @@ FileResult CallLog::close() {
 }
 
 bool CallLog::append(std::string_view bytes) {
-    if (fd_ < 0) {
-        return false;
-    }
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
+    return fd_ >= 0 &&
+           writeAll(fd_, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
 bool CallLog::writeLine(std::string_view windows1252Text) {

@@ -20,6 +20,32 @@ std::string systemError(const std::filesystem::path& file, const char* verb, int
 
 }  // namespace
 
+bool writeAll(int fd, std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+bool appendToFile(const std::filesystem::path& file, std::span<const uint8_t> bytes) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = writeAll(fd, bytes);
+    return ::close(fd) == 0 && written;
+}
+
 ReadFileResult readWholeFile(const std::filesystem::path& file) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

@@ -2,6 +2,7 @@
 // Whole-file reads and the small file moves the loaders share.
 
 #include <filesystem>
+#include <span>
 #include <string>
 
 #include "data/byte_buffer.h"
@@ -23,6 +24,12 @@ ReadFileResult readWholeFile(const std::filesystem::path& file);
 // Creates an empty file, 0600, when none exists; an existing file is left as
 // it is.
 FileResult createFileIfMissing(const std::filesystem::path& file);
+
+// Writes all of `bytes` to `fd`, on after interruptions; false (errno set) when it could not.
+bool writeAll(int fd, std::span<const uint8_t> bytes);
+
+// Appends `bytes` to `file`, which is created for the user alone; false when it could not.
+bool appendToFile(const std::filesystem::path& file, std::span<const uint8_t> bytes);
 
 // A file that could not be read as what it must be. Its bytes are kept,
 // never guessed at and never thrown away.

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "data/call_dir_file.h"
+#include "data/file_access.h"
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
@@ -159,23 +160,8 @@ void Store::logFailure(std::string_view text) {
 void Store::appendErrorLog(std::string_view utf8Line) {
     std::string line = data::utf8ToWindows1252(utf8Line).text.value_or(std::string(utf8Line));
     line += "\r\n";
-    const int fd =
-        ::open((folder_ / kErrorLogName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return;
-    }
-    size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t written = ::write(fd, line.data() + done, line.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(written);
-    }
-    ::close(fd);
+    (void)data::appendToFile(folder_ / kErrorLogName,
+                             std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size()));
 }
 
 }  // namespace tellmaro::relay
