@@ -16,7 +16,7 @@ TELLMARO_PACKAGES=(
   qt6-base-dev qt6-translations-l10n
   fonts-dejavu-core
   xvfb dbus-daemon
-  libre-dev librem-dev sip-tester baresip kamailio
+  libre-dev librem-dev sip-tester baresip kamailio nftables
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one

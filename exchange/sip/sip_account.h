@@ -51,7 +51,7 @@ struct SipAccount {
     std::vector<std::string> inviteSources;
     bool inbandDtmf = false;
     std::chrono::seconds registerExpires{600};
-    std::chrono::seconds keepAlive{25};   // CRLF keep-alives to the registrar over UDP; 0: off
+    std::chrono::seconds keepAlive{25};   // keep-alives on the registration's flow; 0: off
     std::chrono::seconds rtpTimeout{30};  // an answered call without RTP this long ends
     std::chrono::seconds retryMin{5};     // first wait after a failed registration; doubles
     // Digest realms answered besides the domain and the registrar's host.

@@ -70,7 +70,7 @@ int Call::openMedia() {
 }
 
 struct mbuf* Call::sdpBody(bool answer) {
-    std::string sdp = buildSdp(engine_.localAddress(), rtpPort(), sessionId_,
+    std::string sdp = buildSdp(engine_.mediaAddress(), rtpPort(), sessionId_,
                                answer && remote_ ? &*remote_ : nullptr);
     struct mbuf* mb = mbuf_alloc(sdp.size());
     if (mb) {

@@ -25,6 +25,7 @@
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/media_source.h"
 #include "exchange/sip/sip_line.h"
+#include "exchange/sip/sip_registration.h"
 
 namespace tellmaro::sip {
 
@@ -218,6 +219,8 @@ class Engine {
         return sessions_;
     }
     const std::string& localAddress() const { return localAddress_; }
+    // The address for SDP: the one the registrar sees us at, when it says so.
+    std::string mediaAddress() const;
     uint16_t sipPort() const { return sipPort_; }
     const NumberPlan& plan() const { return plan_; }
     std::vector<const char*> routes() const;
@@ -245,9 +248,18 @@ class Engine {
 
   private:
     static void connectHandler(const struct sip_msg* msg, void* arg);
-    static void registerHandler(int err, const struct sip_msg* msg, void* arg);
+    void registered(int err, const struct sip_msg* msg);
     static void retryHandler(void* arg);
     static void keepAliveHandler(void* arg);
+    static void keepAliveAnswer(int err, const struct sip_msg* msg, void* arg);
+    static void flowLost(int err, void* arg);
+    // Where the registrar or a keep-alive's answer says it sees us; a change
+    // registers again with it as the Contact.
+    void noteSeenAddress(const struct sip_msg* msg);
+    // The route toward the registrar now leaves from another local address:
+    // listens there and registers again.
+    void checkRoute();
+    int listen(std::string& error);
     static void reapHandler(void* arg);
     static void traceHandler(bool tx, enum sip_transp tp, const struct sa* src,
                              const struct sa* dst, const uint8_t* pkt, size_t len, void* arg);
@@ -262,6 +274,8 @@ class Engine {
     static bool leftoverResponse(const struct sip_msg* msg, void* arg);
 
     int startRegistration();
+    // Registers again now, saying why in a status line.
+    void registerAgain(const std::string& why);
     void registrationChanged(RegistrationState state, const std::string& reason);
 
     LineShared& shared_;
@@ -272,8 +286,12 @@ class Engine {
     uint16_t sipPort_ = 0;
     std::string registrarText_;
     std::string proxyRoute_;
-    struct sa keepAliveTarget_ {};
-    bool haveKeepAliveTarget_ = false;
+    bool autoLocalAddress_ = false;  // chosen by the route, not by sip.conf
+    struct sa public_ {};            // where the registrar sees us, if not at our own address
+    std::string seenAt_;             // as the registrar last said, for --check
+    struct sip_dialog* keepAliveDialog_ = nullptr;
+    struct sip_request* keepAliveRequest_ = nullptr;
+    struct sip_keepalive* flowKeepAlive_ = nullptr;  // CRLF pings on a connection
     struct {
         std::vector<struct sa> addresses;
         std::vector<bool> portMatters;
@@ -286,7 +304,7 @@ class Engine {
     struct sip_lsnr* leftoverRequests_ = nullptr;
     struct sip_lsnr* leftoverResponses_ = nullptr;
     ReportedSources refusedSources_;
-    struct sipreg* registration_ = nullptr;
+    std::unique_ptr<Registration> registration_;
     struct mqueue* queue_ = nullptr;
     struct tmr retryTimer_ {};
     struct tmr keepAliveTimer_ {};

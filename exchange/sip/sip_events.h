@@ -17,6 +17,7 @@ enum class RegistrationState { Registering, Registered, Failed, Unregistered };
 struct RegistrationChanged {
     RegistrationState state = RegistrationState::Registering;
     std::string reason;  // plain words, e.g. "200 OK" or "no answer from 10.0.0.1:5060"
+    std::string seenAt;  // where the registrar last said it sees us ("198.51.100.7:40123")
 };
 
 // How an ISDN exchange presents a calling number.

@@ -75,6 +75,8 @@ class SipLine {
 // Uses its own SIP thread: no SipLine may run.
 struct CheckReport {
     bool registered = false;
+    std::string
+        seenAt;  // the address the registrar sees, when it says (behind a NAT: the public one)
     std::vector<std::string> lines;
 };
 CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout,

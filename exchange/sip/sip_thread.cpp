@@ -185,7 +185,10 @@ Engine::~Engine() {
     tmr_cancel(&keepAliveTimer_);
     tmr_cancel(&reapTimer_);
     calls_.clear();
-    registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
+    registration_.reset();
+    keepAliveRequest_ = static_cast<struct sip_request*>(mem_deref(keepAliveRequest_));
+    keepAliveDialog_ = static_cast<struct sip_dialog*>(mem_deref(keepAliveDialog_));
+    flowKeepAlive_ = static_cast<struct sip_keepalive*>(mem_deref(flowKeepAlive_));
     sessions_ = static_cast<struct sipsess_sock*>(mem_deref(sessions_));
     dialogGuard_ = static_cast<struct sip_lsnr*>(mem_deref(dialogGuard_));
     leftoverRequests_ = static_cast<struct sip_lsnr*>(mem_deref(leftoverRequests_));
@@ -249,11 +252,9 @@ int Engine::start(std::string& error) {
                       (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
     }
     const HostPort& next = proxy ? *proxy : *registrar;
+    // A name with SRV records only has no address here: libre finds it
+    // (RFC 3263), and the route is checked again once a REGISTER went out.
     auto nextAddresses = resolveHost(next.host);
-    if (nextAddresses.empty()) {
-        error = "cannot resolve '" + next.host + "'";
-        return EADDRNOTAVAIL;
-    }
 
     // INVITEs are taken from the registrar and proxy, or from the configured sources.
     auto addSource = [this](const std::string& entry) {
@@ -286,17 +287,17 @@ int Engine::start(std::string& error) {
 
     localAddress_ = account_.listenAddress;
     if (localAddress_.empty() || localAddress_ == "0.0.0.0" || localAddress_ == "::") {
-        auto toward = localAddressToward(nextAddresses.front());
-        if (!toward) {
-            error = "no local address reaches " + nextAddresses.front();
+        // Documentation addresses: only the default route matters for them.
+        std::string toward = !nextAddresses.empty()  ? nextAddresses.front()
+                             : localAddress_ == "::" ? "2001:db8::1"
+                                                     : "192.0.2.1";
+        auto local = localAddressToward(toward);
+        if (!local) {
+            error = "no local address reaches " + toward;
             return EADDRNOTAVAIL;
         }
-        localAddress_ = *toward;
-    }
-    struct sa local;
-    if (sa_set_str(&local, localAddress_.c_str(), account_.localPort) != 0) {
-        error = "listen address '" + localAddress_ + "' is not an IP address";
-        return EINVAL;
+        localAddress_ = *local;
+        autoLocalAddress_ = true;
     }
 
     // Each step's own error: the first that fails says what failed.
@@ -319,19 +320,8 @@ int Engine::start(std::string& error) {
                "SIP stack")) {
         return err;
     }
-    enum sip_transp transport =
-        account_.transport == SipTransport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
-    if (failed(err = sip_transp_add(sip_, transport, &local),
-               "cannot listen on " + localAddress_ + ":" + std::to_string(account_.localPort) +
-                   "/" + transportName(account_.transport))) {
+    if ((err = listen(error))) {
         return err;
-    }
-    struct sa bound;
-    sip_transp_laddr(sip_, &bound, transport, nullptr);
-    sipPort_ = sa_port(&bound);
-    if (transport == SIP_TRANSP_UDP && !attachStartLineFilter(udpSocketOn(sipPort_))) {
-        log(std::string("warning: no kernel filter on the SIP socket (") + std::strerror(errno) +
-            "): datagrams without a line end reach the SIP stack");
     }
     // Listeners see a request in the order they were added.
     if (failed(err = sip_listen(&dialogGuard_, sip_, true, dialogGuard, this), "SIP listener") ||
@@ -351,11 +341,6 @@ int Engine::start(std::string& error) {
           "-" + std::to_string(account_.rtpPortMax) + ", up to " +
           std::to_string(account_.maxCalls) + " calls");
 
-    if (account_.transport == SipTransport::Udp && account_.keepAlive.count() > 0 &&
-        sa_set_str(&keepAliveTarget_, nextAddresses.front().c_str(),
-                   next.port ? next.port : 5060) == 0) {
-        haveKeepAliveTarget_ = true;
-    }
     if (shared_.options().registerAccount) {
         if (failed(err = startRegistration(), "REGISTER")) {
             return err;
@@ -364,21 +349,60 @@ int Engine::start(std::string& error) {
     return 0;
 }
 
+int Engine::listen(std::string& error) {
+    struct sa local;
+    uint16_t port = sipPort_ ? sipPort_ : account_.localPort;
+    if (sa_set_str(&local, localAddress_.c_str(), port) != 0) {
+        error = "listen address '" + localAddress_ + "' is not an IP address";
+        return EINVAL;
+    }
+    enum sip_transp transport =
+        account_.transport == SipTransport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
+    if (int err = sip_transp_add(sip_, transport, &local)) {
+        error = "cannot listen on " + describeAddress(local) + "/" +
+                transportName(account_.transport) + ": " + errorText(err);
+        return err;
+    }
+    struct sa bound;
+    sip_transp_laddr(sip_, &bound, transport, nullptr);
+    sipPort_ = sa_port(&bound);
+    if (transport == SIP_TRANSP_UDP && !attachStartLineFilter(udpSocketOn(sipPort_))) {
+        log(std::string("warning: no kernel filter on the SIP socket (") + std::strerror(errno) +
+            "): datagrams without a line end reach the SIP stack");
+    }
+    return 0;
+}
+
 int Engine::startRegistration() {
-    registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
     refusedRealm_.clear();
-    std::string registrarUri =
+    RegistrationParams params;
+    params.registrarUri =
         "sip:" + registrarText_ + (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
-    std::string aor = fromUri();
-    auto routeList = routes();
+    params.aor = fromUri();
+    params.contactUser = account_.user;
+    if (!proxyRoute_.empty()) {
+        params.routes.push_back(proxyRoute_);
+    }
+    params.expires = static_cast<uint32_t>(account_.registerExpires.count());
+    if (!keepAliveDialog_ && account_.keepAlive.count() > 0) {
+        auto routeList = routes();
+        if (sip_dialog_alloc(&keepAliveDialog_, params.registrarUri.c_str(), params.aor.c_str(),
+                             nullptr, params.aor.c_str(),
+                             routeList.empty() ? nullptr : routeList.data(),
+                             static_cast<uint32_t>(routeList.size())) != 0) {
+            keepAliveDialog_ = nullptr;
+        }
+    }
     registrationChanged(
         RegistrationState::Registering,
-        "as " + aor + " at " + registrarText_ + "/" + transportName(account_.transport));
-    return sipreg_register(&registration_, sip_, registrarUri.c_str(), aor.c_str(), nullptr,
-                           aor.c_str(), static_cast<uint32_t>(account_.registerExpires.count()),
-                           account_.user.c_str(), routeList.empty() ? nullptr : routeList.data(),
-                           static_cast<uint32_t>(routeList.size()), 0, registrationAuthHandler,
-                           this, false, registerHandler, this, nullptr, nullptr);
+        "as " + params.aor + " at " + registrarText_ + "/" + transportName(account_.transport));
+    registration_ = std::make_unique<Registration>(
+        sip_, std::move(params), registrationAuthHandler, this,
+        [this](int err, const struct sip_msg* msg) { registered(err, msg); });
+    if (sa_isset(&public_, SA_ALL)) {
+        registration_->setPublicAddress(&public_);
+    }
+    return registration_->send();
 }
 
 void Engine::registrationChanged(RegistrationState state, const std::string& reason) {
@@ -388,49 +412,53 @@ void Engine::registrationChanged(RegistrationState state, const std::string& rea
     registrationState_ = state;
     lastRegistrationReason_ = reason;
     log("registration " + stateWord(state) + ": " + reason);
-    shared_.emit(RegistrationChanged{state, reason});
+    shared_.emit(RegistrationChanged{state, reason, seenAt_});
 }
 
-void Engine::registerHandler(int err, const struct sip_msg* msg, void* arg) {
-    auto* engine = static_cast<Engine*>(arg);
-    if (engine->stopping_) {
+void Engine::registered(int err, const struct sip_msg* msg) {
+    if (stopping_) {
         return;
     }
     if (!err && msg && msg->scode < 300) {
-        engine->failures_ = 0;
-        uint32_t expires = sipreg_proxy_expires(engine->registration_);
-        engine->registrationChanged(RegistrationState::Registered,
-                                    std::to_string(msg->scode) + " " + text(msg->reason) +
-                                        ", expires in " + std::to_string(expires) + " s");
-        if (engine->haveKeepAliveTarget_ && !tmr_isrunning(&engine->keepAliveTimer_)) {
-            tmr_start(&engine->keepAliveTimer_,
-                      static_cast<uint64_t>(engine->account_.keepAlive.count()) * 1000,
-                      keepAliveHandler, engine);
+        failures_ = 0;
+        noteSeenAddress(msg);
+        registrationChanged(RegistrationState::Registered,
+                            std::to_string(msg->scode) + " " + text(msg->reason) + ", expires in " +
+                                std::to_string(registration_->granted()) + " s" +
+                                (seenAt_.empty() ? "" : ", seen at " + seenAt_));
+        const uint64_t every = static_cast<uint64_t>(account_.keepAlive.count());
+        if (every && !tmr_isrunning(&keepAliveTimer_)) {
+            tmr_start(&keepAliveTimer_, every * 1000, keepAliveHandler, this);
+        }
+        // On a connection, libre's CRLF ping (RFC 5626), which notices a
+        // connection that died without closing.
+        if (every && msg->tp != SIP_TRANSP_UDP && !flowKeepAlive_) {
+            sip_keepalive_start(&flowKeepAlive_, sip_, msg, static_cast<uint32_t>(every), flowLost,
+                                this);
         }
         return;
     }
     std::string reason;
     if (err) {
-        reason = "no answer from " + engine->registrarText_ + " (" + errorText(err) + ")";
+        reason = "no answer from " + registrarText_ + " (" + errorText(err) + ")";
     } else if (msg) {
         reason = std::to_string(msg->scode) + " " + text(msg->reason);
-        if (!engine->refusedRealm_.empty()) {
-            reason += ": the registrar's realm '" + engine->refusedRealm_ +
+        if (!refusedRealm_.empty()) {
+            reason += ": the registrar's realm '" + refusedRealm_ +
                       "' is not the account's (name it in sip.conf with realm = ...)";
         } else if (msg->scode == 401 || msg->scode == 407 || msg->scode == 403) {
             reason += ": user name or password refused";
         }
     } else {
-        reason = "no answer from " + engine->registrarText_;
+        reason = "no answer from " + registrarText_;
     }
     // Our own back-off, quicker than libre's first retry of 30 to 60 s.
-    unsigned shift = std::min(engine->failures_, 6u);
-    ++engine->failures_;
-    auto wait =
-        std::min<uint64_t>(static_cast<uint64_t>(engine->account_.retryMin.count()) << shift, 300);
-    engine->registrationChanged(RegistrationState::Failed,
-                                reason + "; next try in " + std::to_string(wait) + " s");
-    tmr_start(&engine->retryTimer_, wait * 1000, retryHandler, engine);
+    unsigned shift = std::min(failures_, 6u);
+    ++failures_;
+    auto wait = std::min<uint64_t>(static_cast<uint64_t>(account_.retryMin.count()) << shift, 300);
+    registrationChanged(RegistrationState::Failed,
+                        reason + "; next try in " + std::to_string(wait) + " s");
+    tmr_start(&retryTimer_, wait * 1000, retryHandler, this);
 }
 
 void Engine::retryHandler(void* arg) {
@@ -438,21 +466,6 @@ void Engine::retryHandler(void* arg) {
     if (engine->startRegistration() != 0) {
         tmr_start(&engine->retryTimer_, 30000, retryHandler, engine);
     }
-}
-
-void Engine::keepAliveHandler(void* arg) {
-    // A CRLF pair keeps a NAT binding toward the registrar open (RFC 5626).
-    auto* engine = static_cast<Engine*>(arg);
-    struct mbuf* crlf = mbuf_alloc(4);
-    if (crlf) {
-        mbuf_write_str(crlf, "\r\n\r\n");
-        crlf->pos = 0;
-        sip_send(engine->sip_, nullptr, SIP_TRANSP_UDP, &engine->keepAliveTarget_, crlf);
-        mem_deref(crlf);
-    }
-    tmr_start(&engine->keepAliveTimer_,
-              static_cast<uint64_t>(engine->account_.keepAlive.count()) * 1000, keepAliveHandler,
-              engine);
 }
 
 void Engine::traceHandler(bool tx, enum sip_transp, const struct sa* src, const struct sa* dst,
@@ -469,6 +482,10 @@ void Engine::traceHandler(bool tx, enum sip_transp, const struct sa* src, const 
 void Engine::exitHandler(void*) {}
 
 bool Engine::trusted(const struct sa& source) const {
+    // The registrar as the REGISTER found it, which may be by SRV only.
+    if (registration_ && sa_cmp(&registration_->registrarAddress(), &source, SA_ADDR)) {
+        return true;
+    }
     for (size_t i = 0; i < inviteSources_.addresses.size(); ++i) {
         if (sa_cmp(&inviteSources_.addresses[i], &source,
                    inviteSources_.portMatters[i] ? SA_ALL : SA_ADDR)) {
@@ -689,8 +706,9 @@ void Engine::stopping() {
     }
     tmr_cancel(&retryTimer_);
     tmr_cancel(&keepAliveTimer_);
-    // Freeing a registered sipreg sends the REGISTER with expires 0.
-    registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
+    if (registration_) {
+        registration_->unregister();
+    }
     if (registrationState_ && registrationState_ != RegistrationState::Unregistered) {
         registrationChanged(RegistrationState::Unregistered, "line stopped");
     }
@@ -847,6 +865,7 @@ CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout
                 if (changed->state == RegistrationState::Registered) {
                     note("registered: " + changed->reason);
                     report.registered = true;
+                    report.seenAt = changed->seenAt;
                     decided = true;
                 } else if (changed->state == RegistrationState::Failed) {
                     note("registration failed: " + changed->reason);

@@ -89,24 +89,29 @@ TEST(LineCalls, IncomingCallersOfferedOrRefused) {
 }
 
 // Busy through the outbound proxy: the INVITE goes to the number at the
-// domain, routed by the proxy. Unanswered: our timer gives up with a CANCEL.
-// Answered by a peer that sends no RTP (as one that vanished): the RTP timeout.
+// domain, routed by the proxy; so too over IPv6, with SDP to match. Unanswered: our timer gives up
+// with a CANCEL. Answered by a peer that sends no RTP (as one that vanished): the RTP timeout.
 TEST(LineCalls, OutgoingEndBusyUnansweredOrWithoutRtp) {
     SKIP_WITHOUT_SIPP();
-    const std::tuple<const char*, int, int, uint8_t, const char*> rows[] = {
-        {"busy", 60, 0, cause::kUserBusy,
+    const std::tuple<const char*, const char*, int, int, uint8_t, const char*> rows[] = {
+        {"127.0.0.1", "busy", 60, 0, cause::kUserBusy,
          R"(INVITE sip:0301234567@voip\.example\.net SIP/2\.0[^]*Route: <sip:127\.0\.0\.1:\d+;lr>)"},
-        {"ring", 2, 0, cause::kNoAnswer, "CANCEL sip:"},
-        {"answer", 60, 1, cause::kTemporaryFailure, "BYE sip:"},
+        {"::1", "busy", 60, 0, cause::kUserBusy,
+         R"(INVITE sip:0301234567@voip\.example\.net SIP/2\.0[^]*Route: <sip:\[::1\]:\d+;lr>[^]*c=IN IP6 ::1)"},
+        {"127.0.0.1", "ring", 2, 0, cause::kNoAnswer, "CANCEL sip:"},
+        {"127.0.0.1", "answer", 60, 1, cause::kTemporaryFailure, "BYE sip:"},
     };
-    for (auto [mode, noAnswer, rtpTimeout, cause, sipp] : rows) {
+    for (auto [host, mode, noAnswer, rtpTimeout, cause, sipp] : rows) {
         uint16_t port = freeUdpPort();
         auto account = LineUnderTest::account(port);
+        const std::string at =
+            std::string(host).find(':') != std::string::npos ? "[" + std::string(host) + "]" : host;
         account.domain = "voip.example.net";
-        account.outboundProxy = "127.0.0.1:" + std::to_string(port);
+        account.listenAddress = host;
+        account.outboundProxy = at + ":" + std::to_string(port);
         account.rtpTimeout = seconds(rtpTimeout);
         Sipp callee(scratchDir(), "callee", "callee_answer.xml", port, {{"rtp_port", "9"}},
-                    {"-m", "1", "-set", "mode", mode});
+                    {"-m", "1", "-set", "mode", mode, "-i", host});
         LineUnderTest line(account, false, seconds(noAnswer));
         line.start();
         line.line().dial("0301234567");

@@ -39,9 +39,13 @@ inline size_t occurrences(const std::string& text, const std::string& what) {
 // a busy machine can take seconds).
 inline bool waitForUdpPort(uint16_t port) {
     char bound[32];
-    std::snprintf(bound, sizeof bound, ":%04X 00000000:0000", port);
-    return waitUntil([&] { return readFile("/proc/net/udp").find(bound) != std::string::npos; },
-                     std::chrono::seconds(10));
+    std::snprintf(bound, sizeof bound, ":%04X 00000000", port);  // remote any, v4 or v6
+    return waitUntil(
+        [&] {
+            return (readFile("/proc/net/udp") + readFile("/proc/net/udp6")).find(bound) !=
+                   std::string::npos;
+        },
+        std::chrono::seconds(10));
 }
 
 inline std::string scenario(const std::string& name) {
