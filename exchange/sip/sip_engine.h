@@ -275,7 +275,7 @@ class Engine {
 
     int startRegistration();
     // Registers again now, saying why in a status line.
-    void registerAgain(const std::string& why);
+    void registerAgain(const std::string& why, uint64_t afterMs = 0);
     void registrationChanged(RegistrationState state, const std::string& reason);
 
     LineShared& shared_;

@@ -27,15 +27,21 @@ std::string Engine::mediaAddress() const {
     return localAddress_;
 }
 
-void Engine::registerAgain(const std::string& why) {
+void Engine::registerAgain(const std::string& why, uint64_t afterMs) {
     if (stopping_ || !registration_) {
         return;
     }
     log(why + ", registering again");
-    tmr_cancel(&retryTimer_);
-    if (int err = registration_->send()) {
-        registered(err, nullptr);
-    }
+    // From a timer: the reasons come from inside libre's handlers.
+    tmr_start(
+        &retryTimer_, afterMs,
+        [](void* arg) {
+            auto* engine = static_cast<Engine*>(arg);
+            if (int err = engine->registration_->send()) {
+                engine->registered(err, nullptr);
+            }
+        },
+        this);
 }
 
 void Engine::noteSeenAddress(const struct sip_msg* msg) {
@@ -116,8 +122,10 @@ void Engine::keepAliveAnswer(int err, const struct sip_msg* msg, void* arg) {
 }
 
 void Engine::flowLost(int err, void* arg) {
-    static_cast<Engine*>(arg)->registerAgain("the connection to the registrar failed (" +
-                                             errorText(err) + ")");
+    // A second for a registrar that is going to finish closing: a REGISTER
+    // its dying socket still took would wait the whole transaction time out.
+    static_cast<Engine*>(arg)->registerAgain(
+        "the connection to the registrar failed (" + errorText(err) + ")", 1000);
 }
 
 }  // namespace tellmaro::sip
