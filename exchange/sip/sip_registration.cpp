@@ -166,6 +166,10 @@ bool seenAddress(const struct sip_msg* msg, struct sa& seen) {
     }
     uint16_t port = haveRport ? static_cast<uint16_t>(pl_u32(&rport)) : sa_port(&msg->via.addr);
     if (haveReceived) {
+        if (received.l > 2 && received.p[0] == '[' && received.p[received.l - 1] == ']') {
+            pl_advance(&received, 1);  // an IPv6 address some registrars bracket
+            --received.l;
+        }
         return sa_set(&seen, &received, port) == 0;
     }
     seen = msg->via.addr;

@@ -135,6 +135,13 @@ TEST(BehindNat, KeepAlivesKeepIncomingCallsArriving) {
                   callArrives)
             << line.logText();
     }
+    auto account = LineUnderTest::account(5060);
+    account.registrar = account.domain = kRegistrar;
+    account.listenAddress = "0.0.0.0";
+    account.localPort = 5064;
+    // --check says where the registrar sees this PC.
+    EXPECT_EQ(sip::checkAccount(account, std::chrono::seconds(5)).seenAt,
+              kPublic + ":" + std::to_string(account.localPort));
 }
 
 }  // namespace
