@@ -95,6 +95,10 @@ TEST(BehindNat, KeepAlivesKeepIncomingCallsArriving) {
                             "/usr/sbin/kamailio", "-DD", "-E", "-f", dir / "kamailio.cfg", "-Y",
                             dir, "-P", dir / "kamailio.pid", "-m", "16", "-M", "4"},
                            dir / "kamailio.out");
+    struct Stop {  // with SIGTERM, by which its main process ends the others
+        ChildProcess& kamailio;
+        ~Stop() { kamailio.running() && kamailio.stop(SIGTERM); }
+    } stop{registrar};
     // Its sockets are in the provider's namespace: its log says when they are open.
     ASSERT_TRUE(waitUntil(
         [&] { return readFile(dir / "kamailio.out").find("Aliases:") != std::string::npos; },
