@@ -219,12 +219,16 @@ class Engine {
         return sessions_;
     }
     const std::string& localAddress() const { return localAddress_; }
-    // The address for SDP: the one the registrar sees us at, when it says so.
+    // Where the registrar sees us, when it is not our own address and of its family.
+    const struct sa* publicAddress() const;
+    // The address for SDP: the public one, else our own.
     std::string mediaAddress() const;
     uint16_t sipPort() const { return sipPort_; }
     const NumberPlan& plan() const { return plan_; }
     std::vector<const char*> routes() const;
-    std::string contactUser() const { return account_.user; }
+    // A call's Contact: the user alone (libre adds the socket's address), or
+    // behind a NAT the whole URI at the address the registrar sees.
+    std::string contactUser() const;
     std::string fromUri() const { return "sip:" + account_.user + "@" + account_.domain; }
     // The account's credentials for `realm`, if it is one of the account's;
     // a refusal is logged with `what` asked.

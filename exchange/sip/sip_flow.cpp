@@ -17,14 +17,27 @@ std::string describe(const struct sa& address) {
 
 }  // namespace
 
+const struct sa* Engine::publicAddress() const {
+    struct sa local;
+    return sa_isset(&public_, SA_ALL) && sa_set_str(&local, localAddress_.c_str(), 0) == 0 &&
+                   sa_af(&local) == sa_af(&public_)
+               ? &public_
+               : nullptr;
+}
+
 std::string Engine::mediaAddress() const {
     char host[64] = {};
-    struct sa local;
-    if (sa_isset(&public_, SA_ADDR) && sa_set_str(&local, localAddress_.c_str(), 0) == 0 &&
-        sa_af(&local) == sa_af(&public_) && sa_ntop(&public_, host, sizeof host) == 0) {
-        return host;
-    }
-    return localAddress_;
+    const struct sa* seen = publicAddress();
+    return seen && sa_ntop(seen, host, sizeof host) == 0 ? host : localAddress_;
+}
+
+std::string Engine::contactUser() const {
+    char uri[128] = {};
+    const struct sa* seen = publicAddress();
+    return seen && re_snprintf(uri, sizeof uri, "sip:%s@%J%s", account_.user.c_str(), seen,
+                               account_.transport == SipTransport::Tcp ? ";transport=tcp" : "") > 0
+               ? uri
+               : account_.user;
 }
 
 void Engine::registerAgain(const std::string& why, uint64_t afterMs) {
