@@ -8,7 +8,9 @@ TELLMARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # qt6-translations-l10n. tests/desktop/desktop_program_test
 # runs tellmaro under Xvfb with a session bus of its own (dbus-daemon).
 # The SIP tests and scripts/demo-sip talk to peers nobody here wrote: SIPp,
-# baresip, and Kamailio as the provider.
+# baresip, and Kamailio as the provider (over TLS too, with certificates
+# that openssl makes at test time). libssl-dev: tellmaro-sip sets OpenSSL's
+# certificate checks on libre's TLS context.
 TELLMARO_PACKAGES=(
   g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -16,7 +18,7 @@ TELLMARO_PACKAGES=(
   qt6-base-dev qt6-translations-l10n
   fonts-dejavu-core
   xvfb dbus-daemon
-  libre-dev librem-dev sip-tester baresip kamailio
+  libre-dev librem-dev libssl-dev sip-tester baresip kamailio kamailio-tls-modules openssl
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one
