@@ -58,8 +58,9 @@ std::string issuedFor(X509* certificate) {
         const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives, i);
         if (name->type == GEN_DNS) {
             const ASN1_STRING* dns = name->d.dNSName;
-            add(printable(std::string_view(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
-                                           static_cast<size_t>(ASN1_STRING_length(dns)))));
+            add(printable(
+                std::string_view(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
+                                 static_cast<size_t>(ASN1_STRING_length(dns)))));
         } else if (name->type == GEN_IPADD) {
             const ASN1_OCTET_STRING* ip = name->d.iPAddress;
             char text[INET6_ADDRSTRLEN] = {};
@@ -73,6 +74,31 @@ std::string issuedFor(X509* certificate) {
     return names.empty() ? nameText(X509_get_subject_name(certificate)) : names;
 }
 
+// A self-signed P-256 certificate for the listening side: quick to make at
+// every start, unlike libre's RSA one.
+bool useSelfSigned(SSL_CTX* context) {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* certificate = X509_new();
+    bool made = key && certificate && X509_set_version(certificate, 2) == 1;
+    if (made) {
+        X509_NAME* name = X509_get_subject_name(certificate);
+        ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
+        X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
+        X509_gmtime_adj(X509_getm_notAfter(certificate), 10L * 365 * 86400);
+        made = X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                          reinterpret_cast<const unsigned char*>("tellmaro-sip"),
+                                          -1, -1, 0) == 1 &&
+               X509_set_issuer_name(certificate, name) == 1 &&
+               X509_set_pubkey(certificate, key) == 1 &&
+               X509_sign(certificate, key, EVP_sha256()) > 0 &&
+               SSL_CTX_use_certificate(context, certificate) == 1 &&
+               SSL_CTX_use_PrivateKey(context, key) == 1;
+    }
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    return made;
+}
+
 TlsClient* owner(const SSL* ssl) {
     return static_cast<TlsClient*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
 }
@@ -83,8 +109,7 @@ TlsClient::~TlsClient() {
     mem_deref(tls_);
 }
 
-bool TlsClient::init(const SipAccount& account, const std::string& serverHost,
-                     std::string& error) {
+bool TlsClient::init(const SipAccount& account, const std::string& serverHost, std::string& error) {
     host_ = serverHost;
     verify_ = account.tlsVerify;
     unsigned char address[16];
@@ -98,6 +123,13 @@ bool TlsClient::init(const SipAccount& account, const std::string& serverHost,
     SSL_CTX_set_app_data(context, this);
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     SSL_CTX_set_info_callback(context, handshakeInfo);
+    // A provider may open a connection of its own for an incoming call: the
+    // listening side shows a self-signed certificate (nobody could check
+    // ours anyway; INVITEs are taken only from the provider's addresses).
+    if (!useSelfSigned(context)) {
+        error = "TLS: cannot make the listening side's certificate";
+        return false;
+    }
     if (!verify_) {
         return true;
     }
@@ -131,11 +163,10 @@ int TlsClient::verified(int ok, X509_STORE_CTX* store) {
     const int code = X509_STORE_CTX_get_error(store);
     const std::string of = "certificate of " + self->host_;
     // Whose certificate failed: the server's own, or one of its chain.
-    const std::string whose =
-        X509_STORE_CTX_get_error_depth(store) == 0 || !certificate
-            ? of
-            : of + ": the issuer's certificate (" +
-                  nameText(X509_get_subject_name(certificate)) + ")";
+    const std::string whose = X509_STORE_CTX_get_error_depth(store) == 0 || !certificate
+                                  ? of
+                                  : of + ": the issuer's certificate (" +
+                                        nameText(X509_get_subject_name(certificate)) + ")";
     switch (code) {
         case X509_V_ERR_CERT_HAS_EXPIRED:
             self->refusal_ = whose + " expired on " + dateText(X509_get0_notAfter(certificate));
@@ -165,7 +196,15 @@ int TlsClient::verified(int ok, X509_STORE_CTX* store) {
 
 void TlsClient::handshakeInfo(const SSL* ssl, int where, int) {
     TlsClient* self = owner(ssl);
-    if (!self || SSL_is_server(ssl)) {
+    if (!self) {
+        return;
+    }
+    if (SSL_is_server(ssl)) {
+        // The context's checks are for the servers we reach: ask no
+        // certificate of a client.
+        if (where & SSL_CB_HANDSHAKE_START) {
+            SSL_set_verify(const_cast<SSL*>(ssl), SSL_VERIFY_NONE, nullptr);
+        }
         return;
     }
     // Before the ClientHello is made: the name for a server with several certificates.
@@ -179,10 +218,10 @@ void TlsClient::handshakeInfo(const SSL* ssl, int where, int) {
     self->facts_ = {std::string("TLS: ") + SSL_get_version(ssl) + ", cipher " +
                     SSL_get_cipher_name(ssl)};
     if (X509* certificate = SSL_get0_peer_certificate(ssl)) {
-        self->facts_.push_back("certificate: " + nameText(X509_get_subject_name(certificate)) +
-                               ", expires " + dateText(X509_get0_notAfter(certificate)) +
-                               (self->verify_ ? ", verified for " + self->host_
-                                              : ", NOT verified (tls_verify = no)"));
+        self->facts_.push_back(
+            "certificate: " + nameText(X509_get_subject_name(certificate)) + ", expires " +
+            dateText(X509_get0_notAfter(certificate)) +
+            (self->verify_ ? ", verified for " + self->host_ : ", NOT verified (tls_verify = no)"));
     }
 }
 

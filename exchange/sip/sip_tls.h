@@ -29,7 +29,9 @@ class TlsClient {
     // or the outbound proxy's). False with `error` set when a CA file cannot
     // be read.
     bool init(const SipAccount& account, const std::string& serverHost, std::string& error);
-    struct tls* context() const { return tls_; }
+    struct tls* context() const {
+        return tls_;
+    }
 
     // Why the last certificate was refused ("certificate of HOST expired on
     // DATE"); empty when none was. A new attempt clears it.

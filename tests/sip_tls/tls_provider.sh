@@ -46,37 +46,24 @@ issue other-host ca "DNS:other.example" "$from" "$until"
 issue expired ca "IP:127.0.0.1,DNS:localhost" 20240101000000Z 20250101000000Z
 issue foreign other-ca "IP:127.0.0.1,DNS:localhost" "$from" "$until"
 
-{
-  echo "[server:default]"
-  echo "method = TLSv1.2+"
-  echo "certificate = $dir/good.pem"
-  echo "private_key = $dir/good.key"
-  offset=1
-  for name in other-host expired foreign; do
-    echo "[server:127.0.0.1:$((port + offset))]"
-    echo "method = TLSv1.2+"
-    echo "certificate = $dir/$name.pem"
-    echo "private_key = $dir/$name.key"
-    offset=$((offset + 1))
-  done
-  echo "[client:default]"
-  echo "verify_certificate = no"
-} >"$dir/tls.cfg"
+offset=0
+for name in good other-host expired foreign; do
+  [ $offset = 0 ] && profile=default || profile="127.0.0.1:$((port + offset))"
+  printf '[server:%s]\ncertificate = %s\nprivate_key = %s\n' "$profile" "$dir/$name.pem" \
+    "$dir/$name.key"
+  offset=$((offset + 1))
+done >"$dir/tls.cfg"
+printf '[client:default]\nverify_certificate = no\n' >>"$dir/tls.cfg"
 
 printf 'table_name(str) table_version(int)\nsubscriber:7\nlocation:9\n' >"$dir/db/version"
-{
-  echo "id(int,auto) username(str) domain(str) password(str)"
-  id=0
-  for user in "$@"; do
-    id=$((id + 1))
-    echo "$id:${user%%:*}:127.0.0.1:${user#*:}"
-  done
-} >"$dir/db/subscriber"
+echo "id(int,auto) username(str) domain(str) password(str)" >"$dir/db/subscriber"
+id=0
+for user in "$@"; do
+  echo "$((++id)):${user%%:*}:127.0.0.1:${user#*:}" >>"$dir/db/subscriber"
+done
 
 tls="enable_tls=yes\\nloadmodule \"tls.so\"\\nmodparam(\"tls\", \"config\", \"$dir/tls.cfg\")"
-for offset in 0 1 2 3; do
-  tls+="\\nlisten=tls:127.0.0.1:$((port + offset))"
-done
+for offset in 0 1 2 3; do tls+="\\nlisten=tls:127.0.0.1:$((port + offset))"; done
 sed -e "s|^disable_tcp=yes|$tls|" -e "s|@PORT@|$port|g" -e "s|@DB@|$dir/db|g" \
   -e "s|@GATEWAY@|$gateway|g" "$here/../sip_relay/provider.cfg" >"$dir/kamailio.cfg"
 exec /usr/sbin/kamailio -DD -E -f "$dir/kamailio.cfg" -Y "$dir" -P "$dir/kamailio.pid" -m 16 -M 4

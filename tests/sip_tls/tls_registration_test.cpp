@@ -16,12 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-bool listening(uint16_t port) {
-    char bound[32];
-    std::snprintf(bound, sizeof bound, ":%04X 00000000:0000 0A", port);
-    return readFile("/proc/net/tcp").find(bound) != std::string::npos;
-}
-
 TEST(SipTls, CheckTellsWhyACertificateIsRefused) {
     for (const char* needed : {"/usr/sbin/kamailio", "/usr/bin/openssl",
                                "/usr/lib/x86_64-linux-gnu/kamailio/modules/tls.so"}) {
@@ -33,43 +27,63 @@ TEST(SipTls, CheckTellsWhyACertificateIsRefused) {
     const uint16_t port = freeUdpPort();
     // Kamailio's main process ends its others on SIGTERM, not on SIGKILL.
     std::unique_ptr<ChildProcess, void (*)(ChildProcess*)> provider(
-        new ChildProcess({TELLMARO_SIP_TLS_DIR "/tls_provider.sh", (dir / "provider").string(),
-                          std::to_string(port), std::to_string(freeUdpPort()),
-                          "0711555000:tls#Secret"},
-                         (dir / "provider.out").string()),
+        new ChildProcess(
+            {TELLMARO_SIP_TLS_DIR "/tls_provider.sh", (dir / "provider").string(),
+             std::to_string(port), std::to_string(freeUdpPort()), "0711555000:tls#Secret"},
+            (dir / "provider.out").string()),
         [](ChildProcess* kamailio) {
             if (kamailio->running()) {
                 kamailio->stop(SIGTERM);
             }
             delete kamailio;
         });
-    ASSERT_TRUE(waitUntil([&] { return listening(port + 3); }, 10s))
+    char listening[32];  // in /proc/net/tcp
+    std::snprintf(listening, sizeof listening, ":%04X 00000000:0000 0A", port + 3);
+    ASSERT_TRUE(waitUntil(
+        [&] { return readFile("/proc/net/tcp").find(listening) != std::string::npos; }, 10s))
         << readFile(dir / "provider.out");
     const std::string ca = "tls_ca_file = " + (dir / "provider" / "ca.pem").string() + "\n";
 
     struct Row {
         const char* name;
-        std::string registrar;  // host:port, or sips:host:port
-        std::string extra;      // sip.conf lines
+        std::string registrar, extra;  // extra: sip.conf lines
         bool registers;
         std::vector<std::string> says;
     };
     const std::string host = "127.0.0.1:";
     const Row rows[] = {
-        {"good", host + std::to_string(port), ca, true,
+        {"good",
+         host + std::to_string(port),
+         ca,
+         true,
          {"TLS: TLSv1.3, cipher ", "certificate: CN=127.0.0.1, expires ",
           "verified for 127.0.0.1"}},
         {"sips", "sips:" + host + std::to_string(port), ca, true, {"REGISTER sips:127.0.0.1"}},
-        {"system CAs only", host + std::to_string(port), "", false,
+        {"system CAs only",
+         host + std::to_string(port),
+         "",
+         false,
          {"registration failed: certificate of 127.0.0.1 not signed by a trusted CA (issuer "
           "CN=Tellmaro test CA ca)"}},
-        {"other host", host + std::to_string(port + 1), ca, false,
+        {"other host",
+         host + std::to_string(port + 1),
+         ca,
+         false,
          {"certificate of 127.0.0.1 issued for another host (other.example)"}},
-        {"expired", host + std::to_string(port + 2), ca, false,
+        {"expired",
+         host + std::to_string(port + 2),
+         ca,
+         false,
          {"certificate of 127.0.0.1 expired on 2025-01-01"}},
-        {"other CA", host + std::to_string(port + 3), ca, false,
+        {"other CA",
+         host + std::to_string(port + 3),
+         ca,
+         false,
          {"not signed by a trusted CA (issuer CN=Tellmaro test CA other-ca)"}},
-        {"unchecked", host + std::to_string(port + 2), "tls_verify = no\n", true,
+        {"unchecked",
+         host + std::to_string(port + 2),
+         "tls_verify = no\n",
+         true,
          {"warning: tls_verify = no: the certificate of 127.0.0.1 is not checked",
           "NOT verified (tls_verify = no)"}},
     };
