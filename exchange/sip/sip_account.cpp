@@ -120,7 +120,12 @@ Setter seconds(std::chrono::seconds SipAccount::*field, unsigned long min) {
 
 const std::map<std::string, Setter, std::less<>>& setters() {
     static const std::map<std::string, Setter, std::less<>> table = {
-        {"registrar", text(&SipAccount::registrar)},
+        {"registrar",
+         [](SipAccount& account, std::string_view value) {
+             account.sips = value.starts_with("sips:");
+             account.registrar = std::string(value.substr(account.sips ? 5 : 0));
+             return std::string();
+         }},
         {"domain", text(&SipAccount::domain)},
         {"user", text(&SipAccount::user)},
         {"auth_user", text(&SipAccount::authUser)},
@@ -137,10 +142,17 @@ const std::map<std::string, Setter, std::less<>>& setters() {
                  account.transport = SipTransport::Udp;
              } else if (value == "tcp") {
                  account.transport = SipTransport::Tcp;
+             } else if (value == "tls") {
+                 account.transport = SipTransport::Tls;
              } else {
-                 return std::string("expected udp or tcp");
+                 return std::string("expected udp, tcp or tls");
              }
              return std::string();
+         }},
+        {"tls_ca_file", text(&SipAccount::tlsCaFile)},
+        {"tls_verify",
+         [](SipAccount& account, std::string_view value) {
+             return toBool(value, account.tlsVerify) ? std::string() : "expected yes or no";
          }},
         {"port",
          [](SipAccount& account, std::string_view value) {
@@ -262,6 +274,15 @@ std::string unknownKey(std::string_view key) {
 
 }  // namespace
 
+uint16_t defaultSipPort(SipTransport transport) {
+    return transport == SipTransport::Tls ? 5061 : 5060;
+}
+
+const char* transportName(SipTransport transport) {
+    static const char* const kNames[] = {"udp", "tcp", "tls"};
+    return kNames[static_cast<int>(transport)];
+}
+
 std::vector<std::string> defaultBarredPrefixes(std::string_view countryCode) {
     if (countryCode == "49") {
         // 0900 premium rate, 0137 and 0138 televoting and mass calls, 118xy
@@ -314,6 +335,17 @@ SipAccountResult parseSipAccount(std::string_view content) {
         if (!seen[required]) {
             return {std::nullopt, std::string("sip.conf: '") + required + "' is missing"};
         }
+    }
+    // A sips: registrar means TLS; TLS settings without TLS are a mistake.
+    if (account.sips && !seen["transport"]) {
+        account.transport = SipTransport::Tls;
+    }
+    const char* needsTls = account.sips          ? "a sips: registrar"
+                           : seen["tls_ca_file"] ? "tls_ca_file"
+                           : seen["tls_verify"]  ? "tls_verify"
+                                                 : nullptr;
+    if (account.transport != SipTransport::Tls && needsTls) {
+        return {std::nullopt, std::string("sip.conf: ") + needsTls + " needs transport = tls"};
     }
     if (account.domain.empty()) {
         auto colon = account.registrar.rfind(':');

@@ -182,8 +182,7 @@ int Call::authHandler(char** user, char** password, const char* realm, void* arg
 
 int Call::dial(const std::string& number) {
     const SipAccount& account = engine_.account();
-    std::string to = "sip:" + number + "@" + account.domain +
-                     (account.transport == SipTransport::Tcp ? ";transport=tcp" : "");
+    std::string to = account.scheme() + number + "@" + account.domain + engine_.uriTransport();
     std::string from = engine_.fromUri();
     std::string user = engine_.contactUser();
     auto routeList = engine_.routes();

@@ -25,6 +25,7 @@
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/media_source.h"
 #include "exchange/sip/sip_line.h"
+#include "exchange/sip/sip_tls.h"
 
 namespace tellmaro::sip {
 
@@ -222,7 +223,11 @@ class Engine {
     const NumberPlan& plan() const { return plan_; }
     std::vector<const char*> routes() const;
     std::string contactUser() const { return account_.user; }
-    std::string fromUri() const { return "sip:" + account_.user + "@" + account_.domain; }
+    std::string fromUri() const {
+        return account_.scheme() + account_.user + "@" + account_.domain;
+    }
+    // The transport parameter of the URIs we send to: none for UDP and for sips: URIs.
+    std::string uriTransport() const;
     // The account's credentials for `realm`, if it is one of the account's;
     // a refusal is logged with `what` asked.
     int credentials(char** user, char** password, const char* realm, const std::string& what);
@@ -262,7 +267,8 @@ class Engine {
     static bool leftoverResponse(const struct sip_msg* msg, void* arg);
 
     int startRegistration();
-    void registrationChanged(RegistrationState state, const std::string& reason);
+    void registrationChanged(RegistrationState state, const std::string& reason,
+                             std::vector<std::string> facts = {});
 
     LineShared& shared_;
     SipAccount account_;
@@ -272,6 +278,7 @@ class Engine {
     uint16_t sipPort_ = 0;
     std::string registrarText_;
     std::string proxyRoute_;
+    TlsClient tls_;
     struct sa keepAliveTarget_ {};
     bool haveKeepAliveTarget_ = false;
     struct {

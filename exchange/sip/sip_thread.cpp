@@ -16,6 +16,11 @@
 #include "exchange/sip/sip_redaction.h"
 #include "exchange/sip/start_line_filter.h"
 
+// re.h leaves out the debug module; its header wants these named.
+#define DEBUG_MODULE "tellmaro"
+#define DEBUG_LEVEL 0
+#include <re_dbg.h>
+
 namespace tellmaro::sip {
 
 namespace {
@@ -36,10 +41,6 @@ std::string describeAddress(const struct sa& address) {
 }
 
 constexpr size_t kLongestLoggedUser = 32;
-
-const char* transportName(SipTransport transport) {
-    return transport == SipTransport::Tcp ? "tcp" : "udp";
-}
 
 std::string stateWord(RegistrationState state) {
     switch (state) {
@@ -244,11 +245,16 @@ int Engine::start(std::string& error) {
             error = "outbound_proxy '" + account_.outboundProxy + "' is not a host or host:port";
             return EINVAL;
         }
-        // libre adds the ";lr" itself.
-        proxyRoute_ = "sip:" + account_.outboundProxy +
-                      (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
     }
     const HostPort& next = proxy ? *proxy : *registrar;
+    // libre adds the ";lr" itself. It sends only to sip: routes: a sips:
+    // account's requests go by a route to the next hop over TLS.
+    if (proxy || account_.sips) {
+        proxyRoute_ = "sip:" + (proxy ? account_.outboundProxy : registrarText_) +
+                      (account_.transport == SipTransport::Udp
+                           ? ""
+                           : std::string(";transport=") + transportName(account_.transport));
+    }
     auto nextAddresses = resolveHost(next.host);
     if (nextAddresses.empty()) {
         error = "cannot resolve '" + next.host + "'";
@@ -319,9 +325,20 @@ int Engine::start(std::string& error) {
                "SIP stack")) {
         return err;
     }
-    enum sip_transp transport =
-        account_.transport == SipTransport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
-    if (failed(err = sip_transp_add(sip_, transport, &local),
+    static constexpr enum sip_transp kTransports[] = {SIP_TRANSP_UDP, SIP_TRANSP_TCP,
+                                                      SIP_TRANSP_TLS};
+    enum sip_transp transport = kTransports[static_cast<int>(account_.transport)];
+    if (transport == SIP_TRANSP_TLS) {
+        if (!tls_.init(account_, next.host, error)) {
+            return EINVAL;
+        }
+        if (!account_.tlsVerify) {
+            log("warning: tls_verify = no: the certificate of " + next.host +
+                " is not checked, so anyone on the path can pose as the provider and read the "
+                "calls' signalling and the password's digest");
+        }
+    }
+    if (failed(err = sip_transp_add(sip_, transport, &local, tls_.context()),
                "cannot listen on " + localAddress_ + ":" + std::to_string(account_.localPort) +
                    "/" + transportName(account_.transport))) {
         return err;
@@ -353,7 +370,7 @@ int Engine::start(std::string& error) {
 
     if (account_.transport == SipTransport::Udp && account_.keepAlive.count() > 0 &&
         sa_set_str(&keepAliveTarget_, nextAddresses.front().c_str(),
-                   next.port ? next.port : 5060) == 0) {
+                   next.port ? next.port : defaultSipPort(account_.transport)) == 0) {
         haveKeepAliveTarget_ = true;
     }
     if (shared_.options().registerAccount) {
@@ -367,8 +384,8 @@ int Engine::start(std::string& error) {
 int Engine::startRegistration() {
     registration_ = static_cast<struct sipreg*>(mem_deref(registration_));
     refusedRealm_.clear();
-    std::string registrarUri =
-        "sip:" + registrarText_ + (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
+    tls_.clearRefusal();
+    std::string registrarUri = account_.scheme() + registrarText_ + uriTransport();
     std::string aor = fromUri();
     auto routeList = routes();
     registrationChanged(
@@ -381,14 +398,22 @@ int Engine::startRegistration() {
                            this, false, registerHandler, this, nullptr, nullptr);
 }
 
-void Engine::registrationChanged(RegistrationState state, const std::string& reason) {
+void Engine::registrationChanged(RegistrationState state, const std::string& reason,
+                                 std::vector<std::string> facts) {
     if (registrationState_ == state && lastRegistrationReason_ == reason) {
         return;
     }
     registrationState_ = state;
     lastRegistrationReason_ = reason;
     log("registration " + stateWord(state) + ": " + reason);
-    shared_.emit(RegistrationChanged{state, reason});
+    shared_.emit(RegistrationChanged{state, reason, std::move(facts)});
+}
+
+std::string Engine::uriTransport() const {
+    if (account_.transport == SipTransport::Udp || account_.sips) {
+        return "";
+    }
+    return std::string(";transport=") + transportName(account_.transport);
 }
 
 void Engine::registerHandler(int err, const struct sip_msg* msg, void* arg) {
@@ -399,9 +424,17 @@ void Engine::registerHandler(int err, const struct sip_msg* msg, void* arg) {
     if (!err && msg && msg->scode < 300) {
         engine->failures_ = 0;
         uint32_t expires = sipreg_proxy_expires(engine->registration_);
+        std::vector<std::string> facts;
+        if (engine->account_.transport == SipTransport::Tls) {
+            facts = engine->tls_.facts();
+        } else {
+            facts.push_back(std::string("transport: ") + transportName(engine->account_.transport) +
+                            ", not encrypted");
+        }
         engine->registrationChanged(RegistrationState::Registered,
                                     std::to_string(msg->scode) + " " + text(msg->reason) +
-                                        ", expires in " + std::to_string(expires) + " s");
+                                        ", expires in " + std::to_string(expires) + " s",
+                                    std::move(facts));
         if (engine->haveKeepAliveTarget_ && !tmr_isrunning(&engine->keepAliveTimer_)) {
             tmr_start(&engine->keepAliveTimer_,
                       static_cast<uint64_t>(engine->account_.keepAlive.count()) * 1000,
@@ -410,7 +443,9 @@ void Engine::registerHandler(int err, const struct sip_msg* msg, void* arg) {
         return;
     }
     std::string reason;
-    if (err) {
+    if (err && !engine->tls_.refusal().empty()) {
+        reason = engine->tls_.refusal();
+    } else if (err) {
         reason = "no answer from " + engine->registrarText_ + " (" + errorText(err) + ")";
     } else if (msg) {
         reason = std::to_string(msg->scode) + " " + text(msg->reason);
@@ -716,12 +751,25 @@ struct SipLine::Impl {
             started.set_value("libre: " + errorText(err));
             return;
         }
+        // libre's own warnings (a TLS handshake refused, say) go to the
+        // trace, not to stderr: the status lines say what failed.
+        dbg_handler_set(
+            [](int, const char* text, size_t length, void* arg) {
+                auto* line = static_cast<LineShared*>(arg);
+                if (line->options().verbose) {
+                    line->log("libre: " +
+                              std::string(text, length)
+                                  .substr(0, std::string_view(text, length).find('\n')));
+                }
+            },
+            &shared);
         {
             std::string error;
             auto engine = std::make_unique<Engine>(shared, shared.options().account);
             if (engine->start(error) != 0) {
                 engine.reset();
                 libre_close();
+                dbg_handler_set(nullptr, nullptr);
                 started.set_value(error.empty() ? "SIP line could not start" : error);
                 return;
             }
@@ -731,6 +779,7 @@ struct SipLine::Impl {
             engine.reset();
         }
         libre_close();
+        dbg_handler_set(nullptr, nullptr);
     }
 };
 
@@ -846,6 +895,9 @@ CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout
             if (auto* changed = std::get_if<RegistrationChanged>(&event)) {
                 if (changed->state == RegistrationState::Registered) {
                     note("registered: " + changed->reason);
+                    for (const auto& fact : changed->facts) {
+                        note(fact);
+                    }
                     report.registered = true;
                     decided = true;
                 } else if (changed->state == RegistrationState::Failed) {
