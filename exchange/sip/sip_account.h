@@ -14,7 +14,15 @@
 
 namespace tellmaro::sip {
 
-enum class SipTransport { Udp, Tcp };
+enum class SipTransport { Udp, Tcp, Tls };
+
+// What the audio of a call is encrypted with.
+enum class MediaEncryption { None, Srtp };
+
+// How SRTP is negotiated (SDES keys in the SDP, RFC 4568). Mandatory
+// refuses a peer without it; optional encrypts when the peer offers or takes
+// keys and stays plain otherwise; off neither offers nor takes keys.
+enum class SrtpPolicy { Off, Optional, Mandatory };
 
 // The prefixes barred when sip.conf names none: the costly number ranges of
 // the country (for 49, Germany: premium rate, televoting, directory
@@ -38,6 +46,9 @@ struct SipAccount {
     Secret password;            // never logged
     std::string outboundProxy;  // host or host:port; empty: none
     SipTransport transport = SipTransport::Udp;
+    MediaEncryption mediaEncryption = MediaEncryption::None;
+    // Off unless mediaEncryption is Srtp; then mandatory unless sip.conf says otherwise.
+    SrtpPolicy srtp = SrtpPolicy::Off;
     std::string listenAddress = "0.0.0.0";  // where the SIP and RTP sockets listen
     uint16_t localPort = 5060;              // 0: any free port
     uint16_t rtpPortMin = 16384;

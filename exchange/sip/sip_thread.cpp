@@ -38,7 +38,7 @@ std::string describeAddress(const struct sa& address) {
 constexpr size_t kLongestLoggedUser = 32;
 
 const char* transportName(SipTransport transport) {
-    return transport == SipTransport::Tcp ? "tcp" : "udp";
+    return transport == SipTransport::Tcp ? "tcp" : transport == SipTransport::Tls ? "tls" : "udp";
 }
 
 std::string stateWord(RegistrationState state) {
@@ -319,6 +319,10 @@ int Engine::start(std::string& error) {
                "SIP stack")) {
         return err;
     }
+    if (account_.transport == SipTransport::Tls) {
+        error = "transport = tls: not available in this build";
+        return EPROTONOSUPPORT;
+    }
     enum sip_transp transport =
         account_.transport == SipTransport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
     if (failed(err = sip_transp_add(sip_, transport, &local),
@@ -552,6 +556,15 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
                     " refused with 488: no PCMA or PCMU offered");
         sip_treply(nullptr, sip, msg, 488, "Not Acceptable Here");
         return;
+    }
+    if (offer) {
+        auto keying = decideKeying(engine->account_.srtp, *offer, msg->tp == SIP_TRANSP_TLS, {});
+        if (keying.outcome == MediaKeying::Outcome::Refused) {
+            engine->log("INVITE from " + describeAddress(msg->src) +
+                        " refused with 488: " + keying.refusal);
+            sip_treply(nullptr, sip, msg, 488, "Not Acceptable Here");
+            return;
+        }
     }
     std::string from = headerValue(msg, SIP_HDR_FROM);
     std::string asserted = headerList(msg, SIP_HDR_P_ASSERTED_IDENTITY);
@@ -823,6 +836,11 @@ CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout
     note("account " + account.user + "@" + account.domain + " at " + account.registrar + "/" +
          transportName(account.transport) +
          (account.outboundProxy.empty() ? "" : " via " + account.outboundProxy));
+    static const char* kSrtp[] = {
+        "SRTP: off, calls are plain RTP",
+        "SRTP: offered (RTP/AVP with keys), plain RTP taken from peers without it",
+        "SRTP: offered and required (RTP/SAVP); calls without it are refused"};
+    note(kSrtp[static_cast<int>(account.srtp)]);
     SipLineOptions options;
     options.account = account;
     options.verbose = verbose;
