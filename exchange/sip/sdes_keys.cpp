@@ -49,7 +49,7 @@ MediaKeying refused(std::string why) {
 
 const char* suiteName(SrtpSuite suite) {
     return suite == SrtpSuite::AesCm128Sha1_32 ? "AES_CM_128_HMAC_SHA1_32"
-                                                : "AES_CM_128_HMAC_SHA1_80";
+                                               : "AES_CM_128_HMAC_SHA1_80";
 }
 
 ParsedCrypto parseCrypto(std::string_view value) {
@@ -61,11 +61,10 @@ ParsedCrypto parseCrypto(std::string_view value) {
     }
     auto suite = suiteNamed(suiteText);
     if (!suite) {
-        const bool printable = suiteText.size() <= 40 &&
-                               std::all_of(suiteText.begin(), suiteText.end(), [](char c) {
-                                   return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                          c == '_';
-                               });
+        const bool printable =
+            suiteText.size() <= 40 && std::all_of(suiteText.begin(), suiteText.end(), [](char c) {
+                return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+            });
         return {std::nullopt,
                 (printable ? "suite " + std::string(suiteText) : std::string("a suite")) +
                     " not supported"};
@@ -105,8 +104,8 @@ std::string cryptoAttribute(const SdesKey& key) {
     char encoded[kInlineKeyLength + 4] = {};
     size_t length = sizeof encoded;
     base64_encode(key.key.data(), key.key.size(), encoded, &length);
-    return std::to_string(key.tag) + " " + suiteName(key.suite) + " inline:" +
-           std::string(encoded, length);
+    return std::to_string(key.tag) + " " + suiteName(key.suite) +
+           " inline:" + std::string(encoded, length);
 }
 
 SdesKey newSdesKey(unsigned tag, SrtpSuite suite) {

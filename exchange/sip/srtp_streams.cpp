@@ -34,8 +34,8 @@ SrtpStreams::~SrtpStreams() {
 
 int SrtpStreams::attach(struct rtp_sock* rtp, Gate gate) {
     gate_ = std::move(gate);
-    return udp_register_helper(&helper_, static_cast<struct udp_sock*>(rtp_sock(rtp)),
-                               kHelperLayer, sendHandler, receiveHandler, this);
+    return udp_register_helper(&helper_, static_cast<struct udp_sock*>(rtp_sock(rtp)), kHelperLayer,
+                               sendHandler, receiveHandler, this);
 }
 
 void SrtpStreams::detach() {

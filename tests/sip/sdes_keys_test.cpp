@@ -41,9 +41,20 @@ TEST(SdesKeys, WhatACallTakesUnderEachPolicy) {
         {P, "RTP/SAVP", {unknown}, true, false, Outcome::Refused, _80},
         {O, "RTP/AVP", {unknown}, true, false, Outcome::Plain, _80},
         {O, "RTP/SAVP", {unknown}, true, false, Outcome::Refused, _80},
-        {P, "RTP/SAVP", {"1 AES_CM_128_HMAC_SHA1_80 inline:!!"}, true, false, Outcome::Refused, _80},
-        {P, "RTP/SAVP", {"1 AES_CM_128_HMAC_SHA1_80 inline:MTIzNDU2Nzg5MDEyMzQ1Ng=="}, true, false,
-         Outcome::Refused, _80},
+        {P,
+         "RTP/SAVP",
+         {"1 AES_CM_128_HMAC_SHA1_80 inline:!!"},
+         true,
+         false,
+         Outcome::Refused,
+         _80},
+        {P,
+         "RTP/SAVP",
+         {"1 AES_CM_128_HMAC_SHA1_80 inline:MTIzNDU2Nzg5MDEyMzQ1Ng=="},
+         true,
+         false,
+         Outcome::Refused,
+         _80},
         {P, "RTP/SAVP", {k80 + "|2^20|1:4"}, true, false, Outcome::Refused, _80},
         {P, "RTP/SAVP", {k80 + " KDR=1"}, true, false, Outcome::Refused, _80},
         {P, "RTP/SAVP", {k80 + "|2^31"}, true, false, Outcome::Encrypted, _80},
@@ -52,24 +63,30 @@ TEST(SdesKeys, WhatACallTakesUnderEachPolicy) {
         {O, "RTP/AVP", {k80}, false, false, Outcome::Plain, _80},
         {O, "RTP/SAVP", {k80}, false, false, Outcome::Refused, _80},
         {P, "RTP/SAVP", {k32}, true, true, Outcome::Encrypted, _32},
-        {P, "RTP/SAVP", {"1 AES_CM_128_HMAC_SHA1_32 inline:" + std::string(kKey)}, true, true,
-         Outcome::Refused, _80},
+        {P,
+         "RTP/SAVP",
+         {"1 AES_CM_128_HMAC_SHA1_32 inline:" + std::string(kKey)},
+         true,
+         true,
+         Outcome::Refused,
+         _80},
         {P, "RTP/SAVP", {k80, k32}, true, true, Outcome::Refused, _80},
         {O, "RTP/AVP", {}, true, true, Outcome::Plain, _80},
     };
     const SdesKey offered[] = {newSdesKey(1, _80), newSdesKey(2, _32)};
     for (const auto& row : rows) {
-        std::string sdp = "v=0\r\no=- 1 1 IN IP4 192.0.2.9\r\ns=-\r\nc=IN IP4 192.0.2.9\r\nt=0 0\r\n"
-                          "m=audio 4000 " +
-                          std::string(row.profile) + " 8\r\n";
+        std::string sdp =
+            "v=0\r\no=- 1 1 IN IP4 192.0.2.9\r\ns=-\r\nc=IN IP4 192.0.2.9\r\nt=0 0\r\n"
+            "m=audio 4000 " +
+            std::string(row.profile) + " 8\r\n";
         for (const auto& value : row.crypto) {
             sdp += "a=crypto:" + value + "\r\n";
         }
         auto media = chooseMedia(sdp);
         ASSERT_TRUE(media) << sdp;
-        auto keying = decideKeying(row.policy, *media, row.overTls,
-                                   row.answer ? std::span<const SdesKey>(offered)
-                                              : std::span<const SdesKey>());
+        auto keying = decideKeying(
+            row.policy, *media, row.overTls,
+            row.answer ? std::span<const SdesKey>(offered) : std::span<const SdesKey>());
         EXPECT_EQ(keying.outcome, row.outcome) << sdp << keying.refusal;
         if (keying.outcome == Outcome::Encrypted) {
             EXPECT_EQ(keying.peer.suite, row.suite) << sdp;
