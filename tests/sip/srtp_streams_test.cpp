@@ -21,7 +21,9 @@ struct Side {
     static void handler(const struct sa*, const struct rtp_header*, struct mbuf* mb, void* arg) {
         static_cast<Side*>(arg)->heard.emplace_back(mbuf_buf(mb), mbuf_buf(mb) + mbuf_get_left(mb));
     }
-    struct sa address() const { return *rtp_local(rtp); }
+    struct sa address() const {
+        return *rtp_local(rtp);
+    }
 };
 
 TEST(SrtpStreams, KeyedSocketsHearEachOtherAndDropPlainPackets) {
@@ -54,7 +56,8 @@ TEST(SrtpStreams, KeyedSocketsHearEachOtherAndDropPlainPackets) {
         auto deliver = [] {
             struct tmr stop;
             tmr_init(&stop);
-            tmr_start(&stop, 100, [](void*) { re_cancel(); }, nullptr);
+            tmr_start(
+                &stop, 100, [](void*) { re_cancel(); }, nullptr);
             re_main(nullptr);
         };
         send(a, b);
