@@ -15,9 +15,13 @@ enum srtp_suite libreSuite(SrtpSuite suite) {
                                                : SRTP_AES_CM_128_HMAC_SHA1_80;
 }
 
+bool sameKey(const SdesKey& a, const SdesKey& b) {
+    return a.suite == b.suite && a.key == b.key;
+}
+
 // (Re)makes `context` for `key` unless it already runs with it.
 int rekey(struct srtp*& context, SdesKey& current, const SdesKey& key) {
-    if (context && current.suite == key.suite && current.key == key.key) {
+    if (context && sameKey(current, key)) {
         return 0;
     }
     context = static_cast<struct srtp*>(mem_deref(context));
@@ -44,16 +48,17 @@ void SrtpStreams::detach() {
 
 int SrtpStreams::key(const SdesKey& send, const SdesKey& receive) {
     int err = rekey(send_, sendKey_, send);
-    if (!err) {
+    if (!err && !(receive_ && sameKey(receiveKey_, receive))) {
+        heardPeer_ = false;
         err = rekey(receive_, receiveKey_, receive);
     }
-    if (err) {
-        plain();
-    }
+    // A context that could not be made leaves its direction shut, never plain.
+    keyed_ = true;
     return err;
 }
 
 void SrtpStreams::plain() {
+    keyed_ = false;
     send_ = static_cast<struct srtp*>(mem_deref(send_));
     receive_ = static_cast<struct srtp*>(mem_deref(receive_));
     sendKey_ = {};
@@ -62,19 +67,20 @@ void SrtpStreams::plain() {
 
 bool SrtpStreams::sendHandler(int* err, struct sa*, struct mbuf* mb, void* arg) {
     auto* streams = static_cast<SrtpStreams*>(arg);
-    if (streams->send_) {
-        *err = srtp_encrypt(streams->send_, mb);
+    if (streams->keyed_) {
+        // An error keeps the packet from the socket.
+        *err = streams->send_ ? srtp_encrypt(streams->send_, mb) : EPROTO;
     }
-    return false;  // on to the socket
+    return false;
 }
 
 bool SrtpStreams::receiveHandler(struct sa* src, struct mbuf* mb, void* arg) {
     auto* streams = static_cast<SrtpStreams*>(arg);
-    if (!streams->receive_) {
+    if (!streams->keyed_) {
         return false;  // a plain call: libre's RTP reads it
     }
     const uint8_t* packet = mbuf_buf(mb);
-    if (mbuf_get_left(mb) < kRtpHeader || (packet[0] >> 6) != 2) {
+    if (!streams->receive_ || mbuf_get_left(mb) < kRtpHeader || (packet[0] >> 6) != 2) {
         ++streams->refused_;
         return true;
     }
@@ -86,8 +92,17 @@ bool SrtpStreams::receiveHandler(struct sa* src, struct mbuf* mb, void* arg) {
     }
     if (srtp_decrypt(streams->receive_, mb) != 0) {
         ++streams->refused_;
+        // libre keeps state for every SSRC it is shown, before checking (8 at
+        // most): until the peer's first good packet fixes the one SSRC that
+        // gets here, forged ones must not use up that room.
+        if (!streams->heardPeer_) {
+            streams->receive_ = static_cast<struct srtp*>(mem_deref(streams->receive_));
+            const SdesKey key = streams->receiveKey_;
+            rekey(streams->receive_, streams->receiveKey_, key);
+        }
         return true;
     }
+    streams->heardPeer_ = true;
     return false;
 }
 

@@ -33,10 +33,10 @@ class SrtpStreams {
     // Before the socket goes: libre frees a socket's helpers with it.
     void detach();
     // Keys both directions; a direction whose key is unchanged keeps its
-    // context (and so its packet counters).
+    // context (and so its packet counters). After a failure nothing is sent
+    // or taken until the next key() or plain().
     int key(const SdesKey& send, const SdesKey& receive);
     void plain();
-    bool encrypted() const { return send_ != nullptr; }
     // Packets dropped for failing authentication.
     uint64_t refused() const { return refused_; }
 
@@ -51,6 +51,8 @@ class SrtpStreams {
     SdesKey sendKey_;
     SdesKey receiveKey_;
     uint64_t refused_ = 0;
+    bool keyed_ = false;      // from key() to plain(): nothing passes unchecked
+    bool heardPeer_ = false;  // a packet passed the receive context's check
 };
 
 }  // namespace tellmaro::sip
