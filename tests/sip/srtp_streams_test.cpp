@@ -1,6 +1,7 @@
-// A call's SRTP hooked onto libre's RTP sockets: what one side sends arrives
-// decrypted at the other; a plain packet to a keyed socket never reaches
-// the RTP handler and is counted.
+// A call's SRTP hooked onto libre's RTP sockets, keyed from one SDES
+// exchange: what one side sends arrives decrypted at the other; a plain
+// packet, or one under another key, never reaches the RTP handler and is
+// counted.
 
 #include "exchange/sip/srtp_streams.h"
 
@@ -39,10 +40,14 @@ TEST(SrtpStreams, KeyedSocketsHearEachOtherAndDropPlainPackets) {
             ASSERT_EQ(side->srtp.attach(side->rtp, [](const struct sa&, uint32_t) { return true; }),
                       0);
         }
-        const SdesKey ofA = newSdesKey(1, SrtpSuite::AesCm128Sha1_32);
-        const SdesKey ofB = newSdesKey(1, SrtpSuite::AesCm128Sha1_32);
-        ASSERT_EQ(a.srtp.key(ofA, ofB), 0);
-        ASSERT_EQ(b.srtp.key(ofB, ofA), 0);
+        // Each side reads the other's key from its attribute.
+        const SdesKey offer = newSdesKey(1, SrtpSuite::AesCm128Sha1_32);
+        const SdesKey answer = newSdesKey(1, SrtpSuite::AesCm128Sha1_32);
+        auto offerRead = parseCrypto(cryptoAttribute(offer)).key;
+        auto answerRead = parseCrypto(cryptoAttribute(answer)).key;
+        ASSERT_TRUE(offerRead && answerRead);
+        ASSERT_EQ(a.srtp.key(offer, *answerRead), 0);
+        ASSERT_EQ(b.srtp.key(answer, *offerRead), 0);
         const std::vector<uint8_t> audio(160, 0x55);
         auto send = [&](Side& from, Side& to) {
             struct mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + audio.size());
@@ -63,13 +68,15 @@ TEST(SrtpStreams, KeyedSocketsHearEachOtherAndDropPlainPackets) {
         send(a, b);
         send(b, a);
         deliver();
-        // b sends plain now: a's context refuses the packet.
+        // b sends plain, then under a key of its own: a refuses both.
         b.srtp.plain();
+        send(b, a);
+        ASSERT_EQ(b.srtp.key(newSdesKey(1, SrtpSuite::AesCm128Sha1_32), offer), 0);
         send(b, a);
         deliver();
         EXPECT_EQ(b.heard, std::vector<std::vector<uint8_t>>{audio});
         EXPECT_EQ(a.heard, std::vector<std::vector<uint8_t>>{audio});
-        EXPECT_EQ(a.srtp.refused(), 1u);
+        EXPECT_EQ(a.srtp.refused(), 2u);
         EXPECT_EQ(b.srtp.refused(), 0u);
     }
     libre_close();
