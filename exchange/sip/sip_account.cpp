@@ -153,6 +153,28 @@ const std::map<std::string, Setter, std::less<>>& setters() {
         {"tls_verify",
          [](SipAccount& account, std::string_view value) {
              return toBool(value, account.tlsVerify) ? std::string() : "expected yes or no";
+             }},
+        {"media_encryption",
+         [](SipAccount& account, std::string_view value) {
+             if (value != "none" && value != "srtp") {
+                 return std::string("expected none or srtp");
+             }
+             account.mediaEncryption =
+                 value == "srtp" ? MediaEncryption::Srtp : MediaEncryption::None;
+             return std::string();
+         }},
+        {"srtp",
+         [](SipAccount& account, std::string_view value) {
+             static const std::map<std::string_view, SrtpPolicy> kPolicies = {
+                 {"mandatory", SrtpPolicy::Mandatory},
+                 {"optional", SrtpPolicy::Optional},
+                 {"off", SrtpPolicy::Off}};
+             auto policy = kPolicies.find(value);
+             if (policy == kPolicies.end()) {
+                 return std::string("expected mandatory, optional or off");
+             }
+             account.srtp = policy->second;
+             return std::string();
          }},
         {"port",
          [](SipAccount& account, std::string_view value) {
@@ -353,6 +375,21 @@ SipAccountResult parseSipAccount(std::string_view content) {
     }
     if (account.authUser.empty()) {
         account.authUser = account.user;
+    }
+    if (account.mediaEncryption == MediaEncryption::None) {
+        if (account.srtp != SrtpPolicy::Off) {
+            return {std::nullopt, "sip.conf: 'srtp' needs media_encryption = srtp"};
+        }
+    } else {
+        if (!seen["srtp"]) {
+            account.srtp = SrtpPolicy::Mandatory;
+        }
+        // SDES carries the audio keys inside the SIP messages.
+        if (account.srtp != SrtpPolicy::Off && account.transport != SipTransport::Tls) {
+            return {std::nullopt,
+                    "sip.conf: media_encryption = srtp needs transport = tls: the keys travel in "
+                    "the SIP messages and over udp or tcp anyone on the path could read them"};
+        }
     }
     if (!seen["barred_prefixes"]) {
         account.barredPrefixes = defaultBarredPrefixes(account.countryCode);

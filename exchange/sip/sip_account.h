@@ -21,6 +21,13 @@ enum class SipTransport { Udp, Tcp, Tls };
 uint16_t defaultSipPort(SipTransport transport);
 // "udp", "tcp" or "tls", as in a URI's transport parameter.
 const char* transportName(SipTransport transport);
+// What the audio of a call is encrypted with.
+enum class MediaEncryption { None, Srtp };
+
+// How SRTP is negotiated (SDES keys in the SDP, RFC 4568). Mandatory
+// refuses a peer without it; optional encrypts when the peer offers or takes
+// keys and stays plain otherwise; off neither offers nor takes keys.
+enum class SrtpPolicy { Off, Optional, Mandatory };
 
 // The prefixes barred when sip.conf names none: the costly number ranges of
 // the country (for 49, Germany: premium rate, televoting, directory
@@ -49,6 +56,9 @@ struct SipAccount {
     SipTransport transport = SipTransport::Udp;
     std::string tlsCaFile;  // a provider's or router's own CA, besides the system's
     bool tlsVerify = true;  // off only by tls_verify = no, with a warning at every start
+    MediaEncryption mediaEncryption = MediaEncryption::None;
+    // Off unless mediaEncryption is Srtp; then mandatory unless sip.conf says otherwise.
+    SrtpPolicy srtp = SrtpPolicy::Off;
     std::string listenAddress = "0.0.0.0";  // where the SIP and RTP sockets listen
     uint16_t localPort = 5060;              // 0: any free port
     uint16_t rtpPortMin = 16384;

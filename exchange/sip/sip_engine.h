@@ -24,8 +24,10 @@
 #include "exchange/sip/call_fields.h"
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/media_source.h"
+#include "exchange/sip/sdes_keys.h"
 #include "exchange/sip/sip_line.h"
 #include "exchange/sip/sip_tls.h"
+#include "exchange/sip/srtp_streams.h"
 
 namespace tellmaro::sip {
 
@@ -154,7 +156,11 @@ class Call {
     AuthContext* authContext();
     void forgetAuthContext();
 
-    bool takeRemoteMedia(const struct sip_msg* msg);
+    // `answersOurs`: the SDP answers our offer. False when it is refused.
+    bool takeRemoteMedia(const struct sip_msg* msg, bool answersOurs);
+    // Keys the call's SRTP from the peer's SDP under the account's policy;
+    // false (logged) when the SDP is refused.
+    bool applyKeying(const MediaOffer& offer, bool overTls, bool answersOurs);
     void setRemoteMedia(const MediaOffer& offer, const struct sa& address);
     // Where in-dialog requests may come from: the source of the message that
     // set the dialog up and its Contact.
@@ -185,6 +191,13 @@ class Call {
     struct sa remoteAddress_ {};
     std::vector<struct sa> peers_;  // signalling addresses of the dialog
     MediaSourceLock mediaSource_;
+    // This leg's own SRTP: our keys as offered, our key when answering, the
+    // peer's key, and why the peer's last SDP was refused.
+    SrtpStreams srtp_;
+    std::vector<SdesKey> offeredKeys_;
+    std::optional<SdesKey> answerKey_;
+    std::optional<SdesKey> peerKey_;
+    std::string keyingRefusal_;
     ReportedSources foreignMedia_;
     uint64_t unadmittedPackets_ = 0;
     uint64_t sessionId_ = 0;

@@ -588,6 +588,15 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
         sip_treply(nullptr, sip, msg, 488, "Not Acceptable Here");
         return;
     }
+    if (offer) {
+        auto keying = decideKeying(engine->account_.srtp, *offer, msg->tp == SIP_TRANSP_TLS, {});
+        if (keying.outcome == MediaKeying::Outcome::Refused) {
+            engine->log("INVITE from " + describeAddress(msg->src) +
+                        " refused with 488: " + keying.refusal);
+            sip_treply(nullptr, sip, msg, 488, "Not Acceptable Here");
+            return;
+        }
+    }
     std::string from = headerValue(msg, SIP_HDR_FROM);
     std::string asserted = headerList(msg, SIP_HDR_P_ASSERTED_IDENTITY);
     std::string privacy = headerList(msg, SIP_HDR_PRIVACY);
@@ -872,6 +881,11 @@ CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout
     note("account " + account.user + "@" + account.domain + " at " + account.registrar + "/" +
          transportName(account.transport) +
          (account.outboundProxy.empty() ? "" : " via " + account.outboundProxy));
+    static const char* kSrtp[] = {
+        "SRTP: off, calls are plain RTP",
+        "SRTP: offered (RTP/AVP with keys), plain RTP taken from peers without it",
+        "SRTP: offered and required (RTP/SAVP); calls without it are refused"};
+    note(kSrtp[static_cast<int>(account.srtp)]);
     SipLineOptions options;
     options.account = account;
     options.verbose = verbose;

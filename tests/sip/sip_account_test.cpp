@@ -76,6 +76,12 @@ TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
         {base + "password = p\ntls_verify = no\n", "sip.conf: tls_verify needs transport = tls"},
         {"registrar = sips:r\nuser = u\npassword = p\ntransport = tcp\n",
          "sip.conf: a sips: registrar needs transport = tls"},
+        {base + "password = p\nmedia_encryption = srtp\n", "needs transport = tls: the keys"},
+        {base + "password = p\ntransport = tcp\nmedia_encryption = srtp\nsrtp = optional\n",
+         "needs transport = tls"},
+        {base + "password = p\nsrtp = mandatory\n", "'srtp' needs media_encryption = srtp"},
+        {base + "password = p\nmedia_encryption = zrtp\n", "expected none or srtp"},
+        {base + "password = p\nsrtp = yes\n", "srtp: expected mandatory, optional or off"},
         {base + "password = p\nrtp_ports = 5000\n", "rtp_ports: expected a range"},
         {base + "password = p\nmax_calls = 0\n", "max_calls: expected 1 to 30"},
         {base + "password = p\nuser = v\n", "line 4: 'user' given twice"},
@@ -87,6 +93,22 @@ TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
         EXPECT_FALSE(result.account) << text;
         EXPECT_NE(result.error.find(error), std::string::npos) << result.error;
         EXPECT_EQ(result.error.find("Zz9"), std::string::npos) << result.error;
+    }
+}
+
+TEST(SipAccount, SrtpPolicyFollowsTheTwoKeys) {
+    const std::string base = "registrar = r\nuser = u\npassword = p\n";
+    const std::pair<std::string, SrtpPolicy> rows[] = {
+        {"", SrtpPolicy::Off},
+        {"transport = tls\nmedia_encryption = srtp\n", SrtpPolicy::Mandatory},
+        {"transport = tls\nmedia_encryption = srtp\nsrtp = optional\n", SrtpPolicy::Optional},
+        {"media_encryption = srtp\nsrtp = off\n", SrtpPolicy::Off},
+        {"media_encryption = none\nsrtp = off\n", SrtpPolicy::Off},
+    };
+    for (const auto& [text, policy] : rows) {
+        auto result = parseSipAccount(base + text);
+        ASSERT_TRUE(result.account) << text << result.error;
+        EXPECT_EQ(result.account->srtp, policy) << text;
     }
 }
 
