@@ -6,6 +6,8 @@
 #include <re.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "data/text_rules.h"
 
@@ -113,6 +115,12 @@ SdesKey newSdesKey(unsigned tag, SrtpSuite suite) {
     key.tag = tag;
     key.suite = suite;
     rand_bytes(key.key.data(), key.key.size());
+    // libre leaves the bytes as they were when OpenSSL fails: all zero, a
+    // key anyone could use. Nothing is sent under it.
+    if (std::all_of(key.key.begin(), key.key.end(), [](uint8_t byte) { return byte == 0; })) {
+        std::fputs("tellmaro-sip: the random source failed: no SRTP key can be made\n", stderr);
+        std::abort();
+    }
     return key;
 }
 

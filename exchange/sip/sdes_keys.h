@@ -44,7 +44,8 @@ ParsedCrypto parseCrypto(std::string_view value);
 // The value of our a=crypto attribute for `key`.
 std::string cryptoAttribute(const SdesKey& key);
 
-// A fresh key for `suite` from libre's random source (OpenSSL's).
+// A fresh key for `suite` from libre's random source (OpenSSL's); the
+// process ends with a message when that source fails.
 SdesKey newSdesKey(unsigned tag, SrtpSuite suite);
 
 struct MediaKeying {
