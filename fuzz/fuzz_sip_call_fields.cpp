@@ -10,6 +10,7 @@
 #include "exchange/sip/capi_fields.h"
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/number_end_policy.h"
+#include "exchange/sip/sdes_keys.h"
 #include "exchange/sip/sip_account.h"
 #include "exchange/sip/sip_redaction.h"
 
@@ -42,6 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(reread && reread->codec == offer->codec &&
                 reread->audioPayloadType == offer->audioPayloadType &&
                 reread->eventPayloadType == offer->eventPayloadType);
+        // A key taken reads back from our own attribute.
+        auto keying = decideKeying(SrtpPolicy::Mandatory, *offer, true, {});
+        require(keying.outcome != MediaKeying::Outcome::Plain);
+        require(keying.outcome == MediaKeying::Outcome::Refused ||
+                parseCrypto(cryptoAttribute(keying.peer)).key == keying.peer);
     }
     (void)keyOfInfo(parts[2], parts[4]);
     auto account = parseSipAccount(parts[4]);

@@ -8,7 +8,10 @@ TELLMARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # qt6-translations-l10n. tests/desktop/desktop_program_test
 # runs tellmaro under Xvfb with a session bus of its own (dbus-daemon).
 # The SIP tests and scripts/demo-sip talk to peers nobody here wrote: SIPp,
-# baresip, and Kamailio as the provider.
+# baresip, and Kamailio as the provider (over TLS too, with certificates
+# that openssl makes at test time); tcpdump shows what the secure demo puts
+# on the loopback. libssl-dev: tellmaro-sip sets OpenSSL's certificate
+# checks on libre's TLS context.
 TELLMARO_PACKAGES=(
   g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -16,7 +19,7 @@ TELLMARO_PACKAGES=(
   qt6-base-dev qt6-translations-l10n
   fonts-dejavu-core
   xvfb dbus-daemon
-  libre-dev librem-dev sip-tester baresip kamailio nftables
+  libre-dev librem-dev libssl-dev sip-tester baresip kamailio kamailio-tls-modules openssl tcpdump nftables
 )
 
 # Installs the packages that are missing: one `apt-get update`, then one

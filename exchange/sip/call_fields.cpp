@@ -163,7 +163,7 @@ CallingParty callingPartyOf(const CallerHeaders& headers, const NumberPlan& plan
 }
 
 std::string buildSdp(std::string_view address, uint16_t port, uint64_t sessionId,
-                     const MediaOffer* answerTo) {
+                     const MediaOffer* answerTo, const SdpCrypto& crypto) {
     std::string family = address.find(':') != std::string_view::npos ? "IP6" : "IP4";
     std::string id = std::to_string(sessionId);
     std::string sdp = "v=0\r\no=tellmaro " + id + " " + id + " IN " + family + " " +
@@ -203,8 +203,11 @@ std::string buildSdp(std::string_view address, uint16_t port, uint64_t sessionId
                 break;
         }
     }
-    sdp += "m=audio " + std::to_string(port) + " RTP/AVP" + formats + "\r\n" + maps +
-           "a=ptime:20\r\na=" + direction + "\r\n";
+    for (const auto& attribute : crypto.attributes) {
+        maps += "a=crypto:" + attribute + "\r\n";
+    }
+    sdp += "m=audio " + std::to_string(port) + (crypto.secureProfile ? " RTP/SAVP" : " RTP/AVP") +
+           formats + "\r\n" + maps + "a=ptime:20\r\na=" + direction + "\r\n";
     return sdp;
 }
 

@@ -51,6 +51,8 @@ struct MediaOffer {
     int eventPayloadType = -1;                            // telephone-event, -1 when not offered
     unsigned packetTime = 20;                             // a=ptime, ms
     MediaDirection direction = MediaDirection::SendRecv;  // as the peer wrote it
+    bool secureProfile = false;       // RTP/SAVP or RTP/SAVPF: only SRTP will do
+    std::vector<std::string> crypto;  // the stream's a=crypto values, in the peer's order
 
     // A peer that puts us on hold sends nothing or takes nothing.
     bool peerSends() const {
@@ -62,15 +64,20 @@ struct MediaOffer {
 };
 
 // The usable audio stream of an SDP body, read by libre (sdp_media.cpp): the
-// first audio m= line over RTP/AVP, with its port and the address of its c=
-// or the session's; PCMA preferred over PCMU (8000 Hz only), the first
+// first audio m= line over RTP/AVP (or RTP/SAVP, with its crypto attributes), with its port and the
+// address of its c= or the session's; PCMA preferred over PCMU (8000 Hz only), the first
 // telephone-event, a=ptime, the direction of the stream or else the session.
 // Nothing when the body is no SDP, or offers neither codec.
 std::optional<MediaOffer> chooseMedia(std::string_view sdp);
 
 // Our SDP: an offer lists PCMA, PCMU and telephone-event 101; an answer the
 // chosen codec, the peer's event payload type and the mirror of its direction.
+// `crypto`: our a=crypto values; `secureProfile` writes RTP/SAVP for RTP/AVP.
+struct SdpCrypto {
+    bool secureProfile = false;
+    std::vector<std::string> attributes;
+};
 std::string buildSdp(std::string_view address, uint16_t port, uint64_t sessionId,
-                     const MediaOffer* answerTo);
+                     const MediaOffer* answerTo, const SdpCrypto& crypto = {});
 
 }  // namespace tellmaro::sip

@@ -10,16 +10,22 @@ void MediaSourceLock::expect(RtpSource signalled) {
     }
 }
 
-bool MediaSourceLock::admit(const RtpSource& source, uint32_t ssrc) {
+bool MediaSourceLock::wouldAdmit(const RtpSource& source, uint32_t ssrc) const {
     if (locked_) {
         return source == *locked_ && ssrc == ssrc_;
     }
-    if (signalled_ && source.address == signalled_->address) {
+    return signalled_ && source.address == signalled_->address;
+}
+
+bool MediaSourceLock::admit(const RtpSource& source, uint32_t ssrc) {
+    if (!wouldAdmit(source, ssrc)) {
+        return false;
+    }
+    if (!locked_) {
         locked_ = source;
         ssrc_ = ssrc;
-        return true;
     }
-    return false;
+    return true;
 }
 
 bool ReportedSources::first(const std::string& source) {

@@ -25,6 +25,9 @@ class MediaSourceLock {
     void expect(RtpSource signalled);
     // Whether a packet from `source` carrying `ssrc` belongs to the call.
     bool admit(const RtpSource& source, uint32_t ssrc);
+    // The same, without fixing port and SSRC: an SRTP packet fixes them only
+    // once it has passed authentication.
+    bool wouldAdmit(const RtpSource& source, uint32_t ssrc) const;
 
   private:
     std::optional<RtpSource> signalled_;

@@ -16,6 +16,7 @@ namespace {
 
 constexpr uint32_t kRate = 8000;
 constexpr int kLastPayloadType = 127;
+constexpr size_t kMostCryptoAttributes = 16;  // more are not read
 
 struct Deref {
     void operator()(void* object) const { mem_deref(object); }
@@ -40,7 +41,8 @@ MediaDirection asThePeerWroteIt(enum sdp_dir ours) {
 }
 
 // A session with the one audio stream we take: PCMA, PCMU and
-// telephone-event at 8000 Hz, over RTP/AVP (or RTP/AVPF, its feedback profile).
+// telephone-event at 8000 Hz, over RTP/AVP (or RTP/AVPF, its feedback
+// profile), or their SRTP profiles RTP/SAVP and RTP/SAVPF.
 Held<struct sdp_session> ourSession(struct sdp_media*& audio) {
     struct sa any;
     sa_init(&any, AF_INET);
@@ -51,7 +53,8 @@ Held<struct sdp_session> ourSession(struct sdp_media*& audio) {
     Held<struct sdp_session> held(session);
     const char* formats[][2] = {{"8", "PCMA"}, {"0", "PCMU"}, {"101", "telephone-event"}};
     if (sdp_media_add(&audio, session, sdp_media_audio, 0, sdp_proto_rtpavp) != 0 ||
-        sdp_media_set_alt_protos(audio, 2, sdp_proto_rtpavp, "RTP/AVPF") != 0) {
+        sdp_media_set_alt_protos(audio, 4, sdp_proto_rtpavp, "RTP/AVPF", sdp_proto_rtpsavp,
+                                 "RTP/SAVPF") != 0) {
         return nullptr;
     }
     for (const auto& [id, name] : formats) {
@@ -93,6 +96,17 @@ std::optional<MediaOffer> chooseMedia(std::string_view sdp) {
     offer.address = host;
     offer.port = sdp_media_rport(audio);
     offer.direction = asThePeerWroteIt(sdp_media_rdir(audio));
+    offer.secureProfile = std::strncmp(sdp_media_proto(audio), "RTP/SAVP", 8) == 0;
+    sdp_media_rattr_apply(
+        audio, "crypto",
+        [](const char*, const char* value, void* arg) {
+            auto* crypto = static_cast<std::vector<std::string>*>(arg);
+            if (value && crypto->size() < kMostCryptoAttributes) {
+                crypto->emplace_back(value);
+            }
+            return false;
+        },
+        &offer.crypto);
     if (const char* ptime = sdp_media_rattr(audio, sdp_attr_ptime)) {
         unsigned value = 0;
         const char* end = ptime + std::strlen(ptime);

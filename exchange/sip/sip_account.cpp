@@ -120,7 +120,12 @@ Setter seconds(std::chrono::seconds SipAccount::*field, unsigned long min) {
 
 const std::map<std::string, Setter, std::less<>>& setters() {
     static const std::map<std::string, Setter, std::less<>> table = {
-        {"registrar", text(&SipAccount::registrar)},
+        {"registrar",
+         [](SipAccount& account, std::string_view value) {
+             account.sips = value.starts_with("sips:");
+             account.registrar = std::string(value.substr(account.sips ? 5 : 0));
+             return std::string();
+         }},
         {"domain", text(&SipAccount::domain)},
         {"user", text(&SipAccount::user)},
         {"auth_user", text(&SipAccount::authUser)},
@@ -137,9 +142,38 @@ const std::map<std::string, Setter, std::less<>>& setters() {
                  account.transport = SipTransport::Udp;
              } else if (value == "tcp") {
                  account.transport = SipTransport::Tcp;
+             } else if (value == "tls") {
+                 account.transport = SipTransport::Tls;
              } else {
-                 return std::string("expected udp or tcp");
+                 return std::string("expected udp, tcp or tls");
              }
+             return std::string();
+         }},
+        {"tls_ca_file", text(&SipAccount::tlsCaFile)},
+        {"tls_verify",
+         [](SipAccount& account, std::string_view value) {
+             return toBool(value, account.tlsVerify) ? std::string() : "expected yes or no";
+         }},
+        {"media_encryption",
+         [](SipAccount& account, std::string_view value) {
+             if (value != "none" && value != "srtp") {
+                 return std::string("expected none or srtp");
+             }
+             account.mediaEncryption =
+                 value == "srtp" ? MediaEncryption::Srtp : MediaEncryption::None;
+             return std::string();
+         }},
+        {"srtp",
+         [](SipAccount& account, std::string_view value) {
+             static const std::map<std::string_view, SrtpPolicy> kPolicies = {
+                 {"mandatory", SrtpPolicy::Mandatory},
+                 {"optional", SrtpPolicy::Optional},
+                 {"off", SrtpPolicy::Off}};
+             auto policy = kPolicies.find(value);
+             if (policy == kPolicies.end()) {
+                 return std::string("expected mandatory, optional or off");
+             }
+             account.srtp = policy->second;
              return std::string();
          }},
         {"port",
@@ -262,6 +296,15 @@ std::string unknownKey(std::string_view key) {
 
 }  // namespace
 
+uint16_t defaultSipPort(SipTransport transport) {
+    return transport == SipTransport::Tls ? 5061 : 5060;
+}
+
+const char* transportName(SipTransport transport) {
+    static const char* const kNames[] = {"udp", "tcp", "tls"};
+    return kNames[static_cast<int>(transport)];
+}
+
 std::vector<std::string> defaultBarredPrefixes(std::string_view countryCode) {
     if (countryCode == "49") {
         // 0900 premium rate, 0137 and 0138 televoting and mass calls, 118xy
@@ -315,12 +358,38 @@ SipAccountResult parseSipAccount(std::string_view content) {
             return {std::nullopt, std::string("sip.conf: '") + required + "' is missing"};
         }
     }
+    // A sips: registrar means TLS; TLS settings without TLS are a mistake.
+    if (account.sips && !seen["transport"]) {
+        account.transport = SipTransport::Tls;
+    }
+    const char* needsTls = account.sips          ? "a sips: registrar"
+                           : seen["tls_ca_file"] ? "tls_ca_file"
+                           : seen["tls_verify"]  ? "tls_verify"
+                                                 : nullptr;
+    if (account.transport != SipTransport::Tls && needsTls) {
+        return {std::nullopt, std::string("sip.conf: ") + needsTls + " needs transport = tls"};
+    }
     if (account.domain.empty()) {
         auto colon = account.registrar.rfind(':');
         account.domain = account.registrar.substr(0, colon);
     }
     if (account.authUser.empty()) {
         account.authUser = account.user;
+    }
+    if (account.mediaEncryption == MediaEncryption::None) {
+        if (account.srtp != SrtpPolicy::Off) {
+            return {std::nullopt, "sip.conf: 'srtp' needs media_encryption = srtp"};
+        }
+    } else {
+        if (!seen["srtp"]) {
+            account.srtp = SrtpPolicy::Mandatory;
+        }
+        // SDES carries the audio keys inside the SIP messages.
+        if (account.srtp != SrtpPolicy::Off && account.transport != SipTransport::Tls) {
+            return {std::nullopt,
+                    "sip.conf: media_encryption = srtp needs transport = tls: the keys travel in "
+                    "the SIP messages and over udp or tcp anyone on the path could read them"};
+        }
     }
     if (!seen["barred_prefixes"]) {
         account.barredPrefixes = defaultBarredPrefixes(account.countryCode);

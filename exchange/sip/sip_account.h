@@ -14,7 +14,20 @@
 
 namespace tellmaro::sip {
 
-enum class SipTransport { Udp, Tcp };
+enum class SipTransport { Udp, Tcp, Tls };
+
+// The port a registrar or proxy written without one listens on: 5061 for
+// TLS, else 5060.
+uint16_t defaultSipPort(SipTransport transport);
+// "udp", "tcp" or "tls", as in a URI's transport parameter.
+const char* transportName(SipTransport transport);
+// What the audio of a call is encrypted with.
+enum class MediaEncryption { None, Srtp };
+
+// How SRTP is negotiated (SDES keys in the SDP, RFC 4568). Mandatory
+// refuses a peer without it; optional encrypts when the peer offers or takes
+// keys and stays plain otherwise; off neither offers nor takes keys.
+enum class SrtpPolicy { Off, Optional, Mandatory };
 
 // The prefixes barred when sip.conf names none: the costly number ranges of
 // the country (for 49, Germany: premium rate, televoting, directory
@@ -31,13 +44,21 @@ struct NumberLength {
 };
 
 struct SipAccount {
-    std::string registrar;      // host or host:port the REGISTER goes to
+    std::string registrar;  // host or host:port the REGISTER goes to
+    // Written "sips:host": the account's URIs are sips: (over TLS only),
+    // for the providers that want them.
+    bool sips = false;
     std::string domain;         // of the address of record; default: the registrar's host
     std::string user;           // the user part of the address of record (often the number)
     std::string authUser;       // default: user
     Secret password;            // never logged
     std::string outboundProxy;  // host or host:port; empty: none
     SipTransport transport = SipTransport::Udp;
+    std::string tlsCaFile;  // a provider's or router's own CA, besides the system's
+    bool tlsVerify = true;  // off only by tls_verify = no, with a warning at every start
+    MediaEncryption mediaEncryption = MediaEncryption::None;
+    // Off unless mediaEncryption is Srtp; then mandatory unless sip.conf says otherwise.
+    SrtpPolicy srtp = SrtpPolicy::Off;
     std::string listenAddress = "0.0.0.0";  // where the SIP and RTP sockets listen
     uint16_t localPort = 5060;              // 0: any free port
     uint16_t rtpPortMin = 16384;
@@ -63,6 +84,9 @@ struct SipAccount {
     unsigned maxCallsPerHour = 20;             // calls placed per rolling hour; 0: no limit
     std::string lineAccess;  // what the registrar (a PBX) takes for an outside line
     std::vector<NumberLength> numberLengths;
+
+    // "sip:" or "sips:"
+    std::string scheme() const { return sips ? "sips:" : "sip:"; }
 };
 
 struct SipAccountResult {

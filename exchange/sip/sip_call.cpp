@@ -46,6 +46,7 @@ Call::~Call() {
     tmr_cancel(&longestCall_);
     forgetAuthContext();
     session_ = static_cast<struct sipsess*>(mem_deref(session_));
+    srtp_.detach();
     rtp_ = static_cast<struct rtp_sock*>(mem_deref(rtp_));
     inband_ = static_cast<struct dtmf_dec*>(mem_deref(inband_));
 }
@@ -63,6 +64,13 @@ int Call::openMedia() {
     const SipAccount& account = engine_.account();
     err = rtp_listen(&rtp_, IPPROTO_UDP, &local, account.rtpPortMin, account.rtpPortMax, false,
                      rtpHandler, nullptr, this);
+    if (!err) {
+        // Only the call's peer, once connected, reaches the receive context.
+        err = srtp_.attach(rtp_, [this](const struct sa& source, uint32_t ssrc) {
+            return state_ == State::Established &&
+                   mediaSource_.wouldAdmit({numeric(source), sa_port(&source)}, ssrc);
+        });
+    }
     if (!err && account.inbandDtmf) {
         err = dtmf_dec_alloc(&inband_, 8000, 1, inbandHandler, this);
     }
@@ -70,8 +78,27 @@ int Call::openMedia() {
 }
 
 struct mbuf* Call::sdpBody(bool answer) {
+    const SrtpPolicy policy = engine_.account().srtp;
+    SdpCrypto crypto;
+    if (answer && remote_) {
+        if (peerKey_ && answerKey_) {
+            crypto.secureProfile = remote_->secureProfile;
+            crypto.attributes.push_back(cryptoAttribute(*answerKey_));
+        }
+    } else if (policy != SrtpPolicy::Off) {
+        // Under optional the offer stays RTP/AVP, which a peer without SRTP
+        // still takes (ignoring the keys); under mandatory RTP/SAVP.
+        if (offeredKeys_.empty()) {
+            offeredKeys_ = {newSdesKey(1, SrtpSuite::AesCm128Sha1_80),
+                            newSdesKey(2, SrtpSuite::AesCm128Sha1_32)};
+        }
+        crypto.secureProfile = policy == SrtpPolicy::Mandatory;
+        for (const auto& key : offeredKeys_) {
+            crypto.attributes.push_back(cryptoAttribute(key));
+        }
+    }
     std::string sdp = buildSdp(engine_.mediaAddress(), rtpPort(), sessionId_,
-                               answer && remote_ ? &*remote_ : nullptr);
+                               answer && remote_ ? &*remote_ : nullptr, crypto);
     struct mbuf* mb = mbuf_alloc(sdp.size());
     if (mb) {
         mbuf_write_str(mb, sdp.c_str());
@@ -80,13 +107,53 @@ struct mbuf* Call::sdpBody(bool answer) {
     return mb;
 }
 
-bool Call::takeRemoteMedia(const struct sip_msg* msg) {
+bool Call::takeRemoteMedia(const struct sip_msg* msg, bool answersOurs) {
     auto offer = chooseMedia(body(msg));
     struct sa address;
-    if (!offer || sa_set_str(&address, offer->address.c_str(), offer->port) != 0) {
+    if (!offer || sa_set_str(&address, offer->address.c_str(), offer->port) != 0 ||
+        !applyKeying(*offer, msg->tp == SIP_TRANSP_TLS, answersOurs)) {
         return false;
     }
     setRemoteMedia(*offer, address);
+    return true;
+}
+
+bool Call::applyKeying(const MediaOffer& offer, bool overTls, bool answersOurs) {
+    auto keying = decideKeying(
+        engine_.account().srtp, offer, overTls,
+        answersOurs ? std::span<const SdesKey>(offeredKeys_) : std::span<const SdesKey>());
+    if (keying.outcome == MediaKeying::Outcome::Refused) {
+        keyingRefusal_ = "SDP refused: " + keying.refusal;
+        engine_.log("call " + std::to_string(id_) + ": " + keyingRefusal_);
+        return false;
+    }
+    keyingRefusal_.clear();
+    if (keying.outcome == MediaKeying::Outcome::Plain) {
+        peerKey_.reset();
+        srtp_.plain();
+        return true;
+    }
+    SdesKey ours;
+    if (answersOurs) {
+        for (const auto& key : offeredKeys_) {
+            if (key.tag == keying.peer.tag) {
+                ours = key;
+            }
+        }
+    } else {
+        // Our answer keeps its key while the peer keeps the suite.
+        if (!answerKey_ || answerKey_->suite != keying.peer.suite) {
+            answerKey_ = newSdesKey(keying.peer.tag, keying.peer.suite);
+        }
+        answerKey_->tag = keying.peer.tag;
+        ours = *answerKey_;
+    }
+    if (srtp_.key(ours, keying.peer) != 0) {
+        keyingRefusal_ = "SRTP could not be keyed";
+        engine_.log("call " + std::to_string(id_) + ": " + keyingRefusal_);
+        return false;
+    }
+    peerKey_ = keying.peer;
     return true;
 }
 
@@ -122,7 +189,8 @@ std::optional<bool> Call::inDialogFromPeer(const struct sip_msg* msg) const {
 int Call::acceptIncoming(const struct sip_msg* msg, const MediaOffer* offer) {
     if (offer) {
         struct sa address;
-        if (sa_set_str(&address, offer->address.c_str(), offer->port) != 0) {
+        if (sa_set_str(&address, offer->address.c_str(), offer->port) != 0 ||
+            !applyKeying(*offer, msg->tp == SIP_TRANSP_TLS, false)) {
             return EINVAL;
         }
         setRemoteMedia(*offer, address);
@@ -182,8 +250,7 @@ int Call::authHandler(char** user, char** password, const char* realm, void* arg
 
 int Call::dial(const std::string& number) {
     const SipAccount& account = engine_.account();
-    std::string to = "sip:" + number + "@" + account.domain +
-                     (account.transport == SipTransport::Tcp ? ";transport=tcp" : "");
+    std::string to = account.scheme() + number + "@" + account.domain + engine_.uriTransport();
     std::string from = engine_.fromUri();
     std::string user = engine_.contactUser();
     auto routeList = engine_.routes();
@@ -392,7 +459,7 @@ void Call::key(char key, KeySource source) {
 int Call::offerHandler(struct mbuf** descp, const struct sip_msg* msg, void* arg) {
     // A re-INVITE (hold, new address): take its media and answer in kind.
     auto* call = static_cast<Call*>(arg);
-    if (!call->takeRemoteMedia(msg)) {
+    if (!call->takeRemoteMedia(msg, false)) {
         return EPROTO;
     }
     *descp = call->sdpBody(true);
@@ -401,7 +468,7 @@ int Call::offerHandler(struct mbuf** descp, const struct sip_msg* msg, void* arg
 
 int Call::answerHandler(const struct sip_msg* msg, void* arg) {
     auto* call = static_cast<Call*>(arg);
-    return call->takeRemoteMedia(msg) ? 0 : EPROTO;
+    return call->takeRemoteMedia(msg, true) ? 0 : EPROTO;
 }
 
 void Call::progressHandler(const struct sip_msg* msg, void* arg) {
@@ -410,7 +477,7 @@ void Call::progressHandler(const struct sip_msg* msg, void* arg) {
         call->alerted_ = true;
         call->engine_.shared().emit(Alerting{call->id_});
     } else if (msg->scode == 183) {
-        if (mbuf_get_left(msg->mb) > 0 && call->takeRemoteMedia(msg)) {
+        if (mbuf_get_left(msg->mb) > 0 && call->takeRemoteMedia(msg, true)) {
             call->lastRtp_ = AudioClock::now();
         }
         call->engine_.shared().emit(Progress{call->id_});
@@ -480,6 +547,8 @@ void Call::closeHandler(int err, const struct sip_msg* msg, void* arg) {
     } else if (err == ETIMEDOUT) {
         call->end(call->alerted_ ? cause::kNoAnswer : cause::kNoUserResponding, 0,
                   "no answer from the network");
+    } else if (err && !call->keyingRefusal_.empty()) {
+        call->end(causeForSipStatus(488), 0, call->keyingRefusal_);
     } else if (err) {
         call->end(cause::kTemporaryFailure, 0, std::string("failed: ") + errorText(err));
     } else {
@@ -507,7 +576,7 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
     audio.lostPackets = receive_.lostPackets();
     audio.latePackets = receive_.latePackets();
     audio.blocksDropped = blocksDropped_;
-    audio.foreignPackets = unadmittedPackets_;
+    audio.foreignPackets = unadmittedPackets_ + srtp_.refused();
     // The call's one status line.
     std::string connected = "not connected";
     if (connectedAt_) {
@@ -515,7 +584,10 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
             std::chrono::steady_clock::now() - *connectedAt_);
         connected = "connected for " + std::to_string(seconds.count()) + " s";
     }
-    const char* codec = !remote_ ? "" : remote_->codec == AudioCodec::Pcma ? " (PCMA)" : " (PCMU)";
+    std::string codec = !remote_ ? "" : remote_->codec == AudioCodec::Pcma ? " (PCMA" : " (PCMU";
+    if (remote_) {
+        codec += peerKey_ ? std::string(", SRTP ") + suiteName(peerKey_->suite) + ")" : ")";
+    }
     engine_.log("call " + std::to_string(id_) + " " + description_ + codec + ": " + connected +
                 "; ended: cause " + std::to_string(q850) + ", " + reason + "; audio " +
                 std::to_string(audio.framesReceived) + " frames in, " +

@@ -24,8 +24,11 @@
 #include "exchange/sip/call_fields.h"
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/media_source.h"
+#include "exchange/sip/sdes_keys.h"
 #include "exchange/sip/sip_line.h"
 #include "exchange/sip/sip_registration.h"
+#include "exchange/sip/sip_tls.h"
+#include "exchange/sip/srtp_streams.h"
 
 namespace tellmaro::sip {
 
@@ -154,7 +157,11 @@ class Call {
     AuthContext* authContext();
     void forgetAuthContext();
 
-    bool takeRemoteMedia(const struct sip_msg* msg);
+    // `answersOurs`: the SDP answers our offer. False when it is refused.
+    bool takeRemoteMedia(const struct sip_msg* msg, bool answersOurs);
+    // Keys the call's SRTP from the peer's SDP under the account's policy;
+    // false (logged) when the SDP is refused.
+    bool applyKeying(const MediaOffer& offer, bool overTls, bool answersOurs);
     void setRemoteMedia(const MediaOffer& offer, const struct sa& address);
     // Where in-dialog requests may come from: the source of the message that
     // set the dialog up and its Contact.
@@ -185,6 +192,13 @@ class Call {
     struct sa remoteAddress_ {};
     std::vector<struct sa> peers_;  // signalling addresses of the dialog
     MediaSourceLock mediaSource_;
+    // This leg's own SRTP: our keys as offered, our key when answering, the
+    // peer's key, and why the peer's last SDP was refused.
+    SrtpStreams srtp_;
+    std::vector<SdesKey> offeredKeys_;
+    std::optional<SdesKey> answerKey_;
+    std::optional<SdesKey> peerKey_;
+    std::string keyingRefusal_;
     ReportedSources foreignMedia_;
     uint64_t unadmittedPackets_ = 0;
     uint64_t sessionId_ = 0;
@@ -229,7 +243,11 @@ class Engine {
     // A call's Contact: the user alone (libre adds the socket's address), or
     // behind a NAT the whole URI at the address the registrar sees.
     std::string contactUser() const;
-    std::string fromUri() const { return "sip:" + account_.user + "@" + account_.domain; }
+    std::string fromUri() const {
+        return account_.scheme() + account_.user + "@" + account_.domain;
+    }
+    // The transport parameter of the URIs we send to: none for UDP and for sips: URIs.
+    std::string uriTransport() const;
     // The account's credentials for `realm`, if it is one of the account's;
     // a refusal is logged with `what` asked.
     int credentials(char** user, char** password, const char* realm, const std::string& what);
@@ -280,7 +298,8 @@ class Engine {
     int startRegistration();
     // Registers again now, saying why in a status line.
     void registerAgain(const std::string& why, uint64_t afterMs = 0);
-    void registrationChanged(RegistrationState state, const std::string& reason);
+    void registrationChanged(RegistrationState state, const std::string& reason,
+                             std::vector<std::string> facts = {});
 
     LineShared& shared_;
     SipAccount account_;
@@ -296,6 +315,7 @@ class Engine {
     struct sip_dialog* keepAliveDialog_ = nullptr;
     struct sip_request* keepAliveRequest_ = nullptr;
     struct sip_keepalive* flowKeepAlive_ = nullptr;  // CRLF pings on a connection
+    TlsClient tls_;
     struct {
         std::vector<struct sa> addresses;
         std::vector<bool> portMatters;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace tellmaro::sip {
 
@@ -17,6 +18,9 @@ enum class RegistrationState { Registering, Registered, Failed, Unregistered };
 struct RegistrationChanged {
     RegistrationState state = RegistrationState::Registering;
     std::string reason;  // plain words, e.g. "200 OK" or "no answer from 10.0.0.1:5060"
+    // Once registered, one line each of what `--check` shows of the
+    // connection: transport, TLS version and cipher, the server's certificate.
+    std::vector<std::string> facts;
     std::string seenAt;  // where the registrar last said it sees us ("198.51.100.7:40123")
 };
 

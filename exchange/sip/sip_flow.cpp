@@ -35,7 +35,7 @@ std::string Engine::contactUser() const {
     char uri[128] = {};
     const struct sa* seen = publicAddress();
     return seen && re_snprintf(uri, sizeof uri, "sip:%s@%J%s", account_.user.c_str(), seen,
-                               account_.transport == SipTransport::Tcp ? ";transport=tcp" : "") > 0
+                               uriTransport().c_str()) > 0
                ? uri
                : account_.user;
 }

@@ -16,6 +16,11 @@
 #include "exchange/sip/sip_redaction.h"
 #include "exchange/sip/start_line_filter.h"
 
+// re.h leaves out the debug module; its header wants these named.
+#define DEBUG_MODULE "tellmaro"
+#define DEBUG_LEVEL 0
+#include <re_dbg.h>
+
 namespace tellmaro::sip {
 
 namespace {
@@ -36,10 +41,6 @@ std::string describeAddress(const struct sa& address) {
 }
 
 constexpr size_t kLongestLoggedUser = 32;
-
-const char* transportName(SipTransport transport) {
-    return transport == SipTransport::Tcp ? "tcp" : "udp";
-}
 
 std::string stateWord(RegistrationState state) {
     switch (state) {
@@ -247,11 +248,16 @@ int Engine::start(std::string& error) {
             error = "outbound_proxy '" + account_.outboundProxy + "' is not a host or host:port";
             return EINVAL;
         }
-        // libre adds the ";lr" itself.
-        proxyRoute_ = "sip:" + account_.outboundProxy +
-                      (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
     }
     const HostPort& next = proxy ? *proxy : *registrar;
+    // libre adds the ";lr" itself. It sends only to sip: routes: a sips:
+    // account's requests go by a route to the next hop over TLS.
+    if (proxy || account_.sips) {
+        proxyRoute_ = "sip:" + (proxy ? account_.outboundProxy : registrarText_) +
+                      (account_.transport == SipTransport::Udp
+                           ? ""
+                           : std::string(";transport=") + transportName(account_.transport));
+    }
     // A name with SRV records only has no address here: libre finds it
     // (RFC 3263), and the route is checked again once a REGISTER went out.
     auto nextAddresses = resolveHost(next.host);
@@ -320,6 +326,16 @@ int Engine::start(std::string& error) {
                "SIP stack")) {
         return err;
     }
+    if (account_.transport == SipTransport::Tls) {
+        if (!tls_.init(account_, next.host, error)) {
+            return EINVAL;
+        }
+        if (!account_.tlsVerify) {
+            log("warning: tls_verify = no: the certificate of " + next.host +
+                " is not checked, so anyone on the path can pose as the provider and read the "
+                "calls' signalling and the password's digest");
+        }
+    }
     if ((err = listen(error))) {
         return err;
     }
@@ -356,9 +372,10 @@ int Engine::listen(std::string& error) {
         error = "listen address '" + localAddress_ + "' is not an IP address";
         return EINVAL;
     }
-    enum sip_transp transport =
-        account_.transport == SipTransport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
-    if (int err = sip_transp_add(sip_, transport, &local)) {
+    static constexpr enum sip_transp kTransports[] = {SIP_TRANSP_UDP, SIP_TRANSP_TCP,
+                                                      SIP_TRANSP_TLS};
+    enum sip_transp transport = kTransports[static_cast<int>(account_.transport)];
+    if (int err = sip_transp_add(sip_, transport, &local, tls_.context())) {
         error = "cannot listen on " + describeAddress(local) + "/" +
                 transportName(account_.transport) + ": " + errorText(err);
         return err;
@@ -376,8 +393,8 @@ int Engine::listen(std::string& error) {
 int Engine::startRegistration() {
     refusedRealm_.clear();
     RegistrationParams params;
-    params.registrarUri =
-        "sip:" + registrarText_ + (account_.transport == SipTransport::Tcp ? ";transport=tcp" : "");
+    tls_.clearRefusal();
+    params.registrarUri = account_.scheme() + registrarText_ + uriTransport();
     params.aor = fromUri();
     params.contactUser = account_.user;
     if (!proxyRoute_.empty()) {
@@ -405,14 +422,22 @@ int Engine::startRegistration() {
     return registration_->send();
 }
 
-void Engine::registrationChanged(RegistrationState state, const std::string& reason) {
+void Engine::registrationChanged(RegistrationState state, const std::string& reason,
+                                 std::vector<std::string> facts) {
     if (registrationState_ == state && lastRegistrationReason_ == reason) {
         return;
     }
     registrationState_ = state;
     lastRegistrationReason_ = reason;
     log("registration " + stateWord(state) + ": " + reason);
-    shared_.emit(RegistrationChanged{state, reason, seenAt_});
+    shared_.emit(RegistrationChanged{state, reason, std::move(facts), seenAt_});
+}
+
+std::string Engine::uriTransport() const {
+    if (account_.transport == SipTransport::Udp || account_.sips) {
+        return "";
+    }
+    return std::string(";transport=") + transportName(account_.transport);
 }
 
 void Engine::registered(int err, const struct sip_msg* msg) {
@@ -422,10 +447,18 @@ void Engine::registered(int err, const struct sip_msg* msg) {
     if (!err && msg && msg->scode < 300) {
         failures_ = 0;
         noteSeenAddress(msg);
+        std::vector<std::string> facts;
+        if (account_.transport == SipTransport::Tls) {
+            facts = tls_.facts();
+        } else {
+            facts.push_back(std::string("transport: ") + transportName(account_.transport) +
+                            ", not encrypted");
+        }
         registrationChanged(RegistrationState::Registered,
                             std::to_string(msg->scode) + " " + text(msg->reason) + ", expires in " +
                                 std::to_string(registration_->granted()) + " s" +
-                                (seenAt_.empty() ? "" : ", seen at " + seenAt_));
+                                (seenAt_.empty() ? "" : ", seen at " + seenAt_),
+                            std::move(facts));
         const uint64_t every = static_cast<uint64_t>(account_.keepAlive.count());
         if (every && !tmr_isrunning(&keepAliveTimer_)) {
             tmr_start(&keepAliveTimer_, every * 1000, keepAliveHandler, this);
@@ -439,7 +472,9 @@ void Engine::registered(int err, const struct sip_msg* msg) {
         return;
     }
     std::string reason;
-    if (err) {
+    if (err && !tls_.refusal().empty()) {
+        reason = tls_.refusal();
+    } else if (err) {
         reason = "no answer from " + registrarText_ + " (" + errorText(err) + ")";
     } else if (msg) {
         reason = std::to_string(msg->scode) + " " + text(msg->reason);
@@ -569,6 +604,15 @@ void Engine::connectHandler(const struct sip_msg* msg, void* arg) {
                     " refused with 488: no PCMA or PCMU offered");
         sip_treply(nullptr, sip, msg, 488, "Not Acceptable Here");
         return;
+    }
+    if (offer) {
+        auto keying = decideKeying(engine->account_.srtp, *offer, msg->tp == SIP_TRANSP_TLS, {});
+        if (keying.outcome == MediaKeying::Outcome::Refused) {
+            engine->log("INVITE from " + describeAddress(msg->src) +
+                        " refused with 488: " + keying.refusal);
+            sip_treply(nullptr, sip, msg, 488, "Not Acceptable Here");
+            return;
+        }
     }
     std::string from = headerValue(msg, SIP_HDR_FROM);
     std::string asserted = headerList(msg, SIP_HDR_P_ASSERTED_IDENTITY);
@@ -734,12 +778,25 @@ struct SipLine::Impl {
             started.set_value("libre: " + errorText(err));
             return;
         }
+        // libre's own warnings (a TLS handshake refused, say) go to the
+        // trace, not to stderr: the status lines say what failed.
+        dbg_handler_set(
+            [](int, const char* text, size_t length, void* arg) {
+                auto* line = static_cast<LineShared*>(arg);
+                if (line->options().verbose) {
+                    line->log("libre: " +
+                              std::string(text, length)
+                                  .substr(0, std::string_view(text, length).find('\n')));
+                }
+            },
+            &shared);
         {
             std::string error;
             auto engine = std::make_unique<Engine>(shared, shared.options().account);
             if (engine->start(error) != 0) {
                 engine.reset();
                 libre_close();
+                dbg_handler_set(nullptr, nullptr);
                 started.set_value(error.empty() ? "SIP line could not start" : error);
                 return;
             }
@@ -749,6 +806,7 @@ struct SipLine::Impl {
             engine.reset();
         }
         libre_close();
+        dbg_handler_set(nullptr, nullptr);
     }
 };
 
@@ -841,6 +899,11 @@ CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout
     note("account " + account.user + "@" + account.domain + " at " + account.registrar + "/" +
          transportName(account.transport) +
          (account.outboundProxy.empty() ? "" : " via " + account.outboundProxy));
+    static const char* kSrtp[] = {
+        "SRTP: off, calls are plain RTP",
+        "SRTP: offered (RTP/AVP with keys), plain RTP taken from peers without it",
+        "SRTP: offered and required (RTP/SAVP); calls without it are refused"};
+    note(kSrtp[static_cast<int>(account.srtp)]);
     SipLineOptions options;
     options.account = account;
     options.verbose = verbose;
@@ -864,6 +927,9 @@ CheckReport checkAccount(const SipAccount& account, std::chrono::seconds timeout
             if (auto* changed = std::get_if<RegistrationChanged>(&event)) {
                 if (changed->state == RegistrationState::Registered) {
                     note("registered: " + changed->reason);
+                    for (const auto& fact : changed->facts) {
+                        note(fact);
+                    }
                     report.registered = true;
                     report.seenAt = changed->seenAt;
                     decided = true;

@@ -236,7 +236,7 @@ int main(int argc, char** argv) {
     startupLine("serving the SIP account " + account.user + "@" + account.domain +
                 " as a CAPI controller on " + listenAddress + ":" + std::to_string(server.port()) +
                 "; SIP port " + std::to_string(line.sipPort()) + "/" +
-                (account.transport == sip::SipTransport::Tcp ? "tcp" : "udp") + ", RTP ports " +
+                sip::transportName(account.transport) + ", RTP ports " +
                 std::to_string(account.rtpPortMin) + "-" + std::to_string(account.rtpPortMax) +
                 ", up to " + std::to_string(account.maxCalls) + " calls");
 

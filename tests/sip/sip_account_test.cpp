@@ -44,6 +44,23 @@ TEST(SipAccount, ReadsEveryKey) {
     EXPECT_EQ(a.inviteSources, (std::vector<std::string>{"192.0.2.1", "192.0.2.2:5060"}));
 }
 
+TEST(SipAccount, ReadsTls) {
+    const std::pair<std::string, std::tuple<std::string, bool, uint16_t, std::string, bool>>
+        rows[] = {
+            {"registrar = r\ntransport = tls\n", {"r", false, 5061, "", true}},
+            {"registrar = sips:r:5062\n", {"r:5062", true, 5061, "", true}},
+            {"registrar = r\ntransport = tls\ntls_ca_file = /etc/box.pem\ntls_verify = no\n",
+             {"r", false, 5061, "/etc/box.pem", false}},
+        };
+    for (const auto& [lines, wanted] : rows) {
+        auto a = parseSipAccount(lines + "user = u\npassword = p\n").account.value();
+        EXPECT_EQ(
+            std::tuple(a.registrar, a.sips, defaultSipPort(a.transport), a.tlsCaFile, a.tlsVerify),
+            wanted)
+            << lines;
+    }
+}
+
 TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
     const std::string base = "registrar = r\nuser = u\n";
     const std::pair<std::string, std::string> rows[] = {
@@ -55,7 +72,16 @@ TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
         {base + "pasword=Zz9\n", "line 3: unknown key (not shown"},
         {base + "password = p\nport = Zz9\n", "line 4: port: expected a port number"},
         {base + "password = p\ncolour = red\n", "line 4: unknown key 'colour'"},
-        {base + "password = p\ntransport = sctp\n", "line 4: transport: expected udp or tcp"},
+        {base + "password = p\ntransport = sctp\n", "line 4: transport: expected udp, tcp or tls"},
+        {base + "password = p\ntls_verify = no\n", "sip.conf: tls_verify needs transport = tls"},
+        {"registrar = sips:r\nuser = u\npassword = p\ntransport = tcp\n",
+         "sip.conf: a sips: registrar needs transport = tls"},
+        {base + "password = p\nmedia_encryption = srtp\n", "needs transport = tls: the keys"},
+        {base + "password = p\ntransport = tcp\nmedia_encryption = srtp\nsrtp = optional\n",
+         "needs transport = tls"},
+        {base + "password = p\nsrtp = mandatory\n", "'srtp' needs media_encryption = srtp"},
+        {base + "password = p\nmedia_encryption = zrtp\n", "expected none or srtp"},
+        {base + "password = p\nsrtp = yes\n", "srtp: expected mandatory, optional or off"},
         {base + "password = p\nrtp_ports = 5000\n", "rtp_ports: expected a range"},
         {base + "password = p\nmax_calls = 0\n", "max_calls: expected 1 to 30"},
         {base + "password = p\nuser = v\n", "line 4: 'user' given twice"},
@@ -67,6 +93,22 @@ TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
         EXPECT_FALSE(result.account) << text;
         EXPECT_NE(result.error.find(error), std::string::npos) << result.error;
         EXPECT_EQ(result.error.find("Zz9"), std::string::npos) << result.error;
+    }
+}
+
+TEST(SipAccount, SrtpPolicyFollowsTheTwoKeys) {
+    const std::string base = "registrar = r\nuser = u\npassword = p\n";
+    const std::pair<std::string, SrtpPolicy> rows[] = {
+        {"", SrtpPolicy::Off},
+        {"transport = tls\nmedia_encryption = srtp\n", SrtpPolicy::Mandatory},
+        {"transport = tls\nmedia_encryption = srtp\nsrtp = optional\n", SrtpPolicy::Optional},
+        {"media_encryption = srtp\nsrtp = off\n", SrtpPolicy::Off},
+        {"media_encryption = none\nsrtp = off\n", SrtpPolicy::Off},
+    };
+    for (const auto& [text, policy] : rows) {
+        auto result = parseSipAccount(base + text);
+        ASSERT_TRUE(result.account) << text << result.error;
+        EXPECT_EQ(result.account->srtp, policy) << text;
     }
 }
 
