@@ -53,10 +53,7 @@ ip netns exec $2 sysctl -qw net.ipv4.ip_forward=1 net.netfilter.nf_conntrack_udp
     bool enterHome() const {
         int fd = open(("/run/netns/" + prefix + "h").c_str(), O_RDONLY | O_CLOEXEC);
         bool entered = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-        if (fd >= 0) {
-            close(fd);
-        }
-        return entered;
+        return (fd < 0 || close(fd) == 0) && entered;
     }
 };
 
@@ -109,14 +106,14 @@ TEST(BehindNat, KeepAlivesKeepIncomingCallsArriving) {
     // One SIP line per process: the rows one after the other.
     const std::tuple<const char*, uint16_t, int, bool> rows[] = {{"4930111", 5060, 5, true},
                                                                  {"4930222", 5062, 0, false}};
+    auto account = LineUnderTest::account(5060);
+    account.registrar = account.domain = kRegistrar;
+    account.listenAddress = "0.0.0.0";
+    account.registerExpires = std::chrono::seconds(600);
     for (const auto& [user, port, keepAlive, callArrives] : rows) {
-        auto account = LineUnderTest::account(5060);
-        account.registrar = account.domain = kRegistrar;
         account.user = account.authUser = user;
-        account.listenAddress = "0.0.0.0";
         account.localPort = port;
         account.keepAlive = std::chrono::seconds(keepAlive);
-        account.registerExpires = std::chrono::seconds(600);
         LineUnderTest line(account, true);
         line.start();
         ASSERT_TRUE(line.waitFor<RegistrationChanged>([](const auto& changed) {
@@ -144,11 +141,8 @@ TEST(BehindNat, KeepAlivesKeepIncomingCallsArriving) {
             callArrives)
             << line.logText();
     }
-    auto account = LineUnderTest::account(5060);
-    account.registrar = account.domain = kRegistrar;
-    account.listenAddress = "0.0.0.0";
-    account.localPort = 5064;
     // --check says where the registrar sees this PC.
+    account.localPort = 5064;
     EXPECT_EQ(sip::checkAccount(account, std::chrono::seconds(5)).seenAt,
               kPublic + ":" + std::to_string(account.localPort));
 }
