@@ -99,7 +99,7 @@ TEST(SettingsCodec, RejectsRecordsThatAreCutOrDoNotAddUp) {
 
     const auto trailing = decodeSettings(concat({kExampleBytes, hexBytes("00")}));
     EXPECT_FALSE(trailing.settings);
-    EXPECT_TRUE(contains(trailing.error, "folgen noch 1 Byte")) << trailing.error;
+    EXPECT_TRUE(trailing.error.ends_with("folgen noch 1 Byte")) << trailing.error;
 }
 
 // With stdin closed the new file gets descriptor 0, which is no failure.
