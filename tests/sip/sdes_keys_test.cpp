@@ -14,6 +14,9 @@ TEST(SdesKeys, WhatACallTakesUnderEachPolicy) {
     const std::string k80 = std::string("1 AES_CM_128_HMAC_SHA1_80 inline:") + kKey;
     const std::string k32 = std::string("2 AES_CM_128_HMAC_SHA1_32 inline:") + kKey;
     const std::string unknown = std::string("3 AES_256_CM_HMAC_SHA1_80 inline:") + kKey;
+    const std::string notBase64 = "1 AES_CM_128_HMAC_SHA1_80 inline:!!";
+    const std::string short16 = "1 AES_CM_128_HMAC_SHA1_80 inline:MTIzNDU2Nzg5MDEyMzQ1Ng==";
+    const std::string k32AsTag1 = std::string("1 AES_CM_128_HMAC_SHA1_32 inline:") + kKey;
     const auto P = SrtpPolicy::Mandatory;
     const auto O = SrtpPolicy::Optional;
     const auto F = SrtpPolicy::Off;
@@ -39,20 +42,8 @@ TEST(SdesKeys, WhatACallTakesUnderEachPolicy) {
         {P, "RTP/SAVP", {unknown}, true, false, Outcome::Refused, _80},
         {O, "RTP/AVP", {unknown}, true, false, Outcome::Plain, _80},
         {O, "RTP/SAVP", {unknown}, true, false, Outcome::Refused, _80},
-        {P,
-         "RTP/SAVP",
-         {"1 AES_CM_128_HMAC_SHA1_80 inline:!!"},
-         true,
-         false,
-         Outcome::Refused,
-         _80},
-        {P,
-         "RTP/SAVP",
-         {"1 AES_CM_128_HMAC_SHA1_80 inline:MTIzNDU2Nzg5MDEyMzQ1Ng=="},
-         true,
-         false,
-         Outcome::Refused,
-         _80},
+        {P, "RTP/SAVP", {notBase64}, true, false, Outcome::Refused, _80},
+        {P, "RTP/SAVP", {short16}, true, false, Outcome::Refused, _80},
         {P, "RTP/SAVP", {k80 + "|2^20|1:4"}, true, false, Outcome::Refused, _80},
         {P, "RTP/SAVP", {k80 + " KDR=1"}, true, false, Outcome::Refused, _80},
         {P, "RTP/SAVP", {k80 + "|2^31"}, true, false, Outcome::Encrypted, _80},
@@ -61,13 +52,7 @@ TEST(SdesKeys, WhatACallTakesUnderEachPolicy) {
         {O, "RTP/AVP", {k80}, false, false, Outcome::Plain, _80},
         {O, "RTP/SAVP", {k80}, false, false, Outcome::Refused, _80},
         {P, "RTP/SAVP", {k32}, true, true, Outcome::Encrypted, _32},
-        {P,
-         "RTP/SAVP",
-         {"1 AES_CM_128_HMAC_SHA1_32 inline:" + std::string(kKey)},
-         true,
-         true,
-         Outcome::Refused,
-         _80},
+        {P, "RTP/SAVP", {k32AsTag1}, true, true, Outcome::Refused, _80},
         {P, "RTP/SAVP", {k80, k32}, true, true, Outcome::Refused, _80},
         {O, "RTP/AVP", {}, true, true, Outcome::Plain, _80},
     };
