@@ -40,6 +40,9 @@ std::string headerList(const struct sip_msg* msg, enum sip_hdrid id);
 // What the error number of libre or the system means (str_error: thread-safe).
 std::string errorText(int err);
 
+// An address and port as a log line shows it ("192.0.2.1:5060").
+std::string describeAddress(const struct sa& address);
+
 // What other threads ask of the SIP thread.
 struct Command {
     enum class Kind { Dial, Alert, Answer, Reject, HangUp, Block, Stop };

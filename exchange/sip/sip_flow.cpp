@@ -7,16 +7,6 @@
 
 namespace tellmaro::sip {
 
-namespace {
-
-std::string describe(const struct sa& address) {
-    char buffer[64] = {};
-    re_snprintf(buffer, sizeof buffer, "%J", &address);
-    return buffer;
-}
-
-}  // namespace
-
 const struct sa* Engine::publicAddress() const {
     struct sa local;
     return sa_isset(&public_, SA_ALL) && sa_set_str(&local, localAddress_.c_str(), 0) == 0 &&
@@ -63,7 +53,7 @@ void Engine::noteSeenAddress(const struct sip_msg* msg) {
     if (!seenAddress(msg, seen) || sip_transp_laddr(sip_, &local, msg->tp, nullptr) != 0) {
         return;
     }
-    seenAt_ = describe(seen);
+    seenAt_ = describeAddress(seen);
     // Over a connection the source port is the connection's own, not the
     // listening one: only the address tells a NAT.
     const bool behindNat = !sa_cmp(&seen, &local, msg->tp == SIP_TRANSP_UDP ? SA_ALL : SA_ADDR);

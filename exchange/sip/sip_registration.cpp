@@ -1,5 +1,6 @@
 #include "exchange/sip/sip_registration.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tellmaro::sip {
@@ -120,8 +121,10 @@ void Registration::responseHandler(int err, const struct sip_msg* msg, void* arg
             self->registered_ = self->granted_ > 0;
             self->oldContact_.clear();
             if (self->registered_) {
-                // Refreshed at nine tenths of the time granted.
-                tmr_start(&self->refresh_, uint64_t{self->granted_} * 900, refreshHandler, self);
+                // Refreshed at nine tenths of the time granted, but not more
+                // often than every 5 s whatever a registrar grants.
+                tmr_start(&self->refresh_, std::max<uint64_t>(uint64_t{self->granted_} * 900, 5000),
+                          refreshHandler, self);
             }
             self->done_(0, msg);
             return;

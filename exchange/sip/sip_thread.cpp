@@ -34,12 +34,6 @@ std::string headerValue(const struct sip_msg* msg, enum sip_hdrid id) {
     return header ? text(header->val) : std::string();
 }
 
-std::string describeAddress(const struct sa& address) {
-    char buffer[64] = {};
-    re_snprintf(buffer, sizeof buffer, "%J", &address);
-    return buffer;
-}
-
 constexpr size_t kLongestLoggedUser = 32;
 
 std::string stateWord(RegistrationState state) {
@@ -57,6 +51,12 @@ std::string stateWord(RegistrationState state) {
 }
 
 }  // namespace
+
+std::string describeAddress(const struct sa& address) {
+    char buffer[64] = {};
+    re_snprintf(buffer, sizeof buffer, "%J", &address);
+    return buffer;
+}
 
 std::string errorText(int err) {
     char buffer[128] = {};
