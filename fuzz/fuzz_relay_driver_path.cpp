@@ -94,10 +94,12 @@ struct Line final : Network {
 // Byte 0, bit 0: call-back; then events of five bytes (see Line::play).
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Line line;
+    tellmaro::data::SettingsRecord settings;
+    settings.callBack = size > 0 && (data[0] & 1);
     EngineHarness h(
-        {.settings = {.callBack = size > 0 && (data[0] & 1)},
-         .programFolder = line.folder.path,
-         .outerDriver = [](auto&) { return std::make_unique<tellmaro::capi::LibCapi20Driver>(); }});
+        {.settings = settings, .programFolder = line.folder.path, .outerDriver = [](auto&) {
+             return std::make_unique<tellmaro::capi::LibCapi20Driver>();
+         }});
     if ((h.startUp(), h.engine.applId()) == 0) {
         std::abort();  // libcapi20 would not register the relay: nothing would be fuzzed
     }
