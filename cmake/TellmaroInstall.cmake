@@ -1,4 +1,4 @@
-# cmake --install, and the Debian package (cmake/TellmaroPackage.cmake): one
+# cmake --install, which the Debian packages (debian/) split up: one
 # program folder, lib/tellmaro, as the build's bin/ is, since the programs
 # find their prompts, icons and pictures beside their real executable
 # (/proc/self/exe), so the commands in bin/ can be links into it. Not
@@ -25,26 +25,16 @@ foreach(program IN LISTS programs)
   install(FILES ${staged}/bin/${program} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endforeach()
 
-# Manual pages, compressed as Debian has them (gzip -n: the same bytes each
-# build).
+# Manual pages as written; the Debian packages install and compress their own
+# (debian/*.manpages).
 file(GLOB man_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.1)
-set(compressed "")
-foreach(page IN LISTS man_pages)
-  get_filename_component(name ${page} NAME)
-  add_custom_command(OUTPUT ${staged}/man/${name}.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${staged}/man
-    COMMAND sh -c "gzip -9n <\"$1\" >\"$2\"" sh ${page} ${staged}/man/${name}.gz
-    DEPENDS ${page} VERBATIM)
-  list(APPEND compressed ${staged}/man/${name}.gz)
-endforeach()
-add_custom_target(man_pages ALL DEPENDS ${compressed})
-install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES ${PROJECT_SOURCE_DIR}/assets/demo/demo.scenario
   DESTINATION ${CMAKE_INSTALL_DATADIR}/tellmaro)
 
-# The menu entry, the autostart example and the systemd user unit name the
-# program folder by its full path, which is known only when installing
+# The menu entry and the autostart example name the program folder by its
+# full path, which is known only when installing
 # (cmake --install --prefix, or the package's /usr).
 configure_file(cmake/install_named_files.cmake.in install_named_files.cmake @ONLY)
 install(SCRIPT ${CMAKE_BINARY_DIR}/install_named_files.cmake)
