@@ -1,4 +1,4 @@
-// Where the logs go: one row per environment, portable or not.
+// Where the logs go, one row per environment.
 #include "data/data_folder.h"
 
 #include <gtest/gtest.h>
@@ -8,38 +8,27 @@
 namespace tellmaro::test {
 namespace {
 
-struct Row {
-    const char* stateHome;  // nullptr: unset
-    bool portable;
-    const char* logs;  // under the test's folder; "" none, "=program" the program folder
-};
-
-TEST(LogFolder, FollowsXdgStateHomeUnlessPortable) {
-    const Row rows[] = {
+TEST(LogFolder, FollowsAnAbsoluteXdgStateHomeUnlessPortable) {
+    // XDG_STATE_HOME ("@" the test's folder, nullptr unset), portable, the log folder there
+    const std::tuple<const char*, bool, const char*> rows[] = {
         {nullptr, false, "home/.local/state/tellmaro"},
-        {"/STATE", false, "state/tellmaro"},
+        {"@/state", false, "state/tellmaro"},
         {"relative/state", false, "home/.local/state/tellmaro"},
-        {"/STATE", true, "=program"},
+        {"@/state", true, "program"},
     };
-    for (const Row& row : rows) {
+    for (const auto& [state, portable, logs] : rows) {
         TempDir dir;
         std::filesystem::create_directories(dir / "program");
-        if (row.portable) {
+        if (portable) {
             writeFile(dir / "program/tellmaro.ini", {});
         }
         setenv("HOME", (dir / "home").c_str(), 1);
-        const std::string state = row.stateHome ? row.stateHome : "";
-        if (row.stateHome) {
-            setenv("XDG_STATE_HOME", state == "/STATE" ? (dir / "state").c_str() : row.stateHome,
-                   1);
-        } else {
-            unsetenv("XDG_STATE_HOME");
-        }
+        const std::string value = state ? state : "";
+        state ? setenv("XDG_STATE_HOME",
+                       (value[0] == '@' ? (dir / "state").string() : value).c_str(), 1)
+              : unsetenv("XDG_STATE_HOME");
         const auto place = data::locateDataFolder(dir / "program", dir / "config");
-        const std::string logs = row.logs;
-        EXPECT_EQ(data::locateLogFolder(place, data::stateHome()),
-                  logs == "=program" ? dir / "program" : dir / logs)
-            << state;
+        EXPECT_EQ(data::locateLogFolder(place, data::stateHome()), dir / logs) << value;
     }
     unsetenv("XDG_STATE_HOME");
 }

@@ -1,5 +1,5 @@
-// The logs an earlier version kept beside the settings move once, and a
-// move that cannot be made loses nothing.
+// The logs an earlier version kept beside the settings move once; a move that cannot be made
+// loses nothing.
 #include "shell/log_folder.h"
 
 #include <gtest/gtest.h>
@@ -11,45 +11,38 @@
 namespace tellmaro::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(LogFolder, OldLogsMoveOnceAndTheSettingsFollowTheCallLog) {
-    const fs::path root = freshFolder("logs");
-    shell::DataFolder folder{root / "config", false, {}, root / "state/tellmaro"};
-    const fs::path logs = folder.logs;
-    fs::create_directories(folder.path);
-    auto prepare = [&](const char* callLog) {
+    const std::filesystem::path root = freshFolder("logs"), old = root / "config",
+                                logs = root / "state/tellmaro";
+    const shell::DataFolder folder{old, false, {}, logs};
+    std::filesystem::create_directories(old);
+    auto oldLogs = [&](const char* calls) {
         data::SettingsRecord settings;
-        settings.logEnabled = true;
-        settings.logFilePath = (folder.path / "Handy.log").string();
-        settings.logFileName = "Handy.log";
-        ASSERT_TRUE(data::SaveSettings(folder.path, settings).ok);
-        std::ofstream(folder.path / "Handy.log") << callLog;
+        settings.logFilePath = (old / "Handy.log").string();
+        ASSERT_TRUE(data::SaveSettings(old, settings).ok);
+        std::ofstream(old / "Handy.log") << calls;
     };
-    auto loggedAt = [&] { return data::LoadSettings(folder.path).settings->logFilePath; };
-    prepare("calls");
-    std::ofstream(folder.path / "error.log") << "errors";
+    auto settle = [&] {
+        shell::DataFolder settled = folder;
+        return shell::settleLogFolder(settled);
+    };
+    auto callLog = [&] { return data::LoadSettings(old).settings->logFilePath; };
+    oldLogs("calls");
+    std::ofstream(old / "error.log") << "errors";
 
-    shell::DataFolder first = folder;
-    EXPECT_EQ(shell::settleLogFolder(first).size(), 2u);
-    EXPECT_EQ(readFile(logs / "error.log"), "errors");
-    EXPECT_EQ(readFile(logs / "Handy.log"), "calls");
-    EXPECT_FALSE(fs::exists(folder.path / "error.log") || fs::exists(folder.path / "Handy.log"));
-    EXPECT_EQ(loggedAt(), (logs / "Handy.log").string());
+    EXPECT_EQ(settle().size(), 2u);
+    EXPECT_EQ(readFile(logs / "error.log") + readFile(logs / "Handy.log"), "errorscalls");
+    EXPECT_FALSE(exists(old / "error.log") || exists(old / "Handy.log"));
+    EXPECT_EQ(callLog(), logs / "Handy.log");
     struct stat status {};
     EXPECT_TRUE(stat(logs.c_str(), &status) == 0 && (status.st_mode & 0777) == 0700);
+    EXPECT_TRUE(settle().empty());
 
-    shell::DataFolder again = folder;
-    EXPECT_TRUE(shell::settleLogFolder(again).empty());
-
-    // The new place is taken: both files and the settings stay as they are.
-    prepare("older calls");
-    shell::DataFolder taken = folder;
-    EXPECT_NE(shell::settleLogFolder(taken).at(0).find("bleibt"), std::string::npos);
-    EXPECT_EQ(readFile(folder.path / "Handy.log"), "older calls");
-    EXPECT_EQ(readFile(logs / "Handy.log"), "calls");
-    EXPECT_EQ(loggedAt(), (folder.path / "Handy.log").string());
-    fs::remove_all(root);
+    oldLogs("older calls");  // the new place is taken: both files and the settings stay
+    EXPECT_NE(settle().at(0).find("bleibt"), std::string::npos);
+    EXPECT_EQ(readFile(old / "Handy.log") + readFile(logs / "Handy.log"), "older callscalls");
+    EXPECT_EQ(callLog(), old / "Handy.log");
+    std::filesystem::remove_all(root);
 }
 
 }  // namespace
