@@ -31,13 +31,38 @@ DataFolderPlace locateDataFolder(const std::filesystem::path& programDir,
     return {configHome / "tellmaro", false};
 }
 
-std::filesystem::path configHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+namespace {
+
+// An XDG base directory: the variable when it names an absolute path, else
+// `fallback` under $HOME.
+std::filesystem::path xdgHome(const char* variable, const char* fallback) {
+    const char* xdg = std::getenv(variable);
     if (xdg && *xdg && std::filesystem::path(xdg).is_absolute()) {
         return xdg;
     }
     const char* home = std::getenv("HOME");
-    return home && *home ? std::filesystem::path(home) / ".config" : std::filesystem::path{};
+    return home && *home ? std::filesystem::path(home) / fallback : std::filesystem::path{};
+}
+
+}  // namespace
+
+std::filesystem::path configHome() {
+    return xdgHome("XDG_CONFIG_HOME", ".config");
+}
+
+std::filesystem::path locateLogFolder(const DataFolderPlace& data,
+                                      const std::filesystem::path& stateHome) {
+    if (data.portable) {
+        return data.path;
+    }
+    if (data.path.empty() || stateHome.empty() || stateHome.is_relative()) {
+        return {};
+    }
+    return stateHome / "tellmaro";
+}
+
+std::filesystem::path stateHome() {
+    return xdgHome("XDG_STATE_HOME", ".local/state");
 }
 
 std::filesystem::path programDirectory() {

@@ -271,7 +271,7 @@ void Options::logFileToggled(bool checked) {
         return;
     }
     std::optional<QString> chosen =
-        fileDialog_.askForLogFile(this, QString::fromStdString(store_.folder().string()));
+        fileDialog_.askForLogFile(this, QString::fromStdString(store_.logFolder().string()));
     if (!chosen) {
         // Unchecking runs this rule again, which disables and clears the label.
         logFile_->setChecked(false);

@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "data/call_dir_file.h"
 #include "data/file_access.h"
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
 #include "data/windows1252.h"
+#include "service/journal.h"
 
 namespace tellmaro::relay {
 
@@ -18,6 +20,14 @@ namespace {
 constexpr const char* kErrorLogName = "error.log";
 
 }  // namespace
+
+Store::Store(std::filesystem::path folder, ShellPort& shell, const WallClock& clock,
+             std::filesystem::path logs)
+    : folder_(std::move(folder)),
+      logs_(logs.empty() ? folder_ : std::move(logs)),
+      journal_(service::stderrIsJournal()),
+      shell_(shell),
+      clock_(clock) {}
 
 void Store::reportFileTrouble(const std::string& error,
                               const std::optional<data::SetAsideFile>& setAside,
@@ -151,16 +161,19 @@ void Store::reloadPhoneBook(const data::PhoneBook& kept) {
     }
 }
 
-void Store::logFailure(std::string_view text) {
-    appendErrorLog(data::dateTimeText(clock_.now()) + " " + std::string(text));
+void Store::logFailure(std::string_view text, bool toStderr) {
+    appendErrorLog(data::dateTimeText(clock_.now()) + " " + std::string(text), toStderr);
 }
 
 // The caller goes on whether or not the line could be written; the file is
 // the user's alone.
-void Store::appendErrorLog(std::string_view utf8Line) {
+void Store::appendErrorLog(std::string_view utf8Line, bool toStderr) {
+    if (journal_ || toStderr) {
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(utf8Line.size()), utf8Line.data());
+    }
     std::string line = data::utf8ToWindows1252(utf8Line).text.value_or(std::string(utf8Line));
     line += "\r\n";
-    (void)data::appendToFile(folder_ / kErrorLogName,
+    (void)data::appendToFile(logs_ / kErrorLogName,
                              std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size()));
 }
 

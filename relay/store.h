@@ -20,10 +20,12 @@ namespace tellmaro::relay {
 
 class Store {
   public:
-    Store(std::filesystem::path folder, ShellPort& shell, const WallClock& clock)
-        : folder_(std::move(folder)), shell_(shell), clock_(clock) {}
+    // error.log and the proposed call log go to `logs`, `folder` when empty.
+    Store(std::filesystem::path folder, ShellPort& shell, const WallClock& clock,
+          std::filesystem::path logs = {});
 
     const std::filesystem::path& folder() const { return folder_; }
+    const std::filesystem::path& logFolder() const { return logs_; }
     data::SettingsRecord& settings() { return settings_; }
     data::PhoneBook& phoneBook() { return phoneBook_; }
     data::CallLog& callLog() { return callLog_; }
@@ -58,9 +60,10 @@ class Store {
 
     // A dated line in "error.log": what failed and the system's reason, of
     // which the user's message says nothing.
-    void logFailure(std::string_view text);
-    // One line, in Windows-1252 as every file of the program.
-    void appendErrorLog(std::string_view utf8Line);
+    void logFailure(std::string_view text, bool toStderr = false);
+    // One line, in Windows-1252 as every file of the program; under systemd
+    // on standard error (the journal) too, and always when `toStderr`.
+    void appendErrorLog(std::string_view utf8Line, bool toStderr = false);
 
   private:
     // A file that could not be read or was set aside: a line in error.log
@@ -73,6 +76,8 @@ class Store {
     void switchLoggingOff(std::string_view message);
 
     std::filesystem::path folder_;
+    std::filesystem::path logs_;
+    bool journal_;
     ShellPort& shell_;
     const WallClock& clock_;
     data::SettingsRecord settings_;

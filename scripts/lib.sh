@@ -11,8 +11,10 @@ TELLMARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # baresip, and Kamailio as the provider (over TLS too, with certificates
 # that openssl makes at test time); tcpdump shows what the secure demo puts
 # on the loopback. libssl-dev: tellmaro-sip sets OpenSSL's certificate
-# checks on libre's TLS context. debhelper builds the Debian packages
-# (scripts/package), lintian checks them (scripts/package-test).
+# checks on libre's TLS context. libsystemd-dev: the programs tell systemd
+# when they are ready (optional: without it they build and run as before).
+# debhelper builds the Debian packages (scripts/package), lintian checks
+# them (scripts/package-test).
 TELLMARO_PACKAGES=(
   g++ make cmake pkg-config git clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -20,7 +22,7 @@ TELLMARO_PACKAGES=(
   qt6-base-dev qt6-translations-l10n
   fonts-dejavu-core
   xvfb dbus-daemon
-  libre-dev librem-dev libssl-dev sip-tester baresip kamailio kamailio-tls-modules openssl tcpdump nftables
+  libre-dev librem-dev libssl-dev libsystemd-dev sip-tester baresip kamailio kamailio-tls-modules openssl tcpdump nftables
   debhelper lintian
 )
 

@@ -15,6 +15,7 @@
 #include "shell/console_commands.h"
 #include "shell/console_shell.h"
 #include "shell/data_folder.h"
+#include "shell/log_folder.h"
 
 namespace tellmaro::shell {
 
@@ -47,14 +48,15 @@ constexpr const char* kUsage =
     "  phonebook remove KURZWAHL\n"
     "  --help, --version\n"
     "\n"
-    "Die Dateien liegen in $XDG_CONFIG_HOME/tellmaro (sonst ~/.config/tellmaro), außer der\n"
+    "Die Dateien liegen in $XDG_CONFIG_HOME/tellmaro (sonst ~/.config/tellmaro), error.log und\n"
+    "Handy.log in $XDG_STATE_HOME/tellmaro (sonst ~/.local/state/tellmaro), außer der\n"
     "Programmordner enthält eine eigene, beschreibbare tellmaro.ini. Änderungen gelten ab dem\n"
     "nächsten Start des Tellmaro.\n"
     "Exit-Status: 0 normal, 1 Start gescheitert oder CAPI-Fehler, 2 nicht eingerichtet oder\n"
     "ungültige Eingabe.\n";
 
 // Fires the main window's timers until asked to stop.
-void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const ConsoleShell& shell) {
+void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, ConsoleShell& shell) {
     constexpr milliseconds kLongestWait(1000);
     while (!shell.stopRequested() && !shell.endRequested()) {
         milliseconds wait = kLongestWait;
@@ -65,21 +67,27 @@ void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, const Consol
             poll(nullptr, 0, static_cast<int>(wait.count()));
         }
         timers.fireDue([&engine](relay::TimerId timer) { engine.onTimer(timer); });
+        shell.service().watchdogTick();
     }
 }
 
-int runRelay(const DataFolder& folder) {
+int runRelay(DataFolder folder) {
+    const auto moved = settleLogFolder(folder);
     ConsoleShell::catchStopSignals();
     ConsoleShell shell;
     capi::LibCapi20Driver driver;
     relay::TimerSchedule timers(steadyNow);
     relay::SystemWallClock clock;
-    relay::Store store(folder.path, shell, clock);
+    relay::Store store(folder.path, shell, clock, folder.logs);
+    for (const std::string& line : moved) {
+        store.logFailure(line, true);
+    }
     relay::Engine engine(
         relay::EngineHost{driver, timers, clock, shell, store, data::programDirectory()});
 
     switch (engine.startUp()) {
         case relay::StartUpOutcome::Running:
+            shell.service().ready();
             break;
         case relay::StartUpOutcome::EndRequested:
             return kExitNormal;
@@ -98,6 +106,7 @@ int runRelay(const DataFolder& folder) {
             return kExitStartFailed;
     }
     runTimers(timers, engine, shell);
+    shell.service().stopping();
 
     engine.shutdown();
     return shell.endRequested() ? kExitStartFailed : kExitNormal;

@@ -14,6 +14,7 @@
 #include "data/settings_rules.h"
 #include "data/windows1252.h"
 #include "shell/console_commands.h"
+#include "shell/log_folder.h"
 
 namespace tellmaro::shell {
 
@@ -66,18 +67,18 @@ std::optional<std::string> choice(const std::string& value, const char* a, const
     return std::string("Für ") + key + " gibt es nur " + a + " oder " + b + ".";
 }
 
-std::vector<Key> keys(const std::filesystem::path& dataDir) {
+std::vector<Key> keys(const std::filesystem::path& logDir) {
     return {
         {"confirm-key", [](const Entries& e) { return std::string(e.starConfirms ? "*" : "#"); },
          [](Entries& e, const std::string& v) {
              return choice(v, "*", "#", e.starConfirms, "confirm-key");
          }},
         {"log", [](const Entries& e) { return e.logPath.value_or("off"); },
-         [dataDir](Entries& e, const std::string& v) -> std::optional<std::string> {
+         [logDir](Entries& e, const std::string& v) -> std::optional<std::string> {
              if (v == "off") {
                  e.logPath.reset();
              } else if (v == "on") {
-                 e.logPath = (dataDir / "Handy.log").string();
+                 e.logPath = (logDir / kProposedCallLogName).string();
              } else {
                  e.logPath = std::filesystem::absolute(v).lexically_normal().string();
              }
@@ -163,6 +164,9 @@ int store(const DataFolder& folder, const Entries& e, data::SettingsRecord setti
         auto path = data::utf8ToWindows1252(*e.logPath);
         auto name = data::utf8ToWindows1252(std::filesystem::path(*e.logPath).filename().string());
         data::CallLog file;
+        if (std::filesystem::path(*e.logPath).parent_path() == folder.logs) {
+            (void)createPrivateFolder(folder.logs);  // the proposed place, made on first use
+        }
         if (!path.ok() || !name.ok() || !file.open(*e.logPath).ok || !file.close().ok) {
             tell(io, "Die Log Datei kann an der angegebenen Stelle nicht erstellt werden!");
             return kCommandRefused;
@@ -211,7 +215,7 @@ int showSettings(const DataFolder& folder, const CommandOutput& io) {
     std::fprintf(io.out, "# Einstellungen in %s%s\n", folder.path.c_str(),
                  stored->configured ? "" : " (noch nicht eingerichtet)");
     Entries entries = fromStored(stored->settings, stored->mobile);
-    for (const Key& key : keys(folder.path)) {
+    for (const Key& key : keys(folder.logs)) {
         std::fprintf(io.out, "%s=%s\n", key.name, key.show(entries).c_str());
     }
     return kCommandDone;
@@ -230,7 +234,7 @@ int setSettings(const DataFolder& folder, const std::vector<std::string>& assign
         return kCommandFileError;
     }
     Entries entries = fromStored(stored->settings, stored->mobile);
-    const auto table = keys(folder.path);
+    const auto table = keys(folder.logs);
     for (const std::string& assignment : assignments) {
         auto equals = assignment.find('=');
         std::string name = assignment.substr(0, equals);

@@ -47,6 +47,7 @@ void ConsoleShell::setTray(relay::TrayState state) {
     std::fprintf(out_, "tray: %.*s %s\n", static_cast<int>(state.iconFile.size()),
                  state.iconFile.data(), quoted(state.toolTip).c_str());
     std::fflush(out_);
+    service_.status(state.toolTip);
 }
 
 void ConsoleShell::showMessage(std::string_view caption, std::string_view text,

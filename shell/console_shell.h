@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "relay/engine_ports.h"
+#include "service/service_notifier.h"
 #include "shell/single_instance.h"
 
 namespace tellmaro::shell {
@@ -36,12 +37,15 @@ class ConsoleShell final : public relay::ShellPort {
     static void catchStopSignals();
     // The error report ended the program.
     bool endRequested() const { return endRequested_; }
+    // systemd hears of the relay too: the tray's tool tip is its status.
+    service::ServiceNotifier& service() { return service_; }
 
   private:
     std::FILE* out_;
     std::FILE* err_;
     bool endRequested_ = false;
     SingleInstanceLock instance_;
+    service::ServiceNotifier service_;
 };
 
 }  // namespace tellmaro::shell

@@ -16,6 +16,8 @@ bool writable(const std::filesystem::path& path) {
     return ::access(path.c_str(), W_OK) == 0;
 }
 
+}  // namespace
+
 // The settings, the phone book and the call log are nobody else's business:
 // the folder is created 0700, and one of the user's own that an earlier
 // version left open to others is closed. One owned by someone else is left
@@ -36,12 +38,14 @@ bool createPrivateFolder(const std::filesystem::path& folder) {
     return true;
 }
 
-}  // namespace
-
 DataFolder chooseDataFolder(const std::filesystem::path& programDir,
-                            const std::filesystem::path& configHome) {
+                            const std::filesystem::path& configHome,
+                            const std::filesystem::path& stateHome) {
     const data::DataFolderPlace place = data::locateDataFolder(programDir, configHome);
-    DataFolder folder{place.path, place.portable, {}};
+    DataFolder folder{place.path, place.portable, {}, data::locateLogFolder(place, stateHome)};
+    if (folder.logs.empty()) {
+        folder.logs = folder.path;
+    }
     if (folder.portable) {
         return folder;
     }

@@ -9,6 +9,7 @@
 #include "shell/data_folder.h"
 #include "shell/desktop_session.h"
 #include "shell/german_qt_texts.h"
+#include "shell/log_folder.h"
 #include "shell/main_window.h"
 #include "shell/message_boxes.h"
 #include "shell/stop_signals.h"
@@ -57,15 +58,19 @@ int main(int argc, char** argv) {
     relay::SystemWallClock clock;
 
     const auto programDir = data::programDirectory();
-    const auto dataFolder = shell::chooseDataFolder(programDir, data::configHome());
+    auto dataFolder = shell::chooseDataFolder(programDir, data::configHome());
     if (!dataFolder.problem.empty()) {
         messages.show(QString::fromUtf8(relay::kErrorCaption.data(),
                                         static_cast<qsizetype>(relay::kErrorCaption.size())),
                       QString::fromStdString(dataFolder.problem), relay::MessageIcon::Critical);
         return 1;
     }
+    const auto moved = shell::settleLogFolder(dataFolder);
     shell::MainWindow form1(
-        {driver, tray, messages, fileDialog, clock, programDir, dataFolder.path});
+        {driver, tray, messages, fileDialog, clock, programDir, dataFolder.path, dataFolder.logs});
+    for (const std::string& line : moved) {
+        form1.store().logFailure(line, true);
+    }
     // exit, not quit: "&Ende" or SIGTERM may come while a message box's
     // event loop runs, during start-up too; exit ends every running loop,
     // quit only the main one, which start-up has not entered yet.

@@ -54,7 +54,8 @@ MainWindow::MainWindow(DesktopParts parts)
       splashTimer_(new QTimer(this)),
       timers_(this),
       shell_(parts.tray, parts.messages, parts.programDir, this),
-      store_(parts.dataDir.empty() ? parts.programDir : parts.dataDir, shell_, parts.clock),
+      store_(parts.dataDir.empty() ? parts.programDir : parts.dataDir, shell_, parts.clock,
+             parts.logDir),
       engine_(
           relay::EngineHost{parts.driver, timers_, parts.clock, shell_, store_, parts.programDir}) {
     setWindowTitle(QString::fromUtf8(kMainWindowTitle.data(),

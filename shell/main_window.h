@@ -37,6 +37,7 @@ struct DesktopParts {
     const relay::WallClock& clock;
     std::filesystem::path programDir;    // prompts, icons and pictures
     std::filesystem::path dataDir = {};  // the store's files; programDir when empty
+    std::filesystem::path logDir = {};   // error.log and the proposed call log; dataDir when empty
 };
 
 class MainWindow final : public QWidget {

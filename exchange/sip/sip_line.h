@@ -28,6 +28,9 @@ struct SipLineOptions {
     bool registerAccount = true;
     // A call that rings this long without an answer ends (cause 19, or 18 before alerting).
     std::chrono::seconds noAnswerTimeout{120};
+    // When set, the SIP thread's loop proves this often that it turns
+    // (turnedWithin), for a service watchdog.
+    std::chrono::milliseconds heartbeat{0};
 };
 
 class SipLine {
@@ -46,6 +49,8 @@ class SipLine {
 
     // The SIP port actually listened on (useful when the account says 0).
     uint16_t sipPort() const;
+    // Whether the SIP thread's loop ran its heartbeat within `span`.
+    bool turnedWithin(std::chrono::milliseconds span) const;
 
     // Readable while events wait; takeEvents() drains it.
     int eventFd() const;

@@ -25,6 +25,20 @@ void SipNetwork::pump() {
     }
 }
 
+std::string SipNetwork::lineStatus() const {
+    if (!calls_.empty()) {
+        return "in a call";
+    }
+    switch (registration_.state) {
+        case RegistrationState::Registering:
+            return "registering";
+        case RegistrationState::Registered:
+            return "registered";
+        default:
+            return "not registered (" + registration_.reason + ")";
+    }
+}
+
 std::optional<CallId> SipNetwork::idOf(exchange::CallRef ref) const {
     for (const auto& [id, call] : calls_) {
         if (call.ref.plci == ref.plci && call.ref.serial == ref.serial) {

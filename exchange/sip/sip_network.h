@@ -30,6 +30,9 @@ class SipNetwork final : public exchange::Network {
 
     // Hands the SIP line's waiting events to the controller.
     void pump();
+    // The line in a few words, for the service manager: "registering",
+    // "registered", "not registered (why)", "in a call".
+    std::string lineStatus() const;
 
     void alert(exchange::CallRef call) override;
     bool accept(exchange::CallRef call) override;
@@ -55,7 +58,7 @@ class SipNetwork final : public exchange::Network {
         std::string keys;  // what the far end keyed, for the numbers the relay dials
     };
 
-    void on(const RegistrationChanged&) {}
+    void on(const RegistrationChanged& e) { registration_ = e; }
     void on(const IncomingCall& e);
     void on(const Alerting&) {}
     void on(const Progress&) {}
@@ -72,6 +75,7 @@ class SipNetwork final : public exchange::Network {
     NumberEndPolicy numberEnds_;
     std::map<CallId, Call> calls_;
     std::deque<std::string> recentCallers_;
+    RegistrationChanged registration_;
 };
 
 // The controller and the SIP line behind it, wired to each other.

@@ -771,6 +771,15 @@ struct SipLine::Impl {
     std::thread thread;
     std::atomic<uint16_t> sipPort{0};
     bool running = false;
+    struct tmr beat {};
+    std::atomic<std::chrono::steady_clock::rep> lastBeat{0};
+
+    static void beatHandler(void* arg) {
+        auto* impl = static_cast<Impl*>(arg);
+        impl->lastBeat = std::chrono::steady_clock::now().time_since_epoch().count();
+        tmr_start(&impl->beat, static_cast<uint64_t>(impl->shared.options().heartbeat.count()),
+                  beatHandler, impl);
+    }
 
     void run(std::promise<std::string>& started) {
         int err = libre_init();
@@ -801,8 +810,13 @@ struct SipLine::Impl {
                 return;
             }
             sipPort = engine->sipPort();
+            tmr_init(&beat);
+            if (shared.options().heartbeat.count() > 0) {
+                beatHandler(this);
+            }
             started.set_value("");
             re_main(nullptr);
+            tmr_cancel(&beat);
             engine.reset();
         }
         libre_close();
@@ -843,6 +857,11 @@ void SipLine::stop() {
 
 uint16_t SipLine::sipPort() const {
     return impl_->sipPort;
+}
+bool SipLine::turnedWithin(std::chrono::milliseconds span) const {
+    const std::chrono::steady_clock::time_point beat(
+        std::chrono::steady_clock::duration(impl_->lastBeat.load()));
+    return std::chrono::steady_clock::now() - beat < span;
 }
 int SipLine::eventFd() const {
     return impl_->shared.eventFd();

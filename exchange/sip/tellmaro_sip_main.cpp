@@ -30,6 +30,7 @@
 #include "exchange/sip/relay_phone_book.h"
 #include "exchange/sip/sip_line.h"
 #include "exchange/sip/sip_network.h"
+#include "exchange/sip/sip_service.h"
 
 namespace {
 
@@ -200,7 +201,11 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
-    sip::SipLine line({account, status, verbose});
+    service::ServiceNotifier service;  // systemd: ready, status, watchdog
+    sip::SipLine line({.account = account,
+                       .log = status,
+                       .verbose = verbose,
+                       .heartbeat = service.watchdogInterval() / 2});
     exchange::SteadyClock clock;
     // Where the numbers the relay dials end: the keys typed, the relay's
     // phone book, sip.conf's number_lengths.
@@ -240,9 +245,12 @@ int main(int argc, char** argv) {
                 std::to_string(account.rtpPortMin) + "-" + std::to_string(account.rtpPortMax) +
                 ", up to " + std::to_string(account.maxCalls) + " calls");
 
+    service.ready();
     while (!stopRequested) {
         server.runOnce(std::chrono::milliseconds(100));
+        sip::reportTurn(service, line, exchange.network);
     }
+    service.stopping();
     status("stopping");
     line.stop();
     exchange.network.pump();
