@@ -38,25 +38,38 @@ bool createPrivateFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-DataFolder chooseDataFolder(const std::filesystem::path& programDir,
-                            const std::filesystem::path& configHome) {
+DataFolder findDataFolder(const std::filesystem::path& programDir,
+                          const std::filesystem::path& configHome) {
     const data::DataFolderPlace place = data::locateDataFolder(programDir, configHome);
     DataFolder folder{place.path, place.portable, {}};
-    if (folder.portable) {
-        return folder;
-    }
-    if (folder.path.empty()) {
+    if (!folder.portable && folder.path.empty()) {
         folder.problem =
             "Es ist kein Ordner für die Einstellungen bekannt: weder XDG_CONFIG_HOME "
             "noch HOME ist gesetzt.";
-        return folder;
+    }
+    return folder;
+}
+
+std::string createDataFolder(const DataFolder& folder) {
+    if (folder.portable) {
+        return {};
     }
     if (!createPrivateFolder(folder.path)) {
-        folder.problem = "Der Ordner " + folder.path.string() +
-                         " für die Einstellungen kann nicht angelegt werden.";
-    } else if (!writable(folder.path)) {
-        folder.problem =
-            "Der Ordner " + folder.path.string() + " für die Einstellungen ist schreibgeschützt.";
+        return "Der Ordner " + folder.path.string() +
+               " für die Einstellungen kann nicht angelegt werden.";
+    }
+    if (!writable(folder.path)) {
+        return "Der Ordner " + folder.path.string() +
+               " für die Einstellungen ist schreibgeschützt.";
+    }
+    return {};
+}
+
+DataFolder chooseDataFolder(const std::filesystem::path& programDir,
+                            const std::filesystem::path& configHome) {
+    DataFolder folder = findDataFolder(programDir, configHome);
+    if (folder.problem.empty()) {
+        folder.problem = createDataFolder(folder);
     }
     return folder;
 }

@@ -25,4 +25,11 @@ struct DataFolder {
 DataFolder chooseDataFolder(const std::filesystem::path& programDir,
                             const std::filesystem::path& configHome);
 
+// The same folder, only found: a command that may still refuse creates it
+// (createDataFolder) once it is sure to write.
+DataFolder findDataFolder(const std::filesystem::path& programDir,
+                          const std::filesystem::path& configHome);
+// Creates and closes the folder as chooseDataFolder does; the problem, or empty.
+std::string createDataFolder(const DataFolder& folder);
+
 }  // namespace tellmaro::shell
