@@ -119,7 +119,8 @@ LibCapi20Driver::LibCapi20Driver(const char* libraryName) {
 }
 
 std::string LibCapi20Driver::describeSetup() {
-    return describeLibcapi20Setup(loadError_, readLibcapi20Config(homeDirectory()));
+    return describeLibcapi20Setup(loadError_, readLibcapi20Config(homeDirectory()), probeTcp,
+                                  "/dev/capi20", registeredOnce_);
 }
 
 LibCapi20Driver::~LibCapi20Driver() {
@@ -142,6 +143,7 @@ uint32_t LibCapi20Driver::registerApplication(const RegisterParams& params, uint
                                         params.maxB3BlockSize, &id);
     if (result == kCapiOk) {
         applId = id;
+        registeredOnce_ = true;
         // A remote module sends each message as it is put: without this a
         // message could wait up to 40 ms for the acknowledgement of the last
         // (Nagle). A local device is no socket, and refuses it harmlessly.

@@ -42,6 +42,7 @@ class LibCapi20Driver final : public CapiDriver {
     void* library_ = nullptr;
     std::string loadError_;
     Api* api_ = nullptr;
+    bool registeredOnce_ = false;  // the controller answered: a later failure is its loss
     // libcapi20 appends a DATA_B3_REQ's data block inside the buffer it is
     // given, so every message is copied into a buffer with room for it.
     alignas(8) std::array<uint8_t, 128 + 2048> sendBuffer_{};

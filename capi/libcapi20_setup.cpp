@@ -110,7 +110,8 @@ Reach probeTcp(const std::string& host, const std::string& port) {
 }
 
 std::string describeLibcapi20Setup(const std::string& loadError, const Libcapi20Config& config,
-                                   const Prober& probe, const std::filesystem::path& device) {
+                                   const Prober& probe, const std::filesystem::path& device,
+                                   bool answeredBefore) {
     if (!loadError.empty()) {
         return "libcapi20.so.3 konnte nicht geladen werden; bitte das Paket libcapi20-3 "
                "installieren (" +
@@ -138,8 +139,15 @@ std::string describeLibcapi20Setup(const std::string& loadError, const Libcapi20
     }
     std::string server = config.host + ":" + config.port;
     // Each outcome ends its sentence, a question its own way.
+    const Reach reach = probe(config.host, config.port);
+    if (answeredBefore && reach != Reach::reached) {
+        return "Der CAPI-Server " + server + " (REMOTE " + *config.remoteModule + " in " + file +
+               ") antwortet nicht mehr: er wurde beendet oder ist nicht mehr erreichbar; "
+               "libcapi20 selbst ist richtig installiert." +
+               newline;
+    }
     std::string outcome;
-    switch (probe(config.host, config.port)) {
+    switch (reach) {
         case Reach::reached:
             outcome = "ist erreichbar, meldet aber keinen CAPI-Controller.";
             break;

@@ -38,9 +38,11 @@ Reach probeTcp(const std::string& host, const std::string& port);
 
 // One German line: the library missing (`loadError` set), or the file read,
 // the server and port and whether it answered, a missing final line end, a
-// missing kernel device.
+// missing kernel device. `answeredBefore`: the server served this program
+// until now, so its silence is its own end, not the library's fault.
 std::string describeLibcapi20Setup(const std::string& loadError, const Libcapi20Config& config,
                                    const Prober& probe = probeTcp,
-                                   const std::filesystem::path& device = "/dev/capi20");
+                                   const std::filesystem::path& device = "/dev/capi20",
+                                   bool answeredBefore = false);
 
 }  // namespace tellmaro::capi

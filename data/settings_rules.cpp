@@ -57,23 +57,30 @@ std::optional<SettingsRefusal> applyNumberEntries(const NumberEntries& entries,
         settings.lineAccessEnabled = false;
         return std::nullopt;
     }
-    const std::string& count = entries.lineAccessDigits;
+    return applyLineAccessDigits(entries.lineAccessDigits, settings);
+}
+
+std::optional<SettingsRefusal> applyLineAccessDigits(const std::string& count,
+                                                     SettingsRecord& settings) {
+    auto refuse = [](std::string message) {
+        return SettingsRefusal{SettingsField::lineAccessDigits, std::move(message)};
+    };
     if (count.empty()) {
-        return refuse(SettingsField::lineAccessDigits,
-                      "Bitte geben Sie ein, bis wieviel Zeichen keine automatische Amtsholung "
-                      "erfolgen soll!");
+        return refuse(
+            "Bitte geben Sie ein, bis wieviel Zeichen keine automatische Amtsholung "
+            "erfolgen soll!");
     }
     if (!allDigits(count)) {
-        return refuse(SettingsField::lineAccessDigits,
-                      "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für "
-                      "automatische Amtsholung' ein!");
+        return refuse(
+            "Bitte geben Sie nur Zahlen in das Feld 'Anzahl der Zeichen für "
+            "automatische Amtsholung' ein!");
     }
     // The dialog's box takes two characters; a longer count only comes from
     // the command line.
     if (count.size() > kMaxDigitCount) {
-        return refuse(SettingsField::lineAccessDigits,
-                      "Bitte geben Sie höchstens zwei Ziffern in das Feld 'Anzahl der Zeichen "
-                      "für automatische Amtsholung' ein!");
+        return refuse(
+            "Bitte geben Sie höchstens zwei Ziffern in das Feld 'Anzahl der Zeichen "
+            "für automatische Amtsholung' ein!");
     }
     settings.lineAccessDigits = static_cast<uint8_t>(std::stoi(count));
     return std::nullopt;

@@ -30,4 +30,8 @@ struct NumberEntries {
 std::optional<SettingsRefusal> applyNumberEntries(const NumberEntries& entries,
                                                   SettingsRecord& settings);
 
+// The checks of the automatic line access's digit count; stores it when it passes.
+std::optional<SettingsRefusal> applyLineAccessDigits(const std::string& count,
+                                                     SettingsRecord& settings);
+
 }  // namespace tellmaro::data

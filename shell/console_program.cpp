@@ -1,5 +1,6 @@
 #include "shell/console_program.h"
 
+#include <getopt.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -32,7 +33,7 @@ constexpr const char* kNotConfigured =
     "Das Programm ist noch nicht Konfiguriert!\n\rBitte stellen Sie die gewünschten Parameter ein!";
 
 constexpr const char* kUsage =
-    "Aufruf: tellmaro-console [BEFEHL]\n"
+    "Aufruf: tellmaro-console [--] [BEFEHL]\n"
     "Ohne Befehl vermittelt tellmaro-console die Anrufe des eingetragenen Handys (Ende mit\n"
     "Strg-C oder SIGTERM).\n"
     "\n"
@@ -46,14 +47,14 @@ constexpr const char* kUsage =
     "  phonebook add KURZWAHL NUMMER [BEMERKUNG]\n"
     "  phonebook change KURZWAHL NEUE-KURZWAHL NUMMER [BEMERKUNG]\n"
     "  phonebook remove KURZWAHL\n"
-    "  --help, --version\n"
+    "  --help, --version         Optionen stehen vor dem Befehl; -- beendet sie\n"
     "\n"
     "Die Dateien liegen in $XDG_CONFIG_HOME/tellmaro (sonst ~/.config/tellmaro), error.log und\n"
     "Handy.log in $XDG_STATE_HOME/tellmaro (sonst ~/.local/state/tellmaro), außer der\n"
     "Programmordner enthält eine eigene, beschreibbare tellmaro.ini. Änderungen gelten ab dem\n"
     "nächsten Start des Tellmaro.\n"
-    "Exit-Status: 0 normal, 1 Start gescheitert oder CAPI-Fehler, 2 nicht eingerichtet oder\n"
-    "ungültige Eingabe.\n";
+    "Exit-Status: 0 normal, 1 Start gescheitert, CAPI-Fehler oder Dateifehler, 2 nicht\n"
+    "eingerichtet, ungültige Eingabe oder falscher Aufruf (dann ist nichts geändert).\n";
 
 // Fires the main window's timers until asked to stop.
 void runTimers(relay::TimerSchedule& timers, relay::Engine& engine, ConsoleShell& shell) {
@@ -114,37 +115,60 @@ int runRelay(DataFolder folder) {
 
 }  // namespace
 
-int runConsoleProgram(const std::vector<std::string>& args) {
-    const std::string command = args.empty() ? "" : args[0];
-    if (command == "--help" || command == "-h") {
-        std::fputs(kUsage, stdout);
-        return kExitNormal;
+int runConsoleProgram(const std::vector<std::string>& args, const CommandOutput& io) {
+    std::vector<std::string> words{"tellmaro-console"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
     }
-    if (command == "--version") {
-        std::printf("tellmaro-console %s\n", TELLMARO_VERSION);
-        return kExitNormal;
+    argv.push_back(nullptr);
+    static const option kOptions[] = {
+        {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {}};
+    // "+": the options end at the command; what follows is the command's.
+    optind = 0;
+    opterr = 0;
+    const int argc = static_cast<int>(words.size());
+    for (int opt; (opt = getopt_long(argc, argv.data(), "+h", kOptions, nullptr)) != -1;) {
+        if (opt == 'h') {
+            std::fputs(kUsage, io.out);
+            return kExitNormal;
+        }
+        if (opt == 'V') {
+            std::fprintf(io.out, "tellmaro-console %s\n", TELLMARO_VERSION);
+            return kExitNormal;
+        }
+        const std::string word = argv[optind - 1];
+        tell(io, "Unbekannte Option \"" +
+                     (word.starts_with("--") ? word : "-" + std::string(1, char(optopt))) +
+                     "\". Hilfe mit: tellmaro-console --help");
+        return kExitUsage;
     }
-    const DataFolder folder = chooseDataFolder(data::programDirectory(), data::configHome());
-    const CommandOutput io;
+    const std::string command = optind < argc ? words[optind] : "";
+    const std::vector<std::string> rest(words.begin() + std::min(optind + 1, argc), words.end());
+    if (!command.empty() && !(command == "show" && rest.empty()) && command != "set" &&
+        command != "phonebook") {
+        tell(io, "Unbekannter Befehl \"" + command + "\". Hilfe mit: tellmaro-console --help");
+        return kExitUsage;
+    }
+    // "set" may still refuse: it creates the folder only when it stores.
+    const DataFolder folder = command == "set"
+                                  ? findDataFolder(data::programDirectory(), data::configHome())
+                                  : chooseDataFolder(data::programDirectory(), data::configHome());
     if (!folder.problem.empty()) {
         tell(io, folder.problem);
         return kExitStartFailed;
     }
-    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
     if (command.empty()) {
         return runRelay(folder);
     }
-    if (command == "show" && rest.empty()) {
+    if (command == "show") {
         return showSettings(folder, io);
     }
     if (command == "set") {
         return setSettings(folder, rest, io);
     }
-    if (command == "phonebook") {
-        return phoneBookCommand(folder, rest, io);
-    }
-    tell(io, "Unbekannter Befehl \"" + command + "\". Hilfe mit: tellmaro-console --help");
-    return kExitNotConfigured;
+    return phoneBookCommand(folder, rest, io);
 }
 
 }  // namespace tellmaro::shell

@@ -1,5 +1,7 @@
 // "show" and "set": the settings record and the registered mobile number as
 // the settings dialog shows them, one KEY=VALUE line each.
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -7,11 +9,13 @@
 #include <optional>
 
 #include "data/atomic_file.h"
+#include "data/call_dir_file.h"
 #include "data/call_log.h"
 #include "data/file_access.h"
 #include "data/mobile_number_file.h"
 #include "data/settings_file.h"
 #include "data/settings_rules.h"
+#include "data/text_rules.h"
 #include "data/windows1252.h"
 #include "shell/console_commands.h"
 #include "shell/log_folder.h"
@@ -19,6 +23,11 @@
 namespace tellmaro::shell {
 
 namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kLogRefusal =
+    "Die Log Datei kann an der angegebenen Stelle nicht erstellt werden!";
 
 // What the settings dialog would show: its controls' contents, UTF-8.
 struct Entries {
@@ -30,6 +39,7 @@ struct Entries {
     std::string lineAccessChars;
     bool lineAccess = false;
     std::string lineAccessDigits;
+    bool digitsGiven = false;  // by this command, which stores them while line access is off too
     bool callBack = false;
 };
 
@@ -44,7 +54,8 @@ Entries fromStored(const data::SettingsRecord& settings, const std::string& mobi
     e.mobile = mobile;
     e.totalDisconnect = settings.totalDisconnect;
     e.lineAccessChars = data::windows1252ToUtf8(settings.lineAccessChars);
-    e.lineAccess = settings.lineAccessEnabled;
+    // As the dialog shows it: without characters there is no line access.
+    e.lineAccess = settings.lineAccessEnabled && !settings.lineAccessChars.empty();
     e.lineAccessDigits = std::to_string(settings.lineAccessDigits);
     e.callBack = settings.callBack;
     return e;
@@ -80,7 +91,12 @@ std::vector<Key> keys(const std::filesystem::path& logDir) {
              } else if (v == "on") {
                  e.logPath = (logDir / kProposedCallLogName).string();
              } else {
-                 e.logPath = std::filesystem::absolute(v).lexically_normal().string();
+                 std::error_code error;
+                 const fs::path path = fs::absolute(v, error);
+                 if (v.empty() || error) {
+                     return std::string("Für log gibt es nur einen Pfad, on oder off.");
+                 }
+                 e.logPath = path.lexically_normal().string();
              }
              return std::nullopt;
          }},
@@ -111,6 +127,7 @@ std::vector<Key> keys(const std::filesystem::path& logDir) {
         {"line-access-digits", [](const Entries& e) { return e.lineAccessDigits; },
          [](Entries& e, const std::string& v) -> std::optional<std::string> {
              e.lineAccessDigits = v;
+             e.digitsGiven = true;
              return std::nullopt;
          }},
         {"mode", [](const Entries& e) { return std::string(e.callBack ? "call-back" : "direct"); },
@@ -127,48 +144,106 @@ struct Stored {
     data::SettingsRecord settings;
     bool configured = false;
     std::string mobile;
+    // Damaged files, left as they are until "set" sets them aside and replaces them.
+    std::vector<std::pair<fs::path, std::string>> damaged;
 };
 
-// The stored settings, or a message saying why they cannot be read.
+// The stored settings, or a message saying why they cannot be read. Reads
+// only: a missing file stays missing, a damaged one where it is.
 std::optional<Stored> load(const DataFolder& folder, const CommandOutput& io) {
     Stored stored;
-    auto loaded = data::LoadSettings(folder.path);
-    if (loaded.setAside) {
-        tell(io, data::setAsideMessage(*loaded.setAside));
-    }
-    if (!loaded.error.empty()) {
-        tell(io, "Die Einstellungen können nicht gelesen werden: " + loaded.error);
+    const fs::path settingsFile = folder.path / data::kSettingsFileName;
+    const auto settings = data::readWholeFile(settingsFile);
+    if (settings.status == data::ReadStatus::failed) {
+        tell(io, "Die Einstellungen können nicht gelesen werden: " + settings.error);
         return std::nullopt;
     }
-    stored.configured = loaded.configured();
-    if (loaded.settings) {
-        stored.settings = *loaded.settings;
+    if (settings.status == data::ReadStatus::read && !settings.bytes.empty()) {
+        auto decoded = data::decodeSettings(settings.bytes);
+        stored.configured = decoded.settings.has_value();
+        stored.settings = decoded.settings.value_or(stored.settings);
+        if (!decoded.settings) {
+            stored.damaged.emplace_back(settingsFile,
+                                        "kein Einstellungsdatensatz: " + decoded.error);
+        }
     }
-    auto mobile = data::LoadMobileNumber(folder.path);
-    if (mobile.setAside) {
-        tell(io, data::setAsideMessage(*mobile.setAside));
-    }
-    if (!mobile.error.empty()) {
+    const fs::path mobileFile = folder.path / data::kMobileNumberFileName;
+    const auto mobile = data::readWholeFile(mobileFile);
+    if (mobile.status == data::ReadStatus::failed) {
         tell(io, "Die Handynummer kann nicht gelesen werden und wird beim Speichern ersetzt: " +
                      mobile.error);
+    } else if (mobile.status == data::ReadStatus::read && !mobile.bytes.empty()) {
+        auto decoded = data::decodeMobileNumber(mobile.bytes);
+        stored.mobile = decoded.number.value_or("");
+        if (!decoded.number) {
+            stored.damaged.emplace_back(mobileFile, "keine Handynummer: " + decoded.error);
+        }
     }
-    stored.mobile = mobile.number;
+    for (const auto& [file, reason] : stored.damaged) {
+        tell(io, file.string() + " ist beschädigt (" + reason +
+                     "); es bleibt, wie es ist, bis \"set\" es beiseitelegt und ersetzt.");
+    }
     return stored;
 }
 
+// Where writing to `path` ends up: its links followed, a dangling one too.
+fs::path resolved(fs::path path) {
+    std::error_code error;
+    for (int hops = 0; hops < 40 && fs::is_symlink(path, error); ++hops) {
+        const fs::path target = fs::read_symlink(path, error);
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return fs::weakly_canonical(path, error);
+}
+
+// The files the call log would destroy, since it appends to what it is
+// given: also by way of a link or "..".
+bool isOwnFile(const fs::path& log, const DataFolder& folder) {
+    const fs::path target = resolved(log);
+    std::vector<fs::path> own{folder.logs / "error.log"};
+    for (const char* name : {data::kSettingsFileName, data::kMobileNumberFileName,
+                             data::kCallDirFileName, "error.log", "sip.conf"}) {
+        own.push_back(folder.path / name);
+    }
+    for (const fs::path& file : own) {
+        std::error_code error;
+        if (target == resolved(file) || fs::equivalent(log, file, error)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the log can be appended to or created there, tried without
+// creating it: a refused "set" leaves no file behind.
+bool logWritable(const fs::path& log, const DataFolder& folder) {
+    std::error_code error;
+    const auto status = fs::status(log, error);
+    if (fs::exists(status)) {
+        return fs::is_regular_file(status) && ::access(log.c_str(), W_OK) == 0;
+    }
+    const fs::path dir = log.parent_path();
+    return dir == folder.path || dir == folder.logs ||
+           (fs::is_directory(dir, error) && ::access(dir.c_str(), W_OK | X_OK) == 0);
+}
+
 // The settings dialog's "OK": every check in its order, then both files.
-int store(const DataFolder& folder, const Entries& e, data::SettingsRecord settings,
+// Nothing is created before the last check has passed.
+int store(const DataFolder& folder, const Entries& e, const Stored& stored,
           const CommandOutput& io) {
+    data::SettingsRecord settings = stored.settings;
     settings.starConfirms = e.starConfirms;
     if (e.logPath) {
         auto path = data::utf8ToWindows1252(*e.logPath);
-        auto name = data::utf8ToWindows1252(std::filesystem::path(*e.logPath).filename().string());
-        data::CallLog file;
-        if (std::filesystem::path(*e.logPath).parent_path() == folder.logs) {
-            (void)createPrivateFolder(folder.logs);  // the proposed place, made on first use
+        auto name = data::utf8ToWindows1252(fs::path(*e.logPath).filename().string());
+        if (isOwnFile(*e.logPath, folder)) {
+            tell(io, "Die Log Datei " + *e.logPath +
+                         " ist eine Datei des Tellmaro selbst; das Anrufprotokoll würde sie "
+                         "zerstören.");
+            return kCommandRefused;
         }
-        if (!path.ok() || !name.ok() || !file.open(*e.logPath).ok || !file.close().ok) {
-            tell(io, "Die Log Datei kann an der angegebenen Stelle nicht erstellt werden!");
+        if (!path.ok() || !name.ok() || !logWritable(*e.logPath, folder)) {
+            tell(io, kLogRefusal);
             return kCommandRefused;
         }
         settings.logEnabled = true;
@@ -180,6 +255,19 @@ int store(const DataFolder& folder, const Entries& e, data::SettingsRecord setti
         settings.logFileName.clear();
     }
     settings.totalDisconnect = e.totalDisconnect;
+    // The dialog cuts a longer number to what the record holds; typed here, it is refused.
+    if (e.ownNumber.size() > data::kOwnNumberChars && data::allDigits(e.ownNumber)) {
+        tell(io, "Die Rufnummer des Computers hat höchstens " +
+                     std::to_string(data::kOwnNumberChars) + " Ziffern.");
+        return kCommandRefused;
+    }
+    // The dialog offers automatic line access only once there are characters for it.
+    if (e.lineAccess && e.lineAccessChars.empty()) {
+        tell(io,
+             "Ohne Zeichen für die Amtsholung gibt es keine automatische Amtsholung: bitte "
+             "line-access-chars=ZEICHEN mit angeben!");
+        return kCommandRefused;
+    }
     auto chars = data::utf8ToWindows1252(e.lineAccessChars);
     const data::NumberEntries numbers{e.ownNumber, e.mobile, chars.text.value_or("?"), e.lineAccess,
                                       e.lineAccessDigits};
@@ -187,8 +275,30 @@ int store(const DataFolder& folder, const Entries& e, data::SettingsRecord setti
         tell(io, refusal->message);
         return kCommandRefused;
     }
+    const bool digitsKeptForLater = !e.lineAccess && e.digitsGiven;
+    if (digitsKeptForLater) {
+        if (auto refusal = data::applyLineAccessDigits(e.lineAccessDigits, settings)) {
+            tell(io, refusal->message);
+            return kCommandRefused;
+        }
+    }
     settings.callBack = e.callBack;
 
+    if (auto problem = createDataFolder(folder); !problem.empty()) {
+        tell(io, problem);
+        return kCommandFileError;
+    }
+    for (const auto& [file, reason] : stored.damaged) {
+        tell(io, data::setAsideMessage(data::setAsideCorruptFile(file, reason, data::localNow())));
+    }
+    if (e.logPath && fs::path(*e.logPath).parent_path() == folder.logs) {
+        (void)createPrivateFolder(folder.logs);  // the proposed place, made on first use
+    }
+    data::CallLog file;
+    if (e.logPath && (!file.open(*e.logPath).ok || !file.close().ok)) {
+        tell(io, kLogRefusal);
+        return kCommandRefused;
+    }
     // Both files or neither: the old record comes back when the number fails.
     const auto before = data::readWholeFile(folder.path / data::kSettingsFileName);
     data::FileResult saved = data::SaveSettings(folder.path, settings);
@@ -201,6 +311,10 @@ int store(const DataFolder& folder, const Entries& e, data::SettingsRecord setti
     if (!saved.ok) {
         tell(io, "Die Einstellungen konnten nicht gespeichert werden! (" + saved.error + ")");
         return kCommandFileError;
+    }
+    if (digitsKeptForLater) {
+        tell(io, "line-access-digits=" + e.lineAccessDigits +
+                     " ist gespeichert und wirkt, sobald line-access=on ist.");
     }
     return kCommandDone;
 }
@@ -251,7 +365,7 @@ int setSettings(const DataFolder& folder, const std::vector<std::string>& assign
             return kCommandRefused;
         }
     }
-    return store(folder, entries, stored->settings, io);
+    return store(folder, entries, *stored, io);
 }
 
 void tell(const CommandOutput& io, const std::string& message) {

@@ -38,29 +38,43 @@ bool createPrivateFolder(const std::filesystem::path& folder) {
     return true;
 }
 
-DataFolder chooseDataFolder(const std::filesystem::path& programDir,
-                            const std::filesystem::path& configHome,
-                            const std::filesystem::path& stateHome) {
+DataFolder findDataFolder(const std::filesystem::path& programDir,
+                          const std::filesystem::path& configHome,
+                          const std::filesystem::path& stateHome) {
     const data::DataFolderPlace place = data::locateDataFolder(programDir, configHome);
     DataFolder folder{place.path, place.portable, {}, data::locateLogFolder(place, stateHome)};
     if (folder.logs.empty()) {
         folder.logs = folder.path;
     }
-    if (folder.portable) {
-        return folder;
-    }
-    if (folder.path.empty()) {
+    if (!folder.portable && folder.path.empty()) {
         folder.problem =
             "Es ist kein Ordner für die Einstellungen bekannt: weder XDG_CONFIG_HOME "
             "noch HOME ist gesetzt.";
-        return folder;
+    }
+    return folder;
+}
+
+std::string createDataFolder(const DataFolder& folder) {
+    if (folder.portable) {
+        return {};
     }
     if (!createPrivateFolder(folder.path)) {
-        folder.problem = "Der Ordner " + folder.path.string() +
-                         " für die Einstellungen kann nicht angelegt werden.";
-    } else if (!writable(folder.path)) {
-        folder.problem =
-            "Der Ordner " + folder.path.string() + " für die Einstellungen ist schreibgeschützt.";
+        return "Der Ordner " + folder.path.string() +
+               " für die Einstellungen kann nicht angelegt werden.";
+    }
+    if (!writable(folder.path)) {
+        return "Der Ordner " + folder.path.string() +
+               " für die Einstellungen ist schreibgeschützt.";
+    }
+    return {};
+}
+
+DataFolder chooseDataFolder(const std::filesystem::path& programDir,
+                            const std::filesystem::path& configHome,
+                            const std::filesystem::path& stateHome) {
+    DataFolder folder = findDataFolder(programDir, configHome, stateHome);
+    if (folder.problem.empty()) {
+        folder.problem = createDataFolder(folder);
     }
     return folder;
 }

@@ -35,4 +35,12 @@ DataFolder chooseDataFolder(const std::filesystem::path& programDir,
 // others; false when it is not a usable folder.
 bool createPrivateFolder(const std::filesystem::path& folder);
 
+// The same folder, only found: a command that may still refuse creates it
+// (createDataFolder) once it is sure to write.
+DataFolder findDataFolder(const std::filesystem::path& programDir,
+                          const std::filesystem::path& configHome,
+                          const std::filesystem::path& stateHome = data::stateHome());
+// Creates and closes the folder as chooseDataFolder does; the problem, or empty.
+std::string createDataFolder(const DataFolder& folder);
+
 }  // namespace tellmaro::shell

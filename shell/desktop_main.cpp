@@ -1,7 +1,9 @@
 // tellmaro: the relay in the desktop tray. main only wires the parts.
+#include <getopt.h>
+
 #include <QApplication>
 #include <cstdio>
-#include <string_view>
+#include <string>
 
 #include "capi/libcapi20_driver.h"
 #include "dialogs/log_file_dialog.h"
@@ -22,21 +24,38 @@ constexpr const char* kUsage =
     "Der Tellmaro im Infobereich der Kontrollleiste: sein Symbol zeigt, ob das Relais\n"
     "für das eingetragene Handy bereit ist; sein Menü öffnet die Einstellungen, das\n"
     "Telefonbuch und die CAPI-Analyse. Ohne Desktop läuft das Relais als\n"
-    "tellmaro-console (siehe tellmaro-console --help).\n";
+    "tellmaro-console (siehe tellmaro-console --help).\n"
+    "Exit-Status: 0 nach \"Ende\", SIGINT oder SIGTERM, 1 Start gescheitert, 2 falscher Aufruf.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace tellmaro;
     // Answered before any window system is needed.
-    const std::string_view first = argc > 1 ? argv[1] : "";
-    if (first == "--help" || first == "-h") {
-        std::fputs(kUsage, stdout);
-        return 0;
+    static const option kOptions[] = {
+        {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {}};
+    opterr = 0;  // its messages are English
+    for (int opt; (opt = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
+        if (opt == 'h') {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (opt == 'V') {
+            std::printf("tellmaro %d.%d\n", TELLMARO_VERSION_MAJOR, TELLMARO_VERSION_MINOR);
+            return 0;
+        }
+        std::string word = argv[optind - 1];
+        if (!word.starts_with("--")) {
+            word = "-" + std::string(1, char(optopt));
+        }
+        std::fprintf(stderr, "tellmaro: Unbekannte Option \"%s\". Hilfe mit: tellmaro --help\n",
+                     word.c_str());
+        return 2;
     }
-    if (first == "--version") {
-        std::printf("tellmaro %d.%d\n", TELLMARO_VERSION_MAJOR, TELLMARO_VERSION_MINOR);
-        return 0;
+    if (optind < argc) {
+        std::fprintf(stderr, "tellmaro: Unerwartetes Argument \"%s\". Hilfe mit: tellmaro --help\n",
+                     argv[optind]);
+        return 2;
     }
     auto app = shell::openDesktopSession(argc, argv);
     if (!app) {

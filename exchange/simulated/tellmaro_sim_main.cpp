@@ -3,11 +3,15 @@
 // Without a scenario it serves an idle line until stopped; with one it plays
 // it in real time, traces every message and exits 0 only when every
 // expectation held.
+#include <getopt.h>
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -39,15 +43,15 @@ constexpr int kExitCannotServe = 3;
 constexpr uint16_t kDefaultPort = 2662;
 
 constexpr const char* kUsage =
-    "usage: tellmaro-sim [--port PORT] [--allow-user USER]... [SCENARIO]\n"
+    "usage: tellmaro-sim [--port PORT] [--allow-user USER]... [--] [SCENARIO]\n"
     "Serves one CAPI 2.0 controller on 127.0.0.1:PORT (default 2662) for libcapi20,\n"
     "to the user who runs it and each USER (a name or a uid) given with --allow-user.\n"
     "Without a scenario the line stays idle until SIGINT or SIGTERM; with one it is\n"
     "played in real time and the exit status says whether its expectations held:\n"
     "0 held, 1 failed, 2 bad usage or scenario, 3 the port cannot be served.\n";
 
-int usage(const char* why) {
-    std::fprintf(stderr, "tellmaro-sim: %s\n%s", why, kUsage);
+int usage(const std::string& why) {
+    std::fprintf(stderr, "tellmaro-sim: %s (tellmaro-sim --help shows the usage)\n", why.c_str());
     return kExitUsage;
 }
 
@@ -64,13 +68,20 @@ std::optional<uint16_t> parsePort(const char* text) {
     return static_cast<uint16_t>(value);
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+// The scenario's text, or why it cannot be read.
+std::optional<std::string> readFile(const std::string& path, std::string& why) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        why = "is a directory";
         return std::nullopt;
     }
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    if (!in || !(text << in.rdbuf())) {
+        why = errno != 0 ? std::strerror(errno) : "cannot be read";
+        return std::nullopt;
+    }
     return text.str();
 }
 
@@ -80,45 +91,62 @@ int main(int argc, char** argv) {
     uint16_t port = kDefaultPort;
     std::optional<std::string> scenarioPath;
     std::vector<uid_t> allowedUsers;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--port" && i + 1 < argc) {
-            auto value = parsePort(argv[++i]);
+    static const option kOptions[] = {{"port", required_argument, nullptr, 'p'},
+                                      {"allow-user", required_argument, nullptr, 'u'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {}};
+    opterr = 0;  // its messages would not say what to do
+    for (int opt; (opt = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
+        const std::string word = argv[optind - 1];
+        if (opt == 'p') {
+            auto value = parsePort(optarg);
             if (!value) {
-                return usage(("'" + std::string(argv[i]) +
-                              "' is not a port: give a whole number from 0 to 65535")
-                                 .c_str());
+                return usage("'" + std::string(optarg) +
+                             "' is not a port: give a whole number from 0 to 65535");
             }
             port = *value;
-        } else if (arg == "--allow-user" && i + 1 < argc) {
-            auto uid = userId(argv[++i]);
+        } else if (opt == 'u') {
+            auto uid = userId(optarg);
             if (!uid) {
-                return usage(
-                    ("there is no user '" + std::string(argv[i]) + "' on this machine").c_str());
+                return usage("there is no user '" + std::string(optarg) + "' on this machine");
             }
             allowedUsers.push_back(*uid);
-        } else if (arg == "--help" || arg == "-h") {
+        } else if (opt == 'h') {
             std::printf("tellmaro-sim: a simulated ISDN line for libcapi20\n%s", kUsage);
             return kExitOk;
-        } else if (arg == "--version") {
+        } else if (opt == 'V') {
             std::printf("tellmaro-sim %s\n", TELLMARO_VERSION);
             return kExitOk;
-        } else if (!arg.starts_with("-") && !scenarioPath) {
-            scenarioPath = arg;
+        } else if (opt == ':') {
+            return usage("option '" + word + "' needs a value");
         } else {
-            return usage(("unexpected argument '" + arg + "'").c_str());
+            return usage("unknown option '" +
+                         (word.starts_with("--") ? word : "-" + std::string(1, char(optopt))) +
+                         "'");
         }
+    }
+    if (optind < argc) {
+        scenarioPath = argv[optind++];
+    }
+    if (optind < argc) {
+        return usage("unexpected argument '" + std::string(argv[optind]) + "'");
     }
 
     std::optional<Scenario> scenario;
     if (scenarioPath) {
-        auto text = readFile(*scenarioPath);
+        std::string why;
+        auto text = readFile(*scenarioPath, why);
         if (!text) {
-            return usage(("cannot read scenario " + *scenarioPath).c_str());
+            std::fprintf(stderr, "tellmaro-sim: cannot read the scenario %s: %s\n",
+                         scenarioPath->c_str(), why.c_str());
+            return kExitUsage;
         }
         auto parsed = parseScenario(*text);
         if (!parsed.scenario) {
-            return usage((*scenarioPath + ": " + parsed.error).c_str());
+            std::fprintf(stderr, "tellmaro-sim: %s: %s\n", scenarioPath->c_str(),
+                         parsed.error.c_str());
+            return kExitUsage;
         }
         scenario = std::move(parsed.scenario);
     }

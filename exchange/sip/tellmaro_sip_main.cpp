@@ -4,6 +4,7 @@
 //   tellmaro-sip [--config FILE] [--port PORT] [--listen ADDRESS]
 //                [--allow-user USER]... [--verbose]
 //   tellmaro-sip --check [--config FILE]
+#include <getopt.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -65,7 +66,7 @@ constexpr const char* kUsage =
     "2 bad usage or configuration, 3 the port or the SIP sockets cannot be opened.\n";
 
 int usage(const std::string& why) {
-    std::fprintf(stderr, "tellmaro-sip: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "tellmaro-sip: %s (tellmaro-sip --help shows the usage)\n", why.c_str());
     return kExitUsage;
 }
 
@@ -139,39 +140,55 @@ int main(int argc, char** argv) {
     bool check = false;
     bool verbose = false;
     std::vector<uid_t> allowedUsers;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
+    static const option kOptions[] = {{"config", required_argument, nullptr, 'c'},
+                                      {"port", required_argument, nullptr, 'p'},
+                                      {"listen", required_argument, nullptr, 'l'},
+                                      {"allow-user", required_argument, nullptr, 'u'},
+                                      {"check", no_argument, nullptr, 'k'},
+                                      {"verbose", no_argument, nullptr, 'v'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {}};
+    opterr = 0;  // its messages would not say what to do
+    for (int opt; (opt = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1;) {
+        const std::string word = argv[optind - 1];
+        if (opt == 'h') {
             std::printf("tellmaro-sip: a CAPI 2.0 controller on a SIP account\n%s", kUsage);
             return kExitOk;
-        } else if (arg == "--version") {
+        } else if (opt == 'V') {
             std::printf("tellmaro-sip %s\n", TELLMARO_VERSION);
             return kExitOk;
-        } else if (arg == "--config" && hasValue) {
-            configFile = argv[++i];
-        } else if (arg == "--port" && hasValue) {
-            auto value = parsePort(argv[++i]);
+        } else if (opt == 'c') {
+            configFile = optarg;
+        } else if (opt == 'p') {
+            auto value = parsePort(optarg);
             if (!value) {
-                return usage(std::string("'") + argv[i] +
+                return usage(std::string("'") + optarg +
                              "' is not a port: give a whole number from 0 to 65535");
             }
             port = *value;
-        } else if (arg == "--listen" && hasValue) {
-            listenAddress = argv[++i];
-        } else if (arg == "--allow-user" && hasValue) {
-            auto uid = exchange::userId(argv[++i]);
+        } else if (opt == 'l') {
+            listenAddress = optarg;
+        } else if (opt == 'u') {
+            auto uid = exchange::userId(optarg);
             if (!uid) {
-                return usage(std::string("there is no user '") + argv[i] + "' on this machine");
+                return usage(std::string("there is no user '") + optarg + "' on this machine");
             }
             allowedUsers.push_back(*uid);
-        } else if (arg == "--check") {
+        } else if (opt == 'k') {
             check = true;
-        } else if (arg == "--verbose") {
+        } else if (opt == 'v') {
             verbose = true;
+        } else if (opt == ':') {
+            return usage("option '" + word + "' needs a value");
         } else {
-            return usage("unexpected argument '" + arg + "'");
+            return usage("unknown option '" +
+                         (word.starts_with("--") ? word : "-" + std::string(1, char(optopt))) +
+                         "'");
         }
+    }
+    if (optind < argc) {
+        return usage("unexpected argument '" + std::string(argv[optind]) + "'");
     }
 
     // The process holds the SIP password: no core dump may write it to disk,

@@ -21,22 +21,25 @@ struct Row {
     const char* capi20rc;  // nullptr: no file
     Reach reach;
     std::optional<int> traceLevel;  // none: the library is silenced
+    bool answeredBefore;            // the server served the program until now
     std::string_view says;          // parts of the text, split at "|"
 };
 
 TEST(Libcapi20Setup, SaysWhatWasTriedAndWhatFailed) {
     const auto none = std::nullopt;
     const Row rows[] = {
-        {"no configuration", nullptr, Reach::refused, none,
+        {"no configuration", nullptr, Reach::refused, none, false,
          "Weder ~/.capi20rc noch /etc/capi20.conf|/nonexistent/capi20"},
-        {"server refuses", "REMOTE rcapi 127.0.0.1 2662\nTRACELEVEL 0\n", Reach::refused, 0,
+        {"server refuses", "REMOTE rcapi 127.0.0.1 2662\nTRACELEVEL 0\n", Reach::refused, 0, false,
          "Gelesen: ~/.capi20rc (REMOTE rcapi 127.0.0.1:2662)|weist die Verbindung ab"},
-        {"server silent", "REMOTE rcapi 10.0.0.9\n", Reach::timedOut, none,
+        {"server silent", "REMOTE rcapi 10.0.0.9\n", Reach::timedOut, none, false,
          "10.0.0.9:2662|antwortet nicht"},
-        {"no final newline", "REMOTE rcapi 127.0.0.1 2662", Reach::reached, none,
+        {"no final newline", "REMOTE rcapi 127.0.0.1 2662", Reach::reached, none, false,
          "127.0.0.1:266)|meldet aber keinen CAPI-Controller|endet ohne Zeilenumbruch"},
-        {"kernel device", "TRACELEVEL 7\n", Reach::reached, 7,
+        {"kernel device", "TRACELEVEL 7\n", Reach::reached, 7, false,
          "(ohne REMOTE-Zeile)|/nonexistent/capi20 fehlt"},
+        {"server gone", "REMOTE rcapi 127.0.0.1 2662\n", Reach::refused, none, true,
+         "Der CAPI-Server 127.0.0.1:2662 (REMOTE rcapi in ~/.capi20rc) antwortet nicht mehr"},
     };
     std::random_device random;
     const fs::path home = fs::temp_directory_path() / ("capi20rc-" + std::to_string(random()));
@@ -51,7 +54,7 @@ TEST(Libcapi20Setup, SaysWhatWasTriedAndWhatFailed) {
         EXPECT_EQ(config.traceLevel, row.traceLevel);
         const auto text = describeLibcapi20Setup(
             "", config, [&](const std::string&, const std::string&) { return row.reach; },
-            "/nonexistent/capi20");
+            "/nonexistent/capi20", row.answeredBefore);
         for (std::string_view rest = row.says; !rest.empty();) {
             const auto part = rest.substr(0, rest.find('|'));
             EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
