@@ -37,6 +37,17 @@ void list(const data::PhoneBook& book, const CommandOutput& io) {
 
 int phoneBookCommand(const DataFolder& folder, const std::vector<std::string>& args,
                      const CommandOutput& io) {
+    // Listing reads only: a damaged file stays where it is, for the relay or
+    // a change to set aside.
+    if (args.empty()) {
+        const auto read = data::readCallDir(folder.path);
+        if (!read.error.empty()) {
+            tell(io, "Das Telefonbuch konnte nicht gelesen werden! (" + read.error + ")");
+            return kCommandFileError;
+        }
+        list(read.phoneBook, io);
+        return kCommandDone;
+    }
     auto loaded = data::LoadCallDir(folder.path);
     if (loaded.setAside) {
         tell(io, data::setAsideMessage(*loaded.setAside));

@@ -37,6 +37,8 @@ const Row kRows[] = {
      "set own-number=0711 mobile=0171 log=$D/../link", 2, "ist eine Datei des Tellmaro selbst", ""},
     {"mkdir -p $D; printf x >$D/tellmaro.mob", "show", 0, "tellmaro.mob ist beschädigt",
      "tellmaro.mob"},
+    {"mkdir -p $D; printf xyz >$D/tellmaro.dir", "phonebook", 1,
+     "Das Telefonbuch konnte nicht gelesen werden", "tellmaro.dir"},
     {"", "bogus", 2, "Unbekannter Befehl \"bogus\"", "-"},
     {"", "--bogus show", 2, "Unbekannte Option \"--bogus\"", "-"},
     {"", "-- show", 0, "(noch nicht eingerichtet)", ""},
