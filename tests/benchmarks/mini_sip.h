@@ -197,7 +197,7 @@ class SipEndpoint {
 };
 
 // The called party: rings for `ring`, then answers with its RTP port;
-// retransmits the 200 until the ACK comes.
+// retransmits the 200 until the ACK comes; hangs up when asked.
 class SipCallee final : public SipEndpoint {
   public:
     SipCallee(uint16_t rtpPort, std::chrono::milliseconds ring) : rtpPort_(rtpPort), ring_(ring) {
@@ -207,10 +207,31 @@ class SipCallee final : public SipEndpoint {
 
     // The RTP port of the INVITE's offer once the call is answered, else 0.
     uint16_t answeredTo() const { return answeredTo_; }
+    // When the first 200 went out.
+    SipClock::time_point answeredAt() const {
+        std::lock_guard lock(mutex_);
+        return answeredAt_;
+    }
     bool hungUp() const { return hungUp_; }
     std::string requestUri() const {
         std::lock_guard lock(mutex_);
         return requestUri_;
+    }
+    // A BYE to the caller's Contact, in the dialog the answer made.
+    void hangUp() {
+        std::lock_guard lock(mutex_);
+        std::string contact = invite_.header("Contact", "m");
+        size_t open = contact.find('<');
+        size_t close = contact.find('>');
+        std::string target = open != std::string::npos && close > open
+                                 ? contact.substr(open + 1, close - open - 1)
+                                 : contact.substr(0, contact.find(';'));
+        send(callerPort_,
+             "BYE " + target + " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(port()) +
+                 ";branch=z9hG4bK" + randomToken() +
+                 ";rport\r\nMax-Forwards: 70\r\nFrom: " + invite_.header("To", "t") +
+                 ";tag=" + tag_ + "\r\nTo: " + invite_.header("From", "f") +
+                 "\r\nCall-ID: " + invite_.callId() + "\r\nCSeq: 1 BYE\r\n" + withBody(""));
     }
 
   private:
@@ -250,6 +271,7 @@ class SipCallee final : public SipEndpoint {
         send(callerPort_, response(invite_, "200 OK", tag_, audioSdp(rtpPort_)));
         if (!answerSent_) {
             answerSent_ = true;
+            answeredAt_ = now;
             answeredTo_ = invite_.audioPort();
         }
         answerAt_ = now + std::chrono::milliseconds(500);
@@ -263,6 +285,7 @@ class SipCallee final : public SipEndpoint {
     std::string requestUri_;
     uint16_t callerPort_ = 0;
     SipClock::time_point answerAt_{};
+    SipClock::time_point answeredAt_{};
     bool answerSent_ = false;
     bool acked_ = false;
     std::atomic<uint16_t> answeredTo_{0};

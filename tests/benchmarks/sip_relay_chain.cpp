@@ -3,14 +3,21 @@
 // its own commands), SIPp as the registrar, and two far ends of our own.
 // The mobile calls tellmaro-sip, keys 0302222# as RFC 4733 events, the
 // relay dials the called party, and both then send numbered 20 ms frames
-// through tellmaro-sip, the relay and tellmaro-sip again for MINUTES.
-// Prints one table: the delay from a frame in to its first byte out against
-// the floor (one 2048-byte block plus one 20 ms frame), the pace and
-// continuity of what each side hears, the CPU of both programs during the
-// call and idle, and their resident memory. Figures only: nothing here
-// fails because a machine is slow.
-//   sip_relay_chain [--minutes MINUTES] [--idle SECONDS] [--keep]
-// (default: 1 minute; idle 30 s, or a tenth of the call when that is longer).
+// through tellmaro-sip, the relay and tellmaro-sip again for MINUTES; then
+// the called party hangs up, and the mobile, left connected (one-sided
+// disconnect), hears the relay's prompt for a few seconds before it hangs up.
+// The call runs twice, tellmaro-sip started with `direct_bridge = no` (every
+// frame through the relay's 2048-byte blocks) and with `yes` (frames of one
+// leg forwarded to the other at once while the relay only repeats them), and
+// one table shows both side by side: the delay from a frame in to its first
+// byte out, the pace and continuity of what each side hears, the time from
+// the answer to the first bridged frame, what the mobile hears as the call
+// falls back to the prompt, the CPU of both programs during the call and
+// idle, and their resident memory. Figures only: nothing here fails because
+// a machine is slow.
+//   sip_relay_chain [--minutes MINUTES] [--idle SECONDS] [--bridge no|yes] [--keep]
+// (default: 1 minute a mode; idle 30 s, or a tenth of the call when that is
+// longer, measured once before the first call; --bridge runs one mode only).
 // --keep keeps the programs' output and files, whose folder it names.
 
 #include <sys/stat.h>
@@ -31,6 +38,7 @@
 #include <vector>
 
 #include "cpu_time.h"
+#include "exchange/sip/g711.h"
 #include "mini_sip.h"
 #include "numbered_rtp.h"
 #include "sip/sip_peer.h"
@@ -53,7 +61,10 @@ constexpr const char* kPassword = "s3cret#1";
 // Frames heard within this time of the called party's answer, or within a
 // second of the hang-up, are not steady state.
 constexpr auto kSettle = 5s;
-constexpr double kFloorMs = 256.0 + 20.0;
+// A frame this much faster than one block (256 ms) did not wait for one.
+constexpr double kBridgedMs = 100;
+// How long the mobile listens to the prompt after the called party hung up.
+constexpr auto kPromptHeard = 3s;
 
 double ms(RtpClock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -171,17 +182,13 @@ Direction analyse(const std::string& name, RtpPeer& sender, RtpPeer& receiver,
     return result;
 }
 
-// tellmaro-sip's own figures for each call, from its "call N ended" lines,
-// by who the call was with.
+// tellmaro-sip's own figures for each call, from the line it logs as the
+// call ends, by who the call was with.
 std::map<std::string, std::string> callEndings(const std::string& log) {
-    std::smatch out;
-    std::string outgoing = std::regex_search(log, out, std::regex(R"(call (\d+) out to)"))
-                               ? out[1].str()
-                               : std::string();
     std::map<std::string, std::string> endings;
-    std::regex ended(R"(call (\d+) ended: ([^\n]*))");
+    std::regex ended(R"(call \d+ (in|out) [^\n]*; ended: ([^\n]*))");
     for (std::sregex_iterator it(log.begin(), log.end(), ended), end; it != end; ++it) {
-        endings[(*it)[1] == outgoing ? "the called party's call" : "the mobile's call"] = (*it)[2];
+        endings[(*it)[1] == "out" ? "the called party's call" : "the mobile's call"] = (*it)[2];
     }
     return endings;
 }
@@ -203,32 +210,408 @@ std::string figure(const char* format, double value) {
     return text;
 }
 
-void row(const std::string& what, const std::string& value, const std::string& target = "") {
-    std::printf("| %s | %s | %s |\n", what.c_str(), value.c_str(), target.c_str());
+// The frames of one side heard by the other from the answer on: the first
+// one whose delay shows it came straight across, not through a block.
+std::optional<double> firstBridgedFrame(RtpPeer& sender, RtpPeer& receiver,
+                                        RtpClock::time_point answered) {
+    const auto& sentAt = sender.frameSentTimes();
+    for (const auto& frame : tellmaro::bench::findFrames(receiver.heard())) {
+        if (frame.at >= answered && frame.number < sentAt.size() &&
+            ms(frame.at - sentAt[frame.number]) < kBridgedMs) {
+            return ms(frame.at - answered) / 1000;
+        }
+    }
+    return std::nullopt;
+}
+
+// What the mobile heard as the called party hung up and the relay's prompt
+// took over.
+struct FallBack {
+    int repeated = 0;         // numbered frames heard again, all of the call
+    long notHeard = 0;        // the called party's last frames never heard
+    double lastFrameMs = 0;   // from the hang-up to the last frame's first byte
+    double silenceMs = 0;     // from the last frame's end to the next sound
+    double otherSeconds = 0;  // sound that is no numbered frame after it: the prompt
+};
+
+FallBack fallBack(RtpPeer& called, RtpPeer& mobile, RtpClock::time_point answered,
+                  RtpClock::time_point hungUp) {
+    FallBack result;
+    auto packets = mobile.heard();
+    std::vector<uint8_t> bytes;
+    for (const auto& packet : packets) {
+        if (packet.payloadType == tellmaro::bench::kPcmaType) {
+            bytes.insert(bytes.end(), packet.payload.begin(), packet.payload.end());
+        }
+    }
+    const FoundFrame* last = nullptr;
+    uint32_t highest = 0;
+    auto frames = tellmaro::bench::findFrames(packets);
+    for (const auto& frame : frames) {
+        if (frame.at < answered) {
+            continue;
+        }
+        result.repeated += last && frame.number <= highest ? 1 : 0;
+        highest = std::max(highest, frame.number);
+        last = &frame;
+    }
+    if (!last) {
+        return result;
+    }
+    result.notHeard = static_cast<long>(called.frameSentTimes().size()) - 1 - highest;
+    result.lastFrameMs = ms(last->at - hungUp);
+    size_t at = last->offset + tellmaro::bench::kFrameBytes;
+    // A frame cut short (the rest of its block never came) is no sound of its own.
+    size_t sound = at;
+    while (sound < bytes.size() && (bytes[sound] == tellmaro::sip::kRtpAlawSilence ||
+                                    bytes[sound] == tellmaro::bench::kFrameFill ||
+                                    tellmaro::bench::isNumberByte(bytes[sound]))) {
+        ++sound;
+    }
+    result.silenceMs = static_cast<double>(sound - at) / 8;
+    result.otherSeconds =
+        static_cast<double>(
+            std::count_if(bytes.begin() + static_cast<long>(at), bytes.end(),
+                          [](uint8_t byte) { return byte != tellmaro::sip::kRtpAlawSilence; })) /
+        8000;
+    return result;
+}
+
+struct Options {
+    double minutes = 1;
+    int idleSeconds = 0;
+    bool keep = false;
+    std::vector<bool> bridge{false, true};
+};
+
+// One relayed call with tellmaro-sip in one mode.
+struct ModeFigures {
+    bool bridge = false;
+    double steadySeconds = 0;
+    std::string uri;
+    Direction forth, back;            // steady state
+    Direction startForth, startBack;  // from the answer to steady state
+    std::optional<double> bridgedForth, bridgedBack;
+    FallBack fallBack;
+    std::vector<double> callCpu, idleCpu;  // idle only for the first mode
+    long sipKb[3] = {}, relayKb[3] = {};   // idle, during the call, peak
+    std::map<std::string, std::string> endings;
+    std::string ending;
+};
+
+// The programs' files for one mode go to `dir`; HOME is `home`, shared.
+std::optional<ModeFigures> runMode(bool bridge, const Options& options, const fs::path& dir,
+                                   const fs::path& home, bool measureIdle) {
+    const fs::path program = TELLMARO_PROGRAM_DIR;
+    const fs::path config = home / ".config" / "tellmaro";
+    const std::string mode = bridge ? "yes" : "no";
+    ModeFigures result;
+    result.bridge = bridge;
+
+    RtpPeer mobileAudio;
+    RtpPeer calledAudio;
+    tellmaro::bench::SipCallee called(calledAudio.port(), 1s);
+    const uint16_t capiPort = tellmaro::test::freeUdpPort();
+    const uint16_t registrarPort = tellmaro::test::freeUdpPort();
+    std::random_device random;
+    const unsigned rtpLow = 20000 + random() % 40000;
+
+    tellmaro::test::useRemoteCapi(home, capiPort);
+    // Calls out go to the domain: the called party's address.
+    writeFile(config / "sip.conf", "registrar = 127.0.0.1:" + std::to_string(registrarPort) +
+                                       "\ndomain = 127.0.0.1:" + std::to_string(called.port()) +
+                                       "\nuser = " + kOwnNumber + "\npassword = " + kPassword +
+                                       "\nlisten = 127.0.0.1\nport = 0\nrtp_ports = " +
+                                       std::to_string(rtpLow) + "-" + std::to_string(rtpLow + 40) +
+                                       "\nrealm = tellmaro.test\ndirect_bridge = " + mode + "\n");
+    chmod((config / "sip.conf").c_str(), 0600);
+
+    ChildProcess registrar(
+        {tellmaro::test::kSipp, "-sf", tellmaro::test::scenario("registrar.xml"), "-i", "127.0.0.1",
+         "-p", std::to_string(registrarPort), "-mp", std::to_string(tellmaro::test::freeUdpPort()),
+         "-nostdin", "-key", "auth_user", kOwnNumber, "-key", "auth_password", kPassword, "-key",
+         "grant", "300"},
+        "/dev/null");
+    std::this_thread::sleep_for(300ms);
+    ChildProcess sip({(program / "tellmaro-sip").string(), "--port", std::to_string(capiPort)},
+                     (dir / ("tellmaro-sip." + mode + ".out")).string());
+    auto fail = [&](const std::string& what) -> std::optional<ModeFigures> {
+        std::fprintf(stderr, "direct_bridge = %s: %s\n== tellmaro-sip\n%s\nFiles in %s\n",
+                     mode.c_str(), what.c_str(), sip.output().c_str(), dir.c_str());
+        return std::nullopt;
+    };
+    if (!sip.waitForOutput("registration registered", 20s)) {
+        return fail("tellmaro-sip did not register");
+    }
+    std::smatch match;
+    std::string sipOutput = sip.output();
+    if (!std::regex_search(sipOutput, match, std::regex(R"(SIP port (\d+))"))) {
+        return fail("tellmaro-sip did not name its SIP port");
+    }
+    const auto sipPort = static_cast<uint16_t>(std::stoi(match[1]));
+    ChildProcess relay({(program / "tellmaro-console").string()},
+                       (dir / ("tellmaro-console." + mode + ".out")).string());
+    if (!relay.waitForOutput("handygrn", 10s)) {
+        return fail("tellmaro-console did not become ready:\n" + relay.output());
+    }
+
+    std::printf("direct_bridge = %s: %sa relayed call of %.4g min ...\n", mode.c_str(),
+                measureIdle
+                    ? ("idle for " + std::to_string(options.idleSeconds) + " s, then ").c_str()
+                    : "",
+                options.minutes);
+    std::fflush(stdout);
+    CpuWindow cpu;
+    cpu.pids = {sip.pid(), relay.pid()};
+    std::this_thread::sleep_for(2s);
+    if (measureIdle) {
+        cpu.open();
+        std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
+        result.idleCpu = cpu.close();
+    }
+    result.sipKb[0] = statusField(sip.pid(), "VmRSS").value_or(0);
+    result.relayKb[0] = statusField(relay.pid(), "VmRSS").value_or(0);
+
+    // The mobile calls and keys the number while the greeting plays.
+    tellmaro::bench::SipCaller mobile(kMobile, kOwnNumber, sipPort, mobileAudio.port());
+    mobile.invite();
+    if (!waitFor([&] { return mobile.answeredWith() != 0 || mobile.finalStatus() >= 300; }, 20s) ||
+        mobile.answeredWith() == 0) {
+        return fail("the relay did not answer the mobile (status " +
+                    std::to_string(mobile.finalStatus()) + ")\n== tellmaro-console\n" +
+                    relay.output());
+    }
+    mobileAudio.startSending(mobile.answeredWith());
+    std::this_thread::sleep_for(1500ms);
+    mobileAudio.pressKeys(std::string(kCalled) + "#");
+    if (!waitFor([&] { return called.answeredTo() != 0; }, 30s)) {
+        return fail("the called party was not reached\n== tellmaro-console\n" + relay.output());
+    }
+    calledAudio.startSending(called.answeredTo());
+    const auto answered = called.answeredAt();
+
+    const auto steadyFrom = answered + kSettle;
+    const auto callEnd =
+        answered + std::chrono::milliseconds(static_cast<long>(options.minutes * 60000));
+    const auto steadyTo = callEnd - 1s;
+    std::this_thread::sleep_until(steadyFrom);
+    cpu.open();
+    for (int minute = 1; RtpClock::now() + 60s < steadyTo; ++minute) {
+        std::this_thread::sleep_for(60s);
+        std::printf("  %d of %.4g minutes\n", minute, options.minutes);
+        std::fflush(stdout);
+    }
+    std::this_thread::sleep_until(steadyTo);
+    result.callCpu = cpu.close();
+    result.sipKb[1] = statusField(sip.pid(), "VmRSS").value_or(0);
+    result.relayKb[1] = statusField(relay.pid(), "VmRSS").value_or(0);
+
+    // The called party hangs up; the mobile stays and hears the prompt.
+    std::this_thread::sleep_until(callEnd);
+    calledAudio.stopSending();
+    called.hangUp();
+    const auto hungUp = RtpClock::now();
+    std::this_thread::sleep_for(kPromptHeard);
+    mobile.hangUp();
+    bool mobileEnded = waitFor([&] { return mobile.byeStatus() != 0; }, 10s);
+    waitFor([&] { return callEndings(sip.output()).size() >= 2; }, 5s);
+    mobileAudio.stopSending();
+    result.sipKb[2] = statusField(sip.pid(), "VmHWM").value_or(0);
+    result.relayKb[2] = statusField(relay.pid(), "VmHWM").value_or(0);
+    int relayExit = relay.stop();
+    int sipExit = sip.stop();
+    registrar.stop();
+
+    result.forth =
+        analyse("mobile to called party", mobileAudio, calledAudio, steadyFrom, steadyTo);
+    result.back = analyse("called party to mobile", calledAudio, mobileAudio, steadyFrom, steadyTo);
+    result.startForth = analyse("", mobileAudio, calledAudio, answered, steadyFrom);
+    result.startBack = analyse("", calledAudio, mobileAudio, answered, steadyFrom);
+    result.bridgedForth = firstBridgedFrame(mobileAudio, calledAudio, answered);
+    result.bridgedBack = firstBridgedFrame(calledAudio, mobileAudio, answered);
+    result.fallBack = fallBack(calledAudio, mobileAudio, answered, hungUp);
+    result.steadySeconds = std::chrono::duration<double>(steadyTo - steadyFrom).count();
+    std::string uri = called.requestUri();
+    result.uri = uri.substr(0, uri.find(" SIP/"));
+    result.endings = callEndings(sip.output());
+    result.ending =
+        std::string(mobileEnded ? "the mobile's BYE answered " : "no answer to the mobile's BYE ") +
+        std::to_string(mobile.byeStatus()) + "; exit status tellmaro-console " +
+        std::to_string(relayExit) + ", tellmaro-sip " + std::to_string(sipExit);
+    return result;
+}
+
+std::string delays(const Direction& d) {
+    return figure("p50 %.1f ms", percentile(d.delays, 0.5)) +
+           figure(", p99 %.1f", percentile(d.delays, 0.99)) +
+           figure(", max %.1f", percentile(d.delays, 1.0));
+}
+
+std::string pace(const Direction& d) {
+    return figure("p1 %.2f ms", percentile(d.pace, 0.01)) +
+           figure(", p50 %.2f", percentile(d.pace, 0.5)) +
+           figure(", p99 %.2f", percentile(d.pace, 0.99)) +
+           figure(", max %.2f", percentile(d.pace, 1.0));
+}
+
+std::string continuity(const Direction& d) {
+    return std::to_string(d.silenceInserted) + ", " + std::to_string(d.bytesDropped) + ", " +
+           std::to_string(d.framesMissing) + ", " + std::to_string(d.outOfOrder);
+}
+
+std::string seconds(const std::optional<double>& value) {
+    return value ? figure("%.2f s", *value) : std::string("none");
+}
+
+// One row, a column for each mode run.
+void row(const std::vector<ModeFigures>& modes, const std::string& what,
+         const std::function<std::string(const ModeFigures&)>& value,
+         const std::string& target = "") {
+    std::string text = "| " + what + " |";
+    for (const auto& mode : modes) {
+        text += " " + value(mode) + " |";
+    }
+    std::printf("%s %s |\n", text.c_str(), target.c_str());
+}
+
+void printTable(const std::vector<ModeFigures>& modes, double minutes) {
+    std::printf(
+        "\nThrough tellmaro-sip, tellmaro-console (libcapi20) and tellmaro-sip again; "
+        "steady state %.0f s of a %.4g-minute call in each mode\n\n| What |",
+        modes.front().steadySeconds, minutes);
+    for (const auto& mode : modes) {
+        std::printf(" direct_bridge = %s |", mode.bridge ? "yes" : "no");
+    }
+    std::printf(" Target |\n|---|");
+    for (size_t i = 0; i <= modes.size(); ++i) {
+        std::printf("---|");
+    }
+    std::printf("\n");
+    row(modes, "INVITE for the keys " + std::string(kCalled) + "#",
+        [](const ModeFigures& m) { return m.uri; });
+    using Side = const Direction& (*)(const ModeFigures&);
+    const std::pair<Side, Side> sides[] = {
+        {[](const ModeFigures& m) -> const Direction& { return m.forth; },
+         [](const ModeFigures& m) -> const Direction& { return m.startForth; }},
+        {[](const ModeFigures& m) -> const Direction& { return m.back; },
+         [](const ModeFigures& m) -> const Direction& { return m.startBack; }}};
+    for (const auto& [steady, start] : sides) {
+        const std::string name = steady(modes.front()).name;
+        row(modes, name + ": frames heard", [&](const ModeFigures& m) {
+            return std::to_string(steady(m).frames) + " of " + figure("%.0f", m.steadySeconds * 50);
+        });
+        row(
+            modes, name + ": frame in to its first byte out",
+            [&](const ModeFigures& m) { return delays(steady(m)); },
+            "bridged: p50 under 45 ms, p99 under 60 ms");
+        row(
+            modes, name + ": pace heard", [&](const ModeFigures& m) { return pace(steady(m)); },
+            "20 ms");
+        row(
+            modes, name + ": timestamp gaps, sequence gaps",
+            [&](const ModeFigures& m) {
+                return std::to_string(steady(m).timestampJumps) + ", " +
+                       std::to_string(steady(m).sequenceGaps);
+            },
+            "0");
+        row(
+            modes,
+            name +
+                ": underruns (silence between frames), bytes dropped, frames missing, "
+                "out of order",
+            [&](const ModeFigures& m) { return continuity(steady(m)); }, "0");
+        row(modes,
+            name + ": the same from the answer to steady state (" +
+                figure("%.0f s", std::chrono::duration<double>(kSettle).count()) + ")",
+            [&](const ModeFigures& m) { return continuity(start(m)); });
+    }
+    row(
+        modes,
+        "from the called party's answer to the first frame under " + figure("%.0f ms", kBridgedMs) +
+            ": mobile to called party, called party to mobile",
+        [](const ModeFigures& m) {
+            return seconds(m.bridgedForth) + ", " + seconds(m.bridgedBack);
+        },
+        "bridged: within 2 s");
+    row(
+        modes,
+        "the called party hangs up: numbered frames the mobile heard twice (all of the call), "
+        "the called party's last frames it never heard",
+        [](const ModeFigures& m) {
+            return std::to_string(m.fallBack.repeated) + ", " + std::to_string(m.fallBack.notHeard);
+        },
+        "0 heard twice");
+    row(modes,
+        "the mobile's last frame heard after the hang-up, silence after it, then other sound "
+        "(the prompt) in " +
+            figure("%.0f s", std::chrono::duration<double>(kPromptHeard).count()),
+        [](const ModeFigures& m) {
+            return figure("%.0f ms", m.fallBack.lastFrameMs) +
+                   figure(", %.0f ms", m.fallBack.silenceMs) +
+                   figure(", %.2f s", m.fallBack.otherSeconds);
+        });
+    for (const char* call : {"the mobile's call", "the called party's call"}) {
+        row(modes,
+            "tellmaro-sip's own count for " + std::string(call) +
+                ", all of it (greeting, keys and prompt too)",
+            [&](const ModeFigures& m) {
+                auto found = m.endings.find(call);
+                return found == m.endings.end() ? std::string("none") : found->second;
+            });
+    }
+    row(
+        modes, "CPU during the call: tellmaro-sip, tellmaro-console, both",
+        [](const ModeFigures& m) {
+            return figure("%.2f %%", m.callCpu[0]) + figure(", %.2f %%", m.callCpu[1]) +
+                   figure(", %.2f %% of a core", m.callCpu[0] + m.callCpu[1]);
+        },
+        "tellmaro-sip not above 1 %");
+    row(
+        modes, "CPU idle (registered, listening): tellmaro-sip, tellmaro-console",
+        [](const ModeFigures& m) {
+            return m.idleCpu.empty() ? std::string("measured once")
+                                     : figure("%.2f %%", m.idleCpu[0]) +
+                                           figure(", %.2f %% of a core", m.idleCpu[1]);
+        },
+        "below 0.5 %");
+    for (bool sip : {true, false}) {
+        row(modes,
+            std::string("resident memory idle, during the call, peak: ") +
+                (sip ? "tellmaro-sip" : "tellmaro-console"),
+            [&](const ModeFigures& m) {
+                const long* kb = sip ? m.sipKb : m.relayKb;
+                return std::to_string(kb[0]) + ", " + std::to_string(kb[1]) + ", " +
+                       std::to_string(kb[2]) + " kB";
+            });
+    }
+    row(modes, "ending", [](const ModeFigures& m) { return m.ending; });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    double minutes = 1;
-    int idleSeconds = 0;
-    bool keep = false;
+    Options options;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
+        std::string value = i + 1 < argc ? argv[i + 1] : "";
         if (option == "--minutes" && i + 1 < argc) {
-            minutes = std::max(0.25, std::atof(argv[++i]));
+            options.minutes = std::max(0.25, std::atof(argv[++i]));
         } else if (option == "--idle" && i + 1 < argc) {
-            idleSeconds = std::max(5, std::atoi(argv[++i]));
+            options.idleSeconds = std::max(5, std::atoi(argv[++i]));
+        } else if (option == "--bridge" && (value == "no" || value == "yes")) {
+            options.bridge = {value == "yes"};
+            ++i;
         } else if (option == "--keep") {
-            keep = true;
+            options.keep = true;
         } else {
             std::fprintf(stderr,
-                         "usage: sip_relay_chain [--minutes MINUTES] [--idle SECONDS] [--keep]\n");
+                         "usage: sip_relay_chain [--minutes MINUTES] [--idle SECONDS] "
+                         "[--bridge no|yes] [--keep]\n");
             return 2;
         }
     }
-    if (idleSeconds == 0) {
-        idleSeconds = std::max(30, static_cast<int>(minutes * 6));
+    if (options.idleSeconds == 0) {
+        options.idleSeconds = std::max(30, static_cast<int>(options.minutes * 6));
     }
     if (!tellmaro::test::haveSipp()) {
         std::printf("skipped: SIPp (package sip-tester) is not installed\n");
@@ -254,37 +637,19 @@ int main(int argc, char** argv) {
     }
     const fs::path dir = pattern;
     const fs::path home = dir / "home";
-    const fs::path config = home / ".config" / "tellmaro";
-    fs::create_directories(config);
+    fs::create_directories(home / ".config" / "tellmaro");
     fs::create_directories(home / "run");
     fs::permissions(home / "run", fs::perms::owner_all);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (home / "run").c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");
 
-    RtpPeer mobileAudio;
-    RtpPeer calledAudio;
-    tellmaro::bench::SipCallee called(calledAudio.port(), 1s);
-    const uint16_t capiPort = tellmaro::test::freeUdpPort();
-    const uint16_t registrarPort = tellmaro::test::freeUdpPort();
-    std::random_device random;
-    const unsigned rtpLow = 20000 + random() % 40000;
-
-    tellmaro::test::useRemoteCapi(home, capiPort);
-    // Calls out go to the domain: the called party's address.
-    writeFile(config / "sip.conf",
-              "registrar = 127.0.0.1:" + std::to_string(registrarPort) +
-                  "\ndomain = 127.0.0.1:" + std::to_string(called.port()) +
-                  "\nuser = " + kOwnNumber + "\npassword = " + kPassword +
-                  "\nlisten = 127.0.0.1\nport = 0\nrtp_ports = " + std::to_string(rtpLow) + "-" +
-                  std::to_string(rtpLow + 40) + "\n");
-    chmod((config / "sip.conf").c_str(), 0600);
-    const std::string console = (program / "tellmaro-console").string();
     int configured =
-        ChildProcess({console, "set", "own-number=" + std::string(kOwnNumber),
-                      "mobile=" + std::string(kMobile), "confirm-key=#", "disconnect=one-sided",
-                      "mode=direct", "line-access=off", "log=on"},
-                     (dir / "set.out").string())
+        ChildProcess(
+            {(program / "tellmaro-console").string(), "set",
+             "own-number=" + std::string(kOwnNumber), "mobile=" + std::string(kMobile),
+             "confirm-key=#", "disconnect=one-sided", "mode=direct", "line-access=off", "log=on"},
+            (dir / "set.out").string())
             .wait();
     if (configured != 0) {
         std::fprintf(stderr, "tellmaro-console set failed:\n%s\n",
@@ -292,151 +657,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    ChildProcess registrar(
-        {tellmaro::test::kSipp, "-sf", tellmaro::test::scenario("registrar.xml"), "-i", "127.0.0.1",
-         "-p", std::to_string(registrarPort), "-mp", std::to_string(tellmaro::test::freeUdpPort()),
-         "-nostdin", "-key", "auth_user", kOwnNumber, "-key", "auth_password", kPassword, "-key",
-         "grant", "300"},
-        "/dev/null");
-    std::this_thread::sleep_for(300ms);
-    ChildProcess sip({(program / "tellmaro-sip").string(), "--port", std::to_string(capiPort)},
-                     (dir / "tellmaro-sip.out").string());
-    auto fail = [&](const std::string& what) {
-        std::fprintf(stderr, "%s\n== tellmaro-sip\n%s\nFiles in %s\n", what.c_str(),
-                     sip.output().c_str(), dir.c_str());
-        return 1;
-    };
-    if (!sip.waitForOutput("registration registered", 20s)) {
-        return fail("tellmaro-sip did not register");
+    std::vector<ModeFigures> modes;
+    for (bool bridge : options.bridge) {
+        auto figures = runMode(bridge, options, dir, home, modes.empty());
+        if (!figures) {
+            return 1;
+        }
+        modes.push_back(std::move(*figures));
     }
-    std::smatch match;
-    std::string sipOutput = sip.output();
-    if (!std::regex_search(sipOutput, match, std::regex(R"(SIP port (\d+))"))) {
-        return fail("tellmaro-sip did not name its SIP port");
-    }
-    const auto sipPort = static_cast<uint16_t>(std::stoi(match[1]));
-    ChildProcess relay({console}, (dir / "tellmaro-console.out").string());
-    if (!relay.waitForOutput("handygrn", 10s)) {
-        return fail("tellmaro-console did not become ready:\n" + relay.output());
-    }
-
-    std::printf(
-        "tellmaro-sip and tellmaro-console idle for %d s, then a relayed call of %.4g "
-        "min ...\n",
-        idleSeconds, minutes);
-    std::fflush(stdout);
-    CpuWindow cpu;
-    cpu.pids = {sip.pid(), relay.pid()};
-    std::this_thread::sleep_for(2s);
-    cpu.open();
-    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-    auto idleCpu = cpu.close();
-    long sipIdleKb = statusField(sip.pid(), "VmRSS").value_or(0);
-    long relayIdleKb = statusField(relay.pid(), "VmRSS").value_or(0);
-
-    // The mobile calls and keys the number while the greeting plays.
-    tellmaro::bench::SipCaller mobile(kMobile, kOwnNumber, sipPort, mobileAudio.port());
-    mobile.invite();
-    if (!waitFor([&] { return mobile.answeredWith() != 0 || mobile.finalStatus() >= 300; }, 20s) ||
-        mobile.answeredWith() == 0) {
-        return fail("the relay did not answer the mobile (status " +
-                    std::to_string(mobile.finalStatus()) + ")\n== tellmaro-console\n" +
-                    relay.output());
-    }
-    mobileAudio.startSending(mobile.answeredWith());
-    std::this_thread::sleep_for(1500ms);
-    mobileAudio.pressKeys(std::string(kCalled) + "#");
-    if (!waitFor([&] { return called.answeredTo() != 0; }, 30s)) {
-        return fail("the called party was not reached\n== tellmaro-console\n" + relay.output());
-    }
-    calledAudio.startSending(called.answeredTo());
-    const auto answered = RtpClock::now();
-
-    const auto steadyFrom = answered + kSettle;
-    const auto callEnd = answered + std::chrono::milliseconds(static_cast<long>(minutes * 60000));
-    const auto steadyTo = callEnd - 1s;
-    std::this_thread::sleep_until(steadyFrom);
-    cpu.open();
-    for (int minute = 1; RtpClock::now() + 60s < steadyTo; ++minute) {
-        std::this_thread::sleep_for(60s);
-        std::printf("  %d of %.4g minutes\n", minute, minutes);
-        std::fflush(stdout);
-    }
-    std::this_thread::sleep_until(steadyTo);
-    auto callCpu = cpu.close();
-    long sipCallKb = statusField(sip.pid(), "VmRSS").value_or(0);
-    long relayCallKb = statusField(relay.pid(), "VmRSS").value_or(0);
-    std::this_thread::sleep_until(callEnd);
-    mobile.hangUp();
-    bool calledHungUp = waitFor([&] { return called.hungUp(); }, 10s);
-    waitFor([&] { return callEndings(sip.output()).size() >= 2; }, 5s);
-    mobileAudio.stopSending();
-    calledAudio.stopSending();
-    long sipPeakKb = statusField(sip.pid(), "VmHWM").value_or(0);
-    long relayPeakKb = statusField(relay.pid(), "VmHWM").value_or(0);
-    int relayExit = relay.stop();
-    int sipExit = sip.stop();
-    registrar.stop();
-
-    Direction forth =
-        analyse("mobile to called party", mobileAudio, calledAudio, steadyFrom, steadyTo);
-    Direction back =
-        analyse("called party to mobile", calledAudio, mobileAudio, steadyFrom, steadyTo);
-    const double steadySeconds = std::chrono::duration<double>(steadyTo - steadyFrom).count();
-    std::string uri = called.requestUri();
-
-    std::printf(
-        "\nThrough tellmaro-sip, tellmaro-console (libcapi20) and tellmaro-sip again; "
-        "steady state %.0f s of a %.4g-minute call\n\n",
-        steadySeconds, minutes);
-    std::printf("| What | Figure | Target |\n|---|---|---|\n");
-    row("INVITE for the keys " + std::string(kCalled) + "#", uri.substr(0, uri.find(" SIP/")));
-    for (const Direction* d : {&forth, &back}) {
-        row(d->name + ": frames heard",
-            std::to_string(d->frames) + " of " + figure("%.0f", steadySeconds * 50));
-        row(d->name + ": frame in to its first byte out",
-            figure("p50 %.1f ms", percentile(d->delays, 0.5)) +
-                figure(", p99 %.1f", percentile(d->delays, 0.99)) +
-                figure(", max %.1f", percentile(d->delays, 1.0)) +
-                figure(" (p99 %+.1f ms above the floor of 276 ms)",
-                       percentile(d->delays, 0.99) - kFloorMs),
-            "p99 within 40 ms of the floor");
-        row(d->name + ": pace heard",
-            figure("p1 %.2f ms", percentile(d->pace, 0.01)) +
-                figure(", p50 %.2f", percentile(d->pace, 0.5)) +
-                figure(", p99 %.2f", percentile(d->pace, 0.99)) +
-                figure(", max %.2f", percentile(d->pace, 1.0)),
-            "20 ms");
-        row(d->name + ": timestamp gaps, sequence gaps",
-            std::to_string(d->timestampJumps) + ", " + std::to_string(d->sequenceGaps), "0");
-        row(d->name +
-                ": underruns (silence between frames), bytes dropped, frames missing, "
-                "out of order",
-            std::to_string(d->silenceInserted) + ", " + std::to_string(d->bytesDropped) + ", " +
-                std::to_string(d->framesMissing) + ", " + std::to_string(d->outOfOrder),
-            "0");
-    }
-    for (const auto& [call, ending] : callEndings(sip.output())) {
-        row("tellmaro-sip's own count for " + call + ", all of it (greeting and keys too)", ending);
-    }
-    row("CPU during the call: tellmaro-sip, tellmaro-console, both",
-        figure("%.2f %%", callCpu[0]) + figure(", %.2f %%", callCpu[1]) +
-            figure(", %.2f %% of a core", callCpu[0] + callCpu[1]),
-        "below 2 %");
-    row("CPU idle (registered, listening): tellmaro-sip, tellmaro-console",
-        figure("%.2f %%", idleCpu[0]) + figure(", %.2f %% of a core", idleCpu[1]), "below 0.5 %");
-    row("resident memory idle, during the call, peak: tellmaro-sip",
-        std::to_string(sipIdleKb) + ", " + std::to_string(sipCallKb) + ", " +
-            std::to_string(sipPeakKb) + " kB");
-    row("resident memory idle, during the call, peak: tellmaro-console",
-        std::to_string(relayIdleKb) + ", " + std::to_string(relayCallKb) + ", " +
-            std::to_string(relayPeakKb) + " kB");
-    row("ending", std::string(calledHungUp ? "the called party got BYE"
-                                           : "no BYE reached the "
-                                             "called party") +
-                      "; exit status tellmaro-console " + std::to_string(relayExit) +
-                      ", tellmaro-sip " + std::to_string(sipExit));
-    if (keep) {
+    printTable(modes, options.minutes);
+    if (options.keep) {
         std::printf("\nThe programs' output and files are in %s\n", dir.c_str());
     } else {
         std::error_code ignored;
