@@ -108,6 +108,8 @@ class Network {
     // --- B3 connections: the media of a connected call ---------------------------
     virtual void mediaStarted(CallRef call, B3Ref media) = 0;
     virtual void mediaStopped(B3Ref media) = 0;
+    // RESET_B3_REQ: the application starts the connection's data afresh.
+    virtual void mediaReset(B3Ref) {}
     // FACILITY_REQ DTMF start or stop listen. The controller decides itself
     // whether keys reach the application; this only lets a network save work.
     virtual void listenForKeys(B3Ref media, bool listen) = 0;

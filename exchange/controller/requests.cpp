@@ -254,6 +254,7 @@ void CapiController::onResetB3Req(Application& app, const ParsedMessage& m) {
                              nextIndicationNumber(app))
                   .dword(b3->ncci)
                   .take());
+    network_.mediaReset(b3->ref());
 }
 
 void CapiController::onDataB3Req(Application& app, const ParsedMessage& m,

@@ -98,6 +98,9 @@ void ReceiveFifo::append(std::span<const uint8_t> bytes) {
     while (!bytes.empty()) {
         size_t take = std::min(bytes.size(), kBlockSize - pendingBytes_);
         std::copy_n(bytes.begin(), take, pending_.begin() + static_cast<long>(pendingBytes_));
+        if (tap_) {
+            tap_(pendingBytes_, bytes.first(take));
+        }
         pendingBytes_ += take;
         bytes = bytes.subspan(take);
         if (pendingBytes_ == kBlockSize) {
@@ -116,16 +119,15 @@ std::vector<Block> ReceiveFifo::takeBlocks() {
     return std::exchange(blocks_, {});
 }
 
-void SendFifo::push(std::span<const uint8_t> capi, AudioClock::time_point now) {
+void SendFifo::push(std::span<const uint8_t> capi, AudioClock::time_point now, size_t most) {
     if (bytes_.empty() && !playing_) {
         startAt_ = now + kPrimeDelay;
     }
     for (uint8_t byte : capi) {
         bytes_.push_back(capiToPcma(byte));
     }
-    size_t bound = kBlockSize + kSlackFrames * kFrameSize;
-    if (bytes_.size() > bound) {
-        size_t excess = bytes_.size() - bound;
+    if (bytes_.size() > most) {
+        size_t excess = bytes_.size() - most;
         bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<long>(excess));
         bytesDropped_ += excess;
     }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <span>
 #include <vector>
@@ -43,6 +44,10 @@ class ReceiveFifo {
     // Gives up on missing packets held for longer than kHoldTime.
     void poll(AudioClock::time_point now);
     std::vector<Block> takeBlocks();
+    // Sees each run of bytes written into the blocks (silence filled in too),
+    // with its offset in the block being filled, before the block is taken.
+    using Tap = std::function<void(size_t offset, std::span<const uint8_t> bytes)>;
+    void setTap(Tap tap) { tap_ = std::move(tap); }
 
     uint64_t framesReceived() const { return framesReceived_; }
     uint64_t timestampGaps() const { return timestampGaps_; }
@@ -69,6 +74,7 @@ class ReceiveFifo {
     Block pending_{};
     size_t pendingBytes_ = 0;
     std::vector<Block> blocks_;
+    Tap tap_;
     uint64_t framesReceived_ = 0;
     uint64_t timestampGaps_ = 0;
     uint64_t lostPackets_ = 0;
@@ -84,8 +90,16 @@ class SendFifo {
     // clock runs fast: the oldest bytes beyond it go.
     static constexpr size_t kSlackFrames = 3;
 
-    // Bytes in CAPI coding.
-    void push(std::span<const uint8_t> capi, AudioClock::time_point now);
+    static constexpr size_t kMostWaiting = kBlockSize + kSlackFrames * kFrameSize;
+
+    // Bytes in CAPI coding; beyond `most` waiting the oldest go.
+    void push(std::span<const uint8_t> capi, AudioClock::time_point now,
+              size_t most = kMostWaiting);
+    // Drops what waits; the next bytes prime afresh.
+    void clear() {
+        bytes_.clear();
+        playing_ = false;
+    }
     // The next 160-byte frame as PCMA for RTP; silence while nothing plays.
     // A frame that finds fewer bytes than it needs is padded with silence
     // and counted as an underrun.

@@ -227,6 +227,10 @@ const std::map<std::string, Setter, std::less<>>& setters() {
          [](SipAccount& account, std::string_view value) {
              return toBool(value, account.barInternational) ? std::string() : "expected yes or no";
          }},
+        {"direct_bridge",
+         [](SipAccount& account, std::string_view value) {
+             return toBool(value, account.directBridge) ? std::string() : "expected yes or no";
+         }},
         {"max_call_minutes",
          [](SipAccount& account, std::string_view value) {
              unsigned long minutes = 0;

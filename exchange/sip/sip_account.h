@@ -84,6 +84,10 @@ struct SipAccount {
     unsigned maxCallsPerHour = 20;             // calls placed per rolling hour; 0: no limit
     std::string lineAccess;  // what the registrar (a PBX) takes for an outside line
     std::vector<NumberLength> numberLengths;
+    // When the relay joins two calls of this line and passes their audio on
+    // unchanged, the line passes it on itself, frame by frame, and drops the
+    // relay's copies (direct_bridge.h). Off: every byte played is the relay's.
+    bool directBridge = true;
 
     // "sip:" or "sips:"
     std::string scheme() const { return sips ? "sips:" : "sip:"; }

@@ -38,6 +38,9 @@ Call::Call(Engine& engine, CallId id, bool incoming)
     tmr_init(&tick_);
     tmr_init(&ringTimer_);
     tmr_init(&longestCall_);
+    receive_.setTap([this](size_t offset, std::span<const uint8_t> bytes) {
+        engine_.passOn(id_, offset, bytes);
+    });
 }
 
 Call::~Call() {
@@ -115,6 +118,9 @@ bool Call::takeRemoteMedia(const struct sip_msg* msg, bool answersOurs) {
         return false;
     }
     setRemoteMedia(*offer, address);
+    if (state_ == State::Established) {
+        engine_.legsChanged("call " + std::to_string(id_) + ": the remote media changed");
+    }
     return true;
 }
 
@@ -316,8 +322,25 @@ void Call::hangUp() {
     end(cause::kNormalClearing, 0, how);
 }
 
-void Call::sendBlock(const Block& block) {
-    send_.push(block, AudioClock::now());
+void Call::sendBlock(std::span<const uint8_t> bytes) {
+    send_.push(bytes, AudioClock::now());
+}
+
+void Call::passOn(std::span<const uint8_t> bytes) {
+    // Frames come at the other call's pace: a few waiting absorb its jitter,
+    // more would be its clock running ahead of ours, and delay.
+    constexpr size_t kMostPassedOn = 5 * kFrameSize;
+    send_.push(bytes, AudioClock::now(), kMostPassedOn);
+}
+
+void Call::emitBlocks() {
+    for (auto& block : receive_.takeBlocks()) {
+        if (engine_.shared().emit(AudioBlock{id_, block})) {
+            engine_.bridge().indicated(id_, block);
+        } else {
+            ++blocksDropped_;
+        }
+    }
 }
 
 void Call::startMedia() {
@@ -335,11 +358,7 @@ void Call::tickHandler(void* arg) {
     auto now = AudioClock::now();
     call->sendFrames();
     call->receive_.poll(now);
-    for (auto& block : call->receive_.takeBlocks()) {
-        if (!call->engine_.shared().emit(AudioBlock{call->id_, block})) {
-            ++call->blocksDropped_;
-        }
-    }
+    call->emitBlocks();
     auto timeout = call->engine_.account().rtpTimeout;
     if (call->remote_ && !call->remote_->peerSends()) {
         call->lastRtp_ = now;  // on hold: silence is expected
@@ -431,11 +450,7 @@ void Call::rtpHandler(const struct sa* source, const struct rtp_header* hdr, str
             dtmf_dec_probe(call->inband_, samples.data(), samples.size());
         }
         call->receive_.accept(hdr->ssrc, hdr->seq, hdr->ts, capi, now);
-        for (auto& block : call->receive_.takeBlocks()) {
-            if (!call->engine_.shared().emit(AudioBlock{call->id_, block})) {
-                ++call->blocksDropped_;
-            }
-        }
+        call->emitBlocks();
     } else if (hdr->pt == eventType || (eventType < 0 && hdr->pt == 101)) {
         // Events come with the negotiated type; 101, the usual one, also
         // from a peer that offered none.
@@ -500,6 +515,7 @@ void Call::establishedHandler(const struct sip_msg* msg, void* arg) {
     call->connectedAt_ = std::chrono::steady_clock::now();
     call->startMedia();
     call->engine_.trace("call " + std::to_string(call->id_) + " connected");
+    call->engine_.legsChanged("call " + std::to_string(call->id_) + " connected");
     call->engine_.shared().emit(Answered{call->id_});
 }
 
@@ -596,6 +612,7 @@ void Call::end(uint8_t q850, uint16_t sipStatus, const std::string& reason) {
                 std::to_string(audio.timestampGaps) + " gaps, " + std::to_string(audio.underruns) +
                 " underruns, " + std::to_string(audio.foreignPackets) + " from others");
     engine_.shared().emit(Ended{id_, q850, sipStatus, reason, audio});
+    engine_.legsChanged("call " + std::to_string(id_) + " ended");
     engine_.retire(id_);
 }
 

@@ -22,6 +22,7 @@
 #include "exchange/sip/audio_fifos.h"
 #include "exchange/sip/call_barring.h"
 #include "exchange/sip/call_fields.h"
+#include "exchange/sip/direct_bridge.h"
 #include "exchange/sip/dtmf_keys.h"
 #include "exchange/sip/media_source.h"
 #include "exchange/sip/sdes_keys.h"
@@ -45,13 +46,14 @@ std::string describeAddress(const struct sa& address);
 
 // What other threads ask of the SIP thread.
 struct Command {
-    enum class Kind { Dial, Alert, Answer, Reject, HangUp, Block, Stop };
+    enum class Kind { Dial, Alert, Answer, Reject, HangUp, Block, Media, Stop };
     explicit Command(Kind what, CallId call = 0) : kind(what), id(call) {}
     Kind kind;
     CallId id = 0;
     std::string number;
     uint16_t status = 0;
     Block block{};
+    RelayMedia media = RelayMedia::Started;
 };
 
 // The side of the line shared between threads: commands in, events out.
@@ -130,7 +132,17 @@ class Call {
     void answer();
     void reject(uint16_t status);
     void hangUp();
-    void sendBlock(const Block& block);
+    void sendBlock(std::span<const uint8_t> bytes);
+    // Bytes the other call received, passed on directly by the bridge.
+    void passOn(std::span<const uint8_t> bytes);
+    void restartSending() { send_.clear(); }
+    void setRelayMedia(bool on) { relayMedia_ = on; }
+    bool relayMedia() const { return relayMedia_ && state_ != State::Ended; }
+    // Connected and not on hold either way.
+    bool talking() const {
+        return state_ == State::Established && remote_ && remote_->peerSends() &&
+               remote_->peerReceives();
+    }
 
     CallId id() const { return id_; }
     State state() const { return state_; }
@@ -174,6 +186,8 @@ class Call {
     void startMedia();
     void sendFrames();
     void key(char key, KeySource source);
+    // Hands the received blocks to the user, and tells the bridge.
+    void emitBlocks();
     // Reports the end once, frees the session and has the engine drop the call.
     void end(uint8_t cause, uint16_t sipStatus, const std::string& reason);
 
@@ -213,6 +227,7 @@ class Call {
     bool firstFrame_ = true;
     uint64_t framesSent_ = 0;
     uint64_t blocksDropped_ = 0;
+    bool relayMedia_ = false;
     std::chrono::steady_clock::time_point lastRtp_{};
     TelephoneEvents telephoneEvents_;
     KeyDeduplicator keys_;
@@ -261,6 +276,12 @@ class Engine {
 
     // A call that ended: destroyed from a timer, outside libre's callbacks.
     void retire(CallId id);
+    // The direct bridge between two calls the relay joins (direct_bridge.h).
+    DirectBridge& bridge() { return bridge_; }
+    // A call's relay media, state or remote media changed.
+    void legsChanged(const std::string& why);
+    // Bytes `from` received: to the bridged call, if any.
+    void passOn(CallId from, size_t offset, std::span<const uint8_t> bytes);
     // Keeps a call's digest context until libre lets go of it too.
     void keep(AuthContext* context);
     // A status line; a trace line only with --verbose.
@@ -308,6 +329,7 @@ class Engine {
     SipAccount account_;
     NumberPlan plan_;
     CallBarring barring_;
+    DirectBridge bridge_;
     std::string localAddress_;
     uint16_t sipPort_ = 0;
     std::string registrarText_;

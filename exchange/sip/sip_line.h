@@ -33,6 +33,9 @@ struct SipLineOptions {
     std::chrono::milliseconds heartbeat{0};
 };
 
+// What happened to the relay's media (its B3 connection) on a call.
+enum class RelayMedia { Started, Stopped, Reset };
+
 class SipLine {
   public:
     explicit SipLine(SipLineOptions options);
@@ -69,6 +72,8 @@ class SipLine {
     void hangUp(CallId id);                      // CANCEL, BYE or 486 as the state needs
     // 2048 bytes in CAPI bit order; they leave as 20 ms PCMA frames.
     void sendBlock(CallId id, std::span<const uint8_t, kBlockSize> block);
+    // The relay's media on the call, which the line's direct bridge follows.
+    void relayMedia(CallId id, RelayMedia change);
 
   private:
     struct Impl;

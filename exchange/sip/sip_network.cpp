@@ -100,12 +100,20 @@ void SipNetwork::release(exchange::CallRef call) {
 void SipNetwork::mediaStarted(exchange::CallRef call, exchange::B3Ref media) {
     if (auto id = idOf(call)) {
         calls_[*id].media = media;
+        line_.relayMedia(*id, RelayMedia::Started);
     }
 }
 
 void SipNetwork::mediaStopped(exchange::B3Ref media) {
     if (auto id = idOf(media)) {
         calls_[*id].media.reset();
+        line_.relayMedia(*id, RelayMedia::Stopped);
+    }
+}
+
+void SipNetwork::mediaReset(exchange::B3Ref media) {
+    if (auto id = idOf(media)) {
+        line_.relayMedia(*id, RelayMedia::Reset);
     }
 }
 

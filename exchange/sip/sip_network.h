@@ -45,6 +45,7 @@ class SipNetwork final : public exchange::Network {
     void release(exchange::CallRef call) override;
     void mediaStarted(exchange::CallRef call, exchange::B3Ref media) override;
     void mediaStopped(exchange::B3Ref media) override;
+    void mediaReset(exchange::B3Ref media) override;
     void listenForKeys(exchange::B3Ref, bool) override {}
     void audioToFarEnd(exchange::B3Ref media, std::span<const uint8_t> block) override;
     std::optional<std::chrono::milliseconds> nextEventTime() const override { return {}; }

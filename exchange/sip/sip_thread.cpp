@@ -171,7 +171,8 @@ Engine::Engine(LineShared& shared, const SipAccount& account)
     : shared_(shared),
       account_(account),
       plan_{account.countryCode, account.nationalPrefix, account.internationalPrefix},
-      barring_(account) {
+      barring_(account),
+      bridge_(account.directBridge, [this](const std::string& line) { trace(line); }) {
     tmr_init(&retryTimer_);
     tmr_init(&keepAliveTimer_);
     tmr_init(&reapTimer_);
@@ -711,11 +712,47 @@ void Engine::handle(Command& command) {
         case Command::Kind::HangUp:
             call.hangUp();
             break;
-        case Command::Kind::Block:
-            call.sendBlock(command.block);
+        case Command::Kind::Block: {
+            auto play = bridge_.relayBlock(call.id(), command.block);
+            if (play.clearSending) {
+                for (CallId leg : bridge_.pair()) {
+                    if (auto other = calls_.find(leg); other != calls_.end()) {
+                        other->second->restartSending();
+                    }
+                }
+            }
+            if (play.from < kBlockSize) {
+                call.sendBlock(std::span<const uint8_t>(command.block).subspan(play.from));
+            }
             break;
+        }
+        case Command::Kind::Media: {
+            call.setRelayMedia(command.media != RelayMedia::Stopped);
+            const char* what = command.media == RelayMedia::Started   ? "started"
+                               : command.media == RelayMedia::Stopped ? "stopped"
+                                                                      : "reset";
+            legsChanged("call " + std::to_string(call.id()) + ": the relay's media " + what);
+            break;
+        }
         default:
             break;
+    }
+}
+
+void Engine::legsChanged(const std::string& why) {
+    std::vector<DirectBridge::Leg> legs;
+    for (const auto& [id, call] : calls_) {
+        if (call->relayMedia()) {
+            legs.push_back({id, call->talking()});
+        }
+    }
+    bridge_.legsChanged(legs, why);
+}
+
+void Engine::passOn(CallId from, size_t offset, std::span<const uint8_t> bytes) {
+    CallId to = bridge_.received(from, offset, bytes);
+    if (auto call = calls_.find(to); to != 0 && call != calls_.end()) {
+        call->second->passOn(bytes);
     }
 }
 
@@ -901,6 +938,12 @@ void SipLine::reject(CallId id, uint16_t sipStatus) {
 void SipLine::sendBlock(CallId id, std::span<const uint8_t, kBlockSize> block) {
     Command command{Command::Kind::Block, id};
     std::copy(block.begin(), block.end(), command.block.begin());
+    impl_->shared.push(std::move(command));
+}
+
+void SipLine::relayMedia(CallId id, RelayMedia change) {
+    Command command{Command::Kind::Media, id};
+    command.media = change;
     impl_->shared.push(std::move(command));
 }
 

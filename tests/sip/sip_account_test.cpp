@@ -27,6 +27,7 @@ TEST(SipAccount, ReadsEveryKey) {
         "max_calls = 4\n"
         "invite_from = 192.0.2.1, 192.0.2.2:5060\n"
         "inband_dtmf = yes\n"
+        "direct_bridge = no\n"
         "expires = 300\n"
         "rtp_timeout = 0\n"
         "max_call_minutes = 0\n");
@@ -37,10 +38,11 @@ TEST(SipAccount, ReadsEveryKey) {
                        a.listenAddress, a.countryCode, a.nationalPrefix),
               std::tuple("sip.example.net:5070", "sip.example.net", "4930123456", "abc",
                          "pa#ss word", "proxy.example.net", "192.0.2.7", "43", "0"));
-    EXPECT_EQ(std::tie(a.transport, a.localPort, a.rtpPortMin, a.rtpPortMax, a.maxCalls,
-                       a.inbandDtmf, a.registerExpires, a.rtpTimeout, a.maxCallMinutes),
-              std::tuple(SipTransport::Tcp, 5080, 30000, 30100, 4u, true, std::chrono::seconds(300),
-                         std::chrono::seconds(0), std::chrono::minutes(0)));
+    EXPECT_EQ(
+        std::tie(a.transport, a.localPort, a.rtpPortMin, a.rtpPortMax, a.maxCalls, a.inbandDtmf,
+                 a.directBridge, a.registerExpires, a.rtpTimeout, a.maxCallMinutes),
+        std::tuple(SipTransport::Tcp, 5080, 30000, 30100, 4u, true, false,
+                   std::chrono::seconds(300), std::chrono::seconds(0), std::chrono::minutes(0)));
     EXPECT_EQ(a.inviteSources, (std::vector<std::string>{"192.0.2.1", "192.0.2.2:5060"}));
 }
 
@@ -82,6 +84,7 @@ TEST(SipAccount, RefusesWithTheLineAndNeverThePassword) {
         {base + "password = p\nsrtp = yes\n", "srtp: expected mandatory, optional or off"},
         {base + "password = p\nrtp_ports = 5000\n", "rtp_ports: expected a range"},
         {base + "password = p\nmax_calls = 0\n", "max_calls: expected 1 to 30"},
+        {base + "password = p\ndirect_bridge = Zz9\n", "line 4: direct_bridge: expected yes or no"},
         {base + "password = p\nuser = v\n", "line 4: 'user' given twice"},
         {base + "password = p\ncountry_code = +49\n", "country_code: expected digits"},
         {base + "password = p\nnumber_lengths = 030:11, 0301:3\n", "number_lengths: expected"},
