@@ -271,7 +271,7 @@ FallBack fallBack(RtpPeer& called, RtpPeer& mobile, RtpClock::time_point answere
     result.silenceMs = static_cast<double>(sound - at) / 8;
     result.otherSeconds =
         static_cast<double>(
-            std::count_if(bytes.begin() + static_cast<long>(at), bytes.end(),
+            std::count_if(bytes.begin() + static_cast<long>(sound), bytes.end(),
                           [](uint8_t byte) { return byte != tellmaro::sip::kRtpAlawSilence; })) /
         8000;
     return result;
@@ -289,9 +289,9 @@ struct ModeFigures {
     bool bridge = false;
     double steadySeconds = 0;
     std::string uri;
-    Direction forth, back;            // steady state
-    Direction startForth, startBack;  // from the answer to steady state
-    std::optional<double> bridgedForth, bridgedBack;
+    // Each by direction: mobile to called party, called party to mobile.
+    Direction steady[2], start[2];  // start: from the answer to steady state
+    std::optional<double> bridged[2];
     FallBack fallBack;
     std::vector<double> callCpu, idleCpu;  // idle only for the first mode
     long sipKb[3] = {}, relayKb[3] = {};   // idle, during the call, peak
@@ -422,13 +422,14 @@ std::optional<ModeFigures> runMode(bool bridge, const Options& options, const fs
     int sipExit = sip.stop();
     registrar.stop();
 
-    result.forth =
-        analyse("mobile to called party", mobileAudio, calledAudio, steadyFrom, steadyTo);
-    result.back = analyse("called party to mobile", calledAudio, mobileAudio, steadyFrom, steadyTo);
-    result.startForth = analyse("", mobileAudio, calledAudio, answered, steadyFrom);
-    result.startBack = analyse("", calledAudio, mobileAudio, answered, steadyFrom);
-    result.bridgedForth = firstBridgedFrame(mobileAudio, calledAudio, answered);
-    result.bridgedBack = firstBridgedFrame(calledAudio, mobileAudio, answered);
+    RtpPeer* const ends[2][2] = {{&mobileAudio, &calledAudio}, {&calledAudio, &mobileAudio}};
+    for (int d = 0; d < 2; ++d) {
+        auto& [from, to] = ends[d];
+        result.steady[d] = analyse(d == 0 ? "mobile to called party" : "called party to mobile",
+                                   *from, *to, steadyFrom, steadyTo);
+        result.start[d] = analyse("", *from, *to, answered, steadyFrom);
+        result.bridged[d] = firstBridgedFrame(*from, *to, answered);
+    }
     result.fallBack = fallBack(calledAudio, mobileAudio, answered, hungUp);
     result.steadySeconds = std::chrono::duration<double>(steadyTo - steadyFrom).count();
     std::string uri = called.requestUri();
@@ -489,13 +490,8 @@ void printTable(const std::vector<ModeFigures>& modes, double minutes) {
     std::printf("\n");
     row(modes, "INVITE for the keys " + std::string(kCalled) + "#",
         [](const ModeFigures& m) { return m.uri; });
-    using Side = const Direction& (*)(const ModeFigures&);
-    const std::pair<Side, Side> sides[] = {
-        {[](const ModeFigures& m) -> const Direction& { return m.forth; },
-         [](const ModeFigures& m) -> const Direction& { return m.startForth; }},
-        {[](const ModeFigures& m) -> const Direction& { return m.back; },
-         [](const ModeFigures& m) -> const Direction& { return m.startBack; }}};
-    for (const auto& [steady, start] : sides) {
+    for (int d = 0; d < 2; ++d) {
+        auto steady = [d](const ModeFigures& m) -> const Direction& { return m.steady[d]; };
         const std::string name = steady(modes.front()).name;
         row(modes, name + ": frames heard", [&](const ModeFigures& m) {
             return std::to_string(steady(m).frames) + " of " + figure("%.0f", m.steadySeconds * 50);
@@ -523,15 +519,13 @@ void printTable(const std::vector<ModeFigures>& modes, double minutes) {
         row(modes,
             name + ": the same from the answer to steady state (" +
                 figure("%.0f s", std::chrono::duration<double>(kSettle).count()) + ")",
-            [&](const ModeFigures& m) { return continuity(start(m)); });
+            [d](const ModeFigures& m) { return continuity(m.start[d]); });
     }
     row(
         modes,
         "from the called party's answer to the first frame under " + figure("%.0f ms", kBridgedMs) +
             ": mobile to called party, called party to mobile",
-        [](const ModeFigures& m) {
-            return seconds(m.bridgedForth) + ", " + seconds(m.bridgedBack);
-        },
+        [](const ModeFigures& m) { return seconds(m.bridged[0]) + ", " + seconds(m.bridged[1]); },
         "bridged: within 2 s");
     row(
         modes,
