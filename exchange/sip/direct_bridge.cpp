@@ -46,8 +46,8 @@ DirectBridge::Direction* DirectBridge::into(CallId to) {
 
 void DirectBridge::enter(State state, const std::string& why) {
     if (log_) {
-        log_(std::string("direct bridge: ") + stateName(state_) + " -> " + stateName(state) +
-             ": " + why);
+        log_(std::string("direct bridge: ") + stateName(state_) + " -> " + stateName(state) + ": " +
+             why);
     }
     state_ = state;
 }

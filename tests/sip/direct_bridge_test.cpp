@@ -81,9 +81,10 @@ TEST(DirectBridge, Transitions) {
         {"bytes pass at once", kWatch + kTrust + " p1:160", State::Bridged, kBlockSize, true, 2},
         {"the confirmation dropped", kWatch + kTrust + " p1:160 i1:7 r2:7", State::Bridged,
          kBlockSize, false, 2},
-        {"one byte off: played", kWatch + kTrust + " p1:100 r2:7x", State::FallingBack, 0, false, 2},
-        {"nothing passes falling back", kWatch + kTrust + " p1:100 L12 p1:100",
-         State::FallingBack, kBlockSize, true},
+        {"one byte off: played", kWatch + kTrust + " p1:100 r2:7x", State::FallingBack, 0, false,
+         2},
+        {"nothing passes falling back", kWatch + kTrust + " p1:100 L12 p1:100", State::FallingBack,
+         kBlockSize, true},
         {"slow relay within bound", kWatch + kTrust + " i1:7*8", State::Bridged, kBlockSize, true,
          0},
         {"slow relay beyond bound", kWatch + kTrust + " i1:7*9", State::FallingBack, kBlockSize,
@@ -96,8 +97,8 @@ TEST(DirectBridge, Transitions) {
          1},
         {"the bridge's partner hangs up", kWatch + kTrust + " i2:7 L1", State::FallingBack,
          kBlockSize, true},
-        {"relay's copies after a hang-up", kWatch + kTrust + " i2:7 L1 r1:7",
-         State::Idle, kBlockSize},
+        {"relay's copies after a hang-up", kWatch + kTrust + " i2:7 L1 r1:7", State::Idle,
+         kBlockSize},
     };
     for (const auto& row : rows) {
         Driver driver(row.enabled);

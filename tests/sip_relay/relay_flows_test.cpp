@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -165,6 +166,11 @@ TEST(RelayOnSip, CallBackBusyCancelAndTotalDisconnect) {
                         << "\nlisten = 127.0.0.1\nport = " << freeUdpPort()
                         << "\nregistrar = " << proxy << "\noutbound_proxy = " << proxy
                         << "\nrtp_ports = " << rtp << "-" << rtp + 20 << "\n";
+    // ctest runs it once more with the line's direct bridge off.
+    const char* bridge = std::getenv("TELLMARO_DIRECT_BRIDGE");
+    if (bridge) {
+        std::ofstream(conf, std::ios::app) << "direct_bridge = " << bridge << "\n";
+    }
     fs::permissions(conf, fs::perms::owner_read | fs::perms::owner_write);
     auto sip =
         run({"tellmaro-sip", "--config", conf, "--port", std::to_string(capiPort), "--verbose"},
@@ -224,6 +230,7 @@ TEST(RelayOnSip, CallBackBusyCancelAndTotalDisconnect) {
     EXPECT_EQ(relay->stop(SIGTERM), 0) << relay->output();
     EXPECT_EQ(sip->stop(SIGTERM), 0) << sip->output();
     EXPECT_EQ(causes(sip->output()), (std::vector{16, 17, 16, 16, 16}));
+    EXPECT_EQ(sip->output().find("-> bridged: ") != std::string::npos, bridge == nullptr);
     EXPECT_EQ(callLogVerdict("- - - caller=1711234567 time=* - dialled=0899999 unreachable"
                              " - dialled=0899999 cancelled - dialled=0301234567 talk-start=*"
                              " talk-end=* talk=* - end=* length=*",
