@@ -324,6 +324,9 @@ TEST_F(DirectBridgeOnSip, CalledPartyHangsUpAndTheMobileHearsTheGreetingInFull) 
     };
     EXPECT_TRUE(waitUntil(heardInFull, 8s)) << dir;
     mobile.hangUp();
+    EXPECT_TRUE(waitUntil([&] { return causes(sip->output()).size() >= 2; }, 5s));
+    EXPECT_EQ(relay->stop(SIGTERM), 0);
+    EXPECT_EQ(sip->stop(SIGTERM), 0);  // under the sanitizers: no finding
     EXPECT_TRUE(sip->output().find("bridged -> falling back: ") != std::string::npos);
     EXPECT_TRUE(
         std::regex_search(sip->output(), std::regex("out to '[^']*'.*, [1-9]\\d+ from others")));
