@@ -212,26 +212,24 @@ class SipCallee final : public SipEndpoint {
         std::lock_guard lock(mutex_);
         return answeredAt_;
     }
+    // Hangs up the answered call: a BYE to the caller's Contact.
+    void hangUp() {
+        std::lock_guard lock(mutex_);
+        const std::string contact = invite_.header("Contact", "m");
+        const size_t open = contact.find('<') + 1, colon = contact.rfind(':', contact.find('>'));
+        send(static_cast<uint16_t>(std::atoi(contact.c_str() + colon + 1)),
+             "BYE " + contact.substr(open, contact.find('>') - open) +
+                 " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(port()) +
+                 ";branch=z9hG4bK" + randomToken() +
+                 "\r\nMax-Forwards: 70\r\nFrom: " + invite_.header("To", "t") + ";tag=" + tag_ +
+                 "\r\nTo: " + invite_.header("From", "f") + "\r\nCall-ID: " + invite_.callId() +
+                 "\r\nCSeq: 1 BYE\r\n" + withBody({}));
+        hungUp_ = true;
+    }
     bool hungUp() const { return hungUp_; }
     std::string requestUri() const {
         std::lock_guard lock(mutex_);
         return requestUri_;
-    }
-    // A BYE to the caller's Contact, in the dialog the answer made.
-    void hangUp() {
-        std::lock_guard lock(mutex_);
-        std::string contact = invite_.header("Contact", "m");
-        size_t open = contact.find('<');
-        size_t close = contact.find('>');
-        std::string target = open != std::string::npos && close > open
-                                 ? contact.substr(open + 1, close - open - 1)
-                                 : contact.substr(0, contact.find(';'));
-        send(callerPort_,
-             "BYE " + target + " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(port()) +
-                 ";branch=z9hG4bK" + randomToken() +
-                 ";rport\r\nMax-Forwards: 70\r\nFrom: " + invite_.header("To", "t") +
-                 ";tag=" + tag_ + "\r\nTo: " + invite_.header("From", "f") +
-                 "\r\nCall-ID: " + invite_.callId() + "\r\nCSeq: 1 BYE\r\n" + withBody(""));
     }
 
   private:
