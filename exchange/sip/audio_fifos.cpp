@@ -119,9 +119,10 @@ std::vector<Block> ReceiveFifo::takeBlocks() {
     return std::exchange(blocks_, {});
 }
 
-void SendFifo::push(std::span<const uint8_t> capi, AudioClock::time_point now, size_t most) {
+void SendFifo::push(std::span<const uint8_t> capi, AudioClock::time_point now, size_t most,
+                    std::chrono::milliseconds prime) {
     if (bytes_.empty() && !playing_) {
-        startAt_ = now + kPrimeDelay;
+        startAt_ = now + prime;
     }
     for (uint8_t byte : capi) {
         bytes_.push_back(capiToPcma(byte));

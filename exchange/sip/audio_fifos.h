@@ -92,9 +92,10 @@ class SendFifo {
 
     static constexpr size_t kMostWaiting = kBlockSize + kSlackFrames * kFrameSize;
 
-    // Bytes in CAPI coding; beyond `most` waiting the oldest go.
-    void push(std::span<const uint8_t> capi, AudioClock::time_point now,
-              size_t most = kMostWaiting);
+    // Bytes in CAPI coding; beyond `most` waiting the oldest go. Into an
+    // empty FIFO they play `prime` later.
+    void push(std::span<const uint8_t> capi, AudioClock::time_point now, size_t most = kMostWaiting,
+              std::chrono::milliseconds prime = kPrimeDelay);
     // Drops what waits; the next bytes prime afresh.
     void clear() {
         bytes_.clear();

@@ -328,9 +328,12 @@ void Call::sendBlock(std::span<const uint8_t> bytes) {
 
 void Call::passOn(std::span<const uint8_t> bytes) {
     // Frames come at the other call's pace: a few waiting absorb its jitter,
-    // more would be its clock running ahead of ours, and delay.
+    // more would be its clock running ahead of ours, and delay. They come a
+    // frame at a time, not a block: a frame's time of room for a late one is
+    // enough, and every millisecond of it is delay.
     constexpr size_t kMostPassedOn = 5 * kFrameSize;
-    send_.push(bytes, AudioClock::now(), kMostPassedOn);
+    constexpr std::chrono::milliseconds kPassedOnPrime{20};
+    send_.push(bytes, AudioClock::now(), kMostPassedOn, kPassedOnPrime);
 }
 
 void Call::emitBlocks() {
